@@ -1,0 +1,177 @@
+#include "driver/sequence_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "driver/run_end.h"
+
+namespace {
+
+constexpr const char* kOpenFailure = "Could not read from Q file!\n";
+constexpr const char* kNothingRead = "Nothing read from Sequence";
+
+// 256-entry tables: white space as formatted input knows it, and the letter stored
+// for the first character of a base word (0: the word starts no base).
+constexpr std::array<bool, 256> MakeSpaceTable() {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = true;
+  return table;
+}
+constexpr std::array<char, 256> MakeBaseTable() {
+  std::array<char, 256> table{};
+  table['A'] = table['a'] = 'A';
+  table['C'] = table['c'] = 'C';
+  table['G'] = table['g'] = 'G';
+  table['U'] = table['u'] = 'U';
+  return table;
+}
+constexpr std::array<bool, 256> kSpace = MakeSpaceTable();
+constexpr std::array<char, 256> kBase = MakeBaseTable();
+
+// Returns the next byte without consuming it, or -1 at the end of the stream or
+// after a failed read.
+int PeekByte(ByteStream* in) {
+  if (in->position < in->length) return in->bytes[in->position];
+  if (in->fd < 0 || in->failed) return -1;
+  ssize_t got;
+  do {
+    got = read(in->fd, in->storage, in->capacity);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) {
+    in->failed = (got < 0);
+    return -1;
+  }
+  in->bytes = in->storage;
+  in->position = 0;
+  in->length = static_cast<size_t>(got);
+  return in->bytes[0];
+}
+
+void SkipSpace(ByteStream* in) {
+  int c;
+  while ((c = PeekByte(in)) >= 0 && kSpace[c]) ++in->position;
+}
+
+void SkipWord(ByteStream* in) {
+  int c;
+  while ((c = PeekByte(in)) >= 0 && !kSpace[c]) ++in->position;
+}
+
+// Reads the count as formatted input reads an integer. Returns false if no digit
+// could be read. A count beyond the 32-bit range saturates: it can never equal a
+// length the buffer could hold, so it is reported as a mismatch.
+bool ScanCount(ByteStream* in, int32_t* count) {
+  SkipSpace(in);
+  int c = PeekByte(in);
+  bool negative = false;
+  if (c == '+' || c == '-') {
+    negative = (c == '-');
+    ++in->position;
+    c = PeekByte(in);
+  }
+  if (c < '0' || c > '9') return false;
+  int64_t magnitude = 0;
+  while ((c = PeekByte(in)) >= '0' && c <= '9') {
+    if (magnitude <= INT32_MAX) magnitude = magnitude * 10 + (c - '0');
+    ++in->position;
+  }
+  if (negative) {
+    *count = magnitude > static_cast<int64_t>(INT32_MAX) + 1 ? INT32_MIN
+                                                              : static_cast<int32_t>(-magnitude);
+  } else {
+    *count = magnitude > INT32_MAX ? INT32_MAX : static_cast<int32_t>(magnitude);
+  }
+  return true;
+}
+
+// Opens path for reading without blocking on a FIFO that has no writer yet, and
+// refuses a directory (it opens, but holds no text).
+int OpenSequenceFile(const char* path) {
+  int fd;
+  do {
+    fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat info;
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+ByteStream MemoryStream(const unsigned char* data, size_t size) {
+  return ByteStream{-1, data, 0, size, nullptr, 0, false};
+}
+
+SequenceOutcome ScanSequence(ByteStream* in, int32_t n, char* buffer, int32_t* count,
+                             bool* count_read) {
+  *count = 0;
+  *count_read = false;
+  const bool have_count = ScanCount(in, count);
+  if (in->failed) return SequenceOutcome::kReadError;
+  *count_read = true;
+  if (!have_count) {
+    *count = 0;
+    return SequenceOutcome::kNoCount;
+  }
+  if (*count != n) return SequenceOutcome::kCountMismatch;
+  for (int32_t p = 1; p <= n; ++p) {
+    SkipSpace(in);
+    const int first = PeekByte(in);
+    if (first < 0) return in->failed ? SequenceOutcome::kReadError : SequenceOutcome::kTooFewWords;
+    const char letter = kBase[first];
+    if (letter == 0) return SequenceOutcome::kBadWord;
+    buffer[p] = letter;
+    if (p < n) SkipWord(in);  // nothing after the last word's first character is read
+  }
+  return SequenceOutcome::kComplete;
+}
+
+void ReadSequence(const char* path, int32_t n, char* buffer) {
+  ByteStream in{OpenSequenceFile(path), nullptr, 0, 0, nullptr, 0, false};
+  if (in.fd < 0) EndRun(kOpenFailure, kStatusIoError);
+  std::vector<unsigned char> storage(1 << 16);
+  in.storage = storage.data();
+  in.capacity = storage.size();
+
+  int32_t count = 0;
+  bool count_read = false;
+  const SequenceOutcome outcome = ScanSequence(&in, n, buffer, &count, &count_read);
+  if (count_read) std::printf("Number of bases on Sequence read = %d\n", count);
+  switch (outcome) {
+    case SequenceOutcome::kComplete:
+      close(in.fd);
+      return;
+    case SequenceOutcome::kReadError:
+      EndRun(kOpenFailure, kStatusIoError);
+    case SequenceOutcome::kNoCount:
+    case SequenceOutcome::kTooFewWords:
+      EndRun(kNothingRead, kStatusDataError);
+    case SequenceOutcome::kCountMismatch:
+      EndRunFormatted(kStatusDataError, "File size does not equal command line %d != %d", n,
+                      count);
+    case SequenceOutcome::kBadWord: {
+      // The whole word is copied from the stream, so a word of any length is shown.
+      std::fputs("Invalid gene base read: ", stdout);
+      int c;
+      while ((c = PeekByte(&in)) >= 0 && !kSpace[c]) {
+        std::putchar(c);
+        ++in.position;
+      }
+      EndRun("\n", kStatusDataError);
+    }
+  }
+  EndRun(kOpenFailure, kStatusIoError);
+}

@@ -1,0 +1,15 @@
+// The usage lines, the help text and the version line.
+#pragma once
+
+#include <cstdio>
+
+// Writes the two usage lines, with program (argv[0]) in each, to stream.
+void PrintUsage(std::FILE* stream, const char* program);
+
+// Writes the usage lines and a description of the arguments and outputs to
+// standard output and ends with status 0 (or 2 if standard output fails).
+[[noreturn]] void PrintHelpAndEnd(const char* program);
+
+// Writes "rnaqubo <version>" to standard output and ends with status 0 (or 2 if
+// standard output fails).
+[[noreturn]] void PrintVersionAndEnd();

@@ -1,0 +1,43 @@
+// The Q file: the model's sparse upper-triangular coefficient matrix over the quads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/index_arrays.h"
+
+// The name "Q_<quad_count>_<path>", with path exactly as given.
+std::string QFileName(int32_t quad_count, const char* path);
+
+// What the Q file needs besides the quad table.
+struct QModel {
+  const char* buffer;   // letters at positions 1..n
+  int32_t n;
+  IntMatrix quads;      // rows 1..quad_count, sorted by outer pair
+  int32_t quad_count;
+  int32_t add_quads;    // non-zero: write chain bonus entries
+  int32_t penalty;      // value of every conflict entry
+  IntArray first_row;   // IndexQuadsByPosition of the quads
+  IntArray next;        // LinkStackedQuads of the quads
+};
+
+// Prepares the lookup tables of model from its quads.
+QModel MakeQModel(const char* buffer, int32_t n, IntMatrix quads, int32_t quad_count,
+                  int32_t add_quads, int32_t penalty);
+
+// Formats the entries of rows first..last (1-based, inclusive) of the matrix at
+// out: for each row l its diagonal "l  l  score", then for each later quad m in
+// ascending order the chain bonus "l  r  16" (before the link it extends), the
+// stack link "l  m  8" and the conflict "l  m  penalty". out must hold
+// RowsTextBound(model, first, last) bytes. Returns the end of the text.
+char* FormatQRows(const QModel& model, int32_t first, int32_t last, char* out);
+
+// The most bytes FormatQRows can write for rows first..last.
+size_t RowsTextBound(const QModel& model, int32_t first, int32_t last);
+
+// Writes the Q file of model under QFileName(quad_count, path): the header
+// "p Q 1", the entries of every row, the terminator "-1". Rows are formatted in
+// blocks by thread_count threads and written in order, so the bytes do not
+// depend on thread_count. Any failure prints "Could not write to file!" on
+// standard output, removes the partial file and ends the run with status 2.
+void WriteQFile(const char* path, const QModel& model, int thread_count);
