@@ -53,7 +53,12 @@ void InstallTerminationHandlers() {
   std::memset(&action, 0, sizeof action);
   action.sa_handler = RemoveTempAndExit;
   sigfillset(&action.sa_mask);
-  for (int s : kTerminationSignals) sigaction(s, &action, nullptr);
+  for (int s : kTerminationSignals) {
+    // A signal ignored when the run started (nohup, a background job) stays ignored.
+    struct sigaction current;
+    if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
+  }
   signal(SIGXFSZ, SIG_IGN);
 }
 
