@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds the two libFuzzer targets and fuzzes each for half of the given total
+# time in seconds (default 60), starting from a scratch copy of the seed corpus so
+# that the committed corpus never grows. Exits non-zero if a target fails; the
+# scratch directory with the logs and the crashing input is then kept.
+#
+#   bash tests/fuzz/run_fuzz.sh [seconds]
+#
+# RNAQUBO_FUZZ_BUILD_DIR names a build directory to reuse between runs.
+set -u
+
+total=${1:-60}
+if ! [[ $total =~ ^[0-9]+$ ]] || (( total < 2 )); then
+  echo "usage: $0 [seconds >= 2]" >&2
+  exit 2
+fi
+half=$(( total / 2 ))
+
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "clang++ not found: fuzzing skipped"
+  exit 0
+fi
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/rnaqubo-fuzz.XXXXXX")
+keep_scratch=0
+trap '(( keep_scratch )) || rm -rf "$scratch"' EXIT
+build=${RNAQUBO_FUZZ_BUILD_DIR:-$scratch/build}
+
+build_log=$scratch/build.log
+if ! { cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ &&
+       cmake --build "$build" -j2; } >"$build_log" 2>&1; then
+  echo "fuzz build failed:"
+  cat "$build_log"
+  exit 1
+fi
+
+failed=0
+for target in reader arguments; do
+  corpus=$scratch/corpus-$target
+  artifacts=$scratch/artifacts-$target
+  log=$scratch/$target.log
+  mkdir -p "$artifacts"
+  cp -R "$here/corpus/$target" "$corpus"
+  case $target in
+    reader) max_len=8192 ;;
+    *) max_len=256 ;;
+  esac
+  if "$build/fuzz_$target" -max_total_time="$half" -max_len="$max_len" -timeout=10 \
+       -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+       "$corpus" >"$log" 2>&1; then
+    echo "fuzz_$target: ok, $(grep -m1 -o 'stat::number_of_executed_units: [0-9]*' "$log" |
+                                 grep -o '[0-9]*$') inputs in ${half}s"
+  else
+    failed=1
+    echo "fuzz_$target: FAILED"
+    tail -n 60 "$log"
+    for input in "$artifacts"/*; do
+      [[ -f $input ]] || continue
+      echo "input $input:"
+      od -A d -c "$input" | head -n 40
+    done
+  fi
+done
+
+if (( failed )); then
+  keep_scratch=1
+  echo "logs and failing inputs kept in $scratch"
+  exit 1
+fi
+exit 0
