@@ -42,8 +42,8 @@ run_in() {
 # --- A file-size limit at each of the three outputs --------------------------
 # The example's dot_paren.txt is about 15 KB, its listing 27 KB, its Q file 3 MB,
 # so limits of 8, 20 and 100 KB stop the run inside each file in turn.
-for spec in "8 dot_paren.txt" "20 Q_nested_922_x.txt" "100 Q_922_x.txt"; do
-  set -- $spec
+for entry in "8 dot_paren.txt" "20 Q_nested_922_x.txt" "100 Q_922_x.txt"; do
+  set -- $entry
   limit=$1
   victim=$2
   dir=$scratch/limit_$limit
@@ -128,10 +128,10 @@ printf '4\nG\0G\nA\0\0\nC\nC\n' >"$dir/nul.txt"  # NUL is part of a word
 printf -- '-5\nG\nG\nA\nC\nC\n' >"$dir/negative.txt"
 printf '+5\nG\nG\nA\nC\nC\n' >"$dir/plus.txt"
 mkfifo "$dir/fifo"
-for spec in "garbage.bin 5 -" "nul.txt 4 ok" "long_word.txt 3 ok" "long_line.txt 2 ok" \
+for entry in "garbage.bin 5 -" "nul.txt 4 ok" "long_word.txt 3 ok" "long_line.txt 2 ok" \
             "negative.txt 5 File size does not equal command line 5 != -5" "plus.txt 5 ok" \
             "fifo 5 Nothing read from Sequence"; do
-  set -- $spec
+  set -- $entry
   file=$1
   n=$2
   shift 2
