@@ -31,6 +31,32 @@ inline bool QuadsConflict(const int32_t* ql, const int32_t* qm) {
   return false;
 }
 
+// QuadsConflict(ql, qm) as one expression over the same tests, with no early
+// exit, so that a loop over many qm compiles to vector instructions. Returns 0 or 1.
+inline int32_t QuadsConflictFlag(int32_t l0, int32_t l1, int32_t l2, int32_t l3, int32_t m0,
+                                 int32_t m1, int32_t m2, int32_t m3) {
+  const bool shared = (l0 == m0) | (l0 == m1) | (l0 == m2) | (l0 == m3) | (l1 == m0) |
+                      (l1 == m1) | (l1 == m2) | (l1 == m3) | ((l2 == m0) & (l3 != m1));
+  const bool crossing = (l1 < m1) & (l1 >= m2);
+  const bool adjacent_stack = (l0 + 1 == m0) & (l2 + 1 == m2);
+  const bool inner_shared = ((l3 == m3) | (l3 == m1)) & (l2 < m2) & !adjacent_stack;
+  return shared | ((l0 < m0) & (crossing | inner_shared));
+}
+
+// The quad table as four columns: column k holds element k of rows 1..quad_count
+// (index 0 unused), so that a run of rows is four contiguous arrays.
+struct QuadColumns {
+  IntArray element[4];
+};
+
+// Copies the elements of quads rows 1..quad_count into columns.
+QuadColumns SplitQuadColumns(IntMatrix quads, int32_t quad_count);
+
+// flags[m - first] = QuadsConflict(ql, row m) (0 or 1) for every row m in
+// first..last of columns; nothing if first > last.
+void FlagQuadConflicts(const int32_t* ql, const QuadColumns& columns, int32_t first, int32_t last,
+                       uint8_t* flags);
+
 // Whether quad qm's outer pair is quad ql's inner pair (the stack link).
 inline bool QuadsStackLinked(const int32_t* ql, const int32_t* qm) {
   return qm[0] == ql[2] && qm[1] == ql[3];

@@ -169,6 +169,22 @@ TEST(QuadsConflict, SharedPositionsAndCrossingPairs) {
   EXPECT_FALSE(QuadsConflict(beside_a, beside_b));
 }
 
+// The branch-free form must answer as the ordered tests do for any positions,
+// including ties and out-of-order pairs the ordered tests settle by their order.
+TEST(QuadsConflict, BranchFreeFormAgreesOnEveryTuple) {
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 400000; ++trial) {
+    int32_t l[4], m[4];
+    for (int k = 0; k < 4; ++k) {
+      l[k] = static_cast<int32_t>(random() % 7);
+      m[k] = static_cast<int32_t>(random() % 7);
+    }
+    ASSERT_EQ(QuadsConflictFlag(l[0], l[1], l[2], l[3], m[0], m[1], m[2], m[3]), QuadsConflict(l, m) ? 1 : 0)
+        << l[0] << " " << l[1] << " " << l[2] << " " << l[3] << " / " << m[0] << " " << m[1] << " " << m[2]
+        << " " << m[3];
+  }
+}
+
 // The fast coupling loop looks only at rows up to LastCouplingRow and finds stack
 // partners by lookup: check both against the plain definitions on random models.
 TEST(Couplings, LookupsAgreeWithTheFullScan) {
@@ -180,12 +196,20 @@ TEST(Couplings, LookupsAgreeWithTheFullScan) {
     const Model model = Build(letters, static_cast<int32_t>(random() % 5));
     const IntArray first_row = IndexQuadsByPosition(model.quads, model.quad_count, n);
     const IntArray next = LinkStackedQuads(model.quads, model.quad_count, first_row);
+    const QuadColumns columns = SplitQuadColumns(model.quads, model.quad_count);
     for (int32_t l = 1; l <= model.quad_count; ++l) {
       const int32_t* ql = MatrixRow(model.quads, l);
       const int32_t found = FindQuad(ql[2], ql[3], 1, model.quad_count, model.quads);
       ASSERT_EQ(next[l], found > 0 ? found : 0) << letters << " row " << l;
       const int32_t last = LastCouplingRow(ql, first_row);
       ASSERT_GE(last, l);
+      std::vector<uint8_t> flags(static_cast<size_t>(last - l) + 1, 2);
+      FlagQuadConflicts(ql, columns, l + 1, last, flags.data());
+      for (int32_t m = l + 1; m <= last; ++m) {
+        ASSERT_EQ(flags[static_cast<size_t>(m - l - 1)], QuadsConflict(ql, MatrixRow(model.quads, m)) ? 1 : 0)
+            << letters << " " << l << "," << m;
+      }
+      ASSERT_EQ(flags.back(), 2) << "wrote past the last row";
       for (int32_t m = last + 1; m <= model.quad_count; ++m) {
         const int32_t* qm = MatrixRow(model.quads, m);
         ASSERT_FALSE(QuadsConflict(ql, qm) || QuadsStackLinked(ql, qm)) << letters << " " << l << "," << m;
