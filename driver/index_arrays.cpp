@@ -34,6 +34,13 @@ IntMatrix AllocateIntMatrix(int64_t rows, int64_t cols) {
   return IntMatrix{cells, static_cast<int32_t>(rows), static_cast<int32_t>(cols)};
 }
 
+char* AllocateCharTable(int64_t count) {
+  if (count < 0 || static_cast<uint64_t>(count) > SIZE_MAX - 1) EndRun(kArrayFailure, kStatusDataError);
+  auto* table = static_cast<char*>(std::calloc(static_cast<size_t>(count) + 1, 1));
+  if (table == nullptr) EndRun(kArrayFailure, kStatusDataError);
+  return table;
+}
+
 char* AllocateSequenceBuffer(int64_t n) {
   if (!SizeFits(n) || !SizeFits(n + 2)) EndRun(kArrayFailure, kStatusDataError);
   auto* buffer = static_cast<char*>(std::calloc(static_cast<size_t>(n) + 2, 1));

@@ -29,6 +29,9 @@ IntArray AllocateIntArray(int64_t n);
 // Returns an IntMatrix of rows 1..rows, each an IntArray of size cols, all zero.
 IntMatrix AllocateIntMatrix(int64_t rows, int64_t cols);
 
+// Returns count zeroed characters, indices 0..count - 1; count >= 0.
+char* AllocateCharTable(int64_t count);
+
 // Returns the sequence buffer for n bases: n + 2 zeroed characters, positions 1..n
 // for the letters, element 0 and element n + 1 zero.
 char* AllocateSequenceBuffer(int64_t n);

@@ -1,5 +1,6 @@
 #include "output/q_file.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -16,9 +17,16 @@ namespace {
 // Longest entry line: three 11-character numbers, two gaps of two and a line end.
 constexpr size_t kLongestEntry = 11 + 2 + 11 + 2 + 11 + 1;
 
+// Entries are stored as fixed-size blocks that reach past their own end: the
+// output keeps this much room after its last entry.
+constexpr size_t kStoreReach = 48;
+
 // Candidates (later quads examined) per block of rows: a block's text stays
 // within a few megabytes, so the blocks in flight stay small whatever Q is.
 constexpr int64_t kBlockWork = 1 << 16;
+
+// Candidates of a row whose conflicts are decided at a time.
+constexpr int32_t kFlagChunk = 2048;
 
 // "  <value>\n", the tail of every entry with that value.
 struct EntryTail {
@@ -44,59 +52,92 @@ inline char* AppendEntry(char* out, const char* prefix, size_t prefix_size, int3
   return out + tail.size;
 }
 
-// Splits rows 1..quad_count into blocks of about kBlockWork candidates; returns the
-// first row of each block, followed by quad_count + 1.
-std::vector<int32_t> PlanBlocks(const QModel& model) {
-  std::vector<int32_t> starts;
+// Writes the conflict entries "l  m  penalty" of row l for the columns first..
+// first + count - 1 whose flag is set. Every column stores a whole entry at out
+// (the prefix and its conflict text, entry_copy bytes, reaching past the entry's
+// end) and moves out past it only if its flag is set, so that no branch depends
+// on the flags.
+template <size_t entry_copy>
+inline char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QModel& model,
+                                  int32_t first, const uint8_t* flags, int32_t count) {
+  char prefix_block[16];
+  std::memcpy(prefix_block, prefix, sizeof prefix_block);
+  const char* text = ConflictText(model, first);
+  const uint8_t* text_size = model.conflict_text_size + first;
+  for (int32_t k = 0; k < count; ++k) {
+    std::memcpy(out, prefix_block, sizeof prefix_block);
+    std::memcpy(out + prefix_size, text, entry_copy);
+    out += flags[k] * (prefix_size + text_size[k]);
+    text += kConflictTextStride;
+  }
+  return out;
+}
+
+char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QModel& model,
+                           int32_t first, const uint8_t* flags, int32_t count) {
+  if (model.conflict_text_longest <= 16) {
+    return AppendFlaggedEntries<16>(out, prefix, prefix_size, model, first, flags, count);
+  }
+  return AppendFlaggedEntries<kConflictTextStride>(out, prefix, prefix_size, model, first, flags, count);
+}
+
+// Rows 1..quad_count split into blocks of about kBlockWork candidates.
+struct BlockPlan {
+  std::vector<int32_t> starts;  // first row of each block, then quad_count + 1
+  size_t largest_text;          // RowsTextBound of the largest block
+};
+
+BlockPlan PlanBlocks(const QModel& model) {
+  BlockPlan plan{{}, 0};
   int64_t work = 0;
   for (int32_t l = 1; l <= model.quad_count; ++l) {
-    if (work == 0) starts.push_back(l);
+    if (work == 0) plan.starts.push_back(l);
     work += LastCouplingRow(MatrixRow(model.quads, l), model.first_row) - l + 1;
     if (work >= kBlockWork) work = 0;
   }
-  starts.push_back(model.quad_count + 1);
-  return starts;
+  plan.starts.push_back(model.quad_count + 1);
+  for (size_t b = 0; b + 1 < plan.starts.size(); ++b) {
+    plan.largest_text = std::max(plan.largest_text, RowsTextBound(model, plan.starts[b], plan.starts[b + 1] - 1));
+  }
+  return plan;
 }
 
-// Blocks formatted by worker threads and handed to the writing thread in order.
-// Slot k % slots holds block k; a worker starts block k only once block k - slots
-// has been written, so at most `slots` blocks are in memory.
-struct BlockPipeline {
+// Blocks are taken in order by the formatting threads; each thread formats its
+// block into its own buffer and writes it when every earlier block is written,
+// so one thread writes while the others format.
+struct WriteTurns {
   std::mutex lock;
   std::condition_variable changed;
-  std::vector<std::vector<char>> text;  // per slot
-  std::vector<size_t> used;             // per slot: bytes of text
-  std::vector<int64_t> ready;           // per slot: block held, -1 for none
-  int64_t next_block = 0;               // next block a worker takes
-  int64_t written = 0;                  // blocks written so far
-  bool stop = false;                    // the writer failed: workers give up
+  int64_t next_block = 0;  // next block a thread takes
+  int64_t written = 0;     // blocks written so far
+  bool failed = false;     // a write failed: every thread gives up
 };
 
-void FormatBlocks(const QModel& model, const std::vector<int32_t>& starts, BlockPipeline* pipe) {
-  const int64_t block_count = static_cast<int64_t>(starts.size()) - 1;
-  const int64_t slots = static_cast<int64_t>(pipe->text.size());
+void FormatAndWriteBlocks(const QModel& model, const BlockPlan& plan, OutputFile* file, WriteTurns* turns) {
+  const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
+  // Like every table, the buffer lives until the process ends.
+  char* const text = AllocateCharTable(static_cast<int64_t>(plan.largest_text));
   for (;;) {
     int64_t block;
     {
-      std::unique_lock<std::mutex> hold(pipe->lock);
-      block = pipe->next_block++;
-      if (block >= block_count) return;
-      pipe->changed.wait(hold, [&] { return pipe->stop || pipe->written > block - slots; });
-      if (pipe->stop) return;
+      std::lock_guard<std::mutex> hold(turns->lock);
+      if (turns->failed || turns->next_block >= block_count) return;
+      block = turns->next_block++;
     }
-    const int64_t slot = block % slots;
-    const int32_t first = starts[block];
-    const int32_t last = starts[block + 1] - 1;
-    std::vector<char>& text = pipe->text[slot];
-    const size_t bound = RowsTextBound(model, first, last);
-    if (text.size() < bound) text.resize(bound);
-    const size_t used = static_cast<size_t>(FormatQRows(model, first, last, text.data()) - text.data());
+    const char* end = FormatQRows(model, plan.starts[block], plan.starts[block + 1] - 1, text);
     {
-      std::lock_guard<std::mutex> hold(pipe->lock);
-      pipe->used[slot] = used;
-      pipe->ready[slot] = block;
+      std::unique_lock<std::mutex> hold(turns->lock);
+      turns->changed.wait(hold, [&] { return turns->failed || turns->written == block; });
+      if (turns->failed) return;
     }
-    pipe->changed.notify_all();
+    // Only the thread holding block `written` touches the file.
+    const bool ok = WriteOutputBytes(file, text, static_cast<size_t>(end - text));
+    {
+      std::lock_guard<std::mutex> hold(turns->lock);
+      turns->written = block + 1;
+      turns->failed = !ok;
+    }
+    turns->changed.notify_all();
   }
 }
 
@@ -104,52 +145,19 @@ void WriteOrFail(OutputFile* file, const char* data, size_t size) {
   if (!WriteOutputBytes(file, data, size)) FailOutputFile(file);
 }
 
-// Formats and writes the rows on this thread alone.
-void WriteRowsSerially(const QModel& model, const std::vector<int32_t>& starts, OutputFile* file) {
-  std::vector<char> text;
-  for (size_t b = 0; b + 1 < starts.size(); ++b) {
-    const int32_t first = starts[b];
-    const int32_t last = starts[b + 1] - 1;
-    const size_t bound = RowsTextBound(model, first, last);
-    if (text.size() < bound) text.resize(bound);
-    const char* end = FormatQRows(model, first, last, text.data());
-    WriteOrFail(file, text.data(), static_cast<size_t>(end - text.data()));
+// Formats and writes every row on thread_count threads, this one included.
+void WriteRows(const QModel& model, OutputFile* file, int thread_count) {
+  const BlockPlan plan = PlanBlocks(model);
+  const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
+  const int64_t helpers = std::min<int64_t>(std::max(thread_count, 1), block_count) - 1;
+  WriteTurns turns;
+  std::vector<std::thread> threads;
+  for (int64_t t = 0; t < helpers; ++t) {
+    threads.emplace_back(FormatAndWriteBlocks, std::cref(model), std::cref(plan), file, &turns);
   }
-}
-
-// Formats the rows on worker threads while this thread writes the blocks in order.
-void WriteRowsInParallel(const QModel& model, const std::vector<int32_t>& starts,
-                         OutputFile* file, int worker_count) {
-  BlockPipeline pipe;
-  const size_t slots = static_cast<size_t>(worker_count) * 2;
-  pipe.text.resize(slots);
-  pipe.used.assign(slots, 0);
-  pipe.ready.assign(slots, -1);
-  std::vector<std::thread> workers;
-  for (int w = 0; w < worker_count; ++w) {
-    workers.emplace_back(FormatBlocks, std::cref(model), std::cref(starts), &pipe);
-  }
-  const int64_t block_count = static_cast<int64_t>(starts.size()) - 1;
-  bool failed = false;
-  for (int64_t block = 0; block < block_count && !failed; ++block) {
-    const size_t slot = static_cast<size_t>(block) % slots;
-    size_t used;
-    {
-      std::unique_lock<std::mutex> hold(pipe.lock);
-      pipe.changed.wait(hold, [&] { return pipe.ready[slot] == block; });
-      used = pipe.used[slot];
-    }
-    // The slot is not reused until `written` passes this block.
-    failed = !WriteOutputBytes(file, pipe.text[slot].data(), used);
-    {
-      std::lock_guard<std::mutex> hold(pipe.lock);
-      pipe.written = block + 1;
-      pipe.stop = failed;
-    }
-    pipe.changed.notify_all();
-  }
-  for (std::thread& worker : workers) worker.join();
-  if (failed) FailOutputFile(file);
+  FormatAndWriteBlocks(model, plan, file, &turns);
+  for (std::thread& thread : threads) thread.join();
+  if (turns.failed) FailOutputFile(file);
 }
 
 }  // namespace
@@ -162,7 +170,20 @@ QModel MakeQModel(const char* buffer, int32_t n, IntMatrix quads, int32_t quad_c
                   int32_t add_quads, int32_t penalty) {
   IntArray first_row = IndexQuadsByPosition(quads, quad_count, n);
   IntArray next = LinkStackedQuads(quads, quad_count, first_row);
-  return QModel{buffer, n, quads, quad_count, add_quads, penalty, first_row, next};
+  const QuadColumns columns = SplitQuadColumns(quads, quad_count);
+  QModel model{buffer, n, quads, quad_count, add_quads, penalty, first_row, next, columns, nullptr, nullptr, 0};
+  // Row m's conflict text is the same in every row that conflicts with m.
+  const int64_t columns_end = static_cast<int64_t>(quad_count) + 1;
+  model.conflict_text = AllocateCharTable(columns_end * static_cast<int64_t>(kConflictTextStride));
+  model.conflict_text_size = reinterpret_cast<uint8_t*>(AllocateCharTable(columns_end));
+  const EntryTail penalty_tail = MakeTail(penalty);
+  for (int32_t m = 1; m <= quad_count; ++m) {
+    char* text = model.conflict_text + static_cast<size_t>(m) * kConflictTextStride;
+    char* end = AppendBytes(AppendDecimal(text, m), penalty_tail.text, penalty_tail.size);
+    model.conflict_text_size[m] = static_cast<uint8_t>(end - text);
+    model.conflict_text_longest = std::max(model.conflict_text_longest, static_cast<size_t>(end - text));
+  }
+  return model;
 }
 
 size_t RowsTextBound(const QModel& model, int32_t first, int32_t last) {
@@ -171,35 +192,40 @@ size_t RowsTextBound(const QModel& model, int32_t first, int32_t last) {
     // The diagonal, one entry per later candidate, and the chain bonus.
     entries += static_cast<size_t>(LastCouplingRow(MatrixRow(model.quads, l), model.first_row) - l) + 2;
   }
-  return entries * kLongestEntry + sizeof(EntryTail::text);
+  return entries * kLongestEntry + kStoreReach;
 }
 
 char* FormatQRows(const QModel& model, int32_t first, int32_t last, char* out) {
-  const EntryTail penalty_tail = MakeTail(model.penalty);
   const EntryTail link_tail = MakeTail(kStackLinkValue);
   const EntryTail bonus_tail = MakeTail(kChainBonusValue);
-  char prefix[16];
+  uint8_t flags[kFlagChunk];
+  char prefix[16] = {};
   for (int32_t l = first; l <= last; ++l) {
     const int32_t* ql = MatrixRow(model.quads, l);
-    char* prefix_end = AppendDecimal(prefix, l);
-    prefix_end = AppendBytes(prefix_end, "  ", 2);
-    const size_t prefix_size = static_cast<size_t>(prefix_end - prefix);
-
-    out = AppendEntry(out, prefix, prefix_size, l, MakeTail(StackScore(model.buffer, ql)));
-    // Only quads whose outer i lies in [L0, L1] can share a position with l, cross
-    // it or continue its stack; those are the rows up to LastCouplingRow.
-    const int32_t link = model.next[l];
     const int32_t last_row = LastCouplingRow(ql, model.first_row);
-    for (int32_t m = l + 1; m <= last_row; ++m) {
-      const int32_t* qm = MatrixRow(model.quads, m);
-      if (m == link) {
-        const int32_t chain = model.next[m];
-        if (model.add_quads != 0 && chain > 0) {
-          out = AppendEntry(out, prefix, prefix_size, chain, bonus_tail);
-        }
-        out = AppendEntry(out, prefix, prefix_size, m, link_tail);
+    const size_t prefix_size = static_cast<size_t>(AppendBytes(AppendDecimal(prefix, l), "  ", 2) - prefix);
+    out = AppendEntry(out, prefix, prefix_size, l, MakeTail(StackScore(model.buffer, ql)));
+
+    // Only quads whose outer i lies in [L0, L1] can share a position with l, cross
+    // it or continue its stack; those are the rows l + 1 .. last_row, taken in
+    // chunks of kFlagChunk. The stack link of l and the chain bonus that extends
+    // it come just before the link's conflict entry.
+    const int32_t link = model.next[l];
+    for (int32_t m = l + 1; m <= last_row;) {
+      const int32_t chunk_last = static_cast<int32_t>(std::min<int64_t>(last_row, int64_t{m} + kFlagChunk - 1));
+      FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
+      int32_t done = 0;
+      if (link >= m && link <= chunk_last) {
+        done = link - m;
+        out = AppendFlaggedEntries(out, prefix, prefix_size, model, m, flags, done);
+        const int32_t chain = model.next[link];
+        if (model.add_quads != 0 && chain > 0) out = AppendEntry(out, prefix, prefix_size, chain, bonus_tail);
+        out = AppendEntry(out, prefix, prefix_size, link, link_tail);
       }
-      if (QuadsConflict(ql, qm)) out = AppendEntry(out, prefix, prefix_size, m, penalty_tail);
+      out = AppendFlaggedEntries(out, prefix, prefix_size, model, m + done, flags + done,
+                                 chunk_last - m + 1 - done);
+      if (chunk_last == last_row) break;
+      m = chunk_last + 1;
     }
   }
   return out;
@@ -216,13 +242,7 @@ void WriteQFile(const char* path, const QModel& model, int thread_count) {
   end = AppendBytes(end, " 1\n", 3);
   WriteOrFail(&file, header, static_cast<size_t>(end - header));
 
-  const std::vector<int32_t> starts = PlanBlocks(model);
-  const int64_t block_count = static_cast<int64_t>(starts.size()) - 1;
-  if (thread_count <= 1 || block_count <= 1) {
-    WriteRowsSerially(model, starts, &file);
-  } else {
-    WriteRowsInParallel(model, starts, &file, thread_count);
-  }
+  WriteRows(model, &file, thread_count);
   WriteOrFail(&file, "-1", 2);
   if (!CommitOutputFile(&file)) EndRun("Could not write to file!\n", kStatusIoError);
 }

@@ -1,10 +1,12 @@
 // The Q file: the model's sparse upper-triangular coefficient matrix over the quads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "driver/index_arrays.h"
+#include "model/quad_couplings.h"
 
 // The name "Q_<quad_count>_<path>", with path exactly as given.
 std::string QFileName(int32_t quad_count, const char* path);
@@ -19,7 +21,23 @@ struct QModel {
   int32_t penalty;      // value of every conflict entry
   IntArray first_row;   // IndexQuadsByPosition of the quads
   IntArray next;        // LinkStackedQuads of the quads
+  QuadColumns columns;  // SplitQuadColumns of the quads
+  // The text "m  penalty\n" that follows the row prefix in the conflict entry of
+  // column m (1..quad_count), at conflict_text + m * kConflictTextStride, and its
+  // size in bytes at conflict_text_size[m]; the longest of them.
+  char* conflict_text;
+  uint8_t* conflict_text_size;
+  size_t conflict_text_longest;
 };
+
+// Bytes set aside for each column's conflict text: room for the widest column
+// and penalty, "2147483647  -2147483648\n".
+constexpr size_t kConflictTextStride = 32;
+
+// The conflict text of column m of model.
+inline const char* ConflictText(const QModel& model, int32_t m) {
+  return model.conflict_text + static_cast<size_t>(m) * kConflictTextStride;
+}
 
 // Prepares the lookup tables of model from its quads.
 QModel MakeQModel(const char* buffer, int32_t n, IntMatrix quads, int32_t quad_count,

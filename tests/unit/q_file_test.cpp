@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,6 +13,8 @@
 
 #include "driver/index_arrays.h"
 #include "model/feasible_pairs.h"
+#include "model/quad_couplings.h"
+#include "model/stack_score.h"
 #include "model/stacked_quads.h"
 #include "output/q_file.h"
 
@@ -65,6 +69,46 @@ TEST(FormatQRows, AnySplitOfRowsGivesTheSameText) {
   const std::string whole = FormatRows(model, 1, built.quad_count);
   for (int32_t split = 1; split < built.quad_count; split += 7) {
     ASSERT_EQ(FormatRows(model, 1, split) + FormatRows(model, split + 1, built.quad_count), whole);
+  }
+}
+
+// Row l of the matrix written one entry at a time from the definitions.
+std::string PlainRows(const QModel& model, int32_t first, int32_t last) {
+  std::string text;
+  auto entry = [&](int32_t l, int32_t m, int32_t value) {
+    text += std::to_string(l) + "  " + std::to_string(m) + "  " + std::to_string(value) + "\n";
+  };
+  for (int32_t l = first; l <= last; ++l) {
+    const int32_t* ql = MatrixRow(model.quads, l);
+    entry(l, l, StackScore(model.buffer, ql));
+    for (int32_t m = l + 1; m <= model.quad_count; ++m) {
+      const int32_t* qm = MatrixRow(model.quads, m);
+      if (QuadsStackLinked(ql, qm)) {
+        const int32_t chain = model.next[m];
+        if (model.add_quads != 0 && chain > 0) entry(l, chain, kChainBonusValue);
+        entry(l, m, kStackLinkValue);
+      }
+      if (QuadsConflict(ql, qm)) entry(l, m, model.penalty);
+    }
+  }
+  return text;
+}
+
+// Rows over columns of one to five digits, with penalties whose entries fit the
+// short copy and ones that need the long one.
+TEST(FormatQRows, MatchesEntryByEntryFormatting) {
+  std::mt19937 random(21);
+  std::string letters;
+  for (int k = 0; k < 480; ++k) letters += "GCAUGC"[random() % 6];
+  const Built built = BuildQuads(letters, 3);
+  ASSERT_GT(built.quad_count, 10000);
+  for (int32_t penalty : {-200, 0, INT32_MAX, INT32_MIN}) {
+    const QModel model = MakeQModel(built.buffer.data(), 480, built.quads, built.quad_count,
+                                    penalty == 0 ? 0 : 1, penalty);
+    for (int32_t first : {1, 9, 95, 990, 9990, built.quad_count - 40}) {
+      const int32_t last = std::min(first + 40, built.quad_count);
+      ASSERT_EQ(FormatRows(model, first, last), PlainRows(model, first, last)) << penalty << " rows " << first;
+    }
   }
 }
 
