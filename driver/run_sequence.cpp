@@ -15,8 +15,8 @@
 
 namespace {
 
-// Threads that format the Q file: one per core, so that formatting runs beside
-// the writing thread.
+// Threads that format and write the Q file: one per core, so that one thread
+// formats while another writes.
 int FormattingThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores);
