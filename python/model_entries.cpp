@@ -1,0 +1,296 @@
+#include "python/model_entries.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "model/feasible_pairs.h"
+#include "model/quad_couplings.h"
+#include "model/stack_score.h"
+#include "model/stacked_quads.h"
+#include "output/output_file.h"
+
+namespace {
+
+// Later quads whose conflicts with a row are decided at a time.
+constexpr int32_t kChunk = 2048;
+
+// The later quads of row l that may couple with it: l + 1 .. LastCouplingRow.
+int32_t LastCandidate(const QModel& model, int32_t l) {
+  return LastCouplingRow(MatrixRow(model.quads, l), model.first_row);
+}
+
+// The chain bonus partner of row l: the quad two steps inside it when the
+// chain bonus is on and both steps exist, else 0.
+int32_t ChainPartner(const QModel& model, int32_t l) {
+  const int32_t link = model.next[l];
+  return model.add_quads != 0 && link > 0 ? model.next[link] : 0;
+}
+
+// Number of entries of row l: diagonal, chain bonus, stack link, conflicts.
+int64_t CountRowEntries(const QModel& model, int32_t l, uint8_t* flags) {
+  const int32_t* ql = MatrixRow(model.quads, l);
+  const int32_t last_row = LastCandidate(model, l);
+  int64_t count = 1 + (model.next[l] > 0) + (ChainPartner(model, l) > 0);
+  for (int32_t m = l + 1; m <= last_row; m += kChunk) {
+    const int32_t chunk_last = std::min(last_row, m + (kChunk - 1));
+    FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
+    int32_t flagged = 0;
+    for (int32_t k = 0; k <= chunk_last - m; ++k) flagged += flags[k];
+    count += flagged;
+  }
+  return count;
+}
+
+// Rows first..last split among threads by their share of the work, given by
+// a running total cost[l - 1]..cost[l] per row: returns the first row of each
+// part and then last + 1.
+std::vector<int32_t> SplitRows(const std::vector<int64_t>& cost, int32_t first, int32_t last, int parts) {
+  std::vector<int32_t> starts{first};
+  const int64_t begin = cost[first - 1], total = cost[last] - begin;
+  int32_t l = first;
+  for (int p = 1; p < parts; ++p) {
+    const int64_t target = begin + total * p / parts;
+    while (l <= last && cost[l - 1] < target) ++l;
+    if (l > starts.back() && l <= last) starts.push_back(l);
+  }
+  starts.push_back(last + 1);
+  return starts;
+}
+
+// Runs work(first, last) for each part of starts, all but the first on new
+// threads. A thread that cannot start leaves its part to this one, so no
+// exception leaves a thread running.
+template <typename Work>
+void RunParts(const std::vector<int32_t>& starts, Work work) {
+  std::vector<std::thread> helpers;
+  std::vector<size_t> left_over;
+  for (size_t p = 1; p + 1 < starts.size(); ++p) {
+    try {
+      helpers.emplace_back(work, starts[p], starts[p + 1] - 1);
+    } catch (const std::exception&) {  // std::system_error, or no memory for the thread
+      left_over.push_back(p);
+    }
+  }
+  work(starts[0], starts[1] - 1);
+  for (size_t p : left_over) work(starts[p], starts[p + 1] - 1);
+  for (std::thread& helper : helpers) helper.join();
+}
+
+// The candidates of each row as a running total, to share rows among threads.
+std::vector<int64_t> CandidateTotals(const QModel& model) {
+  std::vector<int64_t> totals(static_cast<size_t>(model.quad_count) + 1, 0);
+  for (int32_t l = 1; l <= model.quad_count; ++l) totals[l] = totals[l - 1] + LastCandidate(model, l) - l + 1;
+  return totals;
+}
+
+// Writes the entries of row l at columns and values (negated if negate) and
+// returns their number; *bonus_at is the index of the chain bonus entry, or -1.
+// columns and values hold LastCandidate(l) - l + 2 elements.
+int32_t RowEntries(const QModel& model, int32_t l, bool negate, int32_t* columns, int32_t* values,
+                   int32_t* bonus_at) {
+  const int32_t* ql = MatrixRow(model.quads, l);
+  const int32_t last_row = LastCandidate(model, l);
+  const int32_t sign = negate ? -1 : 1;
+  const int32_t link = model.next[l];
+  const int32_t chain = ChainPartner(model, l);
+  // A negated INT32_MIN penalty is refused by the callers before any fill.
+  const int32_t penalty = negate ? static_cast<int32_t>(-static_cast<int64_t>(model.penalty)) : model.penalty;
+  uint8_t flags[kChunk];
+  int32_t flagged[kChunk];
+  int32_t e = 0;
+  columns[e] = l;
+  values[e++] = sign * StackScore(model.buffer, ql);
+  *bonus_at = -1;
+  for (int32_t m = l + 1; m <= last_row; m += kChunk) {
+    const int32_t chunk_last = std::min(last_row, m + (kChunk - 1));
+    FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
+    int32_t count = 0;
+    for (int32_t k = 0; k <= chunk_last - m; ++k) {
+      flagged[count] = m + k;
+      count += flags[k];
+    }
+    // The stack link (never a conflict) goes between the conflicts before and
+    // after it, preceded by the chain bonus that extends it.
+    const bool link_here = link >= m && link <= chunk_last;
+    const int32_t before =
+        link_here ? static_cast<int32_t>(std::lower_bound(flagged, flagged + count, link) - flagged) : count;
+    std::memcpy(columns + e, flagged, sizeof(int32_t) * before);
+    std::fill(values + e, values + e + before, penalty);
+    e += before;
+    if (link_here) {
+      if (chain > 0) {
+        *bonus_at = e;
+        columns[e] = chain;
+        values[e++] = sign * kChainBonusValue;
+      }
+      columns[e] = link;
+      values[e++] = sign * kStackLinkValue;
+      std::memcpy(columns + e, flagged + before, sizeof(int32_t) * (count - before));
+      std::fill(values + e, values + e + (count - before), penalty);
+      e += count - before;
+    }
+  }
+  return e;
+}
+
+}  // namespace
+
+std::unique_ptr<SequenceModel> BuildSequenceModel(const std::string& letters, int32_t min_distance,
+                                                  int32_t add_quads, int32_t penalty) {
+  auto model = std::make_unique<SequenceModel>();
+  CurrentArena owner(&model->arena);
+  model->letters = letters;
+  model->n = static_cast<int32_t>(letters.size());
+  model->min_distance = min_distance;
+  model->buffer = AllocateSequenceBuffer(model->n);
+  std::memcpy(model->buffer + 1, letters.data(), letters.size());
+  const int64_t pair_count = CountFeasiblePairs(model->buffer, model->n, min_distance);
+  model->pairs = AllocateIntMatrix(pair_count + 2, 2);  // refuses a count beyond 32 bits
+  GenerateFeasiblePairs(model->buffer, model->n, model->pairs, min_distance);
+  model->pair_count = static_cast<int32_t>(pair_count);
+  const int64_t quad_count = CountNestedPairs(model->pairs, model->pair_count);
+  const IntMatrix quads = AllocateIntMatrix(quad_count + 1, 4);
+  GenerateNestedPairs(model->pairs, model->pair_count, quads);
+  model->q = MakeQModel(model->buffer, model->n, quads, static_cast<int32_t>(quad_count), add_quads, penalty);
+  return model;
+}
+
+std::vector<int64_t> RowEntryOffsets(const QModel& model, int thread_count) {
+  std::vector<int64_t> offsets = CandidateTotals(model);
+  const int32_t quad_count = model.quad_count;
+  if (quad_count == 0) return offsets;
+  // offsets[l] receives row l's count, then the running total replaces them.
+  RunParts(SplitRows(offsets, 1, quad_count, thread_count), [&model, &offsets](int32_t first, int32_t last) {
+    uint8_t flags[kChunk];
+    for (int32_t l = first; l <= last; ++l) offsets[l] = CountRowEntries(model, l, flags);
+  });
+  offsets[0] = 0;
+  for (int32_t l = 1; l <= quad_count; ++l) offsets[l] += offsets[l - 1];
+  return offsets;
+}
+
+void FillRowEntries(const QModel& model, int32_t first, int32_t last, const int64_t* offsets, int32_t shift,
+                    bool negate, int32_t* rows, int32_t* columns, int32_t* values) {
+  for (int32_t l = first; l <= last; ++l) {
+    const int64_t start = offsets[l - 1], end = offsets[l];
+    int32_t bonus_at;
+    RowEntries(model, l, negate, columns + start, values + start, &bonus_at);
+    std::fill(rows + start, rows + end, l - shift);
+    if (shift != 0) {
+      for (int64_t k = start; k < end; ++k) columns[k] -= shift;
+    }
+  }
+}
+
+void FillAllEntries(const QModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
+                    int thread_count, int32_t* rows, int32_t* columns, int32_t* values) {
+  if (model.quad_count == 0) return;
+  RunParts(SplitRows(offsets, 1, model.quad_count, thread_count), [&](int32_t first, int32_t last) {
+    FillRowEntries(model, first, last, offsets.data(), shift, negate, rows, columns, values);
+  });
+}
+
+namespace {
+
+// Bytes of one .qubo line at most: two numbers of 11 characters, a value of
+// 11 (a negated 32-bit value), two spaces and a line end.
+constexpr size_t kLongestQuboLine = 11 + 1 + 11 + 1 + 11 + 1;
+
+// Buffered writing of a .qubo file, each failure thrown as a FileFailure.
+class QuboWriter {
+ public:
+  explicit QuboWriter(const std::string& path) : path_(path), text_(1 << 20) {
+    if (!OpenOutputFile(path, &file_)) Fail();
+  }
+  ~QuboWriter() {
+    if (file_.fd >= 0) DiscardOutputFile(&file_);
+  }
+  // Room for bytes more characters; returns where to write them.
+  char* Reserve(size_t bytes) {
+    if (used_ + bytes > text_.size()) {
+      Flush();
+      if (bytes > text_.size()) text_.resize(bytes);
+    }
+    return text_.data() + used_;
+  }
+  void Advance(char* end) { used_ = static_cast<size_t>(end - text_.data()); }
+  void Commit() {
+    Flush();
+    if (!CommitOutputFile(&file_)) Fail();
+  }
+
+ private:
+  void Flush() {
+    if (used_ > 0 && !WriteOutputBytes(&file_, text_.data(), used_)) Fail();
+    used_ = 0;
+  }
+  [[noreturn]] void Fail() {
+    const int error_number = errno != 0 ? errno : EIO;
+    if (file_.fd >= 0) DiscardOutputFile(&file_);
+    throw FileFailure("Could not write to file!", error_number, path_);
+  }
+  std::string path_;
+  OutputFile file_{-1, {}, {}};
+  std::vector<char> text_;
+  size_t used_ = 0;
+};
+
+char* AppendQuboLine(char* out, int64_t row, int64_t column, int64_t value) {
+  out = std::to_chars(out, out + 20, row).ptr;
+  *out++ = ' ';
+  out = std::to_chars(out, out + 20, column).ptr;
+  *out++ = ' ';
+  out = std::to_chars(out, out + 20, value).ptr;
+  *out++ = '\n';
+  return out;
+}
+
+}  // namespace
+
+void WriteQuboFile(const QModel& model, const std::string& path, bool negate) {
+  const int32_t quad_count = model.quad_count;
+  const std::vector<int64_t> offsets = RowEntryOffsets(model, 1);
+  QuboWriter out(path);
+  char* text = out.Reserve(64);
+  const int64_t couplings = offsets[quad_count] - quad_count;
+  text = AppendBytes(text, "p qubo 0 ", 9);
+  text = std::to_chars(text, text + 20, quad_count).ptr;
+  *text++ = ' ';
+  text = std::to_chars(text, text + 20, quad_count).ptr;
+  *text++ = ' ';
+  text = std::to_chars(text, text + 20, couplings).ptr;
+  *text++ = '\n';
+  out.Advance(text);
+  const int64_t sign = negate ? -1 : 1;
+  for (int32_t l = 1; l <= quad_count; ++l) {
+    text = out.Reserve(kLongestQuboLine);
+    out.Advance(AppendQuboLine(text, l - 1, l - 1, sign * StackScore(model.buffer, MatrixRow(model.quads, l))));
+  }
+  // Each row's entries in the Q file's order, with the chain bonus moved to
+  // its place among the ascending columns.
+  std::vector<int32_t> columns, values;
+  for (int32_t l = 1; l <= quad_count; ++l) {
+    const size_t bound = static_cast<size_t>(LastCandidate(model, l) - l) + 2;
+    if (columns.size() < bound) {
+      columns.resize(bound);
+      values.resize(bound);
+    }
+    int32_t bonus_at;
+    const int32_t count = RowEntries(model, l, false, columns.data(), values.data(), &bonus_at);
+    if (bonus_at >= 0) {
+      const int32_t place = static_cast<int32_t>(
+          std::upper_bound(columns.begin() + bonus_at + 1, columns.begin() + count, columns[bonus_at]) -
+          columns.begin());
+      std::rotate(columns.begin() + bonus_at, columns.begin() + bonus_at + 1, columns.begin() + place);
+      std::rotate(values.begin() + bonus_at, values.begin() + bonus_at + 1, values.begin() + place);
+    }
+    text = out.Reserve(kLongestQuboLine * static_cast<size_t>(count));
+    for (int32_t k = 1; k < count; ++k) text = AppendQuboLine(text, l - 1, columns[k] - 1, sign * values[k]);
+    out.Advance(text);
+  }
+  out.Commit();
+}

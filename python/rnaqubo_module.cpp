@@ -1,0 +1,234 @@
+// The Python module rnaqubo: the model of a sequence in memory, as numpy
+// arrays, from the same model code as the executables. Nothing here ends the
+// process: every failure is a Python exception carrying the tool's message.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "model/stack_score.h"
+#include "python/model_entries.h"
+#include "python/module_failures.h"
+#include "python/q_file_reader.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace {
+
+// Threads for the work on large models: one per core.
+int WorkThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+// value as a signed 32-bit integer, as the tool's arguments are.
+int32_t ToInt32(py::handle value, const char* name) {
+  if (!py::isinstance<py::int_>(value)) {
+    throw py::type_error(std::string(name) + " must be an integer, not " +
+                         py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+  }
+  int overflow = 0;
+  const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0 || number < INT32_MIN || number > INT32_MAX) {
+    throw py::value_error("Number out of range: " + py::str(value).cast<std::string>());
+  }
+  return static_cast<int32_t>(number);
+}
+
+// A path given as str, bytes or os.PathLike, as the file system takes it.
+std::string ToPath(py::handle path) {
+  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+// A new one-dimensional int32 array of size elements.
+py::array_t<int32_t> NewArray(int64_t size) { return py::array_t<int32_t>(static_cast<py::ssize_t>(size)); }
+
+// The letters of sequence as A, C, G, U: upper or lower case, T as U.
+std::string NormaliseSequence(const std::string& sequence) {
+  std::string letters;
+  letters.reserve(sequence.size());
+  for (size_t k = 0; k < sequence.size(); ++k) {
+    char c = sequence[k];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == 'T') c = 'U';
+    if (c != 'A' && c != 'C' && c != 'G' && c != 'U') {
+      throw py::value_error("Invalid gene base read: " + sequence.substr(k, 1) + " at position " +
+                            std::to_string(k + 1));
+    }
+    letters += c;
+  }
+  if (letters.empty()) throw py::value_error("Error in sequence length 0");
+  if (letters.size() > INT32_MAX - 2) throw py::value_error("Error in sequence length: the sequence is too long");
+  return letters;
+}
+
+std::unique_ptr<SequenceModel> MakeModel(const std::string& sequence, py::handle min_distance, py::handle add_quads,
+                                         py::handle penalty) {
+  const int32_t distance = ToInt32(min_distance, "min_distance");
+  const int32_t chain = ToInt32(add_quads, "add_quads");
+  const int32_t conflict = ToInt32(penalty, "penalty");
+  return BuildSequenceModel(NormaliseSequence(sequence), distance, chain, conflict);
+}
+
+// Negating the values of model would overflow 32 bits: refused.
+void RefuseNegatedMinimum(const SequenceModel& model) {
+  if (model.q.penalty == INT32_MIN) {
+    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
+  }
+}
+
+py::tuple Coo(const SequenceModel& model, bool zero_based, bool negate) {
+  if (negate) RefuseNegatedMinimum(model);
+  std::vector<int64_t> offsets;
+  {
+    py::gil_scoped_release unlocked;
+    offsets = RowEntryOffsets(model.q, WorkThreads());
+  }
+  const int64_t total = offsets.back();
+  py::array_t<int32_t> rows = NewArray(total), columns = NewArray(total), values = NewArray(total);
+  int32_t* row_data = rows.mutable_data();
+  int32_t* column_data = columns.mutable_data();
+  int32_t* value_data = values.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    FillAllEntries(model.q, offsets, zero_based ? 1 : 0, negate, WorkThreads(), row_data, column_data, value_data);
+  }
+  return py::make_tuple(rows, columns, values);
+}
+
+py::array_t<int32_t> Linear(const SequenceModel& model, bool negate) {
+  py::array_t<int32_t> diagonal = NewArray(model.q.quad_count);
+  int32_t* out = diagonal.mutable_data();
+  for (int32_t k = 1; k <= model.q.quad_count; ++k) {
+    const int32_t score = StackScore(model.buffer, MatrixRow(model.q.quads, k));
+    out[k - 1] = negate ? -score : score;
+  }
+  return diagonal;
+}
+
+// The quads' positions as a read-only Q x 4 view of the table, kept alive by owner.
+py::array_t<int32_t> QuadView(const SequenceModel& model, py::handle owner) {
+  const py::ssize_t row_bytes = static_cast<py::ssize_t>(sizeof(int32_t)) * (model.q.quads.cols + 1);
+  py::array_t<int32_t> view({static_cast<py::ssize_t>(model.q.quad_count), py::ssize_t{4}},
+                            {row_bytes, static_cast<py::ssize_t>(sizeof(int32_t))}, MatrixRow(model.q.quads, 1),
+                            owner);
+  py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return view;
+}
+
+py::tuple ReadQFile(py::handle path_object) {
+  const std::string path = ToPath(path_object);
+  QFileInput input(path);
+  int64_t line_ends;
+  {
+    py::gil_scoped_release unlocked;
+    line_ends = input.CountLineEnds();
+  }
+  const int64_t capacity = line_ends;  // the header ends a line, the entries are fewer
+  py::array_t<int32_t> rows = NewArray(capacity), columns = NewArray(capacity), values = NewArray(capacity);
+  int32_t* row_data = rows.mutable_data();
+  int32_t* column_data = columns.mutable_data();
+  int32_t* value_data = values.mutable_data();
+  int32_t quad_count = 0;
+  int64_t count;
+  {
+    py::gil_scoped_release unlocked;
+    count = input.ReadEntries(capacity, &quad_count, row_data, column_data, value_data);
+  }
+  if (count < capacity) {
+    // Only the few lines that are not entries are given back.
+    const py::slice used(0, static_cast<py::ssize_t>(count), 1);
+    return py::make_tuple(quad_count, rows[used], columns[used], values[used]);
+  }
+  return py::make_tuple(quad_count, rows, columns, values);
+}
+
+// Exceptions of the model code as Python exceptions.
+void TranslateFailures(std::exception_ptr failure) {
+  try {
+    if (failure) std::rethrow_exception(failure);
+  } catch (const FileFailure& e) {
+    // OSError(errno, text, filename) becomes the matching subclass (FileNotFoundError, ...).
+    const std::string text = std::string(e.what()) + " " + std::strerror(e.error_number());
+    py::object error = py::reinterpret_steal<py::object>(
+        PyObject_CallFunction(PyExc_OSError, "isO&", e.error_number(), text.c_str(), PyUnicode_DecodeFSDefault,
+                              e.path().c_str()));
+    if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+  } catch (const RunFailure& e) {
+    PyErr_SetString(e.status() == 2 ? PyExc_OSError : PyExc_ValueError, e.what());
+  }
+}
+
+}  // namespace
+
+PYBIND11_MODULE(rnaqubo, module) {
+  module.doc() =
+      "The QUBO model of an RNA sequence's secondary structure, in memory: the same\n"
+      "variables and entries as the Q file that rnaqubo writes, as numpy arrays.\n"
+      "The model is meant to be maximised; coo(negate=True) gives it to minimisers.";
+  py::register_exception_translator(TranslateFailures);
+
+  py::class_<SequenceModel, std::unique_ptr<SequenceModel>>(module, "Model", R"(
+The model of one RNA sequence.
+
+Model(sequence, min_distance=4, add_quads=True, penalty=-200)
+
+sequence: a string of A, C, G, U (lower case and T accepted). A pair (i, j) needs
+j - i > min_distance; add_quads switches the chain bonus (16) on; penalty is the
+value of every conflicting couple. Variable k (1-based, as in the Q file) is quad
+k, whose positions are row k - 1 of quads.)")
+      .def(py::init(&MakeModel), "sequence"_a, "min_distance"_a = 4, "add_quads"_a = true, "penalty"_a = -200)
+      .def_property_readonly("sequence", [](const SequenceModel& m) { return m.letters; },
+                             "The letters, A, C, G, U.")
+      .def_property_readonly("n", [](const SequenceModel& m) { return m.n; }, "Number of bases.")
+      .def_property_readonly("min_distance", [](const SequenceModel& m) { return m.min_distance; })
+      .def_property_readonly("add_quads", [](const SequenceModel& m) { return m.q.add_quads; })
+      .def_property_readonly("penalty", [](const SequenceModel& m) { return m.q.penalty; })
+      .def_property_readonly("pair_count", [](const SequenceModel& m) { return m.pair_count; },
+                             "Number of feasible base pairs.")
+      .def_property_readonly("quad_count", [](const SequenceModel& m) { return m.q.quad_count; },
+                             "Number of quads: the model's variables.")
+      .def_property_readonly(
+          "quads", [](py::object self) { return QuadView(self.cast<const SequenceModel&>(), self); },
+          "Q x 4 int32 array (read-only): row k - 1 holds i, j, i + 1, j - 1 of variable k.")
+      .def("coo", &Coo, "zero_based"_a = false, "negate"_a = false, R"(
+(rows, columns, values): every entry of the Q file in the Q file's order, as int32
+arrays. Variables from 1, or from 0 with zero_based=True; negate=True flips every
+sign (the model is meant to be maximised; most solvers minimise).)")
+      .def("linear", &Linear, "negate"_a = false, "The diagonal (stacking scores): element k - 1 for variable k.")
+      .def(
+          "to_scipy",
+          [](const SequenceModel& m, bool negate) {
+            py::object sparse = py::module_::import("scipy.sparse");
+            py::tuple entries = Coo(m, true, negate);
+            const py::ssize_t size = m.q.quad_count;
+            return sparse.attr("coo_matrix")(py::make_tuple(entries[2], py::make_tuple(entries[0], entries[1])),
+                                             "shape"_a = py::make_tuple(size, size));
+          },
+          "negate"_a = false, "The model as a Q x Q scipy.sparse.coo_matrix (upper triangle, from 0).")
+      .def(
+          "write_qubo",
+          [](const SequenceModel& m, py::handle path, bool negate) {
+            if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
+            WriteQuboFile(m.q, ToPath(path), negate);
+          },
+          "path"_a, "negate"_a = true, R"(
+Writes the model as a .qubo file (qbsolv's format), atomically: the header
+"p qubo 0 Q Q couplings", the diagonal, then the couplings sorted, variables from 0.
+Values are negated by default, since such solvers minimise.)")
+      .def("__repr__", [](const SequenceModel& m) {
+        return "rnaqubo.Model(n=" + std::to_string(m.n) + ", min_distance=" + std::to_string(m.min_distance) +
+               ", add_quads=" + std::to_string(m.q.add_quads) + ", penalty=" + std::to_string(m.q.penalty) +
+               ", pair_count=" + std::to_string(m.pair_count) + ", quad_count=" + std::to_string(m.q.quad_count) +
+               ")";
+      });
+
+  module.def("read_q_file", &ReadQFile, "path"_a, R"(
+Reads a Q file into (quad_count, rows, columns, values), int32 arrays in the
+file's order, variables from 1. A malformed line, or a file without its final
+"-1", raises ValueError naming the line.)");
+}
