@@ -1,0 +1,132 @@
+"""Bad input, bad paths and damaged Q files raise the documented exceptions;
+a memory failure leaves the interpreter running."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import rnaqubo
+from conftest import run_tool
+
+GOOD_Q = "p 4 1\n1  1  33\n1  2  -200\n2  2  33\n3  3  33\n3  4  -200\n4  4  33\n-1"
+
+
+@pytest.mark.parametrize("args, error, text", [
+    (("GGXCC",), ValueError, "X"),
+    (("",), ValueError, "length"),
+    (("GGACC", 2**31), ValueError, "Number out of range: 2147483648"),
+    (("GGACC", 4, 1, -(2**31) - 1), ValueError, "Number out of range"),
+    (("GGACC", "4"), TypeError, "min_distance"),
+    ((12345,), TypeError, ""),
+])
+def test_bad_model_arguments(args, error, text):
+    with pytest.raises(error, match=text):
+        rnaqubo.Model(*args)
+
+
+@pytest.mark.parametrize("content, line, text", [
+    ("", 1, "empty"),
+    ("x 4 1\n", 1, "header"),
+    ("p 4\n-1", 1, "header"),
+    (GOOD_Q[:-2], 8, "final \"-1\""),            # cut before the terminator
+    (GOOD_Q[:GOOD_Q.index("3  3")], 5, "final \"-1\""),  # cut at a line end
+    (GOOD_Q[:GOOD_Q.index("3  3") + 4], 5, "found \"3  3\""),  # cut inside a line
+    (GOOD_Q.replace("1  2  -200", "1  2  -2oo"), 3, "found \"1  2  -2oo\""),
+    (GOOD_Q.replace("1  2  -200", "1  2  -2147483649"), 3, "found"),
+    (GOOD_Q.replace("1  2  -200", "1  5  -200"), 3, "variable 5 is outside 1..4"),
+    (GOOD_Q.replace("1  2  -200", "0  2  -200"), 3, "variable 0"),
+    (GOOD_Q.replace("1  2  -200", ""), 3, "found \"\""),
+    (GOOD_Q + "\n1  1  3", 9, "after the final"),
+])
+def test_damaged_q_files(tmp_path, content, line, text):
+    path = tmp_path / "Q_4_x.txt"
+    path.write_text(content)
+    with pytest.raises(ValueError, match=f"^{path}: line {line}: .*{text}"):
+        rnaqubo.read_q_file(path)
+
+
+def test_q_file_variants_that_are_read(tmp_path):
+    # Tabs, CR LF line ends and a line end after "-1" are read; path as str or bytes.
+    path = tmp_path / "q.txt"
+    path.write_text(GOOD_Q.replace("  ", "\t").replace("\n", "\r\n") + "\n")
+    count, rows, columns, values = rnaqubo.read_q_file(os.fsencode(path))
+    assert count == 4 and list(rows) == [1, 1, 2, 3, 3, 4] and list(values)[:2] == [33, -200]
+    path.write_text("p 0 1\n-1")
+    assert [len(a) for a in rnaqubo.read_q_file(str(path))[1:]] == [0, 0, 0]
+
+
+def test_bad_paths(tmp_path):
+    with pytest.raises(FileNotFoundError) as caught:
+        rnaqubo.read_q_file(tmp_path / "missing.txt")
+    assert caught.value.filename == str(tmp_path / "missing.txt")
+    with pytest.raises(IsADirectoryError):
+        rnaqubo.read_q_file(tmp_path)
+    model = rnaqubo.Model("GGGCCC", min_distance=0)
+    with pytest.raises(FileNotFoundError, match="Could not write to file!"):
+        model.write_qubo(tmp_path / "no" / "such.qubo")
+    with pytest.raises(IsADirectoryError):
+        model.write_qubo(tmp_path)
+
+
+def test_failed_write_keeps_the_earlier_file(tmp_path):
+    # A file size limit makes the writes fail part way (Python ignores SIGXFSZ).
+    earlier = tmp_path / "kept.qubo"
+    earlier.write_text("earlier\n")
+    code = f"""
+        resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+        try:
+            rnaqubo.Model("GGGGAAAACCCC" * 20).write_qubo({str(earlier)!r})
+        except OSError as e:
+            print(type(e).__name__, e.filename)
+    """
+    done = run_limited(code, 4096)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == f"OSError {earlier}\n"
+    assert earlier.read_text() == "earlier\n" and os.listdir(tmp_path) == ["kept.qubo"]
+
+
+def test_minimum_penalty_is_not_negated(tmp_path):
+    model = rnaqubo.Model("GGGCCC", min_distance=0, penalty=-(2**31))
+    for call in (lambda: model.coo(negate=True), lambda: model.write_qubo(tmp_path / "m.qubo")):
+        with pytest.raises(ValueError, match="-2147483648"):
+            call()
+    assert model.coo()[2].min() == -(2**31)
+
+
+def run_limited(code, limit_mb):
+    """Runs code in a child interpreter whose address space is limited."""
+    script = textwrap.dedent(f"""
+        import resource, sys
+        import numpy, rnaqubo
+        limit = {limit_mb} << 20
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    """) + textwrap.dedent(code)
+    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+
+
+def test_interpreter_survives_memory_failures():
+    # Arrays and tables beyond the limit raise MemoryError with the tool's
+    # message; the interpreter goes on, and models that go free their tables
+    # (five models of 300 MB in turn fit in 640 MB).
+    code = """
+        import random
+        rng = random.Random(1)
+        letters = "".join(rng.choices("ACGU", k=150000))
+        try:
+            rnaqubo.Model(letters * 4, min_distance=0)
+        except MemoryError as e:
+            print("tables refused:", e)
+        try:
+            rnaqubo.Model(letters[:500], min_distance=0).coo()
+        except MemoryError:
+            print("arrays refused")
+        for _ in range(5):
+            assert rnaqubo.Model(letters, min_distance=0).quad_count == 3116706
+        print(len(rnaqubo.Model("GGGCCC", min_distance=0).coo()[0]))
+    """
+    done = run_limited(code, 640)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["tables refused: Memory allocation problem in AllocateIntArray",
+                                        "arrays refused", "10"]

@@ -1,0 +1,96 @@
+"""The module's model against the Q files that the rnaqubo executable writes,
+on random sequences of every pairing window and all kinds of parameters."""
+import os
+import random
+
+import numpy as np
+import pytest
+
+import rnaqubo
+from conftest import parse_q_text, random_letters, run_tool
+
+INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
+MIN_DISTANCES = [-3, 0, 3, 4, 10]
+ADD_QUADS = [0, 1, 2, -1]
+PENALTIES = [-200, 0, 7, -1, INT32_MIN, INT32_MAX]
+
+
+def make_cases():
+    """(name, letters, min_distance, add_quads, penalty): small random models of
+    every kind, and models at each pairing window's edges (500, 501, 900, 901
+    bases), A-rich there to keep their Q files to a few megabytes."""
+    rng = random.Random(20261208)
+    cases = []
+    for k in range(30):
+        length = rng.choice([1, 2, 5, 8, 13, 21, 40, 80, 120])
+        weights = rng.choice([(1, 1, 1, 1), (1, 3, 3, 1), (1, 1, 3, 3), (0, 1, 1, 0), (1, 1, 0, 0)])
+        cases.append((f"small{k}", random_letters(rng, length, weights), rng.choice(MIN_DISTANCES),
+                      rng.choice(ADD_QUADS), rng.choice(PENALTIES)))
+    # A helix with everything before it unpaired: its chain bonuses far from row 1.
+    cases.append(("helix_after_a", "A" * 30 + "GGGGCCCC", 0, 1, -200))
+    for length, weights in [(500, (20, 2, 2, 2)), (501, (16, 2, 2, 2)), (900, (20, 2, 2, 2)),
+                            (901, (20, 2, 2, 2)), (1300, (24, 2, 2, 2))]:
+        cases.append((f"window{length}", random_letters(rng, length, weights), rng.choice([0, 3, 4]),
+                      rng.choice([0, 1]), rng.choice([-200, 5])))
+    return cases
+
+
+CASES = make_cases()
+
+
+@pytest.mark.parametrize("case", CASES, ids=[c[0] for c in CASES])
+def test_model_equals_the_q_file(case, rnaqubo_exe, tmp_path):
+    name, letters, min_distance, add_quads, penalty = case
+    model = rnaqubo.Model(letters, min_distance=min_distance, add_quads=add_quads, penalty=penalty)
+    q_path = run_tool(rnaqubo_exe, tmp_path / "run", letters, min_distance, add_quads, penalty)
+    with open(q_path, "rb") as f:
+        quad_count, expected = parse_q_text(f.read())
+    assert (model.n, model.quad_count) == (len(letters), quad_count)
+
+    # Every entry, in the file's order.
+    rows, columns, values = model.coo()
+    assert all(a.dtype == np.int32 for a in (rows, columns, values))
+    assert np.array_equal(np.stack([rows, columns, values], axis=1), expected)
+
+    # The quads are those of dot_paren.txt; the diagonal that of the file.
+    listing = np.array(open(tmp_path / "run" / "dot_paren.txt").read().split()[1:], dtype=np.int64)
+    assert np.array_equal(model.quads, listing.reshape(-1, 5)[:, 1:])
+    assert np.array_equal(model.linear(), values[rows == columns])
+
+    # The native reader gives the same arrays.
+    read_count, read_rows, read_columns, read_values = rnaqubo.read_q_file(q_path)
+    assert read_count == quad_count
+    assert np.array_equal(np.stack([read_rows, read_columns, read_values], axis=1), expected)
+
+    # From 0 and negated, for minimisers.
+    if penalty == INT32_MIN:
+        with pytest.raises(ValueError, match="negat"):
+            model.coo(negate=True)
+    else:
+        zero_rows, zero_columns, negated = model.coo(zero_based=True, negate=True)
+        assert np.array_equal(zero_rows, rows - 1) and np.array_equal(zero_columns, columns - 1)
+        assert np.array_equal(negated, -values.astype(np.int64))
+        check_qubo_file(model, tmp_path / "model.qubo", expected)
+    if quad_count <= 200:
+        dense = np.zeros((quad_count, quad_count), dtype=np.int64)
+        dense[expected[:, 0] - 1, expected[:, 1] - 1] = expected[:, 2]
+        assert np.array_equal(model.to_scipy().toarray(), dense)
+
+
+def check_qubo_file(model, path, expected):
+    """write_qubo parses back to the negated model, from 0: the diagonal first,
+    then the couplings in ascending order, with counts that match the body."""
+    model.write_qubo(path)
+    with open(path) as f:
+        header = f.readline().split()
+        body = np.array(f.read().split(), dtype=np.int64).reshape(-1, 3)
+    q = model.quad_count
+    assert header == ["p", "qubo", "0", str(q), str(q), str(len(body) - q)]
+    order = np.lexsort((expected[:, 1], expected[:, 0], expected[:, 0] != expected[:, 1]))
+    assert np.array_equal((body + [1, 1, 0]) * [1, 1, -1], expected[order])
+    # negate=False keeps the model's own signs.
+    model.write_qubo(path, negate=False)
+    with open(path) as f:
+        plain = np.array(f.read().split()[6:], dtype=np.int64).reshape(-1, 3)
+    assert np.array_equal(plain[:, 2], -body[:, 2])
+    assert sorted(os.listdir(os.path.dirname(path))) == ["model.qubo", "run"]  # no temporary left
