@@ -35,6 +35,8 @@ def test_bad_model_arguments(args, error, text):
     (GOOD_Q[:GOOD_Q.index("3  3") + 4], 5, "found \"3  3\""),  # cut inside a line
     (GOOD_Q.replace("1  2  -200", "1  2  -2oo"), 3, "found \"1  2  -2oo\""),
     (GOOD_Q.replace("1  2  -200", "1  2  -2147483649"), 3, "found"),
+    (GOOD_Q.replace("1  2  -200", "1  2  2147483648"), 3, "found"),
+    (GOOD_Q.replace("1  2  -200", "00000000001  2  -200"), 3, "found"),
     (GOOD_Q.replace("1  2  -200", "1  5  -200"), 3, "variable 5 is outside 1..4"),
     (GOOD_Q.replace("1  2  -200", "0  2  -200"), 3, "variable 0"),
     (GOOD_Q.replace("1  2  -200", ""), 3, "found \"\""),
@@ -53,6 +55,8 @@ def test_q_file_variants_that_are_read(tmp_path):
     path.write_text(GOOD_Q.replace("  ", "\t").replace("\n", "\r\n") + "\n")
     count, rows, columns, values = rnaqubo.read_q_file(os.fsencode(path))
     assert count == 4 and list(rows) == [1, 1, 2, 3, 3, 4] and list(values)[:2] == [33, -200]
+    path.write_text(GOOD_Q.replace("-200", "-2147483648", 1).replace("33", "2147483647", 1))
+    assert list(rnaqubo.read_q_file(path)[3][:2]) == [2**31 - 1, -(2**31)]
     path.write_text("p 0 1\n-1")
     assert [len(a) for a in rnaqubo.read_q_file(str(path))[1:]] == [0, 0, 0]
 
