@@ -1,13 +1,15 @@
 #include "python/q_file_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <exception>
+#include <thread>
 
 #include "python/module_failures.h"
 
@@ -15,6 +17,9 @@ namespace {
 
 // Bytes read at a time; a line may not be longer.
 constexpr size_t kBlock = size_t{1} << 20;
+
+// Parts smaller than this are not worth a thread.
+constexpr int64_t kSmallestPart = int64_t{8} << 20;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -61,25 +66,31 @@ bool SkipBlanks(const char** at, const char* end) {
   return *at > start;
 }
 
-// The state of the second pass, line by line.
+// The parsing of one part, line by line: entries until the final "-1", then
+// blank lines only.
 class EntryParser {
  public:
-  EntryParser(const std::string& path, int64_t capacity, int32_t* rows, int32_t* columns, int32_t* values)
-      : path_(path), capacity_(capacity), rows_(rows), columns_(columns), values_(values) {}
+  // Lines are numbered from first_line on; entries go to the arrays at
+  // first_entry, at most capacity of them; variables must lie in 1..quad_count.
+  EntryParser(const std::string& path, int64_t first_line, int32_t quad_count, int64_t capacity,
+              int32_t* rows, int32_t* columns, int32_t* values)
+      : path_(path), line_(first_line - 1), quad_count_(quad_count), capacity_(capacity),
+        rows_(rows), columns_(columns), values_(values) {}
+
+  // Takes the lines as after the final "-1": only blank lines are allowed.
+  void SetFinished() { finished_ = true; }
 
   // Takes one line without its line end.
   void TakeLine(const char* p, const char* end) {
     ++line_;
     if (end > p && end[-1] == '\r') --end;
+    const char* start = p;
+    SkipBlanks(&p, end);
     if (finished_) {
-      SkipBlanks(&p, end);
       if (p != end) Fail("text after the final \"-1\"");
       return;
     }
-    if (line_ == 1) return TakeHeader(p, end);
-    const char* start = p;
     int32_t row, column, value;
-    SkipBlanks(&p, end);
     if (!ParseInt32(&p, end, &row)) Malformed(start, end);
     SkipBlanks(&p, end);
     if (p == end && row == -1) {
@@ -94,11 +105,7 @@ class EntryParser {
       Fail("variable " + std::to_string(row < 1 || row > quad_count_ ? row : column) + " is outside 1.." +
            std::to_string(quad_count_));
     }
-    if (count_ == capacity_) Fail("more entries than when the file was first read: it changed meanwhile");
-    rows_[count_] = row;
-    columns_[count_] = column;
-    values_[count_] = value;
-    ++count_;
+    Store(row, column, value);
   }
 
   // Takes the complete lines of [p, end); returns the start of the unfinished
@@ -106,7 +113,7 @@ class EntryParser {
   // writes, "row  column  value", are taken on a fast path.
   const char* TakeLines(const char* p, const char* end) {
     while (p < end) {
-      if (line_ > 0 && !finished_) {
+      if (!finished_) {
         const char* q = p;
         uint64_t row, column, magnitude;
         if (ScanDigits(&q, end, &row) && q + 2 < end && q[0] == ' ' && q[1] == ' ' &&
@@ -116,13 +123,10 @@ class EntryParser {
           q += negative;
           if (ScanDigits(&q, end, &magnitude) && q < end && *q == '\n' && row >= 1 && column >= 1 &&
               row <= static_cast<uint64_t>(quad_count_) && column <= static_cast<uint64_t>(quad_count_) &&
-              magnitude <= uint64_t{INT32_MAX} + negative && count_ < capacity_) {
-            rows_[count_] = static_cast<int32_t>(row);
-            columns_[count_] = static_cast<int32_t>(column);
-            values_[count_] = static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude)
-                                                            : static_cast<int64_t>(magnitude));
-            ++count_;
+              magnitude <= uint64_t{INT32_MAX} + negative) {
             ++line_;
+            Store(static_cast<int32_t>(row), static_cast<int32_t>(column),
+                  static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude)));
             p = q + 1;
             continue;
           }
@@ -136,29 +140,16 @@ class EntryParser {
     return p;
   }
 
-  // The end of the file has been reached.
-  void Finish() {
-    if (line_ == 0) {
-      line_ = 1;
-      Fail("the file is empty, not a Q file");
-    }
-    if (!finished_) {
-      ++line_;
-      Fail("the file ends without the final \"-1\": it is incomplete");
-    }
-  }
-
   // The next line is longer than limit bytes: no line of a Q file is.
   [[noreturn]] void TooLong(size_t limit) {
     ++line_;
     Fail("a line longer than " + std::to_string(limit) + " bytes: not a Q file");
   }
 
-  int64_t count() const { return count_; }
-  int32_t quad_count() const { return quad_count_; }
-
- private:
+  // Reads the header line "p Q 1".
   void TakeHeader(const char* p, const char* end) {
+    ++line_;
+    if (end > p && end[-1] == '\r') --end;
     int32_t last;
     SkipBlanks(&p, end);
     if (p == end || *p != 'p') Fail("not a Q file: the header \"p <variables> 1\" is missing");
@@ -169,6 +160,24 @@ class EntryParser {
     }
     SkipBlanks(&p, end);
     if (p != end) Fail("not a Q file: the header \"p <variables> 1\" is malformed");
+  }
+
+  [[noreturn]] void Fail(const std::string& what) {
+    throw RunFailure(path_ + ": line " + std::to_string(line_) + ": " + what, 1);
+  }
+
+  int64_t count() const { return count_; }
+  int64_t line() const { return line_; }
+  int32_t quad_count() const { return quad_count_; }
+  bool finished() const { return finished_; }
+
+ private:
+  void Store(int32_t row, int32_t column, int32_t value) {
+    if (count_ == capacity_) Fail("more lines than when the file was first read: it changed meanwhile");
+    rows_[count_] = row;
+    columns_[count_] = column;
+    values_[count_] = value;
+    ++count_;
   }
 
   [[noreturn]] void Malformed(const char* start, const char* end) {
@@ -187,18 +196,14 @@ class EntryParser {
     Fail("expected \"row  column  value\" or \"-1\", found \"" + shown + "\"");
   }
 
-  [[noreturn]] void Fail(const std::string& what) {
-    throw RunFailure(path_ + ": line " + std::to_string(line_) + ": " + what, 1);
-  }
-
   std::string path_;
+  int64_t line_;
+  int32_t quad_count_;
   int64_t capacity_;
   int32_t* rows_;
   int32_t* columns_;
   int32_t* values_;
-  int64_t line_ = 0;
   int64_t count_ = 0;
-  int32_t quad_count_ = 0;
   bool finished_ = false;
 };
 
@@ -209,50 +214,158 @@ QFileInput::QFileInput(const std::string& path) : path_(path) {
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) throw FileFailure("Could not read from Q file!", errno, path);
+  struct stat info;
+  if (fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    close(fd_);
+    throw FileFailure("Could not read from Q file!", error_number, path);
+  }
+  size_ = info.st_size;
 }
 
 QFileInput::~QFileInput() { close(fd_); }
 
-size_t QFileInput::ReadSome(char* data, size_t size) {
+size_t QFileInput::ReadAt(int64_t offset, char* data, size_t size) const {
   ssize_t got;
   do {
-    got = read(fd_, data, size);
+    got = pread(fd_, data, size, offset);
   } while (got < 0 && errno == EINTR);
   if (got < 0) throw FileFailure("Could not read from Q file!", errno, path_);
   return static_cast<size_t>(got);
 }
 
-int64_t QFileInput::CountLineEnds() {
+int64_t QFileInput::NextLineStart(int64_t offset) const {
+  char block[4096];
+  for (size_t got; (got = ReadAt(offset, block, sizeof block)) > 0; offset += static_cast<int64_t>(got)) {
+    const void* line_end = std::memchr(block, '\n', got);
+    if (line_end != nullptr) return offset + (static_cast<const char*>(line_end) - block) + 1;
+  }
+  return std::max(offset, size_);
+}
+
+int64_t QFileInput::CountLineEnds(const Part& part) const {
   std::vector<char> block(kBlock);
   int64_t line_ends = 0;
-  for (size_t got; (got = ReadSome(block.data(), kBlock)) > 0;) {
+  for (int64_t offset = part.begin; offset < part.end;) {
+    const size_t got = ReadAt(offset, block.data(), static_cast<size_t>(std::min<int64_t>(kBlock, part.end - offset)));
+    if (got == 0) break;
     line_ends += std::count(block.data(), block.data() + got, '\n');
+    offset += static_cast<int64_t>(got);
   }
   return line_ends;
 }
 
-int64_t QFileInput::ReadEntries(int64_t capacity, int32_t* quad_count, int32_t* rows, int32_t* columns,
-                                int32_t* values) {
-  if (lseek(fd_, 0, SEEK_SET) != 0) throw FileFailure("Could not read from Q file!", errno, path_);
-  EntryParser parser(path_, capacity, rows, columns, values);
-  std::vector<char> block(kBlock);
-  size_t kept = 0;  // bytes of an unfinished line at the start of block
-  for (;;) {
-    const size_t got = ReadSome(block.data() + kept, kBlock - kept);
-    const char* p = block.data();
-    const char* end = p + kept + got;
-    if (got == 0) {
-      if (kept > 0) parser.TakeLine(p, end);
-      break;
+namespace {
+
+// Runs work(k) for k = 0..count - 1, all but the first on threads of their own
+// (on this one if a thread cannot start). Returns what each one threw, if anything.
+template <typename Work>
+std::vector<std::exception_ptr> RunEach(size_t count, Work work) {
+  std::vector<std::exception_ptr> failures(count);
+  auto guarded = [&work, &failures](size_t k) {
+    try {
+      work(k);
+    } catch (...) {
+      failures[k] = std::current_exception();
     }
-    p = parser.TakeLines(p, end);
-    kept = static_cast<size_t>(end - p);
-    if (kept == kBlock) {
-      parser.TooLong(kBlock);
+  };
+  std::vector<std::thread> helpers;
+  std::vector<size_t> left_over;
+  for (size_t k = 1; k < count; ++k) {
+    try {
+      helpers.emplace_back(guarded, k);
+    } catch (const std::exception&) {
+      left_over.push_back(k);
     }
-    std::memmove(block.data(), p, kept);
   }
-  parser.Finish();
-  *quad_count = parser.quad_count();
-  return parser.count();
+  if (count > 0) guarded(0);
+  for (size_t k : left_over) guarded(k);
+  for (std::thread& helper : helpers) helper.join();
+  return failures;
+}
+
+void RethrowFirst(const std::vector<std::exception_ptr>& failures) {
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+}  // namespace
+
+int64_t QFileInput::Survey(int thread_count) {
+  // The header: the first line.
+  char head[4096];
+  const size_t got = ReadAt(0, head, sizeof head);
+  const char* head_end = static_cast<const char*>(std::memchr(head, '\n', got));
+  EntryParser header(path_, 1, 0, 0, nullptr, nullptr, nullptr);
+  if (got == 0) throw RunFailure(path_ + ": line 1: the file is empty, not a Q file", 1);
+  header.TakeHeader(head, head_end != nullptr ? head_end : head + got);
+  quad_count_ = header.quad_count();
+  const int64_t body = head_end != nullptr ? head_end - head + 1 : static_cast<int64_t>(got);
+
+  const int64_t part_count = std::clamp<int64_t>((size_ - body) / kSmallestPart, 1, std::max(thread_count, 1));
+  parts_.clear();
+  for (int64_t k = 0, begin = body; k < part_count && begin < size_; ++k) {
+    const int64_t end = k + 1 == part_count ? size_ : NextLineStart(body + (size_ - body) * (k + 1) / part_count);
+    if (end > begin) {
+      parts_.push_back(Part{begin, end, 0, 0, 0, 0});
+      begin = end;
+    }
+  }
+  RethrowFirst(RunEach(parts_.size(), [this](size_t k) { parts_[k].lines = CountLineEnds(parts_[k]); }));
+  // A last line without a line end counts as well (the final "-1" has none).
+  if (!parts_.empty()) {
+    char last;
+    if (ReadAt(size_ - 1, &last, 1) == 1 && last != '\n') ++parts_.back().lines;
+  }
+  int64_t line = 2, entry = 0;
+  for (Part& part : parts_) {
+    part.first_line = line;
+    part.first_entry = entry;
+    part.entries = part.lines;  // the last part's final "-1" included: the arrays keep room for one more
+    line += part.lines;
+    entry += part.entries;
+  }
+  return entry;
+}
+
+int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values) {
+  std::vector<int64_t> counts(parts_.size(), 0);
+  std::vector<char> finished(parts_.size(), 0);
+  auto parse = [&](size_t k, bool after_end) {
+    const Part& part = parts_[k];
+    EntryParser parser(path_, part.first_line, quad_count_, part.entries, rows + part.first_entry,
+                       columns + part.first_entry, values + part.first_entry);
+    if (after_end) parser.SetFinished();
+    std::vector<char> block(kBlock);
+    size_t kept = 0;  // bytes of an unfinished line at the start of block
+    for (int64_t offset = part.begin; offset < part.end;) {
+      const size_t got = ReadAt(offset, block.data() + kept,
+                                static_cast<size_t>(std::min<int64_t>(kBlock - kept, part.end - offset)));
+      if (got == 0) break;
+      offset += static_cast<int64_t>(got);
+      const char* p = parser.TakeLines(block.data(), block.data() + kept + got);
+      kept = static_cast<size_t>(block.data() + kept + got - p);
+      if (kept == kBlock) parser.TooLong(kBlock);
+      std::memmove(block.data(), p, kept);
+    }
+    if (kept > 0) parser.TakeLine(block.data(), block.data() + kept);
+    counts[k] = parser.count();
+    finished[k] = parser.finished();
+  };
+  const std::vector<std::exception_ptr> failures = RunEach(parts_.size(), [&parse](size_t k) { parse(k, false); });
+  for (size_t k = 0; k < parts_.size(); ++k) {
+    if (failures[k]) std::rethrow_exception(failures[k]);
+    if (finished[k]) {
+      // Whatever follows the final "-1" must be blank.
+      for (size_t later = k + 1; later < parts_.size(); ++later) parse(later, true);
+      return parts_[k].first_entry + counts[k];
+    }
+    if (k + 1 < parts_.size() && counts[k] != parts_[k].entries) {
+      throw RunFailure(path_ + ": the file changed while it was read", 1);
+    }
+  }
+  const int64_t lines = parts_.empty() ? 1 : parts_.back().first_line + parts_.back().lines - 1;
+  throw RunFailure(path_ + ": line " + std::to_string(lines + 1) +
+                       ": the file ends without the final \"-1\": it is incomplete", 1);
 }

@@ -1,11 +1,13 @@
 // Reading a Q file written by rnaqubo (or any file of its format) into integer
-// arrays: a first pass counts the lines to size the arrays, a second fills them.
+// arrays. The file is split into parts at line ends; a first pass counts each
+// part's lines, which sizes the arrays exactly and tells each part where its
+// entries go, and a second pass parses the parts on threads of their own.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-// An open file, closed when the object goes.
 class QFileInput {
  public:
   // Opens path for reading; throws FileFailure if it cannot.
@@ -14,24 +16,43 @@ class QFileInput {
   QFileInput& operator=(const QFileInput&) = delete;
   ~QFileInput();
 
-  // Number of line ends in the file: at least the number of entries + 1.
-  // Throws FileFailure when the file cannot be read.
-  int64_t CountLineEnds();
+  // Reads the header "p Q 1", splits the rest into up to thread_count parts
+  // and counts their lines. Returns the number of entries of a sound file (an
+  // upper bound otherwise). Throws RunFailure (status 1) for a bad header and
+  // FileFailure when the file cannot be read.
+  int64_t Survey(int thread_count);
 
-  // Reads the file from its start: the header "p Q 1", entry lines
-  // "row  column  value" (fields separated by spaces or tabs, 1 <= row, column <= Q,
-  // 32-bit values) and the final "-1". Stores up to capacity entries, in file
-  // order, and sets *quad_count to Q; returns the number of entries. Throws
-  // RunFailure (status 1) "<path>: line <k>: <what is wrong>" for a malformed
-  // line, a missing final "-1", text after it or more entries than capacity,
-  // and FileFailure when the file cannot be read.
-  int64_t ReadEntries(int64_t capacity, int32_t* quad_count, int32_t* rows, int32_t* columns,
-                      int32_t* values);
+  // Q, from the header read by Survey.
+  int32_t quad_count() const { return quad_count_; }
+
+  // Parses the entry lines "row  column  value" (fields separated by spaces or
+  // tabs, 1 <= row, column <= Q, 32-bit values) and the final "-1" into the
+  // arrays (Survey's count of elements each), in file order; returns the number
+  // of entries. Throws RunFailure (status 1) "<path>: line <k>: <what is wrong>"
+  // for a malformed line, a missing final "-1" or text after it, and
+  // FileFailure when the file cannot be read.
+  int64_t ReadEntries(int32_t* rows, int32_t* columns, int32_t* values);
 
  private:
-  // Reads up to size bytes into data; returns how many (0 at the end of the file).
-  size_t ReadSome(char* data, size_t size);
+  // A run of whole lines of the file, after the header.
+  struct Part {
+    int64_t begin, end;   // byte range
+    int64_t first_line;   // number of its first line (the header is line 1)
+    int64_t lines;        // lines in it, a last one without line end included
+    int64_t first_entry;  // index of its first entry in the arrays
+    int64_t entries;      // entry lines it holds if the file is sound
+  };
+
+  // Reads up to size bytes at offset into data; returns how many (0 at the end).
+  size_t ReadAt(int64_t offset, char* data, size_t size) const;
+  // Offset just past the first line end at or after offset (the file's size if none).
+  int64_t NextLineStart(int64_t offset) const;
+  // Line ends in part.
+  int64_t CountLineEnds(const Part& part) const;
 
   std::string path_;
   int fd_;
+  int64_t size_ = 0;
+  int32_t quad_count_ = 0;
+  std::vector<Part> parts_;
 };

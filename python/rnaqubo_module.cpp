@@ -123,28 +123,26 @@ py::array_t<int32_t> QuadView(const SequenceModel& model, py::handle owner) {
 py::tuple ReadQFile(py::handle path_object) {
   const std::string path = ToPath(path_object);
   QFileInput input(path);
-  int64_t line_ends;
+  int64_t capacity;
   {
     py::gil_scoped_release unlocked;
-    line_ends = input.CountLineEnds();
+    capacity = input.Survey(WorkThreads());
   }
-  const int64_t capacity = line_ends;  // the header ends a line, the entries are fewer
   py::array_t<int32_t> rows = NewArray(capacity), columns = NewArray(capacity), values = NewArray(capacity);
   int32_t* row_data = rows.mutable_data();
   int32_t* column_data = columns.mutable_data();
   int32_t* value_data = values.mutable_data();
-  int32_t quad_count = 0;
   int64_t count;
   {
     py::gil_scoped_release unlocked;
-    count = input.ReadEntries(capacity, &quad_count, row_data, column_data, value_data);
+    count = input.ReadEntries(row_data, column_data, value_data);
   }
   if (count < capacity) {
-    // Only the few lines that are not entries are given back.
+    // The room kept for the final line, and any lines after it, is not given back.
     const py::slice used(0, static_cast<py::ssize_t>(count), 1);
-    return py::make_tuple(quad_count, rows[used], columns[used], values[used]);
+    return py::make_tuple(input.quad_count(), rows[used], columns[used], values[used]);
   }
-  return py::make_tuple(quad_count, rows, columns, values);
+  return py::make_tuple(input.quad_count(), rows, columns, values);
 }
 
 // Exceptions of the model code as Python exceptions.

@@ -134,3 +134,38 @@ def test_interpreter_survives_memory_failures():
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == ["tables refused: Memory allocation problem in AllocateIntArray",
                                         "arrays refused", "10"]
+
+
+def test_large_q_file_read_in_parts(rnaqubo_exe, tmp_path):
+    # A Q file of some 20 MB is read in parts on several threads: its entries
+    # come out whole and in order, and damage anywhere is reported at its line.
+    import random
+    import numpy as np
+    from conftest import parse_q_text, random_letters
+    letters = random_letters(random.Random(5), 250, (6, 2, 2, 2))
+    q_path = run_tool(rnaqubo_exe, tmp_path / "run", letters, 4, 1, -200)
+    data = open(q_path, "rb").read()
+    quad_count, expected = parse_q_text(data)
+    count, rows, columns, values = rnaqubo.read_q_file(q_path)
+    assert count == quad_count and np.array_equal(np.stack([rows, columns, values], axis=1), expected)
+
+    def line_start(fraction):
+        """Offset and number of the line that starts after fraction of the file."""
+        offset = data.index(b"\n", int(len(data) * fraction)) + 1
+        return offset, data.count(b"\n", 0, offset) + 1
+
+    damaged = tmp_path / "damaged.txt"
+    lines = data.count(b"\n") + 1
+    offset, line = line_start(0.75)
+    for content, bad_line, text in [
+        (data[:offset] + b"1  2  x\n" + data[offset:], line, "found \"1  2  x\""),
+        (data[:offset], line, "final \"-1\""),
+        (data[:offset] + b"-1\n" + data[offset:], line + 1, "after the final"),
+        (data[:line_start(0.3)[0]] + b"-1\n" + data[line_start(0.3)[0]:], line_start(0.3)[1] + 1, "after the final"),
+        (data + b"\n7", lines + 1, "after the final"),
+    ]:
+        damaged.write_bytes(content)
+        with pytest.raises(ValueError, match=f": line {bad_line}: .*{text}"):
+            rnaqubo.read_q_file(damaged)
+    damaged.write_bytes(data + b"\n\n")  # blank lines after the end are harmless
+    assert len(rnaqubo.read_q_file(damaged)[1]) == len(expected)
