@@ -262,12 +262,23 @@ char* FormatQRows(const QModel& model, int32_t first, int32_t last, char* out) {
 
 bool WriteQFile(const char* path, const QModel& model, int thread_count, OutputFailure* failure,
                 const KeptFile* kept) {
+  std::string name;
+  try {
+    name = QFileName(model.quad_count, path);
+  } catch (const std::bad_alloc&) {
+    *failure = OutputFailure{OutputFailureKind::kMemory, ENOMEM, nullptr};
+    return false;
+  }
+  return WriteQFileNamed(name, model, thread_count, failure, kept);
+}
+
+bool WriteQFileNamed(const std::string& name, const QModel& model, int thread_count, OutputFailure* failure,
+                     const KeptFile* kept) {
   OutputFile file{-1, {}, {}};
   *failure = OutputFailure{};
   try {
     // Everything that can run short (the plan, the buffers, the thread list) is
     // had before the file exists.
-    const std::string name = QFileName(model.quad_count, path);
     const BlockPlan plan = PlanBlocks(model);
     const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
     const int64_t thread_limit = std::max<int64_t>(std::min<int64_t>(std::max(thread_count, 1), block_count), 1);

@@ -63,3 +63,7 @@ size_t RowsTextBound(const QModel& model, int32_t first, int32_t last);
 // name that is that file is refused before anything is written.
 bool WriteQFile(const char* path, const QModel& model, int thread_count, OutputFailure* failure,
                 const KeptFile* kept = nullptr);
+
+// WriteQFile under the file name name exactly, as given.
+bool WriteQFileNamed(const std::string& name, const QModel& model, int thread_count, OutputFailure* failure,
+                     const KeptFile* kept = nullptr);

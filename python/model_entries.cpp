@@ -9,8 +9,6 @@
 
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
-#include "model/stack_score.h"
-#include "model/stacked_quads.h"
 #include "output/output_file.h"
 
 namespace {
@@ -19,22 +17,15 @@ namespace {
 constexpr int32_t kChunk = 2048;
 
 // The later quads of row l that may couple with it: l + 1 .. LastCouplingRow.
-int32_t LastCandidate(const QModel& model, int32_t l) {
+int32_t LastCandidate(const QuadModel& model, int32_t l) {
   return LastCouplingRow(MatrixRow(model.quads, l), model.first_row);
 }
 
-// The chain bonus partner of row l: the quad two steps inside it when the
-// chain bonus is on and both steps exist, else 0.
-int32_t ChainPartner(const QModel& model, int32_t l) {
-  const int32_t link = model.next[l];
-  return model.add_quads != 0 && link > 0 ? model.next[link] : 0;
-}
-
 // Number of entries of row l: diagonal, chain bonus, stack link, conflicts.
-int64_t CountRowEntries(const QModel& model, int32_t l, uint8_t* flags) {
+int64_t CountRowEntries(const QuadModel& model, int32_t l, uint8_t* flags) {
   const int32_t* ql = MatrixRow(model.quads, l);
   const int32_t last_row = LastCandidate(model, l);
-  int64_t count = 1 + (model.next[l] > 0) + (ChainPartner(model, l) > 0);
+  int64_t count = 1 + (model.next[l] > 0) + (model.chain[l] > 0);
   for (int32_t m = l + 1; m <= last_row; m += kChunk) {
     const int32_t chunk_last = std::min(last_row, m + (kChunk - 1));
     FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
@@ -81,7 +72,7 @@ void RunParts(const std::vector<int32_t>& starts, Work work) {
 }
 
 // The candidates of each row as a running total, to share rows among threads.
-std::vector<int64_t> CandidateTotals(const QModel& model) {
+std::vector<int64_t> CandidateTotals(const QuadModel& model) {
   std::vector<int64_t> totals(static_cast<size_t>(model.quad_count) + 1, 0);
   for (int32_t l = 1; l <= model.quad_count; ++l) totals[l] = totals[l - 1] + LastCandidate(model, l) - l + 1;
   return totals;
@@ -90,20 +81,20 @@ std::vector<int64_t> CandidateTotals(const QModel& model) {
 // Writes the entries of row l at columns and values (negated if negate) and
 // returns their number; *bonus_at is the index of the chain bonus entry, or -1.
 // columns and values hold LastCandidate(l) - l + 2 elements.
-int32_t RowEntries(const QModel& model, int32_t l, bool negate, int32_t* columns, int32_t* values,
+int32_t RowEntries(const QuadModel& model, int32_t l, bool negate, int32_t* columns, int32_t* values,
                    int32_t* bonus_at) {
   const int32_t* ql = MatrixRow(model.quads, l);
   const int32_t last_row = LastCandidate(model, l);
   const int32_t sign = negate ? -1 : 1;
   const int32_t link = model.next[l];
-  const int32_t chain = ChainPartner(model, l);
+  const int32_t chain = model.chain[l];
   // A negated INT32_MIN penalty is refused by the callers before any fill.
   const int32_t penalty = negate ? static_cast<int32_t>(-static_cast<int64_t>(model.penalty)) : model.penalty;
   uint8_t flags[kChunk];
   int32_t flagged[kChunk];
   int32_t e = 0;
   columns[e] = l;
-  values[e++] = sign * StackScore(model.buffer, ql);
+  values[e++] = sign * model.score[l];
   *bonus_at = -1;
   for (int32_t m = l + 1; m <= last_row; m += kChunk) {
     const int32_t chunk_last = std::min(last_row, m + (kChunk - 1));
@@ -143,23 +134,26 @@ std::unique_ptr<SequenceModel> BuildSequenceModel(const std::string& letters, in
                                                   int32_t add_quads, int32_t penalty) {
   auto model = std::make_unique<SequenceModel>();
   CurrentArena owner(&model->arena);
-  model->letters = letters;
-  model->n = static_cast<int32_t>(letters.size());
-  model->min_distance = min_distance;
-  model->buffer = AllocateSequenceBuffer(model->n);
-  std::memcpy(model->buffer + 1, letters.data(), letters.size());
-  const int64_t pair_count = CountFeasiblePairs(model->buffer, model->n, min_distance);
-  model->pairs = AllocateIntMatrix(pair_count + 2, 2);  // refuses a count beyond 32 bits
-  GenerateFeasiblePairs(model->buffer, model->n, model->pairs, min_distance);
-  model->pair_count = static_cast<int32_t>(pair_count);
-  const int64_t quad_count = CountNestedPairs(model->pairs, model->pair_count);
-  const IntMatrix quads = AllocateIntMatrix(quad_count + 1, 4);
-  GenerateNestedPairs(model->pairs, model->pair_count, quads);
-  model->q = MakeQModel(model->buffer, model->n, quads, static_cast<int32_t>(quad_count), add_quads, penalty);
+  try {
+    model->letters = letters;
+    model->n = static_cast<int32_t>(letters.size());
+    model->min_distance = min_distance;
+    model->buffer = AllocateSequenceBuffer(model->n);
+    std::memcpy(model->buffer + 1, letters.data(), letters.size());
+    const int64_t pair_count = CountFeasiblePairs(model->buffer, model->n, min_distance);
+    if (pair_count > INT32_MAX) throw TableAllocationFailure(kArrayAllocationFailure);
+    model->pair_count = static_cast<int32_t>(pair_count);
+    model->q = BuildQuadModel(model->buffer, model->n, min_distance, add_quads, penalty);
+  } catch (const TableAllocationFailure&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    // A table of the quad model (or a count beyond 32 bits), as the tool reports it.
+    throw TableAllocationFailure(kArrayAllocationFailure);
+  }
   return model;
 }
 
-std::vector<int64_t> RowEntryOffsets(const QModel& model, int thread_count) {
+std::vector<int64_t> RowEntryOffsets(const QuadModel& model, int thread_count) {
   std::vector<int64_t> offsets = CandidateTotals(model);
   const int32_t quad_count = model.quad_count;
   if (quad_count == 0) return offsets;
@@ -173,7 +167,7 @@ std::vector<int64_t> RowEntryOffsets(const QModel& model, int thread_count) {
   return offsets;
 }
 
-void FillRowEntries(const QModel& model, int32_t first, int32_t last, const int64_t* offsets, int32_t shift,
+void FillRowEntries(const QuadModel& model, int32_t first, int32_t last, const int64_t* offsets, int32_t shift,
                     bool negate, int32_t* rows, int32_t* columns, int32_t* values) {
   for (int32_t l = first; l <= last; ++l) {
     const int64_t start = offsets[l - 1], end = offsets[l];
@@ -186,7 +180,7 @@ void FillRowEntries(const QModel& model, int32_t first, int32_t last, const int6
   }
 }
 
-void FillAllEntries(const QModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
+void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
                     int thread_count, int32_t* rows, int32_t* columns, int32_t* values) {
   if (model.quad_count == 0) return;
   RunParts(SplitRows(offsets, 1, model.quad_count, thread_count), [&](int32_t first, int32_t last) {
@@ -251,7 +245,7 @@ char* AppendQuboLine(char* out, int64_t row, int64_t column, int64_t value) {
 
 }  // namespace
 
-void WriteQuboFile(const QModel& model, const std::string& path, bool negate) {
+void WriteQuboFile(const QuadModel& model, const std::string& path, bool negate) {
   const int32_t quad_count = model.quad_count;
   const std::vector<int64_t> offsets = RowEntryOffsets(model, 1);
   QuboWriter out(path);
@@ -268,7 +262,7 @@ void WriteQuboFile(const QModel& model, const std::string& path, bool negate) {
   const int64_t sign = negate ? -1 : 1;
   for (int32_t l = 1; l <= quad_count; ++l) {
     text = out.Reserve(kLongestQuboLine);
-    out.Advance(AppendQuboLine(text, l - 1, l - 1, sign * StackScore(model.buffer, MatrixRow(model.quads, l))));
+    out.Advance(AppendQuboLine(text, l - 1, l - 1, sign * model.score[l]));
   }
   // Each row's entries in the Q file's order, with the chain bonus moved to
   // its place among the ascending columns.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/index_arrays.h"
-#include "output/q_file.h"
+#include "model/quad_model.h"
 #include "python/module_failures.h"
 
 // The model of one sequence: its letters and every table of the model, all
@@ -19,33 +19,33 @@ struct SequenceModel {
   char* buffer;          // letters at positions 1..n, zero at 0 and n + 1
   int32_t n;
   int32_t min_distance;  // a pair (i, j) needs j - i above this
-  IntMatrix pairs;       // feasible pairs, rows 1..pair_count
-  int32_t pair_count;
-  QModel q;              // the quads (rows 1..q.quad_count), add_quads, penalty, lookup tables
+  int32_t pair_count;    // feasible pairs
+  QuadModel q;           // the quads (rows 1..q.quad_count), add_quads, penalty, lookup tables
 };
 
 // Builds the model of letters (1 or more of A, C, G, U) without printing.
-// Throws TableAllocationFailure when a table cannot be allocated.
+// Throws TableAllocationFailure when a table cannot be allocated or a count
+// does not fit in 32 bits.
 std::unique_ptr<SequenceModel> BuildSequenceModel(const std::string& letters, int32_t min_distance,
                                                   int32_t add_quads, int32_t penalty);
 
 // Where each row's entries start in the Q file's list of entries: element l - 1
 // (l = 1..Q) is the 0-based index of row l's diagonal entry, element Q the
 // number of entries. Runs on up to thread_count threads.
-std::vector<int64_t> RowEntryOffsets(const QModel& model, int thread_count);
+std::vector<int64_t> RowEntryOffsets(const QuadModel& model, int thread_count);
 
 // The entries of rows first..last (1-based) in the Q file's order, written at
 // index offsets[first - 1] onwards: rows[k] and columns[k] are the variables
 // (1-based, minus shift), values[k] the coefficient, negated when negate is set.
-void FillRowEntries(const QModel& model, int32_t first, int32_t last, const int64_t* offsets, int32_t shift,
+void FillRowEntries(const QuadModel& model, int32_t first, int32_t last, const int64_t* offsets, int32_t shift,
                     bool negate, int32_t* rows, int32_t* columns, int32_t* values);
 
 // FillRowEntries for rows 1..Q on up to thread_count threads.
-void FillAllEntries(const QModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
+void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
                     int thread_count, int32_t* rows, int32_t* columns, int32_t* values);
 
 // Writes model as a .qubo file at path, atomically (complete or not at all):
 // "p qubo 0 Q Q couplings", the diagonal entries "k k value", then the couplings
 // "l m value" sorted by l then m, variables from 0, values negated when negate
 // is set. Throws FileFailure naming path when it cannot be written.
-void WriteQuboFile(const QModel& model, const std::string& path, bool negate);
+void WriteQuboFile(const QuadModel& model, const std::string& path, bool negate);

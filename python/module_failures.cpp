@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr const char* kArrayFailure = "Memory allocation problem in AllocateIntArray";
+constexpr const char* kArrayFailure = kArrayAllocationFailure;
 constexpr const char* kMatrixFailure = "Memory allocation problem in AllocateIntMatrix";
 
 std::atomic<TableArena*> current_arena{nullptr};

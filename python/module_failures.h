@@ -36,6 +36,9 @@ class FileFailure : public std::runtime_error {
   std::string path_;
 };
 
+// The tool's message for a table that cannot be allocated.
+constexpr const char* kArrayAllocationFailure = "Memory allocation problem in AllocateIntArray";
+
 // A table that cannot be allocated, with the tool's message
 // ("Memory allocation problem in AllocateIntArray", ...).
 class TableAllocationFailure : public std::bad_alloc {

@@ -9,7 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "model/stack_score.h"
+#include "fold/optimum.h"
+#include "model/quad_model.h"
+#include "output/output_file.h"
+#include "output/q_file.h"
 #include "python/model_entries.h"
 #include "python/module_failures.h"
 #include "python/q_file_reader.h"
@@ -104,7 +107,7 @@ py::array_t<int32_t> Linear(const SequenceModel& model, bool negate) {
   py::array_t<int32_t> diagonal = NewArray(model.q.quad_count);
   int32_t* out = diagonal.mutable_data();
   for (int32_t k = 1; k <= model.q.quad_count; ++k) {
-    const int32_t score = StackScore(model.buffer, MatrixRow(model.q.quads, k));
+    const int32_t score = model.q.score[k];
     out[k - 1] = negate ? -score : score;
   }
   return diagonal;
@@ -145,6 +148,125 @@ py::tuple ReadQFile(py::handle path_object) {
   return py::make_tuple(input.quad_count(), rows, columns, values);
 }
 
+// The selection given as chosen[v] (v = 1..Q, chosen[0] unused): a bool array,
+// or (unless zero_based) one 0 or 1 per variable, or else the chosen variables'
+// numbers, from 1 (from 0 when zero_based), each at most once.
+std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle selection, bool zero_based) {
+  const int32_t quad_count = model.q.quad_count;
+  py::object source = py::reinterpret_borrow<py::object>(selection);
+  if (py::isinstance<py::str>(source) || py::isinstance<py::bytes>(source)) {
+    throw py::type_error("a selection holds integers (variables, or one 0/1 per variable), not a string");
+  }
+  if (py::isinstance<py::set>(source) || py::isinstance<py::frozenset>(source)) {
+    source = py::module_::import("builtins").attr("sorted")(source);
+  }
+  const py::array items = py::module_::import("numpy").attr("asarray")(source);
+  if (items.ndim() != 1) {
+    throw py::value_error("a selection is a list of variables or an array of one 0/1 per variable, not an array of " +
+                          std::to_string(items.ndim()) + " dimensions");
+  }
+  std::vector<uint8_t> chosen(static_cast<size_t>(quad_count) + 1, 0);
+  const py::ssize_t size = items.size();
+  if (size == 0) return chosen;
+  const char kind = items.dtype().kind();
+  if (kind != 'b' && kind != 'i' && kind != 'u') {
+    throw py::type_error("a selection holds integers (variables, or one 0/1 per variable), not " +
+                         py::str(items.dtype()).cast<std::string>());
+  }
+  const auto numbers = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(items);
+  const int64_t* number = numbers.data();
+  bool mask = kind == 'b' || (!zero_based && size == quad_count);
+  for (py::ssize_t k = 0; mask && kind != 'b' && k < size; ++k) mask = number[k] == 0 || number[k] == 1;
+  if (kind == 'b' && size != quad_count) {
+    throw py::value_error("a 0/1 selection needs one element per variable: " + std::to_string(size) +
+                          " given for " + std::to_string(quad_count) + " variables");
+  }
+  if (mask) {
+    for (py::ssize_t k = 0; k < size; ++k) chosen[static_cast<size_t>(k) + 1] = static_cast<uint8_t>(number[k] != 0);
+    return chosen;
+  }
+  const int64_t first = zero_based ? 0 : 1;
+  for (py::ssize_t k = 0; k < size; ++k) {
+    const int64_t variable = number[k] - first + 1;
+    if (variable < 1 || variable > quad_count) {
+      throw py::value_error("variable " + std::to_string(number[k]) + " (item " + std::to_string(k + 1) +
+                            " of the selection) is outside " + std::to_string(first) + ".." +
+                            std::to_string(quad_count - 1 + first));
+    }
+    if (chosen[variable] != 0) {
+      throw py::value_error("variable " + std::to_string(number[k]) + " is given twice (item " +
+                            std::to_string(k + 1) + " of the selection)");
+    }
+    chosen[variable] = 1;
+  }
+  return chosen;
+}
+
+// The chosen variables, ascending, from 1.
+py::list ChosenVariables(const std::vector<uint8_t>& chosen) {
+  py::list variables;
+  for (size_t v = 1; v < chosen.size(); ++v) {
+    if (chosen[v] != 0) variables.append(static_cast<int32_t>(v));
+  }
+  return variables;
+}
+
+std::string DotBracket(const SequenceModel& model, const std::vector<uint8_t>& chosen) {
+  std::string structure(static_cast<size_t>(model.n) + 1, '\0');
+  WriteDotBracket(model.q, chosen.data(), structure.data());
+  structure.pop_back();
+  return structure;
+}
+
+py::object Optimum(const SequenceModel& model) {
+  std::vector<uint8_t> chosen(static_cast<size_t>(model.q.quad_count) + 1, 0);
+  int64_t value;
+  bool certified;
+  {
+    py::gil_scoped_release unlocked;
+    value = FoldOptimum(model.q, chosen.data());
+    certified = int64_t{model.q.penalty} <= -int64_t{QuadModelBound(model.q)};
+  }
+  return py::module_::import("rnaqubo").attr("Optimum")(value, ChosenVariables(chosen), DotBracket(model, chosen),
+                                                        certified);
+}
+
+py::object Decode(const SequenceModel& model, py::handle selection, bool zero_based) {
+  const std::vector<uint8_t> chosen = ReadSelection(model, selection, zero_based);
+  int64_t conflict_count = 0;
+  const int64_t value = SelectionValue(model.q, chosen.data(), &conflict_count);
+  py::list conflicts;
+  py::object structure = py::none();
+  if (conflict_count > 0) {
+    for (const QuadCouple& couple : ListSelectionConflicts(model.q, chosen.data())) {
+      conflicts.append(py::make_tuple(couple.l, couple.m));
+    }
+  } else {
+    structure = py::str(DotBracket(model, chosen));
+  }
+  return py::module_::import("rnaqubo").attr("Decoded")(value, ChosenVariables(chosen), structure, conflicts);
+}
+
+void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
+  const std::string path = ToPath(path_object);
+  TableArena writer_tables;  // the writer's lookup tables, freed once the file is written
+  QModel writer_model;
+  {
+    CurrentArena owner(&writer_tables);
+    writer_model = MakeQModel(model.buffer, model.n, model.q.quads, model.q.quad_count, model.q.add_quads,
+                              model.q.penalty);
+  }
+  OutputFailure failure;
+  bool written;
+  {
+    py::gil_scoped_release unlocked;
+    written = WriteQFileNamed(path, writer_model, WorkThreads(), &failure);
+  }
+  if (written) return;
+  if (failure.kind == OutputFailureKind::kMemory) throw TableAllocationFailure(kArrayAllocationFailure);
+  throw FileFailure("Could not write to file!", failure.error != 0 ? failure.error : EIO, path);
+}
+
 // Exceptions of the model code as Python exceptions.
 void TranslateFailures(std::exception_ptr failure) {
   try {
@@ -169,6 +291,9 @@ PYBIND11_MODULE(rnaqubo, module) {
       "variables and entries as the Q file that rnaqubo writes, as numpy arrays.\n"
       "The model is meant to be maximised; coo(negate=True) gives it to minimisers.";
   py::register_exception_translator(TranslateFailures);
+  const py::object named_tuple = py::module_::import("collections").attr("namedtuple");
+  module.attr("Optimum") = named_tuple("Optimum", "value quads structure certified", "module"_a = "rnaqubo");
+  module.attr("Decoded") = named_tuple("Decoded", "value quads structure conflicts", "module"_a = "rnaqubo");
 
   py::class_<SequenceModel, std::unique_ptr<SequenceModel>>(module, "Model", R"(
 The model of one RNA sequence.
@@ -218,6 +343,28 @@ sign (the model is meant to be maximised; most solvers minimise).)")
 Writes the model as a .qubo file (qbsolv's format), atomically: the header
 "p qubo 0 Q Q couplings", the diagonal, then the couplings sorted, variables from 0.
 Values are negated by default, since such solvers minimise.)")
+      .def("write_q_file", &WriteQFileOf, "path"_a, R"(
+Writes the model as rnaqubo's Q file at path (exactly that name), atomically: the
+same bytes as the executable writes.)")
+      .def("optimum", &Optimum, R"(
+The best conflict-free selection, as rnaqubo-fold finds it: Optimum(value, quads,
+structure, certified). quads are the chosen variables (from 1, ascending),
+structure the dot-bracket string; certified is True when the penalty is strong
+enough (penalty <= -bound) for this to be the maximum of the whole model.)")
+      .def("decode", &Decode, "selection"_a, "zero_based"_a = false, R"(
+A solver's answer: Decoded(value, quads, structure, conflicts). selection is a
+list of variables (from 1, or from 0 with zero_based=True) or an array of one 0/1
+per variable. value is the model's value of the selection; structure its
+dot-bracket string, or None when the selection holds conflicting couples, listed
+in conflicts as (l, m), l < m.)")
+      .def(
+          "value",
+          [](const SequenceModel& m, py::handle selection, bool zero_based) {
+            const std::vector<uint8_t> chosen = ReadSelection(m, selection, zero_based);
+            return SelectionValue(m.q, chosen.data(), nullptr);
+          },
+          "selection"_a, "zero_based"_a = false,
+          "The model's value of a selection (as for decode): the sum of the entries whose variables are both chosen.")
       .def("__repr__", [](const SequenceModel& m) {
         return "rnaqubo.Model(n=" + std::to_string(m.n) + ", min_distance=" + std::to_string(m.min_distance) +
                ", add_quads=" + std::to_string(m.q.add_quads) + ", penalty=" + std::to_string(m.q.penalty) +

@@ -18,6 +18,15 @@ def rnaqubo_exe():
     return exe
 
 
+@pytest.fixture(scope="session")
+def fold_exe():
+    """Path of the built rnaqubo-fold executable (RNAQUBO_FOLD in the environment)."""
+    exe = os.environ.get("RNAQUBO_FOLD")
+    if not exe or not os.access(exe, os.X_OK):
+        pytest.skip("RNAQUBO_FOLD does not name the built rnaqubo-fold executable")
+    return exe
+
+
 def write_sequence_file(path, letters):
     """The sequence in rnaqubo's input format: the count, then one base a line."""
     with open(path, "w") as out:
@@ -33,6 +42,19 @@ def run_tool(exe, directory, letters, min_distance, add_quads, penalty):
     assert done.returncode == 0, f"{args}: {done.stdout} {done.stderr}"
     (q_name,) = [f for f in os.listdir(directory) if f.startswith("Q_") and not f.startswith("Q_nested_")]
     return os.path.join(directory, q_name)
+
+
+def run_fold(exe, directory, letters, min_distance, add_quads, penalty, solution=None):
+    """The lines rnaqubo-fold prints for letters (seq.txt in directory, as
+    run_tool writes it), decoding the variables in solution when given."""
+    args = [exe, "seq.txt", str(len(letters)), str(min_distance), str(add_quads), str(penalty)]
+    if solution is not None:
+        with open(os.path.join(directory, "solution.txt"), "w") as out:
+            out.write(" ".join(map(str, solution)) + "\n")
+        args[1:1] = ["--solution", "solution.txt"]
+    done = subprocess.run(args, cwd=directory, capture_output=True, text=True)
+    assert done.returncode == 0, f"{args}: {done.stdout} {done.stderr}"
+    return done.stdout.splitlines()
 
 
 def parse_q_text(data):

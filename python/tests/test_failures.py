@@ -72,6 +72,11 @@ def test_bad_paths(tmp_path):
         model.write_qubo(tmp_path / "no" / "such.qubo")
     with pytest.raises(IsADirectoryError):
         model.write_qubo(tmp_path)
+    with pytest.raises(FileNotFoundError, match="Could not write to file!"):
+        model.write_q_file(tmp_path / "no" / "Q_4_x.txt")
+    with pytest.raises(IsADirectoryError):
+        model.write_q_file(tmp_path)
+    assert os.listdir(tmp_path) == []
 
 
 def test_failed_write_keeps_the_earlier_file(tmp_path):
@@ -80,15 +85,34 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
     earlier.write_text("earlier\n")
     code = f"""
         resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
-        try:
-            rnaqubo.Model("GGGGAAAACCCC" * 20).write_qubo({str(earlier)!r})
-        except OSError as e:
-            print(type(e).__name__, e.filename)
+        model = rnaqubo.Model("GGGGAAAACCCC" * 20)
+        for write in (model.write_qubo, model.write_q_file):
+            try:
+                write({str(earlier)!r})
+            except OSError as e:
+                print(type(e).__name__, e.filename)
     """
     done = run_limited(code, 4096)
     assert done.returncode == 0, done.stderr
-    assert done.stdout == f"OSError {earlier}\n"
+    assert done.stdout == f"OSError {earlier}\n" * 2
     assert earlier.read_text() == "earlier\n" and os.listdir(tmp_path) == ["kept.qubo"]
+
+
+@pytest.mark.parametrize("selection, options, error, text", [
+    ([5], {}, ValueError, r"variable 5 \(item 1 of the selection\) is outside 1..4"),
+    ([0], {}, ValueError, "variable 0 .* outside 1..4"),
+    ([4], {"zero_based": True}, ValueError, "outside 0..3"),
+    ([2, 3, 2], {}, ValueError, "variable 2 is given twice"),
+    ([True, False], {}, ValueError, "one element per variable: 2 given for 4"),
+    ([[1, 2]], {}, ValueError, "2 dimensions"),
+    ([1.0, 2.0], {}, TypeError, "integers"),
+    ("12", {}, TypeError, "integers"),
+])
+def test_bad_selections(selection, options, error, text):
+    model = rnaqubo.Model("GGGCCC", min_distance=0)
+    for call in (model.value, model.decode):
+        with pytest.raises(error, match=text):
+            call(selection, **options)
 
 
 def test_minimum_penalty_is_not_negated(tmp_path):

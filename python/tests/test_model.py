@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import rnaqubo
-from conftest import parse_q_text, random_letters, run_tool
+from conftest import parse_q_text, random_letters, run_fold, run_tool
 
 INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
 MIN_DISTANCES = [-3, 0, 3, 4, 10]
@@ -57,6 +57,10 @@ def test_model_equals_the_q_file(case, rnaqubo_exe, tmp_path):
     assert np.array_equal(model.quads, listing.reshape(-1, 5)[:, 1:])
     assert np.array_equal(model.linear(), values[rows == columns])
 
+    # The module writes the same bytes.
+    model.write_q_file(tmp_path / "written.txt")
+    assert (tmp_path / "written.txt").read_bytes() == open(q_path, "rb").read()
+
     # The native reader gives the same arrays.
     read_count, read_rows, read_columns, read_values = rnaqubo.read_q_file(q_path)
     assert read_count == quad_count
@@ -93,4 +97,41 @@ def check_qubo_file(model, path, expected):
     with open(path) as f:
         plain = np.array(f.read().split()[6:], dtype=np.int64).reshape(-1, 3)
     assert np.array_equal(plain[:, 2], -body[:, 2])
-    assert sorted(os.listdir(os.path.dirname(path))) == ["model.qubo", "run"]  # no temporary left
+    assert sorted(os.listdir(os.path.dirname(path))) == ["model.qubo", "run", "written.txt"]  # no temporary left
+
+
+@pytest.mark.parametrize("case", CASES, ids=[c[0] for c in CASES])
+def test_optimum_and_values_equal_the_tools(case, rnaqubo_exe, fold_exe, tmp_path):
+    name, letters, min_distance, add_quads, penalty = case
+    model = rnaqubo.Model(letters, min_distance=min_distance, add_quads=add_quads, penalty=penalty)
+    run = tmp_path / "run"
+    q_path = run_tool(rnaqubo_exe, run, letters, min_distance, add_quads, penalty)
+    with open(q_path, "rb") as f:
+        quad_count, entries = parse_q_text(f.read())
+
+    # optimum() is what rnaqubo-fold prints.
+    best = model.optimum()
+    lines = run_fold(fold_exe, run, letters, min_distance, add_quads, penalty)
+    assert lines[:3] == [letters, f"{best.structure} ({best.value})", " ".join(["quads:"] + list(map(str, best.quads)))]
+    assert lines[3].startswith("certified: yes" if best.certified else "certified: no")
+
+    # value() of random selections, in every form, is the sum over the Q file.
+    rng = np.random.default_rng(len(letters) + quad_count)
+    for density in (0.0, 0.05, 0.5, 1.0):
+        mask = rng.random(quad_count) < density
+        expected = int(entries[mask[entries[:, 0] - 1] & mask[entries[:, 1] - 1], 2].sum())
+        variables = list(np.flatnonzero(mask) + 1)
+        assert model.value(mask) == expected
+        assert model.value(mask.astype(np.int8)) == expected
+        assert model.value(variables) == expected
+        assert model.value(np.flatnonzero(mask), zero_based=True) == expected
+
+    # decode() of a selection says what rnaqubo-fold --solution says of it.
+    for selection in (best.quads, sorted(rng.choice(quad_count, min(quad_count, 6), replace=False) + 1)):
+        decoded = model.decode(selection)
+        lines = run_fold(fold_exe, run, letters, min_distance, add_quads, penalty, solution=selection)
+        shown = f"not a secondary structure: {len(decoded.conflicts)} conflicting couples" \
+            if decoded.conflicts else decoded.structure
+        assert lines[1:3] == [f"{shown} ({decoded.value})", " ".join(["quads:"] + list(map(str, decoded.quads)))]
+        assert lines[5:] == [f"conflict: {l} {m}" for l, m in decoded.conflicts]
+        assert (decoded.structure is None) == bool(decoded.conflicts)
