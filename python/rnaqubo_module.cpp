@@ -16,6 +16,7 @@
 #include "python/model_entries.h"
 #include "python/module_failures.h"
 #include "python/q_file_reader.h"
+#include "python/sequence_files.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -75,6 +76,14 @@ std::unique_ptr<SequenceModel> MakeModel(const std::string& sequence, py::handle
   const int32_t chain = ToInt32(add_quads, "add_quads");
   const int32_t conflict = ToInt32(penalty, "penalty");
   return BuildSequenceModel(NormaliseSequence(sequence), distance, chain, conflict);
+}
+
+std::unique_ptr<SequenceModel> MakeModelFromFile(py::handle path, py::handle min_distance, py::handle add_quads,
+                                                 py::handle penalty) {
+  const int32_t distance = ToInt32(min_distance, "min_distance");
+  const int32_t chain = ToInt32(add_quads, "add_quads");
+  const int32_t conflict = ToInt32(penalty, "penalty");
+  return BuildSequenceModel(ReadRnaquboSequenceFile(ToPath(path)), distance, chain, conflict);
 }
 
 // Negating the values of model would overflow 32 bits: refused.
@@ -305,6 +314,10 @@ j - i > min_distance; add_quads switches the chain bonus (16) on; penalty is the
 value of every conflicting couple. Variable k (1-based, as in the Q file) is quad
 k, whose positions are row k - 1 of quads.)")
       .def(py::init(&MakeModel), "sequence"_a, "min_distance"_a = 4, "add_quads"_a = true, "penalty"_a = -200)
+      .def_static("from_file", &MakeModelFromFile, "path"_a, "min_distance"_a = 4, "add_quads"_a = true,
+                  "penalty"_a = -200, R"(
+The model of the sequence in the file at path, in rnaqubo's input format (the
+count, then one word per base); the other arguments as for Model().)")
       .def_property_readonly("sequence", [](const SequenceModel& m) { return m.letters; },
                              "The letters, A, C, G, U.")
       .def_property_readonly("n", [](const SequenceModel& m) { return m.n; }, "Number of bases.")

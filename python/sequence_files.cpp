@@ -1,0 +1,82 @@
+#include "python/sequence_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "driver/sequence_reader.h"
+#include "fold/solution_text.h"
+#include "python/module_failures.h"
+
+namespace {
+
+// Longest part of a bad base word that a message shows.
+constexpr size_t kShownWord = 200;
+
+// The whole content of the file at path.
+std::string ReadWholeFile(const std::string& path) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw FileFailure("Could not read from Q file!", errno, path);
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    close(fd);
+    throw FileFailure("Could not read from Q file!", error_number, path);
+  }
+  std::string text;
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t got = read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error_number = errno;
+      close(fd);
+      throw FileFailure("Could not read from Q file!", error_number, path);
+    }
+    if (got == 0) break;
+    text.append(block, static_cast<size_t>(got));
+  }
+  close(fd);
+  return text;
+}
+
+[[noreturn]] void FailContent(const std::string& path, const std::string& message) {
+  throw RunFailure(path + ": " + message, 1);
+}
+
+}  // namespace
+
+std::string ReadRnaquboSequenceFile(const std::string& path) {
+  const std::string text = ReadWholeFile(path);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  // The count first (a scan for no letters stops at it), then the letters.
+  ByteStream in = MemoryStream(bytes, text.size());
+  int32_t count = 0;
+  bool count_read = false;
+  std::vector<char> buffer(2, 0);
+  SequenceOutcome outcome = ScanSequence(&in, 0, buffer.data(), &count, &count_read);
+  if (outcome == SequenceOutcome::kNoCount) FailContent(path, "Nothing read from Sequence");
+  if (count < 1) FailContent(path, "Error in sequence length " + std::to_string(count));
+  // Each base takes a character and a separator: a count beyond that cannot be met.
+  if (static_cast<size_t>(count) > text.size() / 2 + 1) FailContent(path, "Nothing read from Sequence");
+  buffer.assign(static_cast<size_t>(count) + 2, 0);
+  in = MemoryStream(bytes, text.size());
+  outcome = ScanSequence(&in, count, buffer.data(), &count, &count_read);
+  switch (outcome) {
+    case SequenceOutcome::kComplete:
+      return std::string(buffer.data() + 1, static_cast<size_t>(count));
+    case SequenceOutcome::kBadWord: {
+      size_t end = in.position;
+      while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+      FailContent(path, "Invalid gene base read: " + EscapeText(text.substr(in.position, end - in.position), kShownWord));
+    }
+    default:
+      FailContent(path, "Nothing read from Sequence");
+  }
+}
