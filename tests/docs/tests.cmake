@@ -21,7 +21,8 @@ add_test(NAME docs.examples
          COMMAND bash ${docs_tests_dir}/doc_examples.sh $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR})
 
 add_test(NAME docs.readme_python
-         COMMAND bash ${docs_tests_dir}/readme_python.sh $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR})
+         COMMAND bash ${docs_tests_dir}/readme_python.sh $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}
+                 ${PROJECT_BINARY_DIR}/python)
 
 # 77: the tool the test needs (groff or man, python3) is not installed.
 set_tests_properties(docs.man_page docs.readme_python PROPERTIES SKIP_RETURN_CODE 77)
