@@ -334,7 +334,8 @@ count, then one word per base); the other arguments as for Model().)")
       .def("coo", &Coo, "zero_based"_a = false, "negate"_a = false, R"(
 (rows, columns, values): every entry of the Q file in the Q file's order, as int32
 arrays. Variables from 1, or from 0 with zero_based=True; negate=True flips every
-sign (the model is meant to be maximised; most solvers minimise).)")
+sign (the model is meant to be maximised; most solvers minimise), and is refused
+for a penalty of -2147483648, which has no 32-bit negation.)")
       .def("linear", &Linear, "negate"_a = false, "The diagonal (stacking scores): element k - 1 for variable k.")
       .def(
           "to_scipy",
