@@ -11,7 +11,7 @@ target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SO
 # Under the sanitizers everything runs several times slower: smaller mixes.
 set(fold_test_environment)
 if(RNAQUBO_SANITIZE)
-  set(fold_test_environment FOLD_BRUTE_CASES=300 FOLD_LARGE_MAX_LENGTH=1500 FOLD_TEXT_MAX_CANDIDATES=3000000)
+  set(fold_test_environment FOLD_BRUTE_CASES=300 FOLD_LARGE_MAX_LENGTH=901 FOLD_TEXT_MAX_CANDIDATES=3000000)
 endif()
 gtest_discover_tests(fold_tests DISCOVERY_TIMEOUT 60 TEST_PREFIX fold.
                      PROPERTIES ENVIRONMENT "${fold_test_environment}")
