@@ -138,6 +138,15 @@ for run_args in "srp_ecoli.txt 113 4 1 -200" "vault1.txt 137 0 0 -83" "vault1.tx
   "$fold" --solution own.txt "$input" "$n" "$distance" "$chain" "$penalty" >decoded.txt
   [ "$(head -n 3 decoded.txt)" = "$(head -n 3 optimum.txt)" ] || fail "$run_args: decoding the optimum's quads prints other lines"
   grep -qx "value: $printed optimum: $printed ratio: 1.0000" decoded.txt || fail "$run_args: $(sed -n 4p decoded.txt)"
+  # The same selection as a 0/1 string and as zero-based numbers.
+  awk -v q="$(head -n 1 "$qfile" | cut -d' ' -f2)" -v chosen="$quads" 'BEGIN { n = split(chosen, list, " ")
+    for (k = 1; k <= n; k++) pick[list[k]] = 1
+    for (v = 1; v <= q; v++) printf "%d", (v in pick); print "" }' >own_bits.txt
+  echo "$quads" | awk '{ for (k = 1; k <= NF; k++) printf "%s%d", (k > 1 ? " " : ""), $k - 1; print "" }' >own_zero.txt
+  "$fold" --solution own_bits.txt "$input" "$n" "$distance" "$chain" "$penalty" | cmp -s - decoded.txt ||
+    fail "$run_args: the 0/1 string decodes differently"
+  "$fold" --zero-based --solution own_zero.txt "$input" "$n" "$distance" "$chain" "$penalty" | cmp -s - decoded.txt ||
+    fail "$run_args: the zero-based numbers decode differently"
   rm -f Q_* dot_paren.txt
 done
 
