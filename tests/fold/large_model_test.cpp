@@ -24,6 +24,16 @@ namespace {
 
 constexpr int64_t kMinusInfinity = std::numeric_limits<int64_t>::min() / 4;
 
+// Longest random sequence, and most Q file entries read from text: every
+// window is covered either way.
+#ifdef FOLD_TESTS_SMALL_MIX
+constexpr int64_t kMaxLength = 901;
+constexpr int64_t kTextMaxCandidates = 3'000'000;
+#else
+constexpr int64_t kMaxLength = 15000;
+constexpr int64_t kTextMaxCandidates = 45'000'000;
+#endif
+
 int64_t EnvNumber(const char* name, int64_t fallback) {
   const char* text = std::getenv(name);
   return text != nullptr ? std::atoll(text) : fallback;
@@ -182,7 +192,7 @@ std::string ReadExample(const std::string& path) {
 
 std::vector<LargeCase> LargeCases() {
   std::vector<LargeCase> cases;
-  const int64_t max_length = EnvNumber("FOLD_LARGE_MAX_LENGTH", 15000);
+  const int64_t max_length = EnvNumber("FOLD_LARGE_MAX_LENGTH", kMaxLength);
   for (const char* example : {"srp_ecoli.txt", "vault1.txt", "rnasep_bsu.txt"}) {
     const std::string letters = ReadExample(std::string(RNAQUBO_EXAMPLES_DIR) + "/" + example);
     cases.push_back({example, letters, 4, 1, -200});
@@ -202,7 +212,7 @@ std::vector<LargeCase> LargeCases() {
 }
 
 TEST(FoldOptimum, IsALocalOptimumOfLargeModels) {
-  const int64_t text_limit = EnvNumber("FOLD_TEXT_MAX_CANDIDATES", 45'000'000);
+  const int64_t text_limit = EnvNumber("FOLD_TEXT_MAX_CANDIDATES", kTextMaxCandidates);
   int text_checked = 0;
   for (const LargeCase& c : LargeCases()) {
     SCOPED_TRACE(c.name + " min_distance " + std::to_string(c.min_distance) + " add_quads " +

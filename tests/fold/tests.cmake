@@ -8,13 +8,13 @@ add_executable(fold_tests
 )
 target_link_libraries(fold_tests PRIVATE rnaqubo_fold GTest::gtest_main)
 target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
-# Under the sanitizers everything runs several times slower: smaller mixes.
-set(fold_test_environment)
+# Under the sanitizers everything runs several times slower: smaller default
+# mixes (FOLD_BRUTE_CASES, FOLD_LARGE_MAX_LENGTH and FOLD_TEXT_MAX_CANDIDATES in
+# the environment override either default).
 if(RNAQUBO_SANITIZE)
-  set(fold_test_environment FOLD_BRUTE_CASES=300 FOLD_LARGE_MAX_LENGTH=901 FOLD_TEXT_MAX_CANDIDATES=3000000)
+  target_compile_definitions(fold_tests PRIVATE FOLD_TESTS_SMALL_MIX=1)
 endif()
-gtest_discover_tests(fold_tests DISCOVERY_TIMEOUT 60 TEST_PREFIX fold.
-                     PROPERTIES ENVIRONMENT "${fold_test_environment}")
+gtest_discover_tests(fold_tests DISCOVERY_TIMEOUT 60 TEST_PREFIX fold.)
 
 add_test(NAME fold.cli
          COMMAND bash ${fold_tests_dir}/fold_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>
