@@ -44,12 +44,13 @@ bool ParseInt32(const char** at, const char* end, int32_t* value) {
   return true;
 }
 
-// Scans 1 to 10 decimal digits at *at (before end) into *value, moving *at past
-// them; false if there are none or more than 10.
-inline bool ScanDigits(const char** at, const char* end, uint64_t* value) {
+// Scans 1 to 10 decimal digits at *at into *value, moving *at past them;
+// false if there are none or more than 10. A character that is not a digit
+// must follow them (the caller knows of a line end ahead).
+inline bool ScanDigits(const char** at, uint64_t* value) {
   const char* p = *at;
   uint64_t number = 0;
-  while (p < end && static_cast<unsigned char>(*p - '0') <= 9 && p - *at < 11) {
+  while (static_cast<unsigned char>(*p - '0') <= 9) {
     number = number * 10 + static_cast<uint64_t>(*p - '0');
     ++p;
   }
@@ -112,16 +113,20 @@ class EntryParser {
   // line at its end (end if there is none). Lines in the exact layout rnaqubo
   // writes, "row  column  value", are taken on a fast path.
   const char* TakeLines(const char* p, const char* end) {
-    while (p < end) {
+    const void* last_line_end = memrchr(p, '\n', static_cast<size_t>(end - p));
+    if (last_line_end == nullptr) return p;
+    // Every scan below stops at a line end, at the latest this one.
+    const char* stop = static_cast<const char*>(last_line_end);
+    while (p <= stop) {
       if (!finished_) {
         const char* q = p;
         uint64_t row, column, magnitude;
-        if (ScanDigits(&q, end, &row) && q + 2 < end && q[0] == ' ' && q[1] == ' ' &&
-            ScanDigits(&(q += 2), end, &column) && q + 2 < end && q[0] == ' ' && q[1] == ' ') {
+        if (ScanDigits(&q, &row) && q[0] == ' ' && q[1] == ' ' && ScanDigits(&(q += 2), &column) &&
+            q[0] == ' ' && q[1] == ' ') {
           q += 2;
           const bool negative = *q == '-';
           q += negative;
-          if (ScanDigits(&q, end, &magnitude) && q < end && *q == '\n' && row >= 1 && column >= 1 &&
+          if (ScanDigits(&q, &magnitude) && *q == '\n' && row >= 1 && column >= 1 &&
               row <= static_cast<uint64_t>(quad_count_) && column <= static_cast<uint64_t>(quad_count_) &&
               magnitude <= uint64_t{INT32_MAX} + negative) {
             ++line_;
@@ -132,8 +137,7 @@ class EntryParser {
           }
         }
       }
-      const char* line_end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-      if (line_end == nullptr) return p;
+      const char* line_end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p) + 1));
       TakeLine(p, line_end);
       p = line_end + 1;
     }
