@@ -38,7 +38,8 @@ std::string Where(const std::string& path, int32_t line, int32_t position) {
   return text + ": ";
 }
 
-// The non-blank lines of text, leading and trailing blanks and CR removed.
+// The lines of text that are neither blank nor comments (starting with '#', as in
+// bpRNA's dbn files), leading and trailing blanks and CR removed.
 std::vector<TextLine> SplitLines(const char* text, size_t size) {
   std::vector<TextLine> lines;
   size_t start = 0;
@@ -51,7 +52,7 @@ std::vector<TextLine> SplitLines(const char* text, size_t size) {
     while (last > start && (IsBlank(text[last - 1]) || text[last - 1] == '\r')) --last;
     size_t first = start;
     while (first < last && IsBlank(text[first])) ++first;
-    if (first < last) lines.push_back({number, text + first, last - first});
+    if (first < last && text[first] != '#') lines.push_back({number, text + first, last - first});
     start = stop + 1;
   }
   return lines;

@@ -22,9 +22,10 @@ struct ReferenceStructure {
 // Parses text (size bytes, the contents of the file called path) as a reference for
 // the sequence at buffer positions 1..n: either one structure line, or a record of a
 // ">name" line, a sequence line and a structure line (the header and the sequence
-// line are each optional). Blank lines and CR before a line end are ignored. The
-// structure is n characters of '.' and the brackets () [] {} <>, each kind balanced
-// on its own; it may be followed by white space and an energy such as "(-12.30)".
+// line are each optional). Blank lines, lines starting with '#' and CR before a line
+// end are ignored. The structure is n characters of '.' and the brackets () [] {} <>,
+// each kind balanced on its own; it may be followed by white space and an energy
+// such as "(-12.30)".
 // The sequence line must match buffer letter for letter (either case, T read as U).
 // Returns true and fills *reference, or false with *error set to a message naming
 // path and the line, position and character at fault. Never prints or exits.

@@ -40,6 +40,7 @@ TEST(ParseReferenceStructure, AcceptsTheFormsAndRefusesWhatDoesNotFit) {
       {">x\nggGaaaCCCTTagcua\n(((...)))...(..) (-12.30)\n", "1-9 2-8 3-7 13-16 ", "x"},
       {"GGGAAACCCUUAGCUA\n(((...)))...(..) ( -1.20)\n", "1-9 2-8 3-7 13-16 ", ""},
       {">x\n(((...)))...(..)\n", "1-9 2-8 3-7 13-16 ", "x"},
+      {"#Name: x\n#Length: 16\nGGGAAACCCUUAGCUA\n(((...)))...(..)\n", "1-9 2-8 3-7 13-16 ", ""},
       // Every bracket kind, crossing kinds (pseudoknots) included.
       {"([{<..)]}>..<..>", "1-7 2-8 3-9 4-10 13-16 ", ""},
       {"((..[[..))..]]..", "1-10 2-9 5-14 6-13 ", ""},
