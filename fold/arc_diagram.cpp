@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "output/output_file.h"
 
 namespace {
 
@@ -338,22 +337,38 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
   return svg;
 }
 
-bool WriteArcDiagram(const std::string& path, const std::string& svg, std::string* error) {
-  OutputFile file;
-  if (!OpenOutputFile(path, &file)) {
-    *error = path + ": cannot write: " + std::strerror(errno);
-    return false;
+bool StartArcDiagramFile(const std::string& path, const std::vector<KeptFile>& kept,
+                         OutputFile* file, std::string* error) {
+  OutputFailure failure;
+  for (const KeptFile& input : kept) {
+    if (OutputWouldReplace(path, input)) {
+      *error = path + ": cannot write: " + kInputOverwriteReason;
+      return false;
+    }
   }
-  errno = 0;
-  if (!WriteOutputBytes(&file, svg.data(), svg.size())) {
-    const int write_error = errno != 0 ? errno : EIO;
-    DiscardOutputFile(&file);
-    *error = path + ": cannot write: " + std::strerror(write_error);
-    return false;
-  }
-  if (!CommitOutputFile(&file)) {
-    *error = path + ": cannot write: " + std::strerror(errno);
+  if (!StartOutputFile(path, nullptr, file, &failure)) {
+    *error = path + ": cannot write: " + OutputFailureReason(failure);
     return false;
   }
   return true;
+}
+
+bool FinishArcDiagramFile(OutputFile* file, const std::string& svg, std::string* error) {
+  errno = 0;
+  if (!WriteOutputBytes(file, svg.data(), svg.size())) {
+    const int write_error = errno != 0 ? errno : EIO;
+    DiscardOutputFile(file);
+    *error = file->final_name + ": cannot write: " + std::strerror(write_error);
+    return false;
+  }
+  if (!CommitOutputFile(file)) {
+    *error = file->final_name + ": cannot write: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool WriteArcDiagram(const std::string& path, const std::string& svg, std::string* error) {
+  OutputFile file;
+  return StartArcDiagramFile(path, {}, &file, error) && FinishArcDiagramFile(&file, svg, error);
 }

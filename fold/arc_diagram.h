@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fold/reference_structure.h"
+#include "output/output_file.h"
 
 // Arc colours (SVG colour values).
 constexpr const char* kArcColourBoth = "#1f77b4";       // in the structure and the reference
@@ -39,9 +40,18 @@ struct ArcDiagram {
 // ... when the bases are too close for that); letters are shown while they fit.
 std::string DrawArcDiagram(const ArcDiagram& diagram);
 
-// Writes svg to path atomically (a temporary file renamed onto path once complete).
-// Returns false with *error "<path>: cannot write: <reason>" on any failure, leaving
-// any earlier file at path untouched.
+// Starts the diagram file that will be named path (see StartOutputFile), refusing
+// a path that names one of the kept files (the run's inputs). Returns false with
+// *error "<path>: cannot write: <reason>" when it cannot be started.
+bool StartArcDiagramFile(const std::string& path, const std::vector<KeptFile>& kept,
+                         OutputFile* file, std::string* error);
+
+// Writes svg into a started file and gives it its final name. Returns false with
+// *error "<path>: cannot write: <reason>" on any failure; the file is then removed
+// and any earlier file of that name is left untouched.
+bool FinishArcDiagramFile(OutputFile* file, const std::string& svg, std::string* error);
+
+// StartArcDiagramFile with no kept file, then FinishArcDiagramFile.
 bool WriteArcDiagram(const std::string& path, const std::string& svg, std::string* error);
 
 // text with &, <, >, " and ' replaced by XML character references, and control

@@ -195,15 +195,15 @@ bool ParseReferenceStructure(const std::string& path, const char* text, size_t s
   return ParseStructureLine(path, lines[next], n, &reference->pairs, error);
 }
 
-bool ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
-                            ReferenceStructure* reference, std::string* error) {
+ReferenceOutcome ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
+                                        ReferenceStructure* reference, std::string* error) {
   int fd;
   do {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     *error = path + ": cannot read: " + std::strerror(errno);
-    return false;
+    return ReferenceOutcome::kUnreadable;
   }
   std::string text;
   char chunk[65536];
@@ -213,13 +213,15 @@ bool ReadReferenceStructure(const std::string& path, const char* buffer, int32_t
     if (got < 0) {
       *error = path + ": cannot read: " + std::strerror(errno);
       close(fd);
-      return false;
+      return ReferenceOutcome::kUnreadable;
     }
     if (got == 0) break;
     text.append(chunk, static_cast<size_t>(got));
   }
   close(fd);
-  return ParseReferenceStructure(path, text.data(), text.size(), buffer, n, reference, error);
+  return ParseReferenceStructure(path, text.data(), text.size(), buffer, n, reference, error)
+             ? ReferenceOutcome::kRead
+             : ReferenceOutcome::kInvalid;
 }
 
 std::vector<BasePair> SortedDistinctPairs(const std::vector<BasePair>& pairs) {
@@ -268,4 +270,15 @@ std::string FormatPairScores(const PairScores& scores) {
   std::snprintf(text, sizeof text, "sensitivity: %.4f\nPPV: %.4f\nF1: %.4f\n",
                 scores.sensitivity, scores.ppv, scores.f1);
   return text;
+}
+
+std::vector<BasePair> SelectionPairs(const QuadModel& model, const uint8_t* chosen) {
+  std::vector<BasePair> pairs;
+  for (int32_t v = 1; v <= model.quad_count; ++v) {
+    if (chosen[v] == 0) continue;
+    const int32_t* quad = MatrixRow(model.quads, v);
+    pairs.push_back({quad[0], quad[1]});
+    pairs.push_back({quad[2], quad[3]});
+  }
+  return SortedDistinctPairs(pairs);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "model/quad_model.h"
+
 // A base pair of positions i < j (1..n).
 struct BasePair {
   int32_t i;
@@ -33,10 +35,17 @@ bool ParseReferenceStructure(const std::string& path, const char* text, size_t s
                              const char* buffer, int32_t n, ReferenceStructure* reference,
                              std::string* error);
 
-// Reads the file at path and parses it as ParseReferenceStructure does. A file that
-// cannot be read gives false with *error "<path>: cannot read: <reason>".
-bool ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
-                            ReferenceStructure* reference, std::string* error);
+// How reading a reference file ended.
+enum class ReferenceOutcome {
+  kRead,        // *reference filled
+  kUnreadable,  // the file cannot be opened or read: "<path>: cannot read: <reason>"
+  kInvalid,     // its content does not fit (ParseReferenceStructure's messages)
+};
+
+// Reads the file at path and parses it as ParseReferenceStructure does; *error is
+// set unless the outcome is kRead.
+ReferenceOutcome ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
+                                        ReferenceStructure* reference, std::string* error);
 
 // Agreement of predicted pairs with reference pairs, counted as exact pair matches
 // over the two sets (a pair listed twice counts once).
@@ -60,3 +69,7 @@ std::string FormatPairScores(const PairScores& scores);
 
 // The distinct pairs of pairs (i < j), sorted by i and then j.
 std::vector<BasePair> SortedDistinctPairs(const std::vector<BasePair>& pairs);
+
+// The distinct base pairs of the chosen quads (each quad's outer and inner pair),
+// sorted; chosen holds quad_count + 1 bytes, chosen[v] != 0 for a chosen variable v.
+std::vector<BasePair> SelectionPairs(const QuadModel& model, const uint8_t* chosen);

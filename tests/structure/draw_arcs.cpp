@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   std::string error;
   if (std::string(argv[3]) != "-") {
     ReferenceStructure reference;
-    if (!ReadReferenceStructure(argv[3], buffer.data(), diagram.n, &reference, &error)) {
+    if (ReadReferenceStructure(argv[3], buffer.data(), diagram.n, &reference, &error) !=
+        ReferenceOutcome::kRead) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }

@@ -86,11 +86,14 @@ TEST(ReadReferenceStructure, ReadsTheFileAndNamesAFileItCannotRead) {
   const std::string buffer = std::string("\0GGGAAACCC\0", 11);
   ReferenceStructure reference;
   std::string error;
-  ASSERT_TRUE(ReadReferenceStructure(path, buffer.data(), 9, &reference, &error)) << error;
+  ASSERT_EQ(ReadReferenceStructure(path, buffer.data(), 9, &reference, &error),
+            ReferenceOutcome::kRead) << error;
   EXPECT_EQ(PairText(reference.pairs), "1-9 2-8 3-7 ");
-  EXPECT_FALSE(ReadReferenceStructure(dir + "/no such file", buffer.data(), 9, &reference, &error));
+  EXPECT_EQ(ReadReferenceStructure(dir + "/no such file", buffer.data(), 9, &reference, &error),
+            ReferenceOutcome::kUnreadable);
   EXPECT_EQ(error, dir + "/no such file: cannot read: No such file or directory");
-  EXPECT_FALSE(ReadReferenceStructure(dir, buffer.data(), 9, &reference, &error));
+  EXPECT_EQ(ReadReferenceStructure(dir, buffer.data(), 9, &reference, &error),
+            ReferenceOutcome::kUnreadable);
   EXPECT_EQ(error, dir + ": cannot read: Is a directory");
   std::remove(path.c_str());
 }
