@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -156,6 +157,35 @@ TEST(FlagConflictingPairs, AgreesWithAllCouplesCompared) {
   // Positions outside 1..n cannot be drawn and are flagged.
   EXPECT_EQ(FlagConflictingPairs({{0, 3}, {2, 5}, {4, 4}, {1, 2}}, 4),
             (std::vector<uint8_t>{1, 1, 1, 0}));
+}
+
+// The picture calls a selection "not a secondary structure" exactly when the model
+// counts a conflicting couple among its quads.
+TEST(FlagConflictingPairs, AgreesWithTheModelOnQuadSelections) {
+  std::mt19937 random(777);
+  int32_t seen[2] = {0, 0};  // selections without and with conflicts
+  for (int round = 0; round < 400; ++round) {
+    const int32_t n = 8 + static_cast<int32_t>(random() % 16);
+    std::string buffer(1, '\0');
+    for (int32_t p = 0; p < n; ++p) buffer += "GGCCAU"[random() % 6];
+    buffer += '\0';
+    const QuadModel model = BuildQuadModel(buffer.data(), n, static_cast<int32_t>(random() % 4), 1, -200);
+    if (model.quad_count == 0) continue;
+    for (int trial = 0; trial < 20; ++trial) {
+      std::vector<uint8_t> chosen(static_cast<size_t>(model.quad_count) + 1, 0);
+      const uint32_t picks = 1 + random() % 4;
+      for (uint32_t k = 0; k < picks; ++k) chosen[1 + random() % static_cast<uint32_t>(model.quad_count)] = 1;
+      int64_t conflicts = 0;
+      SelectionValue(model, chosen.data(), &conflicts);
+      const std::vector<BasePair> pairs = SelectionPairs(model, chosen.data());
+      const std::vector<uint8_t> flags = FlagConflictingPairs(pairs, n);
+      const bool flagged = std::find(flags.begin(), flags.end(), 1) != flags.end();
+      ASSERT_EQ(flagged, conflicts > 0) << buffer.substr(1, static_cast<size_t>(n)) << " pairs " << PairText(pairs);
+      ++seen[flagged ? 1 : 0];
+    }
+  }
+  EXPECT_GT(seen[0], 500);
+  EXPECT_GT(seen[1], 500);
 }
 
 TEST(EscapeXml, LeavesNoMarkupAndNoInvalidCharacter) {

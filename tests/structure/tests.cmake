@@ -14,3 +14,7 @@ add_test(NAME structure.render
                  ${PROJECT_SOURCE_DIR}/examples)
 # 77: rsvg-convert or the imaging module is not installed.
 set_tests_properties(structure.render PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+add_test(NAME structure.fold_options
+         COMMAND bash ${structure_tests_dir}/fold_options.sh $<TARGET_FILE:rnaqubo-fold>)
+set_tests_properties(structure.fold_options PROPERTIES TIMEOUT 120)
