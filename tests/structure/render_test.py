@@ -55,12 +55,17 @@ def render(root, name, drop_legend):
     return Image.open(png_path).convert("RGB")
 
 
-def colour_rows(image, colour):
-    """The rows holding pixels of colour (within a small tolerance)."""
-    width, height = image.size
-    pixels = image.load()
-    return [y for y in range(height) for x in range(width)
-            if all(abs(a - b) <= 10 for a, b in zip(pixels[x, y], colour))]
+def colour_rows(image, colours):
+    """For each colour, the row of every pixel of that colour (within a small tolerance)."""
+    width = image.size[0]
+    rows = {colour: [] for colour in colours}
+    for k, pixel in enumerate(image.getdata()):
+        if pixel == (255, 255, 255):
+            continue
+        for colour in colours:
+            if all(abs(a - b) <= 10 for a, b in zip(pixel, colour)):
+                rows[colour].append(k // width)
+    return rows
 
 
 def group_sizes(root):
@@ -81,8 +86,10 @@ def check_picture(name, root, expected_sides):
     arcs = render(root, name + "-arcs", drop_legend=True)
     upper = axis_y(root, "upper-axis")
     lower = axis_y(root, "lower-axis") if root.find(f"{SVG}line[@id='lower-axis']") is not None else None
-    for label, colour in (("both", BOTH), ("extra", EXTRA), ("missed", MISSED), ("conflict", CONFLICT)):
-        rows = colour_rows(arcs, colour)
+    labelled = (("both", BOTH), ("extra", EXTRA), ("missed", MISSED), ("conflict", CONFLICT))
+    rows_of = colour_rows(arcs, [colour for _, colour in labelled])
+    for label, colour in labelled:
+        rows = rows_of[colour]
         # Row y covers y..y+1: the arcs end on the axes, so a row may touch an axis.
         above = sum(1 for y in rows if y < upper + 1)
         below = sum(1 for y in rows if lower is not None and y > lower - 1)
