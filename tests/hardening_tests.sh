@@ -9,6 +9,7 @@
 # HOOKS_BINARY is the test build that reads RNAQUBO_TEST_NAMED_TEMPORARY (force
 # named temporaries) and RNAQUBO_TEST_FAILING_BUFFER=k (refuse the k-th buffer).
 set -u
+shopt -s extglob
 binary=$(realpath "$1")
 hooks=$(realpath "$2")
 scratch=$(mktemp -d)
@@ -30,6 +31,14 @@ check() {  # check DESCRIPTION COMMAND...: counts a check, reports it if the com
 no_temporaries() { [ -z "$(find "$1" -name '.rnaqubo-*' -print -quit)" ]; }
 same_file() { cmp -s "$1" "$2"; }
 matches() { [[ $1 =~ $2 ]]; }
+# Whether file $1 is a leading part of the progress lines in $2, then one memory message.
+memory_failure_after_progress() {
+  local text progress
+  text=$(cat "$1")
+  progress=${text%Memory allocation problem in AllocateInt@(Array|Matrix)}
+  [ "$progress" != "$text" ] && [ "${progress/Memory/}" = "$progress" ] &&
+    printf '%s' "$progress" | cmp -s - <(head -c "$(printf '%s' "$progress" | wc -c)" "$2")
+}
 # The names in directory $1, hidden ones included, on one line.
 listing() { (cd "$1" && ls -A | tr '\n' ' '); }
 # Whether process $1 writes an output in directory $2 (a named temporary there,
@@ -112,6 +121,34 @@ for entry in "1 0" "2 1" "3 2" "4 3"; do
     fi
   done
 done
+
+# --- Tight address-space limits ------------------------------------------------------------
+# Whatever runs short (tables, buffers, thread stacks), a run completes or ends
+# with the memory message once, keeps its progress lines and leaves every output
+# either complete or as it was. Skipped where a generous limit already fails
+# (a sanitizer build reserves far more address space).
+fresh_dir address_space
+cp "$example" "$dir/x.txt"
+limited() { run_here bash -c 'ulimit -v "$1" && shift && exec "$@"' - "$@"; }
+limited 400000 "$binary" x.txt 113 4 1 -200
+if [ "$status" -eq 0 ]; then
+  for limit in $(seq 5000 1000 16000); do
+    for name in "${outputs[@]}"; do echo "earlier $name" >"$dir/$name"; done
+    limited "$limit" "$binary" x.txt 113 4 1 -200
+    # Too little for the dynamic loader itself: the program never started.
+    [ "$status" -eq 127 ] && grep -q 'error while loading shared libraries' "$scratch/err" && continue
+    check "limit $limit KB: status 0 or 1 (got $status)" [ "$status" -le 1 ]
+    [ "$status" -eq 1 ] && check "limit $limit KB: progress lines, then the memory message once" \
+      memory_failure_after_progress "$scratch/out" "$scratch/ref.stdout"
+    check "limit $limit KB: no temporary" no_temporaries "$dir"
+    for name in "${outputs[@]}"; do
+      check "limit $limit KB: $name complete or as it was" \
+        eval 'same_file "$dir/$name" "$ref/$name" || [ "$(cat "$dir/$name")" = "earlier $name" ]'
+    done
+  done
+else
+  echo "skipped: address-space limits (a generous limit already fails)"
+fi
 
 # --- Killed while the Q file is written ----------------------------------------------------
 # Unnamed outputs leave nothing at all; named ones (forced) leave one temporary
