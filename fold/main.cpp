@@ -26,9 +26,6 @@
 
 namespace {
 
-// Longest part of a bad sequence word that is shown.
-constexpr size_t kShownWord = 200;
-
 int Report(int status, const std::string& message) {
   std::fputs(message.c_str(), stderr);
   return status;
@@ -52,7 +49,11 @@ int LoadSequence(const RunParameters& params, char* buffer) {
       return Report(kStatusDataError, "File size does not equal command line " + std::to_string(n) +
                                           " != " + std::to_string(count) + "\n");
     case SequenceOutcome::kBadWord:
-      return Report(kStatusDataError, "Invalid gene base read: " + EscapeText(bad_word, kShownWord) + "\n");
+      return Report(kStatusDataError,
+                    "Invalid gene base read: " +
+                        ShowBadWord(reinterpret_cast<const unsigned char*>(bad_word.data()),
+                                    bad_word.size(), false) +
+                        "\n");
   }
   return Report(kStatusIoError, "Could not read from Q file!\n");
 }
