@@ -18,3 +18,14 @@ if(TARGET GTest::gtest_main)
   target_link_libraries(sequence_letters_test PRIVATE rnaqubo_sequences GTest::gtest_main)
   gtest_discover_tests(sequence_letters_test DISCOVERY_TIMEOUT 60)
 endif()
+
+# The collection workflow needs rnaqubo-fold and snakemake; it is skipped
+# (status 77) without either.
+set(workflow_fold_program ${CMAKE_BINARY_DIR}/rnaqubo-fold-not-built)
+if(TARGET rnaqubo-fold)
+  set(workflow_fold_program $<TARGET_FILE:rnaqubo-fold>)
+endif()
+add_test(NAME workflow.collection
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/workflow_test.sh ${PROJECT_SOURCE_DIR}
+                 $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> ${workflow_fold_program})
+set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
