@@ -29,3 +29,9 @@ add_test(NAME workflow.collection
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/workflow_test.sh ${PROJECT_SOURCE_DIR}
                  $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> ${workflow_fold_program})
 set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+# The command transcripts of the README's guide, replayed and compared.
+add_test(NAME seq.guide
+         COMMAND bash ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
+                 getting_sequences_in split)
+set_tests_properties(seq.guide PROPERTIES LABELS seq TIMEOUT 120)
