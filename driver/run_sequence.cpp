@@ -1,6 +1,8 @@
 #include "driver/run_sequence.h"
 
 #include <cstdio>
+#include <exception>
+#include <string>
 #include <thread>
 
 #include "driver/index_arrays.h"
@@ -22,15 +24,38 @@ int FormattingThreads() {
   return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
-}  // namespace
+// Prints the failure of an output and ends the run with its status. A failed
+// open of "dot_paren.txt" is explained on standard error ("Failed to open
+// <reason>"); so is a refusal of any output that would overwrite the input.
+[[noreturn]] void EndOnOutputFailure(const OutputFailure& failure, bool explain_open) {
+  if (failure.kind == OutputFailureKind::kOpen && (explain_open || failure.reason != nullptr)) {
+    std::fprintf(stderr, "Failed to open %s\n", OutputFailureReason(failure));
+  }
+  EndRun(OutputFailureMessage(failure), OutputFailureStatus(failure));
+}
 
-int RunRnaqubo(int argc, char** argv) {
+// Ends the run, before any output is written, if one of the three final names
+// is the input file: the run would lose its own input.
+void RefuseOverwritingInput(const KeptFile& input, const std::string* names, int count) {
+  for (int k = 0; k < count; ++k) {
+    if (OutputWouldReplace(names[k], input)) {
+      OutputFailure failure;
+      failure.kind = OutputFailureKind::kOpen;
+      failure.reason = kInputOverwriteReason;
+      EndOnOutputFailure(failure, k == 0);
+    }
+  }
+}
+
+int RunStages(int argc, char** argv) {
   const RunParameters params = ParseRunParameters(argc, argv);
   InstallTerminationHandlers();
   const int32_t n = params.sequence_length;
   char* buffer = AllocateSequenceBuffer(n);
   std::printf("Using penalty = %d\n", params.M_penalty);
-  ReadSequence(params.input_RNA_sequence_filename, n, buffer);
+  const char* path = params.input_RNA_sequence_filename;
+  ReadSequence(path, n, buffer);
+  const KeptFile input = IdentifyKeptFile(path);
 
   int32_t pair_count = 0;
   const IntMatrix pairs =
@@ -38,11 +63,16 @@ int RunRnaqubo(int argc, char** argv) {
   int32_t quad_count = 0;
   const IntMatrix quads = BuildQuadTable(pairs, pair_count, &quad_count);
 
-  WriteDotParenFile(n, quads, quad_count);
-  WriteNestedQuadFile(params.input_RNA_sequence_filename, buffer, quads, quad_count);
-  const QModel model =
-      MakeQModel(buffer, n, quads, quad_count, params.add_quads, params.M_penalty);
-  WriteQFile(params.input_RNA_sequence_filename, model, FormattingThreads());
+  const std::string names[3] = {"dot_paren.txt", NestedQuadFileName(quad_count, path),
+                                QFileName(quad_count, path)};
+  RefuseOverwritingInput(input, names, 3);
+  OutputFailure failure;
+  if (!WriteDotParenFile(n, quads, quad_count, &failure, &input)) EndOnOutputFailure(failure, true);
+  if (!WriteNestedQuadFile(path, buffer, quads, quad_count, &failure, &input)) {
+    EndOnOutputFailure(failure, false);
+  }
+  const QModel model = MakeQModel(buffer, n, quads, quad_count, params.add_quads, params.M_penalty);
+  if (!WriteQFile(path, model, FormattingThreads(), &failure, &input)) EndOnOutputFailure(failure, false);
 
   // The outputs are complete; a console that cannot take the progress lines is
   // still reported, so that a script never reads a clean status over lost text.
@@ -51,4 +81,17 @@ int RunRnaqubo(int argc, char** argv) {
     return kStatusIoError;
   }
   return kStatusComplete;
+}
+
+}  // namespace
+
+int RunRnaqubo(int argc, char** argv) {
+  try {
+    return RunStages(argc, argv);
+  } catch (...) {
+    // Only the standard library's allocations (names, read buffers) throw in a
+    // run: report them as every other shortage, after removing any temporary.
+    RemoveActiveTemporary();
+    EndRun("Memory allocation problem in AllocateIntArray", kStatusDataError);
+  }
 }

@@ -175,3 +175,28 @@ void ReadSequence(const char* path, int32_t n, char* buffer) {
   }
   EndRun(kOpenFailure, kStatusIoError);
 }
+
+// The reader for tools whose standard output carries only results: the same
+// scan, with the outcome returned for the caller to report.
+SequenceOutcome ReadSequenceQuietly(const char* path, int32_t n, char* buffer, int32_t* count,
+                                    std::string* bad_word) {
+  *count = 0;
+  ByteStream in{OpenSequenceFile(path), nullptr, 0, 0, nullptr, 0, false};
+  if (in.fd < 0) return SequenceOutcome::kReadError;
+  std::vector<unsigned char> storage(1 << 16);
+  in.storage = storage.data();
+  in.capacity = storage.size();
+  bool count_read = false;
+  const SequenceOutcome outcome = ScanSequence(&in, n, buffer, count, &count_read);
+  if (outcome == SequenceOutcome::kBadWord) {
+    constexpr size_t kLongestShown = 4096;
+    bad_word->clear();
+    int c;
+    while ((c = PeekByte(&in)) >= 0 && !kSpace[c] && bad_word->size() < kLongestShown) {
+      bad_word->push_back(static_cast<char>(c));
+      ++in.position;
+    }
+  }
+  close(in.fd);
+  return outcome;
+}

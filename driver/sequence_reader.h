@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // A forward-only byte stream, over a file descriptor (fd >= 0, refilled into
 // storage) or over bytes already in memory (fd < 0).
@@ -42,3 +43,10 @@ void ReadSequence(const char* path, int32_t n, char* buffer);
 
 // A stream over size bytes in memory.
 ByteStream MemoryStream(const unsigned char* data, size_t size);
+
+// Reads the sequence file at path as ReadSequence does, but prints nothing and
+// never ends the process: returns how the reading ended (kReadError also when the
+// file cannot be opened), with *count as ScanSequence sets it and, for kBadWord,
+// up to 4096 bytes of the offending word in *bad_word.
+SequenceOutcome ReadSequenceQuietly(const char* path, int32_t n, char* buffer, int32_t* count,
+                                    std::string* bad_word);

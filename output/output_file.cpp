@@ -1,39 +1,65 @@
 #include "output/output_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "driver/run_end.h"
 
+const char* const kInputOverwriteReason = "Input file would be overwritten";
+
 namespace {
 
-// The temporary file now being written, for the signal handler. It is set only
-// while termination signals are blocked, right after the file is created, and
-// cleared before the file is renamed or removed.
+// The named temporary file now being written, for the signal handler. It is set
+// only while termination signals are blocked, right after the name is created,
+// and cleared before the name is renamed or removed. An unnamed file needs no
+// entry: the kernel drops it with the process.
 std::atomic<const char*> active_temp_name{nullptr};
 
-void RemoveTempAndExit(int signal_number) {
+// Signals whose default action ends the process and that a run may receive from
+// outside; the ones that dump core are passed on after the clean-up so that the
+// core is still written. Faults (SIGSEGV and the like) are left to their default.
+constexpr int kEndingSignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGPIPE,  SIGUSR1, SIGUSR2,
+                                  SIGALRM, SIGVTALRM, SIGPROF, SIGPOLL,  SIGPWR,  SIGSTKFLT};
+constexpr int kCoreSignals[] = {SIGQUIT, SIGABRT, SIGXCPU};
+
+void RemoveTempAndEnd(int signal_number) {
   const char* name = active_temp_name.load();
   if (name != nullptr) unlink(name);
+  for (int s : kCoreSignals) {
+    if (s == signal_number) {
+      // Pending until the handler returns (the signal is blocked while it runs),
+      // then delivered with its default action.
+      struct sigaction fallback;
+      std::memset(&fallback, 0, sizeof fallback);
+      fallback.sa_handler = SIG_DFL;
+      sigaction(signal_number, &fallback, nullptr);
+      raise(signal_number);
+      return;
+    }
+  }
   _exit(128 + signal_number);
 }
 
-constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
+// Blocks every signal that RemoveTempAndEnd handles (block true), or restores
+// the mask saved by the blocking call (block false).
 void BlockTermination(bool block, sigset_t* saved) {
   if (block) {
     sigset_t set;
-    sigemptyset(&set);
-    for (int s : kTerminationSignals) sigaddset(&set, s);
+    sigfillset(&set);
     pthread_sigmask(SIG_BLOCK, &set, saved);
   } else {
     pthread_sigmask(SIG_SETMASK, saved, nullptr);
@@ -46,44 +72,91 @@ std::string DirectoryOf(const std::string& name) {
   return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
-}  // namespace
-
-void InstallTerminationHandlers() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = RemoveTempAndExit;
-  sigfillset(&action.sa_mask);
-  for (int s : kTerminationSignals) {
-    // A signal ignored when the run started (nohup, a background job) stays ignored.
-    struct sigaction current;
-    if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-    sigaction(s, &action, nullptr);
-  }
-  signal(SIGXFSZ, SIG_IGN);
+// Whether the file system can hold final_name: the whole path within PATH_MAX
+// and its last component within the directory's limit on name length.
+bool NameFits(const std::string& final_name) {
+  if (final_name.size() >= PATH_MAX) return false;
+  const std::string directory = DirectoryOf(final_name);
+  const size_t base_size = final_name.size() - directory.size();
+  long name_max = pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+  return base_size <= static_cast<size_t>(name_max);
 }
 
-bool OpenOutputFile(const std::string& final_name, OutputFile* file) {
-  file->fd = -1;
-  file->final_name = final_name;
-  struct stat info;
-  if (stat(final_name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
+// 64 bits that no earlier run can be expected to have drawn.
+uint64_t RandomWord() {
+  uint64_t word = 0;
+  if (getrandom(&word, sizeof word, GRND_NONBLOCK) == sizeof word) return word;
+  static std::atomic<uint64_t> counter{0};
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  word = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 30) ^
+         (static_cast<uint64_t>(getpid()) << 48) ^ (++counter * 0x9E3779B97F4A7C15ull);
+  return word;
+}
+
+// A fresh temporary name "<directory>.rnaqubo-<pid>-<16 hex digits>.tmp".
+std::string TemporaryName(const std::string& directory) {
+  char digits[17];
+  const uint64_t word = RandomWord();
+  for (int k = 0; k < 16; ++k) digits[k] = "0123456789abcdef"[(word >> (60 - 4 * k)) & 15];
+  digits[16] = '\0';
+  return directory + ".rnaqubo-" + std::to_string(getpid()) + "-" + digits + ".tmp";
+}
+
+#ifdef RNAQUBO_TEST_HOOKS
+// Test builds only. RNAQUBO_TEST_NAMED_TEMPORARY (set) forces named temporary
+// files; RNAQUBO_TEST_FAILING_BUFFER=k makes the k-th output buffer allocation
+// of the process (counted from 1) fail.
+bool UnnamedFilesAllowed() { return std::getenv("RNAQUBO_TEST_NAMED_TEMPORARY") == nullptr; }
+bool BufferAllocationRefused() {
+  static std::atomic<long> allocations{0};
+  const char* failing = std::getenv("RNAQUBO_TEST_FAILING_BUFFER");
+  return ++allocations == (failing == nullptr ? 0 : std::atol(failing));
+}
+#else
+bool UnnamedFilesAllowed() { return true; }
+bool BufferAllocationRefused() { return false; }
+#endif
+
+// Opens an unnamed file in directory. Returns the descriptor, -1 with errno set
+// on failure; *unsupported tells that the file system or kernel has no unnamed
+// files, so that a named temporary should be tried instead.
+int OpenUnnamedFile(const std::string& directory, bool* unsupported) {
+  *unsupported = false;
+#ifdef O_TMPFILE
+  if (UnnamedFilesAllowed()) {
+    int fd;
+    do {
+      fd = open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    // Kernels without O_TMPFILE see a plain directory open (EISDIR).
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) *unsupported = true;
+    return fd;
   }
-  const std::string stem = DirectoryOf(final_name) + ".rnaqubo-" + std::to_string(getpid()) + "-";
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    file->temp_name = stem + std::to_string(attempt) + ".tmp";
+#endif
+  *unsupported = true;
+  errno = EOPNOTSUPP;
+  return -1;
+}
+
+// Creates a named temporary in directory, recorded for the signal handler.
+// Returns false with errno set.
+bool OpenNamedTemporary(const std::string& directory, OutputFile* file) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = TemporaryName(directory);
     sigset_t saved;
     BlockTermination(true, &saved);
     int fd;
     do {
-      fd = open(file->temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
+    const int open_error = errno;
     if (fd >= 0) {
       file->fd = fd;
+      file->temp_name.swap(name);
       active_temp_name.store(file->temp_name.c_str());
     }
-    const int open_error = errno;
     BlockTermination(false, &saved);
     if (fd >= 0) return true;
     if (open_error != EEXIST) {
@@ -95,6 +168,144 @@ bool OpenOutputFile(const std::string& final_name, OutputFile* file) {
   return false;
 }
 
+// Gives the unnamed file of file a fresh temporary name in the directory of its
+// final name, recorded for the signal handler. Returns false with errno set.
+bool NameUnnamedFile(OutputFile* file) {
+  const std::string directory = DirectoryOf(file->final_name);
+  char descriptor_path[64];
+  std::snprintf(descriptor_path, sizeof descriptor_path, "/proc/self/fd/%d", file->fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = TemporaryName(directory);
+    sigset_t saved;
+    BlockTermination(true, &saved);
+    int result = linkat(AT_FDCWD, descriptor_path, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    // Without /proc, linking the descriptor itself needs privilege, but may be allowed.
+    if (result != 0 && errno == ENOENT) result = linkat(file->fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+    const int link_error = errno;
+    if (result == 0) {
+      file->temp_name.swap(name);
+      active_temp_name.store(file->temp_name.c_str());
+    }
+    BlockTermination(false, &saved);
+    if (result == 0) return true;
+    if (link_error != EEXIST) {
+      errno = link_error;
+      return false;
+    }
+  }
+  errno = EEXIST;
+  return false;
+}
+
+void SetFailure(OutputFailure* failure, OutputFailureKind kind, int error, const char* reason) {
+  failure->kind = kind;
+  failure->error = error;
+  failure->reason = reason;
+}
+
+// StartOutputFile once file->final_name is set.
+bool StartNamedOutput(const KeptFile* kept, OutputFile* file, OutputFailure* failure) {
+  const std::string& final_name = file->final_name;
+  if (!NameFits(final_name)) {
+    SetFailure(failure, OutputFailureKind::kOpen, ENAMETOOLONG, nullptr);
+    return false;
+  }
+  if (kept != nullptr && OutputWouldReplace(final_name, *kept)) {
+    SetFailure(failure, OutputFailureKind::kOpen, EEXIST, kInputOverwriteReason);
+    return false;
+  }
+  struct stat info;
+  if (stat(final_name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    SetFailure(failure, OutputFailureKind::kOpen, EISDIR, nullptr);
+    return false;
+  }
+  const std::string directory = DirectoryOf(final_name);
+  bool unsupported = false;
+  file->fd = OpenUnnamedFile(directory, &unsupported);
+  if (file->fd >= 0) return true;
+  if (unsupported && OpenNamedTemporary(directory, file)) return true;
+  SetFailure(failure, OutputFailureKind::kOpen, errno, nullptr);
+  file->fd = -1;
+  return false;
+}
+
+}  // namespace
+
+const char* OutputFailureMessage(const OutputFailure& failure) {
+  return failure.kind == OutputFailureKind::kMemory ? "Memory allocation problem in AllocateIntArray"
+                                                     : "Could not write to file!\n";
+}
+
+int OutputFailureStatus(const OutputFailure& failure) {
+  return failure.kind == OutputFailureKind::kMemory ? kStatusDataError : kStatusIoError;
+}
+
+const char* OutputFailureReason(const OutputFailure& failure) {
+  return failure.reason != nullptr ? failure.reason : std::strerror(failure.error);
+}
+
+KeptFile IdentifyKeptFile(const char* path) {
+  KeptFile kept;
+  struct stat info;
+  if (stat(path, &info) == 0) {
+    kept.known = true;
+    kept.device = info.st_dev;
+    kept.inode = info.st_ino;
+  }
+  return kept;
+}
+
+bool OutputWouldReplace(const std::string& final_name, const KeptFile& kept) {
+  struct stat info;
+  return kept.known && stat(final_name.c_str(), &info) == 0 && info.st_dev == kept.device &&
+         info.st_ino == kept.inode;
+}
+
+void InstallTerminationHandlers() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RemoveTempAndEnd;
+  sigfillset(&action.sa_mask);
+  auto install = [&action](int s) {
+    // A signal ignored when the run started (nohup, a background job) stays ignored.
+    struct sigaction current;
+    if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
+    sigaction(s, &action, nullptr);
+  };
+  for (int s : kEndingSignals) install(s);
+  for (int s : kCoreSignals) install(s);
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) install(s);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+bool StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file,
+                     OutputFailure* failure) {
+  file->fd = -1;
+  file->temp_name.clear();
+  SetFailure(failure, OutputFailureKind::kNone, 0, nullptr);
+  try {
+    file->final_name = final_name;
+    return StartNamedOutput(kept, file, failure);
+  } catch (...) {  // only the names' allocations can throw
+    DiscardOutputFile(file);
+    SetFailure(failure, OutputFailureKind::kMemory, ENOMEM, nullptr);
+    return false;
+  }
+}
+
+
+bool OpenOutputFile(const std::string& final_name, OutputFile* file) {
+  OutputFailure failure;
+  if (StartOutputFile(final_name, nullptr, file, &failure)) return true;
+  errno = failure.error;
+  return false;
+}
+
+std::unique_ptr<char[]> AllocateOutputBuffer(size_t size) {
+  if (BufferAllocationRefused()) return nullptr;
+  return std::unique_ptr<char[]>(new (std::nothrow) char[size]);
+}
+
 bool WriteOutputBytes(OutputFile* file, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t put = write(file->fd, data, size);
@@ -102,7 +313,10 @@ bool WriteOutputBytes(OutputFile* file, const char* data, size_t size) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (put == 0) return false;
+    if (put == 0) {
+      errno = EIO;
+      return false;
+    }
     data += put;
     size -= static_cast<size_t>(put);
   }
@@ -110,25 +324,46 @@ bool WriteOutputBytes(OutputFile* file, const char* data, size_t size) {
 }
 
 bool CommitOutputFile(OutputFile* file) {
+  bool named = false;
+  try {
+    named = !file->temp_name.empty() || NameUnnamedFile(file);
+  } catch (...) {  // only the name's allocation can throw
+    errno = ENOMEM;
+  }
+  if (!named) {
+    const int link_error = errno;
+    DiscardOutputFile(file);
+    errno = link_error;
+    return false;
+  }
   const int fd = file->fd;
   file->fd = -1;
-  if (close(fd) != 0) {
+  if (close(fd) != 0 || rename(file->temp_name.c_str(), file->final_name.c_str()) != 0) {
+    const int commit_error = errno;
     DiscardOutputFile(file);
+    errno = commit_error;
     return false;
   }
-  if (rename(file->temp_name.c_str(), file->final_name.c_str()) != 0) {
-    DiscardOutputFile(file);
-    return false;
-  }
-  active_temp_name.store(nullptr);
+  const char* expected = file->temp_name.c_str();
+  active_temp_name.compare_exchange_strong(expected, nullptr);
+  file->temp_name.clear();
   return true;
 }
 
 void DiscardOutputFile(OutputFile* file) {
   if (file->fd >= 0) close(file->fd);
   file->fd = -1;
-  unlink(file->temp_name.c_str());
-  active_temp_name.store(nullptr);
+  if (!file->temp_name.empty()) {
+    unlink(file->temp_name.c_str());
+    const char* expected = file->temp_name.c_str();
+    active_temp_name.compare_exchange_strong(expected, nullptr);
+    file->temp_name.clear();
+  }
+}
+
+void RemoveActiveTemporary() {
+  const char* name = active_temp_name.exchange(nullptr);
+  if (name != nullptr) unlink(name);
 }
 
 void FailOutputFile(OutputFile* file) {

@@ -1,38 +1,106 @@
-// Output files that appear complete or not at all. Each file is written under a
-// temporary name in the directory of its final name and renamed onto the final
-// name only once every byte is written and the file is closed. A failure, or a
-// termination signal, removes the temporary file and leaves any earlier file of
-// the final name untouched.
+// Output files that appear complete or not at all. Where the file system allows
+// it, a file is created unnamed (O_TMPFILE) in the directory of its final name,
+// so that a process killed at any point leaves nothing behind; once every byte
+// is written it is linked under a fresh temporary name and renamed onto the
+// final name, which replaces an earlier file atomically. Elsewhere the file is
+// written under a named temporary ".rnaqubo-<pid>-<random>.tmp" in that
+// directory and renamed the same way. A failure, or a termination signal,
+// removes the temporary file and leaves any earlier file of the final name
+// untouched.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <memory>
 #include <string>
 
 // An output file being written.
 struct OutputFile {
-  int fd;                  // descriptor of the temporary file, -1 when closed
+  int fd;                  // descriptor of the file being written, -1 when closed
   std::string final_name;  // the name the file takes once complete
-  std::string temp_name;   // the name it is written under
+  std::string temp_name;   // its temporary name; empty while the file is unnamed
 };
 
-// Installs the handlers that remove the temporary file being written on SIGINT,
-// SIGTERM, SIGHUP and SIGPIPE and end with status 128 + signal number, and ignores
-// SIGXFSZ so that a file size limit shows as a failed write.
+// Why an output could not be produced.
+enum class OutputFailureKind {
+  kNone,    // no failure
+  kOpen,    // the file could not be started under its final name
+  kWrite,   // a write, close, link or rename failed, or a formatting thread failed
+  kMemory,  // a buffer could not be allocated (nothing was created)
+};
+
+// A failure of an output, returned to the caller instead of ending the run.
+struct OutputFailure {
+  OutputFailureKind kind = OutputFailureKind::kNone;
+  int error = 0;                 // errno of the failed call, 0 when none applies
+  const char* reason = nullptr;  // fixed text that replaces the system's text of error, or nullptr
+};
+
+// The file an output must never replace (the run's input): device and inode.
+struct KeptFile {
+  bool known = false;  // false: nothing to protect (the path could not be examined)
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// Reason of an open refused because the final name is the run's input file.
+extern const char* const kInputOverwriteReason;
+
+// The message a failure prints on standard output: "Could not write to file!\n",
+// or "Memory allocation problem in AllocateIntArray" for kMemory.
+const char* OutputFailureMessage(const OutputFailure& failure);
+
+// The exit status a failure ends a run with: 2 for files, 1 for memory.
+int OutputFailureStatus(const OutputFailure& failure);
+
+// The text that explains failure: its reason, else the system's text of its error.
+const char* OutputFailureReason(const OutputFailure& failure);
+
+// Identifies the file at path, following links; known stays false if it cannot
+// be examined.
+KeptFile IdentifyKeptFile(const char* path);
+
+// Installs the handlers that remove the temporary file being written on every
+// terminating signal (SIGINT, SIGTERM, SIGHUP and SIGPIPE end with status
+// 128 + signal number, as do the other signals that end a process by default;
+// those that dump core still do so), and ignores SIGXFSZ so that a file size
+// limit shows as a failed write.
 void InstallTerminationHandlers();
 
-// Starts the file that will be named final_name. Returns false, with errno set,
-// if it cannot be created there, or if a directory stands at final_name.
+// Starts the file that will be named final_name. Before anything is created it
+// refuses a final name that the file system cannot hold (ENAMETOOLONG), a
+// directory at final_name (EISDIR) and, when kept is given, a final name that is
+// that file (reason kInputOverwriteReason). Returns false and fills *failure
+// (kind kOpen) on any refusal or failure.
+bool StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file,
+                     OutputFailure* failure);
+
+// StartOutputFile without a kept file; returns false with errno set.
 bool OpenOutputFile(const std::string& final_name, OutputFile* file);
 
-// Writes size bytes at data. Returns false if any of them could not be written.
+// Whether final_name names the kept file now (following links).
+bool OutputWouldReplace(const std::string& final_name, const KeptFile& kept);
+
+// size bytes to format an output in, owned by the caller, or nullptr when
+// memory is short; never throws.
+std::unique_ptr<char[]> AllocateOutputBuffer(size_t size);
+
+// Writes size bytes at data. Returns false, with errno set, if any of them could
+// not be written.
 bool WriteOutputBytes(OutputFile* file, const char* data, size_t size);
 
-// Closes the file and renames it onto its final name. Returns false (and removes
-// the temporary file) if the close or the rename fails.
+// Gives the complete file its final name, replacing an earlier file of that
+// name, and closes it. Returns false, with errno set, and removes the temporary
+// file if the close, the link or the rename fails.
 bool CommitOutputFile(OutputFile* file);
 
-// Closes and removes the temporary file.
+// Closes and removes the file being written. Safe to call twice.
 void DiscardOutputFile(OutputFile* file);
+
+// Removes the named temporary being written, if any; for a last-resort handler
+// that ends the process.
+void RemoveActiveTemporary();
 
 // Removes the temporary file, prints "Could not write to file!\n" on standard
 // output and ends the run with status 2.

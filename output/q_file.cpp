@@ -1,13 +1,16 @@
 #include "output/q_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-#include "driver/run_end.h"
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"
 #include "output/output_file.h"
@@ -110,54 +113,80 @@ struct WriteTurns {
   std::condition_variable changed;
   int64_t next_block = 0;  // next block a thread takes
   int64_t written = 0;     // blocks written so far
-  bool failed = false;     // a write failed: every thread gives up
+  bool failed = false;     // a write or a thread failed: every thread gives up
+  int error = 0;           // errno of the first failure
 };
 
-void FormatAndWriteBlocks(const QModel& model, const BlockPlan& plan, OutputFile* file, WriteTurns* turns) {
-  const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
-  // Like every table, the buffer lives until the process ends.
-  char* const text = AllocateCharTable(static_cast<int64_t>(plan.largest_text));
-  for (;;) {
-    int64_t block;
+// Marks turns failed with error (the first failure is kept) and wakes every thread.
+void GiveUp(WriteTurns* turns, int error) noexcept {
+  try {
     {
       std::lock_guard<std::mutex> hold(turns->lock);
-      if (turns->failed || turns->next_block >= block_count) return;
-      block = turns->next_block++;
-    }
-    const char* end = FormatQRows(model, plan.starts[block], plan.starts[block + 1] - 1, text);
-    {
-      std::unique_lock<std::mutex> hold(turns->lock);
-      turns->changed.wait(hold, [&] { return turns->failed || turns->written == block; });
-      if (turns->failed) return;
-    }
-    // Only the thread holding block `written` touches the file.
-    const bool ok = WriteOutputBytes(file, text, static_cast<size_t>(end - text));
-    {
-      std::lock_guard<std::mutex> hold(turns->lock);
-      turns->written = block + 1;
-      turns->failed = !ok;
+      if (!turns->failed) turns->error = error;
+      turns->failed = true;
     }
     turns->changed.notify_all();
+  } catch (...) {
+    // A lock that cannot be taken leaves nothing to wake: the others fail alike.
   }
 }
 
-void WriteOrFail(OutputFile* file, const char* data, size_t size) {
-  if (!WriteOutputBytes(file, data, size)) FailOutputFile(file);
-}
-
-// Formats and writes every row on thread_count threads, this one included.
-void WriteRows(const QModel& model, OutputFile* file, int thread_count) {
-  const BlockPlan plan = PlanBlocks(model);
+// Formats blocks into text (RowsTextBound of the largest block) and writes them in
+// turn until none is left or one thread failed. Never throws: a failure is
+// recorded in turns for the calling thread to report.
+void FormatAndWriteBlocks(const QModel& model, const BlockPlan& plan, OutputFile* file, WriteTurns* turns,
+                          char* text) noexcept {
   const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
-  const int64_t helpers = std::min<int64_t>(std::max(thread_count, 1), block_count) - 1;
-  WriteTurns turns;
-  std::vector<std::thread> threads;
-  for (int64_t t = 0; t < helpers; ++t) {
-    threads.emplace_back(FormatAndWriteBlocks, std::cref(model), std::cref(plan), file, &turns);
+  try {
+    for (;;) {
+      int64_t block;
+      {
+        std::lock_guard<std::mutex> hold(turns->lock);
+        if (turns->failed || turns->next_block >= block_count) return;
+        block = turns->next_block++;
+      }
+      const char* end = FormatQRows(model, plan.starts[block], plan.starts[block + 1] - 1, text);
+      {
+        std::unique_lock<std::mutex> hold(turns->lock);
+        turns->changed.wait(hold, [&] { return turns->failed || turns->written == block; });
+        if (turns->failed) return;
+      }
+      // Only the thread holding block `written` touches the file.
+      if (!WriteOutputBytes(file, text, static_cast<size_t>(end - text))) {
+        GiveUp(turns, errno);
+        return;
+      }
+      {
+        std::lock_guard<std::mutex> hold(turns->lock);
+        turns->written = block + 1;
+      }
+      turns->changed.notify_all();
+    }
+  } catch (const std::system_error& error) {
+    GiveUp(turns, error.code().value());
+  } catch (...) {
+    GiveUp(turns, EIO);
   }
-  FormatAndWriteBlocks(model, plan, file, &turns);
-  for (std::thread& thread : threads) thread.join();
-  if (turns.failed) FailOutputFile(file);
+}
+
+// Formats and writes every row of model on the threads that texts has buffers
+// for, this one included; a helper thread that cannot be started leaves its
+// blocks to the others. Returns false, with errno set, if a write failed.
+bool WriteRows(const QModel& model, const BlockPlan& plan, OutputFile* file,
+               const std::vector<std::unique_ptr<char[]>>& texts, std::vector<std::thread>* threads) {
+  WriteTurns turns;
+  for (size_t t = 1; t < texts.size(); ++t) {
+    try {
+      threads->emplace_back(FormatAndWriteBlocks, std::cref(model), std::cref(plan), file, &turns,
+                            texts[t].get());
+    } catch (...) {
+      break;  // out of threads or memory: the ones started, and this one, do all the blocks
+    }
+  }
+  FormatAndWriteBlocks(model, plan, file, &turns, texts[0].get());
+  for (std::thread& thread : *threads) thread.join();
+  errno = turns.error;
+  return !turns.failed;
 }
 
 }  // namespace
@@ -231,18 +260,48 @@ char* FormatQRows(const QModel& model, int32_t first, int32_t last, char* out) {
   return out;
 }
 
-void WriteQFile(const char* path, const QModel& model, int thread_count) {
-  OutputFile file;
-  if (!OpenOutputFile(QFileName(model.quad_count, path), &file)) {
-    EndRun("Could not write to file!\n", kStatusIoError);
-  }
-  char header[32];
-  char* end = AppendBytes(header, "p ", 2);
-  end = AppendDecimal(end, model.quad_count);
-  end = AppendBytes(end, " 1\n", 3);
-  WriteOrFail(&file, header, static_cast<size_t>(end - header));
+bool WriteQFile(const char* path, const QModel& model, int thread_count, OutputFailure* failure,
+                const KeptFile* kept) {
+  OutputFile file{-1, {}, {}};
+  *failure = OutputFailure{};
+  try {
+    // Everything that can run short (the plan, the buffers, the thread list) is
+    // had before the file exists.
+    const std::string name = QFileName(model.quad_count, path);
+    const BlockPlan plan = PlanBlocks(model);
+    const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
+    const int64_t thread_limit = std::max<int64_t>(std::min<int64_t>(std::max(thread_count, 1), block_count), 1);
+    std::vector<std::unique_ptr<char[]>> texts;
+    texts.reserve(static_cast<size_t>(thread_limit));
+    for (int64_t t = 0; t < thread_limit; ++t) {
+      std::unique_ptr<char[]> text = AllocateOutputBuffer(plan.largest_text);
+      if (text == nullptr) break;  // fewer threads, as long as one has a buffer
+      texts.push_back(std::move(text));
+    }
+    if (texts.empty()) {
+      failure->kind = OutputFailureKind::kMemory;
+      failure->error = ENOMEM;
+      return false;
+    }
+    std::vector<std::thread> threads;
+    threads.reserve(texts.size());
 
-  WriteRows(model, &file, thread_count);
-  WriteOrFail(&file, "-1", 2);
-  if (!CommitOutputFile(&file)) EndRun("Could not write to file!\n", kStatusIoError);
+    if (!StartOutputFile(name, kept, &file, failure)) return false;
+    char header[32];
+    char* end = AppendBytes(header, "p ", 2);
+    end = AppendDecimal(end, model.quad_count);
+    end = AppendBytes(end, " 1\n", 3);
+    if (WriteOutputBytes(&file, header, static_cast<size_t>(end - header)) &&
+        WriteRows(model, plan, &file, texts, &threads) && WriteOutputBytes(&file, "-1", 2) &&
+        CommitOutputFile(&file)) {
+      return true;
+    }
+    failure->kind = OutputFailureKind::kWrite;
+    failure->error = errno;
+  } catch (const std::bad_alloc&) {
+    failure->kind = OutputFailureKind::kMemory;
+    failure->error = ENOMEM;
+  }
+  DiscardOutputFile(&file);
+  return false;
 }

@@ -7,6 +7,7 @@
 
 #include "driver/index_arrays.h"
 #include "model/quad_couplings.h"
+#include "output/output_file.h"
 
 // The name "Q_<quad_count>_<path>", with path exactly as given.
 std::string QFileName(int32_t quad_count, const char* path);
@@ -55,7 +56,10 @@ size_t RowsTextBound(const QModel& model, int32_t first, int32_t last);
 
 // Writes the Q file of model under QFileName(quad_count, path): the header
 // "p Q 1", the entries of every row, the terminator "-1". Rows are formatted in
-// blocks by thread_count threads and written in order, so the bytes do not
-// depend on thread_count. Any failure prints "Could not write to file!" on
-// standard output, removes the partial file and ends the run with status 2.
-void WriteQFile(const char* path, const QModel& model, int thread_count);
+// blocks by up to thread_count threads and written in order, so the bytes do not
+// depend on the threads (fewer run when no more can be started or given a
+// buffer). Never ends the process and never throws: on any failure it removes
+// the partial file, fills *failure and returns false. When kept is given, a final
+// name that is that file is refused before anything is written.
+bool WriteQFile(const char* path, const QModel& model, int thread_count, OutputFailure* failure,
+                const KeptFile* kept = nullptr);

@@ -1,28 +1,64 @@
 #include "output/quad_listings.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <vector>
-
-#include "driver/run_end.h"
-#include "output/output_file.h"
+#include <memory>
+#include <new>
 
 namespace {
 
 constexpr size_t kBlockBytes = 1 << 20;
 constexpr size_t kLongestLine = 128;  // longer than any listing line
 
-// Writes the block if it is nearly full (or always, when final); ends the run on failure.
-void FlushBlock(OutputFile* file, std::vector<char>* block, char** cursor, bool final) {
-  const size_t used = static_cast<size_t>(*cursor - block->data());
-  if (!final && used + kLongestLine < block->size()) return;
-  if (!WriteOutputBytes(file, block->data(), used)) FailOutputFile(file);
-  *cursor = block->data();
+// Writes the block if it is nearly full (or always, when final). Returns false,
+// with errno set, if the write fails.
+bool FlushBlock(OutputFile* file, char* block, char** cursor, bool final) {
+  const size_t used = static_cast<size_t>(*cursor - block);
+  if (!final && used + kLongestLine < kBlockBytes) return true;
+  *cursor = block;
+  return WriteOutputBytes(file, block, used);
 }
 
-void CommitOrFail(OutputFile* file) {
-  if (!CommitOutputFile(file)) EndRun("Could not write to file!\n", kStatusIoError);
+// Writes the lines that format_line (char* out, int32_t k) -> char* puts at out
+// for k = 1..quad_count, after the text that head (char* out) -> char* puts,
+// to a file named final_name. Never throws; returns false with *failure filled.
+template <typename Head, typename Line>
+bool WriteListing(const std::string& final_name, int32_t quad_count, const KeptFile* kept,
+                  OutputFailure* failure, Head head, Line format_line) {
+  *failure = OutputFailure{};
+  // The block is had before the file exists, so that a shortage creates nothing.
+  const std::unique_ptr<char[]> block = AllocateOutputBuffer(kBlockBytes);
+  if (block == nullptr) {
+    failure->kind = OutputFailureKind::kMemory;
+    failure->error = ENOMEM;
+    return false;
+  }
+  OutputFile file{-1, {}, {}};
+  if (!StartOutputFile(final_name, kept, &file, failure)) return false;
+  char* out = head(block.get());
+  bool ok = true;
+  for (int32_t k = 1; ok && k <= quad_count; ++k) {
+    out = format_line(out, k);
+    ok = FlushBlock(&file, block.get(), &out, false);
+  }
+  if (ok && FlushBlock(&file, block.get(), &out, true) && CommitOutputFile(&file)) return true;
+  failure->kind = OutputFailureKind::kWrite;
+  failure->error = errno;
+  DiscardOutputFile(&file);
+  return false;
+}
+
+// Builds name from its parts, or reports a memory failure; never throws.
+bool ListingName(const char* prefix, int32_t quad_count, const char* path, std::string* name,
+                 OutputFailure* failure) {
+  try {
+    *name = prefix + std::to_string(quad_count) + "_" + path;
+    return true;
+  } catch (...) {
+    failure->kind = OutputFailureKind::kMemory;
+    failure->error = ENOMEM;
+    return false;
+  }
 }
 
 }  // namespace
@@ -31,52 +67,46 @@ std::string NestedQuadFileName(int32_t quad_count, const char* path) {
   return "Q_nested_" + std::to_string(quad_count) + "_" + path;
 }
 
-void WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count) {
-  OutputFile file;
-  if (!OpenOutputFile("dot_paren.txt", &file)) {
-    std::fprintf(stderr, "Failed to open %s\n", std::strerror(errno));
-    EndRun("Could not write to file!\n", kStatusIoError);
-  }
-  std::vector<char> block(kBlockBytes);
-  char* out = block.data();
-  out = AppendDecimal(out, n);
-  *out++ = '\n';
-  for (int32_t k = 1; k <= quad_count; ++k) {
-    const int32_t* quad = MatrixRow(quads, k);
-    out = AppendDecimal(out, k);
-    for (int e = 0; e < 4; ++e) {
-      *out++ = '\t';
-      out = AppendDecimal(out, quad[e]);
-    }
-    *out++ = '\n';
-    FlushBlock(&file, &block, &out, false);
-  }
-  FlushBlock(&file, &block, &out, true);
-  CommitOrFail(&file);
+bool WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count, OutputFailure* failure,
+                       const KeptFile* kept) {
+  const std::string name = "dot_paren.txt";  // short enough never to allocate
+  return WriteListing(
+      name, quad_count, kept, failure,
+      [n](char* out) {
+        out = AppendDecimal(out, n);
+        *out++ = '\n';
+        return out;
+      },
+      [quads](char* out, int32_t k) {
+        const int32_t* quad = MatrixRow(quads, k);
+        out = AppendDecimal(out, k);
+        for (int e = 0; e < 4; ++e) {
+          *out++ = '\t';
+          out = AppendDecimal(out, quad[e]);
+        }
+        *out++ = '\n';
+        return out;
+      });
 }
 
-void WriteNestedQuadFile(const char* path, const char* buffer, IntMatrix quads,
-                         int32_t quad_count) {
-  OutputFile file;
-  if (!OpenOutputFile(NestedQuadFileName(quad_count, path), &file)) {
-    EndRun("Could not write to file!\n", kStatusIoError);
-  }
-  std::vector<char> block(kBlockBytes);
-  char* out = block.data();
+bool WriteNestedQuadFile(const char* path, const char* buffer, IntMatrix quads, int32_t quad_count,
+                         OutputFailure* failure, const KeptFile* kept) {
+  std::string name;
+  if (!ListingName("Q_nested_", quad_count, path, &name, failure)) return false;
   // Separators after k and after each of the four positions but the last.
   static constexpr const char* kGaps[4] = {"  ", " ", "     ", " "};
-  for (int32_t k = 1; k <= quad_count; ++k) {
-    const int32_t* quad = MatrixRow(quads, k);
-    out = AppendDecimal(out, k);
-    for (int e = 0; e < 4; ++e) {
-      out = AppendBytes(out, kGaps[e], std::strlen(kGaps[e]));
-      *out++ = buffer[quad[e]];
-      *out++ = '_';
-      out = AppendDecimal(out, quad[e]);
-    }
-    *out++ = '\n';
-    FlushBlock(&file, &block, &out, false);
-  }
-  FlushBlock(&file, &block, &out, true);
-  CommitOrFail(&file);
+  return WriteListing(
+      name, quad_count, kept, failure, [](char* out) { return out; },
+      [buffer, quads](char* out, int32_t k) {
+        const int32_t* quad = MatrixRow(quads, k);
+        out = AppendDecimal(out, k);
+        for (int e = 0; e < 4; ++e) {
+          out = AppendBytes(out, kGaps[e], std::strlen(kGaps[e]));
+          *out++ = buffer[quad[e]];
+          *out++ = '_';
+          out = AppendDecimal(out, quad[e]);
+        }
+        *out++ = '\n';
+        return out;
+      });
 }

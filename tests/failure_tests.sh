@@ -23,6 +23,16 @@ check() {  # check DESCRIPTION COMMAND...: counts a check, reports it if the com
   fi
 }
 no_temporaries() { [ -z "$(find "$1" -name '.rnaqubo-*' -print -quit)" ]; }
+# Whether process $1 is writing an output in directory $2: a named temporary
+# there, or an unnamed file of that directory open in the process.
+writing_in() {
+  ! no_temporaries "$2" && return 0
+  local fd
+  for fd in /proc/"$1"/fd/*; do
+    case $(readlink "$fd" 2>/dev/null) in "$2"/\#*" (deleted)") return 0 ;; esac
+  done
+  return 1
+}
 same_text() { [ "$(cat "$1")" = "$2" ]; }
 
 # A random sequence of n bases in the input format, from a fixed seed.
@@ -72,13 +82,14 @@ for signal in TERM INT HUP; do
   rm -f "$dir"/Q_* "$dir"/dot_paren.txt
   (cd "$dir" && exec "$binary" big.txt 3000 4 1 -200 >/dev/null) &
   pid=$!
-  # Wait until the Q file is being written: its temporary exists beside the listing.
+  # Wait until the Q file is being written: the listing is complete and another
+  # output is open.
   for _ in $(seq 1 2000); do
-    if compgen -G "$dir/Q_nested_*" >/dev/null && ! no_temporaries "$dir"; then break; fi
+    if compgen -G "$dir/Q_nested_*" >/dev/null && writing_in "$pid" "$dir"; then break; fi
     sleep 0.005
   done
   mid_write=no
-  compgen -G "$dir/Q_nested_*" >/dev/null && ! no_temporaries "$dir" && mid_write=yes
+  compgen -G "$dir/Q_nested_*" >/dev/null && writing_in "$pid" "$dir" && mid_write=yes
   kill -s "$signal" "$pid"
   wait "$pid"
   status=$?

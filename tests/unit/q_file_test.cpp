@@ -130,7 +130,8 @@ TEST(WriteQFile, BytesDoNotDependOnTheThreadCount) {
 
   std::string first;
   for (int threads : {1, 2, 3, 5}) {
-    WriteQFile("x.txt", model, threads);
+    OutputFailure failure;
+    ASSERT_TRUE(WriteQFile("x.txt", model, threads, &failure)) << OutputFailureReason(failure);
     const std::string text = ReadFile(name);
     if (threads == 1) {
       first = text;

@@ -1,0 +1,149 @@
+#include "fold/fold_command.h"
+
+#include <cstring>
+
+#include "driver/run_end.h"
+
+#ifndef RNAQUBO_VERSION
+#define RNAQUBO_VERSION "unknown"
+#endif
+
+namespace {
+
+// One option: its name, and the field it sets: a text (the next argument, or
+// the text after "=") or a flag.
+struct FoldOptionSpec {
+  const char* name;
+  const char* FoldOptions::*text;
+  bool FoldOptions::*flag;
+};
+
+constexpr FoldOptionSpec kFoldOptions[] = {
+    {"--solution", &FoldOptions::solution_path, nullptr},
+    {"--zero-based", nullptr, &FoldOptions::zero_based},
+    {"--help", nullptr, &FoldOptions::help},
+    {"-h", nullptr, &FoldOptions::help},
+    {"--version", nullptr, &FoldOptions::version},
+};
+
+constexpr int kModelArguments = 5;
+
+constexpr const char* kHelpBody =
+    "\n"
+    "Finds the best secondary structure of one RNA sequence in the QUBO model\n"
+    "that rnaqubo writes for the same five arguments (the same quads, scores,\n"
+    "couplings and variable numbers), or decodes a solver's answer to it. No\n"
+    "file is written.\n"
+    "\n"
+    "Arguments: as for rnaqubo (see rnaqubo --help).\n"
+    "\n"
+    "Options (before, between or after the arguments):\n"
+    "  --solution FILE   decode the selection in FILE instead of optimising:\n"
+    "                    variable numbers separated by white space, or one\n"
+    "                    string of 0/1 characters, one per variable, variable 1\n"
+    "                    first\n"
+    "  --zero-based      the numbers in FILE count from 0 (as in .qubo files)\n"
+    "  -h, --help        print this help\n"
+    "  --version         print the version\n"
+    "\n"
+    "Output (standard output):\n"
+    "  <sequence>\n"
+    "  <dot-bracket structure> (<value>)\n"
+    "  quads: <chosen variables, ascending>\n"
+    "then, for the optimum, whether it is the optimum of the whole model:\n"
+    "  certified: yes (penalty <P> <= -<B>)   or   certified: no (...)\n"
+    "and for --solution, its value against the optimum and its conflicts:\n"
+    "  value: <v> optimum: <o> ratio: <v/o>\n"
+    "  conflicts: <count>, then one line \"conflict: <l> <m>\" per couple\n"
+    "A selection with conflicts is not a secondary structure: its second line\n"
+    "is \"not a secondary structure: <K> conflicting couples (<value>)\".\n"
+    "\n"
+    "Exit status: 0 done, 1 bad sequence, bad solution file or no memory,\n"
+    "2 usage error, unreadable file or number out of range.\n"
+    "See rnaqubo-fold(1).\n";
+
+const FoldOptionSpec* FindOption(const char* name, size_t name_size) {
+  for (const FoldOptionSpec& spec : kFoldOptions) {
+    if (std::strlen(spec.name) == name_size && std::strncmp(spec.name, name, name_size) == 0) return &spec;
+  }
+  return nullptr;
+}
+
+bool Fail(CommandError* error, int status, std::string message, bool show_usage) {
+  *error = CommandError{status, std::move(message), show_usage};
+  return false;
+}
+
+}  // namespace
+
+bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError* error) {
+  *command = FoldCommand{};
+  const char* model_arguments[kModelArguments] = {};
+  int model_count = 0;
+  bool options_ended = false;
+  for (int k = 1; k < argc; ++k) {
+    const char* word = argv[k];
+    const bool is_option = !options_ended && (std::strncmp(word, "--", 2) == 0 || std::strcmp(word, "-h") == 0);
+    if (!is_option) {
+      if (model_count < kModelArguments) model_arguments[model_count] = word;
+      ++model_count;
+      continue;
+    }
+    if (std::strcmp(word, "--") == 0) {
+      options_ended = true;
+      continue;
+    }
+    const char* equals = std::strchr(word, '=');
+    const size_t name_size = equals != nullptr ? static_cast<size_t>(equals - word) : std::strlen(word);
+    const FoldOptionSpec* spec = FindOption(word, name_size);
+    if (spec == nullptr) return Fail(error, kStatusIoError, "Unknown option: " + std::string(word) + "\n", true);
+    if (spec->flag != nullptr) {
+      if (equals != nullptr) {
+        return Fail(error, kStatusIoError, "Option " + std::string(spec->name) + " takes no value\n", true);
+      }
+      command->options.*(spec->flag) = true;
+      continue;
+    }
+    if (equals != nullptr) {
+      command->options.*(spec->text) = equals + 1;
+    } else if (k + 1 < argc) {
+      command->options.*(spec->text) = argv[++k];
+    } else {
+      return Fail(error, kStatusIoError, "Option " + std::string(spec->name) + " needs a value\n", true);
+    }
+  }
+  if (command->options.help || command->options.version) return true;
+  if (model_count != kModelArguments) return Fail(error, kStatusIoError, "", true);
+  if (command->options.zero_based && command->options.solution_path == nullptr) {
+    return Fail(error, kStatusIoError, "Option --zero-based needs --solution\n", true);
+  }
+  // Every number is checked before any file is read.
+  int32_t numbers[4] = {0, 0, 0, 0};
+  for (int k = 0; k < 4; ++k) {
+    if (!ConvertArgument(model_arguments[1 + k], &numbers[k])) {
+      return Fail(error, kStatusIoError, "Number out of range: " + std::string(model_arguments[1 + k]) + "\n",
+                  false);
+    }
+  }
+  command->params = RunParameters{model_arguments[0], numbers[0], numbers[1], numbers[2], numbers[3]};
+  if (command->params.sequence_length < 1) {
+    return Fail(error, kStatusDataError,
+                "Error in sequence length " + std::to_string(command->params.sequence_length) + "\n", false);
+  }
+  return true;
+}
+
+void PrintFoldUsage(std::FILE* stream, const char* program) {
+  std::fprintf(stream,
+               "usage: %s [options] input_RNA_sequence_filename sequence_length "
+               "min_distance_allowed_between_positions add_quads0/1 M_penalty\n",
+               program);
+  std::fprintf(stream, "usage: %s --solution answer.txt ase_00010.txt 316 4 1 -200\n", program);
+}
+
+void PrintFoldHelp(std::FILE* stream, const char* program) {
+  PrintFoldUsage(stream, program);
+  std::fputs(kHelpBody, stream);
+}
+
+const char* FoldVersionLine() { return "rnaqubo-fold " RNAQUBO_VERSION "\n"; }

@@ -1,0 +1,50 @@
+// The command line of rnaqubo-fold: options from a table, anywhere on the line,
+// and the five arguments that define the model, checked as rnaqubo checks them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "driver/run_parameters.h"
+
+// The options of a run. A new option adds a field here and a row to the table
+// in fold_command.cpp.
+struct FoldOptions {
+  const char* solution_path = nullptr;  // --solution FILE: decode this selection
+  bool zero_based = false;              // --zero-based: numbers in FILE count from 0
+  bool help = false;                    // --help, -h
+  bool version = false;                 // --version
+};
+
+// A parsed command line.
+struct FoldCommand {
+  FoldOptions options;
+  RunParameters params;  // valid only when neither help nor version is asked for
+};
+
+// Why a command line cannot run: the exit status, the message for standard error
+// (with its line end), and whether the usage lines follow it.
+struct CommandError {
+  int status;
+  std::string message;
+  bool show_usage;
+};
+
+// Parses argv[1..argc - 1]: arguments starting with "--" (and "-h") are options,
+// "--" ends the options, the rest are the five model arguments in order. Returns
+// true with *command filled, or false with *error set: an unknown option, a
+// missing option value or a wrong argument count (status 2, usage shown), a
+// number outside 32 bits ("Number out of range: <text>", status 2), a length
+// below 1 ("Error in sequence length <n>", status 1).
+bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError* error);
+
+// Writes the two usage lines of rnaqubo-fold, naming program, to stream.
+void PrintFoldUsage(std::FILE* stream, const char* program);
+
+// Writes the usage lines and the description of arguments, options and output
+// to stream.
+void PrintFoldHelp(std::FILE* stream, const char* program);
+
+// The version line, "rnaqubo-fold <version>\n".
+const char* FoldVersionLine();

@@ -1,0 +1,57 @@
+#include "fold/fold_report.h"
+
+#include <cinttypes>
+#include <vector>
+
+#include "fold/optimum.h"
+
+void PrintSelectionLines(std::FILE* out, const QuadModel& model, const uint8_t* chosen, int64_t value,
+                         int64_t conflict_count) {
+  std::fwrite(model.buffer + 1, 1, static_cast<size_t>(model.n), out);
+  std::fputc('\n', out);
+  if (conflict_count == 0) {
+    std::vector<char> structure(static_cast<size_t>(model.n) + 1);
+    WriteDotBracket(model, chosen, structure.data());
+    std::fwrite(structure.data(), 1, static_cast<size_t>(model.n), out);
+    std::fprintf(out, " (%" PRId64 ")\n", value);
+  } else {
+    // A selection with conflicts has no dot-bracket form: never draw one.
+    std::fprintf(out, "not a secondary structure: %" PRId64 " conflicting couples (%" PRId64 ")\n",
+                 conflict_count, value);
+  }
+  std::fputs("quads:", out);
+  for (int32_t v = 1; v <= model.quad_count; ++v) {
+    if (chosen[v] != 0) std::fprintf(out, " %d", v);
+  }
+  std::fputc('\n', out);
+}
+
+void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound) {
+  if (int64_t{penalty} <= -int64_t{bound}) {
+    std::fprintf(out, "certified: yes (penalty %d <= -%d)\n", penalty, bound);
+  } else {
+    std::fprintf(out,
+                 "certified: no (penalty %d > -%d): best conflict-free selection only; "
+                 "a selection with conflicts may score higher\n",
+                 penalty, bound);
+  }
+}
+
+void PrintSolutionAssessment(std::FILE* out, const QuadModel& model, const uint8_t* chosen, int64_t value,
+                             int64_t optimum, int64_t conflict_count) {
+  std::fprintf(out, "value: %" PRId64 " optimum: %" PRId64 " ratio: ", value, optimum);
+  if (optimum == 0) {
+    std::fputs("-\n", out);
+  } else {
+    std::fprintf(out, "%.4f\n", static_cast<double>(value) / static_cast<double>(optimum));
+  }
+  std::fprintf(out, "conflicts: %" PRId64 "\n", conflict_count);
+  if (conflict_count == 0) return;
+  std::vector<int32_t> columns;
+  for (int32_t l = 1; l <= model.quad_count; ++l) {
+    if (chosen[l] == 0) continue;
+    columns.clear();
+    ListRowConflicts(model, chosen, l, &columns);
+    for (int32_t m : columns) std::fprintf(out, "conflict: %d %d\n", l, m);
+  }
+}

@@ -1,0 +1,156 @@
+// rnaqubo-fold: the best secondary structure of one RNA sequence in rnaqubo's
+// model, or the decoding of a solver's answer to that model. Standard output
+// carries only results; every message goes to standard error.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "driver/index_arrays.h"
+#include "driver/run_end.h"
+#include "driver/sequence_reader.h"
+#include "fold/fold_command.h"
+#include "fold/fold_report.h"
+#include "fold/optimum.h"
+#include "fold/solution_text.h"
+#include "model/quad_model.h"
+
+namespace {
+
+// Longest part of a bad sequence word that is shown.
+constexpr size_t kShownWord = 200;
+
+int Report(int status, const std::string& message) {
+  std::fputs(message.c_str(), stderr);
+  return status;
+}
+
+// Reads the sequence as rnaqubo does; returns 0, or the status after printing
+// rnaqubo's message for the failure.
+int LoadSequence(const RunParameters& params, char* buffer) {
+  int32_t count = 0;
+  std::string bad_word;
+  const int32_t n = params.sequence_length;
+  switch (ReadSequenceQuietly(params.input_RNA_sequence_filename, n, buffer, &count, &bad_word)) {
+    case SequenceOutcome::kComplete:
+      return 0;
+    case SequenceOutcome::kReadError:
+      return Report(kStatusIoError, "Could not read from Q file!\n");
+    case SequenceOutcome::kNoCount:
+    case SequenceOutcome::kTooFewWords:
+      return Report(kStatusDataError, "Nothing read from Sequence\n");
+    case SequenceOutcome::kCountMismatch:
+      return Report(kStatusDataError, "File size does not equal command line " + std::to_string(n) +
+                                          " != " + std::to_string(count) + "\n");
+    case SequenceOutcome::kBadWord:
+      return Report(kStatusDataError, "Invalid gene base read: " + EscapeText(bad_word, kShownWord) + "\n");
+  }
+  return Report(kStatusIoError, "Could not read from Q file!\n");
+}
+
+// Reads the whole file at path into *text. Returns false with errno set when it
+// cannot be opened or read (a directory gives EISDIR).
+bool ReadWholeFile(const char* path, std::string* text) {
+  int fd;
+  do {
+    fd = open(path, O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t got = read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int saved = errno;
+      close(fd);
+      errno = saved;
+      return false;
+    }
+    if (got == 0) break;
+    text->append(block, static_cast<size_t>(got));
+  }
+  close(fd);
+  return true;
+}
+
+// Reads the --solution file into chosen; returns 0, or the status after
+// printing a message naming the file (and the first bad item).
+int LoadSelection(const FoldOptions& options, const QuadModel& model, std::vector<uint8_t>* chosen) {
+  const std::string path = options.solution_path;
+  std::string text;
+  if (!ReadWholeFile(options.solution_path, &text)) {
+    return Report(kStatusIoError, path + ": cannot read: " + std::strerror(errno) + "\n");
+  }
+  std::string error;
+  if (!ParseSelectionText(text.data(), text.size(), model.quad_count, options.zero_based, chosen, &error)) {
+    return Report(kStatusDataError, path + ": " + error + "\n");
+  }
+  return 0;
+}
+
+int RunFold(int argc, char** argv) {
+  const char* program = argc > 0 ? argv[0] : "rnaqubo-fold";
+  FoldCommand command;
+  CommandError error;
+  if (!ParseFoldCommand(argc, argv, &command, &error)) {
+    std::fputs(error.message.c_str(), stderr);
+    if (error.show_usage) PrintFoldUsage(stderr, program);
+    return error.status;
+  }
+  const FoldOptions& options = command.options;
+  if (options.help) {
+    PrintFoldHelp(stdout, program);
+  } else if (options.version) {
+    std::fputs(FoldVersionLine(), stdout);
+  } else {
+    const RunParameters& params = command.params;
+    char* buffer = AllocateSequenceBuffer(params.sequence_length);
+    if (const int status = LoadSequence(params, buffer); status != 0) return status;
+    const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
+                                           params.min_distance_allowed_between_positions,
+                                           params.add_quads, params.M_penalty);
+    std::vector<uint8_t> given;
+    if (options.solution_path != nullptr) {
+      if (const int status = LoadSelection(options, model, &given); status != 0) return status;
+    }
+    std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
+    const int64_t optimum = FoldOptimum(model, best.data());
+    if (options.solution_path == nullptr) {
+      PrintSelectionLines(stdout, model, best.data(), optimum, 0);
+      PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
+    } else {
+      int64_t conflicts = 0;
+      const int64_t value = SelectionValue(model, given.data(), &conflicts);
+      PrintSelectionLines(stdout, model, given.data(), value, conflicts);
+      PrintSolutionAssessment(stdout, model, given.data(), value, optimum, conflicts);
+    }
+  }
+  // A script must never read a clean status over lost output.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return Report(kStatusIoError, "Could not write to standard output\n");
+  }
+  return kStatusComplete;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return RunFold(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Report(kStatusDataError, "Memory allocation problem\n");
+  }
+}

@@ -1,0 +1,214 @@
+// The exact optimum against every selection of small models, read back from the
+// Q file text that rnaqubo writes for them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fold/optimum.h"
+#include "model/quad_model.h"
+#include "output/q_file.h"
+
+namespace {
+
+// The Q file of a model as rnaqubo formats it, as a dense table: entry[l][m]
+// for l <= m, and which couples carry the penalty entry.
+struct QFileTable {
+  int32_t size = 0;
+  std::vector<std::vector<int64_t>> entry;
+  std::vector<std::vector<bool>> conflict;
+};
+
+QFileTable ReadQRows(const QuadModel& model) {
+  const QModel writer = MakeQModel(model.buffer, model.n, model.quads, model.quad_count,
+                                   model.add_quads, model.penalty);
+  std::string text(RowsTextBound(writer, 1, model.quad_count), '\0');
+  text.resize(static_cast<size_t>(FormatQRows(writer, 1, model.quad_count, text.data()) - text.data()));
+  QFileTable table;
+  table.size = model.quad_count;
+  table.entry.assign(table.size + 1, std::vector<int64_t>(table.size + 1, 0));
+  table.conflict.assign(table.size + 1, std::vector<bool>(table.size + 1, false));
+  std::istringstream lines(text);
+  int64_t l, m, value;
+  std::set<std::pair<int64_t, int64_t>> seen;
+  while (lines >> l >> m >> value) {
+    EXPECT_TRUE(seen.insert({l, m}).second) << "entry written twice: " << l << " " << m;
+    table.entry[l][m] = value;
+    // The penalties used here differ from every score, link and bonus value.
+    if (l != m && value == model.penalty) table.conflict[l][m] = true;
+  }
+  return table;
+}
+
+// The Q file's value of a selection and its count of conflicting couples.
+std::pair<int64_t, int64_t> QFileValue(const QFileTable& table, const std::vector<uint8_t>& chosen) {
+  int64_t value = 0, conflicts = 0;
+  for (int32_t l = 1; l <= table.size; ++l) {
+    if (!chosen[l]) continue;
+    for (int32_t m = l; m <= table.size; ++m) {
+      if (!chosen[m]) continue;
+      value += table.entry[l][m];
+      conflicts += table.conflict[l][m];
+    }
+  }
+  return {value, conflicts};
+}
+
+// Every selection visited in Gray code order: the best value of all, and the
+// best value among the conflict-free ones.
+std::pair<int64_t, int64_t> BruteForceMaxima(const QFileTable& table) {
+  const int32_t q = table.size;
+  std::vector<int64_t> diagonal(q);
+  std::vector<std::vector<int64_t>> coupling(q, std::vector<int64_t>(q, 0));
+  std::vector<uint32_t> conflict_mask(q, 0);
+  for (int32_t l = 0; l < q; ++l) {
+    diagonal[l] = table.entry[l + 1][l + 1];
+    for (int32_t m = l + 1; m < q; ++m) {
+      coupling[l][m] = coupling[m][l] = table.entry[l + 1][m + 1];
+      if (table.conflict[l + 1][m + 1]) {
+        conflict_mask[l] |= 1u << m;
+        conflict_mask[m] |= 1u << l;
+      }
+    }
+  }
+  uint32_t mask = 0;
+  int64_t value = 0, conflicts = 0, best_all = 0, best_free = 0;
+  for (uint64_t step = 1; step < (uint64_t{1} << q); ++step) {
+    const int32_t v = __builtin_ctzll(step);
+    const uint32_t others = mask & ~(1u << v);
+    int64_t delta = diagonal[v];
+    for (uint32_t rest = others; rest != 0; rest &= rest - 1) delta += coupling[v][__builtin_ctz(rest)];
+    const int64_t conflict_delta = __builtin_popcount(others & conflict_mask[v]);
+    const bool adding = ((mask >> v) & 1u) == 0;
+    mask ^= 1u << v;
+    value += adding ? delta : -delta;
+    conflicts += adding ? conflict_delta : -conflict_delta;
+    best_all = std::max(best_all, value);
+    if (conflicts == 0) best_free = std::max(best_free, value);
+  }
+  return {best_all, best_free};
+}
+
+// The pairs of a dot-bracket string, matched as nested brackets; fails on an
+// unbalanced string.
+std::set<std::pair<int32_t, int32_t>> BracketPairs(const std::string& text) {
+  std::set<std::pair<int32_t, int32_t>> pairs;
+  std::vector<int32_t> open;
+  for (int32_t p = 1; p <= static_cast<int32_t>(text.size()); ++p) {
+    if (text[p - 1] == '(') open.push_back(p);
+    if (text[p - 1] == ')') {
+      EXPECT_FALSE(open.empty()) << text;
+      if (open.empty()) return pairs;
+      pairs.insert({open.back(), p});
+      open.pop_back();
+    }
+  }
+  EXPECT_TRUE(open.empty()) << text;
+  return pairs;
+}
+
+// A sequence of 5 to 22 bases, half of them built around a helix so that
+// stacks, links and chain bonuses are common.
+std::string RandomSequence(std::mt19937* random) {
+  auto letters = [&](int count) {
+    std::string text;
+    for (int k = 0; k < count; ++k) text += "ACGU"[(*random)() % 4];
+    return text;
+  };
+  if ((*random)() % 2 == 0) return letters(5 + static_cast<int>((*random)() % 18));
+  std::string stem = letters(3 + static_cast<int>((*random)() % 4));
+  std::string other;
+  for (auto it = stem.rbegin(); it != stem.rend(); ++it) {
+    const char c = *it;
+    other += c == 'A' ? 'U' : c == 'C' ? 'G' : c == 'G' ? ((*random)() % 3 ? 'C' : 'U') : ((*random)() % 3 ? 'A' : 'G');
+  }
+  return letters((*random)() % 3) + stem + letters(1 + (*random)() % 4) + other + letters((*random)() % 3);
+}
+
+int CaseCount() {
+  const char* text = std::getenv("FOLD_BRUTE_CASES");
+  return text != nullptr ? std::max(1, std::atoi(text)) : 400;
+}
+
+TEST(FoldOptimum, EqualsTheBruteForceMaximumOfSmallModels) {
+  std::mt19937 random(20261208);
+  const int32_t penalties[] = {-200, -83, -50, 0};
+  int checked = 0, large = 0, weak_penalty_gap = 0;
+  while (checked < CaseCount()) {
+    const std::string letters = RandomSequence(&random);
+    const int32_t min_distance = static_cast<int32_t>(random() % 6) - 1;
+    const int32_t add_quads = static_cast<int32_t>(random() % 2);
+    const int32_t penalty = penalties[checked % 4];
+    const std::string buffer = '\0' + letters + '\0';
+    const int32_t n = static_cast<int32_t>(letters.size());
+    const QuadModel model = BuildQuadModel(buffer.data(), n, min_distance, add_quads, penalty);
+    if (model.quad_count > 20 || model.quad_count == 0) continue;
+    ++checked;
+    large += model.quad_count >= 12;
+    SCOPED_TRACE(letters + " min_distance " + std::to_string(min_distance) + " add_quads " +
+                 std::to_string(add_quads) + " penalty " + std::to_string(penalty));
+
+    const QFileTable table = ReadQRows(model);
+    const auto [best_all, best_free] = BruteForceMaxima(table);
+    std::vector<uint8_t> chosen(model.quad_count + 1, 7);
+    const int64_t value = FoldOptimum(model, chosen.data());
+    ASSERT_EQ(value, best_free);
+    const auto [chosen_value, chosen_conflicts] = QFileValue(table, chosen);
+    ASSERT_EQ(chosen_value, value);
+    ASSERT_EQ(chosen_conflicts, 0);
+
+    const int32_t bound = QuadModelBound(model);
+    if (penalty <= -83 || penalty <= -bound) {
+      ASSERT_EQ(best_all, value) << "bound " << bound;
+    }
+    weak_penalty_gap += best_all > value;
+
+    // The dot-bracket shows exactly the pairs of the chosen quads.
+    std::string dot_bracket(n + 1, '?');
+    WriteDotBracket(model, chosen.data(), dot_bracket.data());
+    ASSERT_EQ(dot_bracket.back(), '\0');
+    dot_bracket.pop_back();
+    std::set<std::pair<int32_t, int32_t>> quad_pairs;
+    for (int32_t q = 1; q <= model.quad_count; ++q) {
+      if (!chosen[q]) continue;
+      const int32_t* quad = MatrixRow(model.quads, q);
+      quad_pairs.insert({quad[0], quad[1]});
+      quad_pairs.insert({quad[2], quad[3]});
+    }
+    ASSERT_EQ(BracketPairs(dot_bracket), quad_pairs) << dot_bracket;
+
+    // Any selection, conflicting or not: value, conflict count and the list of
+    // conflicting couples agree with the Q file.
+    for (int trial = 0; trial < 12; ++trial) {
+      std::vector<uint8_t> any(model.quad_count + 1, 0);
+      const uint32_t density = 1 + random() % 4;
+      for (int32_t q = 1; q <= model.quad_count; ++q) any[q] = random() % 5 < density;
+      int64_t conflicts = -1;
+      const int64_t any_value = SelectionValue(model, any.data(), &conflicts);
+      ASSERT_EQ(std::make_pair(any_value, conflicts), QFileValue(table, any));
+      std::vector<std::pair<int32_t, int32_t>> listed, expected;
+      for (const QuadCouple& couple : ListSelectionConflicts(model, any.data())) listed.push_back({couple.l, couple.m});
+      for (int32_t l = 1; l <= model.quad_count; ++l) {
+        for (int32_t m = l + 1; m <= model.quad_count; ++m) {
+          if (any[l] && any[m] && table.conflict[l][m]) expected.push_back({l, m});
+        }
+      }
+      ASSERT_EQ(listed, expected);
+    }
+  }
+  // The mix must reach models big enough to matter, and weak penalties must
+  // show at least once that the whole model can beat the conflict-free optimum.
+  if (CaseCount() >= 300) {
+    EXPECT_GE(large, CaseCount() / 10);
+    EXPECT_GT(weak_penalty_gap, 0);
+  }
+}
+
+}  // namespace
