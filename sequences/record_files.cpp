@@ -55,17 +55,24 @@ bool MakeDirectories(const std::string& path) {
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure) {
+bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure,
+                         const char* kept_path) {
+  const KeptFile kept = kept_path != nullptr ? IdentifyKeptFile(kept_path) : KeptFile{};
   OutputFile file;
-  if (OpenOutputFile(path, &file)) {
-    if (WriteOutputBytes(&file, content.data(), content.size())) {
-      if (CommitOutputFile(&file)) return true;
-    } else {
-      const int error = errno;
-      DiscardOutputFile(&file);
-      errno = error;
+  OutputFailure output_failure;
+  int error = 0;
+  if (StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file, &output_failure)) {
+    if (WriteOutputBytes(&file, content.data(), content.size()) && CommitOutputFile(&file)) {
+      return true;
     }
+    error = errno;
+    DiscardOutputFile(&file);
+  } else if (output_failure.reason != nullptr) {
+    return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+                path + ": cannot write: " + output_failure.reason);
+  } else {
+    error = output_failure.error;
   }
   return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
-              path + ": cannot write: " + std::strerror(errno));
+              path + ": cannot write: " + std::strerror(error));
 }

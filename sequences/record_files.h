@@ -25,6 +25,8 @@ std::string SafeRecordName(const std::string& name, int64_t index);
 bool MakeDirectories(const std::string& path);
 
 // Writes content to path through a temporary file renamed into place, so that path
-// holds either its old content or all of content. Returns false with *failure
-// filled (status 2, naming path) when it cannot be written.
-bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure);
+// holds either its old content or all of content. When kept_path is given, a path
+// that names that file (the input being read) is refused. Returns false with
+// *failure filled (status 2, naming path) when it cannot be written.
+bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure,
+                         const char* kept_path = nullptr);

@@ -165,7 +165,9 @@ int RunOne(const SeqOptions& options) {
   for (const std::string& note : LetterNotes(totals)) Note(note);
   const std::string text = FormatInputFile(record.letters);
   if (!options.output.empty()) {
-    if (!WriteFileAtomically(options.output, text, &failure)) Failed(failure);
+    if (!WriteFileAtomically(options.output, text, &failure, options.positionals[0].c_str())) {
+      Failed(failure);
+    }
     return 0;
   }
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {

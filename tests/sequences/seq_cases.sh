@@ -146,6 +146,10 @@ expect "-o keeps the old file on bad data" 1 "" "rnaqubo-seq: wrapped.fa: no rec
 check "-o old content kept" cmp -s out.txt <(as_input ACGUAC)
 expect "-o into a missing directory" 2 "" "rnaqubo-seq: no/such/out.txt: cannot write: No such file or directory
 " -- -o no/such/out.txt wrapped.fa
+cp wrapped.fa same.fa
+expect "-o never replaces the input" 2 "" "rnaqubo-seq: same.fa: cannot write: Input file would be overwritten
+" -- -o same.fa same.fa
+check "input kept" cmp -s same.fa wrapped.fa
 check "no temporary left" test -z "$(find . -name '.rnaqubo*' -print -quit)"
 
 # Collections: one directory per record, safe names, clashes refused.
