@@ -26,7 +26,7 @@ const char kHelp[] =
     "\n"
     "Writes the record NAME of the FASTA or FASTQ file FILE (plain, gzip or bgzip;\n"
     "the first record without NAME) in rnaqubo's input format: the number of bases,\n"
-    "then one base per line.\n"
+    "then one base per line. FILE may be - for standard input.\n"
     "\n"
     "  -o OUT             write to OUT (complete or not at all) instead of standard output\n"
     "  -i K               take the K-th record (counted from 1) instead of NAME\n"

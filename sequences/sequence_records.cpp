@@ -46,12 +46,13 @@ void SilenceHtslib() { hts_set_log_level(HTS_LOG_OFF); }
 BGZF* OpenSequenceFile(const char* path, ReadFailure* failure) {
   SilenceHtslib();
   struct stat info;
-  if (stat(path, &info) != 0) {
+  if (std::strcmp(path, "-") == 0) {
+    // Standard input: a pipe, read once (never through an index).
+  } else if (stat(path, &info) != 0) {
     Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
          std::string(path) + ": cannot open: " + ErrorText(errno));
     return nullptr;
-  }
-  if (S_ISDIR(info.st_mode)) {
+  } else if (S_ISDIR(info.st_mode)) {
     Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
          std::string(path) + ": cannot read: it is a directory");
     return nullptr;

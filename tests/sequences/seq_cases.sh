@@ -84,6 +84,8 @@ expect "record left empty by the rules" 1 "" "rnaqubo-seq: gapsonly.fa: record g
 printf '5\nG\nG\nA\nC\nC\n' > own.txt
 expect "rnaqubo's own format" 1 "" "rnaqubo-seq: own.txt: not FASTA or FASTQ: the first record does not start with '>' or '@' and looks like rnaqubo's own input format already
 " -- own.txt
+gzip -c wrapped.fa | "$exe" - second > actual.out 2> actual.err
+check "gzip on standard input" cmp -s actual.out <(as_input ACGUAC)
 expect "missing file" 2 "" "rnaqubo-seq: nowhere.fa: cannot open: No such file or directory
 " -- nowhere.fa
 mkdir adir
