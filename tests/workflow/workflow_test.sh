@@ -13,7 +13,7 @@ command -v snakemake > /dev/null || { echo "SKIP: snakemake is not installed"; e
 [ -x "$fold_exe" ] || { echo "SKIP: rnaqubo-fold is not built"; exit 77; }
 fold_exe=$(realpath "$fold_exe")
 # Reference structures need rnaqubo-fold --reference; without it they are left out.
-dbn_config=()
+dbn_config=(dbn=examples/collection.dbn)
 if ! "$fold_exe" --help 2>&1 | grep -q -- --reference; then
   echo "note: this rnaqubo-fold has no --reference: the workflow runs without references"
   dbn_config=(dbn=)
@@ -40,7 +40,7 @@ for name in trna_phe_yeast hairpin_gc hairpin_alu; do
   quads=$(grep '^Nested Feasible Base Pairs' console.txt | cut -d' ' -f6)
   bytes=$(wc -c < "Q_${quads}_$name.txt")
   reference=()
-  if [ ${#dbn_config[@]} -eq 0 ] && grep -qx ">$name" "$source_dir/examples/collection.dbn"; then
+  if [ "${dbn_config[0]}" != dbn= ] && grep -qx ">$name" "$source_dir/examples/collection.dbn"; then
     grep -A 2 -x ">$name" "$source_dir/examples/collection.dbn" > "$name.dbn"
     reference=(--reference "$name.dbn")
   fi
