@@ -12,13 +12,13 @@ namespace {
 
 // One option: its name, and the field it sets: a text (the next argument, or
 // the text after "=") or a flag.
-struct FoldOptionSpec {
+struct FoldOptionRow {
   const char* name;
   const char* FoldOptions::*text;
   bool FoldOptions::*flag;
 };
 
-constexpr FoldOptionSpec kFoldOptions[] = {
+constexpr FoldOptionRow kFoldOptions[] = {
     {"--solution", &FoldOptions::solution_path, nullptr},
     {"--zero-based", nullptr, &FoldOptions::zero_based},
     {"--help", nullptr, &FoldOptions::help},
@@ -62,9 +62,9 @@ constexpr const char* kHelpBody =
     "2 usage error, unreadable file or number out of range.\n"
     "See rnaqubo-fold(1).\n";
 
-const FoldOptionSpec* FindOption(const char* name, size_t name_size) {
-  for (const FoldOptionSpec& spec : kFoldOptions) {
-    if (std::strlen(spec.name) == name_size && std::strncmp(spec.name, name, name_size) == 0) return &spec;
+const FoldOptionRow* FindOption(const char* name, size_t name_size) {
+  for (const FoldOptionRow& row : kFoldOptions) {
+    if (std::strlen(row.name) == name_size && std::strncmp(row.name, name, name_size) == 0) return &row;
   }
   return nullptr;
 }
@@ -95,21 +95,21 @@ bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError*
     }
     const char* equals = std::strchr(word, '=');
     const size_t name_size = equals != nullptr ? static_cast<size_t>(equals - word) : std::strlen(word);
-    const FoldOptionSpec* spec = FindOption(word, name_size);
-    if (spec == nullptr) return Fail(error, kStatusIoError, "Unknown option: " + std::string(word) + "\n", true);
-    if (spec->flag != nullptr) {
+    const FoldOptionRow* option = FindOption(word, name_size);
+    if (option == nullptr) return Fail(error, kStatusIoError, "Unknown option: " + std::string(word) + "\n", true);
+    if (option->flag != nullptr) {
       if (equals != nullptr) {
-        return Fail(error, kStatusIoError, "Option " + std::string(spec->name) + " takes no value\n", true);
+        return Fail(error, kStatusIoError, "Option " + std::string(option->name) + " takes no value\n", true);
       }
-      command->options.*(spec->flag) = true;
+      command->options.*(option->flag) = true;
       continue;
     }
     if (equals != nullptr) {
-      command->options.*(spec->text) = equals + 1;
+      command->options.*(option->text) = equals + 1;
     } else if (k + 1 < argc) {
-      command->options.*(spec->text) = argv[++k];
+      command->options.*(option->text) = argv[++k];
     } else {
-      return Fail(error, kStatusIoError, "Option " + std::string(spec->name) + " needs a value\n", true);
+      return Fail(error, kStatusIoError, "Option " + std::string(option->name) + " needs a value\n", true);
     }
   }
   if (command->options.help || command->options.version) return true;

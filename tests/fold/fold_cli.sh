@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# End-to-end runs of rnaqubo-fold: hand-worked outputs compared byte for byte,
+# --solution in every form against the optimum it decodes, the printed value
+# against the Q file rnaqubo writes, and the error cases.
+# usage: fold_cli.sh RNAQUBO_FOLD RNAQUBO EXAMPLES_DIR
+set -u
+fold=$(realpath "$1") rnaqubo=$(realpath "$2") examples=$(realpath "$3")
+
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# run NAME STATUS STDOUT STDERR ARGS...: runs the tool and compares all three.
+run() {
+  local name=$1 status=$2 stdout=$3 stderr=$4
+  shift 4
+  "$fold" "$@" >out.txt 2>err.txt </dev/null
+  local got=$?
+  [ "$got" -eq "$status" ] || fail "$name: status $got, expected $status"
+  printf '%s' "$stdout" | cmp -s - out.txt || fail "$name: stdout differs:
+$(diff <(printf '%s' "$stdout") out.txt)"
+  printf '%s' "$stderr" | cmp -s - err.txt || fail "$name: stderr differs:
+$(diff <(printf '%s' "$stderr") err.txt)"
+}
+
+printf '6\nG G G C C C\n' >gggccc.txt
+printf '8\nG\nG\nG\nG\nC\nC\nC\nC\n' >g4c4.txt
+printf '7\nggg cccc\n' | sed 's/\([gc]\)/\1 /g' >g3c4.txt
+printf '5\nG G A C C\n' >ggacc.txt
+
+# Hand-worked optima. GGGCCC: quads 2 (1,6,2,5) and 3 (2,5,3,4), 33 + 33 + 8.
+# GGGGCCCC: quads 3, 5 and 7, 3 x 33 + 8 + 8 + the chain bonus 16; the bound is
+# quad 3's 33 + 8 + 16 = 57, so -50 does not certify it. GGGCCCC has two optima
+# of 74, ((())). and (((.))): position 1 takes its nearest partner.
+run gggccc 0 $'GGGCCC\n((())) (74)\nquads: 2 3\ncertified: yes (penalty -200 <= -41)\n' '' \
+  gggccc.txt 6 0 1 -200
+run g4c4_chain 0 $'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\ncertified: yes (penalty -200 <= -57)\n' '' \
+  g4c4.txt 8 0 1 -200
+run g4c4_weak 0 $'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\ncertified: no (penalty -50 > -57): best conflict-free selection only; a selection with conflicts may score higher\n' '' \
+  g4c4.txt 8 0 1 -50
+run g4c4_no_chain 0 $'GGGGCCCC\n(((()))) (115)\nquads: 3 5 7\ncertified: yes (penalty -49 <= -49)\n' '' \
+  g4c4.txt 8 0 0 -49
+run g3c4_tie 0 $'GGGCCCC\n((())). (74)\nquads: 2 4\ncertified: yes (penalty -200 <= -41)\n' '' \
+  g3c4.txt 7 0 1 -200
+run no_quad 0 $'GGACC\n..... (0)\nquads:\ncertified: yes (penalty -200 <= -0)\n' '' \
+  ggacc.txt 5 2 1 -200
+
+# --solution: numbers, 0/1 string and zero-based numbers give the same lines;
+# a selection with conflicts is never drawn as a structure.
+decoded=$'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\nvalue: 131 optimum: 131 ratio: 1.0000\nconflicts: 0\n'
+printf '3 5\n7\n' >numbers.txt
+printf '001010100\n' >bits.txt
+printf '2 4 6' >zero.txt
+run solution_numbers 0 "$decoded" '' --solution numbers.txt g4c4.txt 8 0 1 -200
+run solution_bits 0 "$decoded" '' g4c4.txt 8 0 1 -200 --solution bits.txt
+run solution_zero 0 "$decoded" '' g4c4.txt --zero-based 8 0 --solution=zero.txt 1 -200
+# Quads 1, 2 and 5 score 33 each, continue no stack and conflict pairwise:
+# 99 - 3 x 200.
+printf '1 2 5\n' >clash.txt
+run solution_clash 0 $'GGGGCCCC\nnot a secondary structure: 3 conflicting couples (-501)\nquads: 1 2 5\nvalue: -501 optimum: 131 ratio: -3.8244\nconflicts: 3\nconflict: 1 2\nconflict: 1 5\nconflict: 2 5\n' '' \
+  --solution clash.txt g4c4.txt 8 0 1 -200
+: >empty.txt
+run solution_empty 0 $'GGACC\n..... (0)\nquads:\nvalue: 0 optimum: 0 ratio: -\nconflicts: 0\n' '' \
+  --solution empty.txt ggacc.txt 5 2 1 -200
+
+# Errors in the solution file name the file and the first bad item.
+printf '3 x5 99\n' >word.txt
+printf '3 10\n' >range.txt
+printf '0010101\n' >short.txt
+run bad_word 1 '' $'word.txt: item 2 "x5": not a variable number\n' --solution word.txt g4c4.txt 8 0 1 -200
+run bad_range 1 '' $'range.txt: item 2 "10": out of range: variables are numbered 1 to 9\n' \
+  --solution range.txt g4c4.txt 8 0 1 -200
+printf '2 4\n\n9 1\n' >zero_bad.txt
+run bad_zero 1 '' $'zero_bad.txt: item 3 "9": out of range: variables are numbered 0 to 8\n' \
+  --zero-based --solution zero_bad.txt g4c4.txt 8 0 1 -200
+run bad_length 1 '' $'short.txt: a 0/1 string of 7 characters, but the model has 9 variables\n' \
+  --solution short.txt g4c4.txt 8 0 1 -200
+run no_variables 1 '' $'numbers.txt: item 1 "3": out of range: the model has no variables\n' \
+  --solution numbers.txt ggacc.txt 5 2 1 -200
+run missing_solution 2 '' $'absent.txt: cannot read: No such file or directory\n' \
+  --solution absent.txt g4c4.txt 8 0 1 -200
+mkdir folder
+run directory_solution 2 '' $'folder: cannot read: Is a directory\n' --solution folder g4c4.txt 8 0 1 -200
+
+# The model arguments and the sequence file: rnaqubo's messages and statuses,
+# on standard error.
+usage="usage: $fold [options] input_RNA_sequence_filename sequence_length min_distance_allowed_between_positions add_quads0/1 M_penalty
+usage: $fold --solution answer.txt ase_00010.txt 316 4 1 -200
+"
+printf '8\nG G G G C T C C\n' >thymine.txt
+printf '9\nG G G G C C C C\n' >long_count.txt
+printf 'eight\n' >no_count.txt
+run four_arguments 2 '' "$usage" g4c4.txt 8 0 1
+run unknown_option 2 '' "Unknown option: --svgg
+$usage" --svgg x g4c4.txt 8 0 1 -200
+run option_value 2 '' "Option --solution needs a value
+$usage" g4c4.txt 8 0 1 -200 --solution
+run zero_based_alone 2 '' "Option --zero-based needs --solution
+$usage" --zero-based g4c4.txt 8 0 1 -200
+run out_of_range 2 '' $'Number out of range: 99999999999\n' g4c4.txt 8 0 1 99999999999
+run length_zero 1 '' $'Error in sequence length 0\n' g4c4.txt zero 0 1 -200
+run missing_input 2 '' $'Could not read from Q file!\n' absent.txt 8 0 1 -200
+run thymine 1 '' $'Invalid gene base read: T\n' thymine.txt 8 0 1 -200
+printf '8\nG G G G C \033[2J\\\n' >hostile.txt
+run hostile_word 1 '' $'Invalid gene base read: \\x1b[2J\\x5c\n' hostile.txt 8 0 1 -200
+run count_mismatch 1 '' $'File size does not equal command line 8 != 9\n' long_count.txt 8 0 1 -200
+run no_count 1 '' $'Nothing read from Sequence\n' no_count.txt 8 0 1 -200
+"$fold" --version >out.txt && grep -qx 'rnaqubo-fold [0-9.]*' out.txt || fail "--version: $(cat out.txt)"
+"$fold" g4c4.txt --help >out.txt && grep -q -- '--zero-based' out.txt || fail "--help does not describe the options"
+if [ -w /dev/full ]; then
+  "$fold" g4c4.txt 8 0 1 -200 >/dev/full 2>err.txt
+  [ $? -eq 2 ] && grep -q 'Could not write to standard output' err.txt || fail "a full standard output is not reported"
+fi
+
+# Through the real Q file: the printed value is the Q file's value of the
+# printed quads, the quads hold no conflict, and feeding them back gives ratio 1.
+q_value() {  # Q_FILE QUADS... -> the value and the number of penalty entries among them
+  awk -v chosen="$2" -v penalty="$3" 'BEGIN { n = split(chosen, list, " "); for (k = 1; k <= n; k++) pick[list[k]] = 1 }
+    NR > 1 && NF == 3 && ($1 in pick) && ($2 in pick) { value += $3; if ($1 != $2 && $3 == penalty) clashes++ }
+    END { print value + 0, clashes + 0 }' "$1"
+}
+cp "$examples"/srp_ecoli.txt "$examples"/vault1.txt .
+for run_args in "srp_ecoli.txt 113 4 1 -200" "vault1.txt 137 0 0 -83" "vault1.txt 137 3 1 -83" "srp_ecoli.txt 113 -1 1 -100"; do
+  read -r input n distance chain penalty <<<"$run_args"
+  "$rnaqubo" "$input" "$n" "$distance" "$chain" "$penalty" >/dev/null || fail "rnaqubo $run_args"
+  "$fold" "$input" "$n" "$distance" "$chain" "$penalty" >optimum.txt || fail "rnaqubo-fold $run_args"
+  printed=$(sed -n '2s/.* (\(-*[0-9]*\))$/\1/p' optimum.txt)
+  quads=$(sed -n '3s/^quads://p' optimum.txt)
+  qfile=$(ls Q_[0-9]*_"$input")
+  read -r value clashes < <(q_value "$qfile" "$quads" "$penalty")
+  [ "$value" = "$printed" ] || fail "$run_args: printed $printed, the Q file gives $value"
+  [ "$clashes" -eq 0 ] || fail "$run_args: $clashes conflicting couples in the optimum"
+  grep -qx 'certified: yes .*' optimum.txt || fail "$run_args: not certified"
+  echo "$quads" >own.txt
+  "$fold" --solution own.txt "$input" "$n" "$distance" "$chain" "$penalty" >decoded.txt
+  [ "$(head -n 3 decoded.txt)" = "$(head -n 3 optimum.txt)" ] || fail "$run_args: decoding the optimum's quads prints other lines"
+  grep -qx "value: $printed optimum: $printed ratio: 1.0000" decoded.txt || fail "$run_args: $(sed -n 4p decoded.txt)"
+  # The same selection as a 0/1 string and as zero-based numbers.
+  awk -v q="$(head -n 1 "$qfile" | cut -d' ' -f2)" -v chosen="$quads" 'BEGIN { n = split(chosen, list, " ")
+    for (k = 1; k <= n; k++) pick[list[k]] = 1
+    for (v = 1; v <= q; v++) printf "%d", (v in pick); print "" }' >own_bits.txt
+  echo "$quads" | awk '{ for (k = 1; k <= NF; k++) printf "%s%d", (k > 1 ? " " : ""), $k - 1; print "" }' >own_zero.txt
+  "$fold" --solution own_bits.txt "$input" "$n" "$distance" "$chain" "$penalty" | cmp -s - decoded.txt ||
+    fail "$run_args: the 0/1 string decodes differently"
+  "$fold" --zero-based --solution own_zero.txt "$input" "$n" "$distance" "$chain" "$penalty" | cmp -s - decoded.txt ||
+    fail "$run_args: the zero-based numbers decode differently"
+  rm -f Q_* dot_paren.txt
+done
+
+[ "$failures" -eq 0 ] && echo "ok: rnaqubo-fold end to end"
+[ "$failures" -eq 0 ]
