@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "driver/run_end.h"
@@ -111,6 +112,24 @@ int OpenSequenceFile(const char* path) {
 
 }  // namespace
 
+std::string ShowBadWord(const unsigned char* word, size_t size, bool longer) {
+  bool plain = !longer && size <= kShownWordBytes;
+  for (size_t k = 0; k < size; ++k) plain = plain && word[k] > ' ' && word[k] < 0x7f;
+  if (plain) return std::string(reinterpret_cast<const char*>(word), size);
+  std::string shown;
+  for (size_t k = 0; k < size && k < kShownWordBytes; ++k) {
+    if (word[k] >= ' ' && word[k] < 0x7f) {
+      shown += static_cast<char>(word[k]);
+    } else {
+      shown += "\\x";
+      shown += "0123456789ABCDEF"[word[k] >> 4];
+      shown += "0123456789ABCDEF"[word[k] & 15];
+    }
+  }
+  if (longer || size > kShownWordBytes) shown += "...";
+  return shown;
+}
+
 ByteStream MemoryStream(const unsigned char* data, size_t size) {
   return ByteStream{-1, data, 0, size, nullptr, 0, false};
 }
@@ -163,13 +182,17 @@ void ReadSequence(const char* path, int32_t n, char* buffer) {
       EndRunFormatted(kStatusDataError, "File size does not equal command line %d != %d", n,
                       count);
     case SequenceOutcome::kBadWord: {
-      // The whole word is copied from the stream, so a word of any length is shown.
-      std::fputs("Invalid gene base read: ", stdout);
+      // Only the start of the word is read: enough to show it, however long it is.
+      unsigned char word[kShownWordBytes];
+      size_t size = 0;
       int c;
-      while ((c = PeekByte(&in)) >= 0 && !kSpace[c]) {
-        std::putchar(c);
+      while (size < kShownWordBytes && (c = PeekByte(&in)) >= 0 && !kSpace[c]) {
+        word[size++] = static_cast<unsigned char>(c);
         ++in.position;
       }
+      const bool longer = (c = PeekByte(&in)) >= 0 && !kSpace[c];
+      std::fputs("Invalid gene base read: ", stdout);
+      std::fputs(ShowBadWord(word, size, longer).c_str(), stdout);
       EndRun("\n", kStatusDataError);
     }
   }

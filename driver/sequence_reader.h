@@ -41,6 +41,15 @@ SequenceOutcome ScanSequence(ByteStream* in, int32_t n, char* buffer, int32_t* c
 // that cannot be opened or read ends the run with status 2, bad content with status 1.
 void ReadSequence(const char* path, int32_t n, char* buffer);
 
+// Bytes of a bad base word shown in "Invalid gene base read: %s\n".
+constexpr size_t kShownWordBytes = 64;
+
+// The text shown for a bad base word: word holds its first size bytes, and longer
+// tells that more follow. A printable word of at most kShownWordBytes bytes is
+// shown as it stands; any other has its control and non-ASCII bytes written as
+// \xHH and, past kShownWordBytes bytes, is cut and ends in "...".
+std::string ShowBadWord(const unsigned char* word, size_t size, bool longer);
+
 // A stream over size bytes in memory.
 ByteStream MemoryStream(const unsigned char* data, size_t size);
 

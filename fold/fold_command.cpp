@@ -21,6 +21,8 @@ struct FoldOptionRow {
 constexpr FoldOptionRow kFoldOptions[] = {
     {"--solution", &FoldOptions::solution_path, nullptr},
     {"--zero-based", nullptr, &FoldOptions::zero_based},
+    {"--reference", &FoldOptions::reference_path, nullptr},
+    {"--svg", &FoldOptions::svg_path, nullptr},
     {"--help", nullptr, &FoldOptions::help},
     {"-h", nullptr, &FoldOptions::help},
     {"--version", nullptr, &FoldOptions::version},
@@ -33,7 +35,7 @@ constexpr const char* kHelpBody =
     "Finds the best secondary structure of one RNA sequence in the QUBO model\n"
     "that rnaqubo writes for the same five arguments (the same quads, scores,\n"
     "couplings and variable numbers), or decodes a solver's answer to it. No\n"
-    "file is written.\n"
+    "file is written unless --svg asks for one.\n"
     "\n"
     "Arguments: as for rnaqubo (see rnaqubo --help).\n"
     "\n"
@@ -43,6 +45,11 @@ constexpr const char* kHelpBody =
     "                    string of 0/1 characters, one per variable, variable 1\n"
     "                    first\n"
     "  --zero-based      the numbers in FILE count from 0 (as in .qubo files)\n"
+    "  --reference FILE  score the structure against the known one in FILE: a\n"
+    "                    dot-bracket line, or a record of \">name\", sequence\n"
+    "                    and structure; brackets ()[]{}<> are accepted\n"
+    "  --svg FILE        draw the structure as an arc diagram (SVG) into FILE,\n"
+    "                    with the reference's pairs below the axis\n"
     "  -h, --help        print this help\n"
     "  --version         print the version\n"
     "\n"
@@ -55,11 +62,17 @@ constexpr const char* kHelpBody =
     "and for --solution, its value against the optimum and its conflicts:\n"
     "  value: <v> optimum: <o> ratio: <v/o>\n"
     "  conflicts: <count>, then one line \"conflict: <l> <m>\" per couple\n"
+    "and last, with --reference, the agreement of the structure's base pairs\n"
+    "with the reference's (exact matches, from 0 to 1):\n"
+    "  sensitivity: <s>\n"
+    "  PPV: <p>\n"
+    "  F1: <f>\n"
     "A selection with conflicts is not a secondary structure: its second line\n"
     "is \"not a secondary structure: <K> conflicting couples (<value>)\".\n"
     "\n"
-    "Exit status: 0 done, 1 bad sequence, bad solution file or no memory,\n"
-    "2 usage error, unreadable file or number out of range.\n"
+    "Exit status: 0 done, 1 bad sequence, bad solution or reference file or no\n"
+    "memory, 2 usage error, unreadable file, unwritable --svg file or number out\n"
+    "of range.\n"
     "See rnaqubo-fold(1).\n";
 
 const FoldOptionRow* FindOption(const char* name, size_t name_size) {

@@ -13,6 +13,8 @@
 struct FoldOptions {
   const char* solution_path = nullptr;  // --solution FILE: decode this selection
   bool zero_based = false;              // --zero-based: numbers in FILE count from 0
+  const char* reference_path = nullptr; // --reference FILE: score against this structure
+  const char* svg_path = nullptr;       // --svg FILE: draw the arc diagram into FILE
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };

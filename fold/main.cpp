@@ -15,16 +15,16 @@
 #include "driver/index_arrays.h"
 #include "driver/run_end.h"
 #include "driver/sequence_reader.h"
+#include "fold/arc_diagram.h"
 #include "fold/fold_command.h"
 #include "fold/fold_report.h"
 #include "fold/optimum.h"
+#include "fold/reference_structure.h"
 #include "fold/solution_text.h"
 #include "model/quad_model.h"
+#include "output/output_file.h"
 
 namespace {
-
-// Longest part of a bad sequence word that is shown.
-constexpr size_t kShownWord = 200;
 
 int Report(int status, const std::string& message) {
   std::fputs(message.c_str(), stderr);
@@ -49,7 +49,11 @@ int LoadSequence(const RunParameters& params, char* buffer) {
       return Report(kStatusDataError, "File size does not equal command line " + std::to_string(n) +
                                           " != " + std::to_string(count) + "\n");
     case SequenceOutcome::kBadWord:
-      return Report(kStatusDataError, "Invalid gene base read: " + EscapeText(bad_word, kShownWord) + "\n");
+      return Report(kStatusDataError,
+                    "Invalid gene base read: " +
+                        ShowBadWord(reinterpret_cast<const unsigned char*>(bad_word.data()),
+                                    bad_word.size(), false) +
+                        "\n");
   }
   return Report(kStatusIoError, "Could not read from Q file!\n");
 }
@@ -101,6 +105,36 @@ int LoadSelection(const FoldOptions& options, const QuadModel& model, std::vecto
   return 0;
 }
 
+// Reads the --reference file; returns 0, or the status after printing a message
+// naming the file (and the line, position and character at fault).
+int LoadReference(const FoldOptions& options, const char* buffer, int32_t n,
+                  ReferenceStructure* reference) {
+  std::string error;
+  switch (ReadReferenceStructure(options.reference_path, buffer, n, reference, &error)) {
+    case ReferenceOutcome::kRead:
+      return 0;
+    case ReferenceOutcome::kUnreadable:
+      return Report(kStatusIoError, error + "\n");
+    case ReferenceOutcome::kInvalid:
+      break;
+  }
+  return Report(kStatusDataError, error + "\n");
+}
+
+// Starts the --svg file before the search, so that a destination that cannot be
+// written is reported at once; it may not replace any input of the run.
+int StartDiagram(const FoldOptions& options, const RunParameters& params, OutputFile* file) {
+  InstallTerminationHandlers();
+  std::vector<KeptFile> inputs = {IdentifyKeptFile(params.input_RNA_sequence_filename)};
+  if (options.reference_path != nullptr) inputs.push_back(IdentifyKeptFile(options.reference_path));
+  if (options.solution_path != nullptr) inputs.push_back(IdentifyKeptFile(options.solution_path));
+  std::string error;
+  if (!StartArcDiagramFile(options.svg_path, inputs, file, &error)) {
+    return Report(kStatusIoError, error + "\n");
+  }
+  return 0;
+}
+
 int RunFold(int argc, char** argv) {
   const char* program = argc > 0 ? argv[0] : "rnaqubo-fold";
   FoldCommand command;
@@ -119,6 +153,11 @@ int RunFold(int argc, char** argv) {
     const RunParameters& params = command.params;
     char* buffer = AllocateSequenceBuffer(params.sequence_length);
     if (const int status = LoadSequence(params, buffer); status != 0) return status;
+    ReferenceStructure reference;
+    if (options.reference_path != nullptr) {
+      const int status = LoadReference(options, buffer, params.sequence_length, &reference);
+      if (status != 0) return status;
+    }
     const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
@@ -126,16 +165,47 @@ int RunFold(int argc, char** argv) {
     if (options.solution_path != nullptr) {
       if (const int status = LoadSelection(options, model, &given); status != 0) return status;
     }
+    OutputFile diagram_file;
+    if (options.svg_path != nullptr) {
+      if (const int status = StartDiagram(options, params, &diagram_file); status != 0) return status;
+    }
     std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
     const int64_t optimum = FoldOptimum(model, best.data());
+    const uint8_t* shown = best.data();
+    int64_t shown_value = optimum;
     if (options.solution_path == nullptr) {
       PrintSelectionLines(stdout, model, best.data(), optimum, 0);
       PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
     } else {
       int64_t conflicts = 0;
-      const int64_t value = SelectionValue(model, given.data(), &conflicts);
-      PrintSelectionLines(stdout, model, given.data(), value, conflicts);
-      PrintSolutionAssessment(stdout, model, given.data(), value, optimum, conflicts);
+      shown = given.data();
+      shown_value = SelectionValue(model, given.data(), &conflicts);
+      PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
+      PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
+    }
+    // The pairs of the chosen quads: the printed structure, or for a selection with
+    // conflicts every pair it claims (drawn as conflicting).
+    const std::vector<BasePair> pairs = SelectionPairs(model, shown);
+    if (options.reference_path != nullptr) {
+      std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      if (options.svg_path != nullptr) DiscardOutputFile(&diagram_file);
+      return Report(kStatusIoError, "Could not write to standard output\n");
+    }
+    if (options.svg_path != nullptr) {
+      ArcDiagram diagram{};
+      diagram.buffer = buffer;
+      diagram.n = params.sequence_length;
+      diagram.pairs = pairs;
+      diagram.has_reference = options.reference_path != nullptr;
+      diagram.reference = reference.pairs;
+      diagram.title = reference.name.empty() ? params.input_RNA_sequence_filename : reference.name;
+      diagram.value = shown_value;
+      std::string error;
+      if (!FinishArcDiagramFile(&diagram_file, DrawArcDiagram(diagram), &error)) {
+        return Report(kStatusIoError, error + "\n");
+      }
     }
   }
   // A script must never read a clean status over lost output.

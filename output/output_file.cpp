@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -104,6 +103,9 @@ std::string TemporaryName(const std::string& directory) {
   return directory + ".rnaqubo-" + std::to_string(getpid()) + "-" + digits + ".tmp";
 }
 
+// The path under which /proc shows descriptor fd of this process.
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 #ifdef RNAQUBO_TEST_HOOKS
 // Test builds only. RNAQUBO_TEST_NAMED_TEMPORARY (set) forces named temporary
 // files; RNAQUBO_TEST_FAILING_BUFFER=k makes the k-th output buffer allocation
@@ -132,6 +134,15 @@ int OpenUnnamedFile(const std::string& directory, bool* unsupported) {
     } while (fd < 0 && errno == EINTR);
     // Kernels without O_TMPFILE see a plain directory open (EISDIR).
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) *unsupported = true;
+    // The file is named at the end through /proc/self/fd; without /proc that
+    // needs privilege, so a named temporary is the safer course.
+    struct stat info;
+    if (fd >= 0 && lstat(DescriptorPath(fd).c_str(), &info) != 0) {
+      close(fd);
+      *unsupported = true;
+      errno = EOPNOTSUPP;
+      return -1;
+    }
     return fd;
   }
 #endif
@@ -172,13 +183,12 @@ bool OpenNamedTemporary(const std::string& directory, OutputFile* file) {
 // final name, recorded for the signal handler. Returns false with errno set.
 bool NameUnnamedFile(OutputFile* file) {
   const std::string directory = DirectoryOf(file->final_name);
-  char descriptor_path[64];
-  std::snprintf(descriptor_path, sizeof descriptor_path, "/proc/self/fd/%d", file->fd);
+  const std::string descriptor_path = DescriptorPath(file->fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = TemporaryName(directory);
     sigset_t saved;
     BlockTermination(true, &saved);
-    int result = linkat(AT_FDCWD, descriptor_path, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+    int result = linkat(AT_FDCWD, descriptor_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
     // Without /proc, linking the descriptor itself needs privilege, but may be allowed.
     if (result != 0 && errno == ENOENT) result = linkat(file->fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
     const int link_error = errno;

@@ -1,6 +1,7 @@
 #include "output/q_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -113,21 +114,19 @@ struct WriteTurns {
   std::condition_variable changed;
   int64_t next_block = 0;  // next block a thread takes
   int64_t written = 0;     // blocks written so far
-  bool failed = false;     // a write or a thread failed: every thread gives up
-  int error = 0;           // errno of the first failure
+  std::atomic<bool> failed{false};  // a write or a thread failed: every thread gives up
+  int error = 0;                     // errno of the first failure, set by the thread that failed
 };
 
 // Marks turns failed with error (the first failure is kept) and wakes every thread.
+// The mark needs no lock, so that it stands even if the lock cannot be had.
 void GiveUp(WriteTurns* turns, int error) noexcept {
+  if (!turns->failed.exchange(true)) turns->error = error;
   try {
-    {
-      std::lock_guard<std::mutex> hold(turns->lock);
-      if (!turns->failed) turns->error = error;
-      turns->failed = true;
-    }
+    { std::lock_guard<std::mutex> hold(turns->lock); }  // a waiting thread sees the mark
     turns->changed.notify_all();
   } catch (...) {
-    // A lock that cannot be taken leaves nothing to wake: the others fail alike.
+    // A lock that cannot be taken is failing in every thread alike.
   }
 }
 

@@ -10,7 +10,7 @@
 # Leading "$ command" lines of a block are shown commands, not output.
 
 # Runs that the tests know how to produce; a marker naming any other run is a mistake.
-doc_known_runs="gggccc ggggcccc srp_ecoli python"
+doc_known_runs="gggccc ggggcccc srp_ecoli python trna_fold trna_solution"
 
 # extract_blocks md|man DOC DEST: writes each block to DEST/block_<k> and lists
 # them in DEST/index as "kind name block_<k>" lines.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The files and console output shown in the README and the manual page are the
 # ones the tool really writes.
-# usage: doc_examples.sh RNAQUBO SOURCE_DIR
+# usage: doc_examples.sh RNAQUBO SOURCE_DIR [RNAQUBO_FOLD]
 set -u
-exe=$1 source=$2
+exe=$1 source=$2 fold=${3:-}
 . "$(dirname "$0")/doc_blocks.sh"
 
 work=$(mktemp -d) || exit 1
@@ -14,13 +14,34 @@ write_sequence "$work/ggggcccc.txt" GGGGCCCC
 run_tool "$work" gggccc "$work/gggccc.txt" 6 0 1 -200 || exit 1
 run_tool "$work" ggggcccc "$work/ggggcccc.txt" 8 0 1 -200 || exit 1
 run_tool "$work" srp_ecoli "$source/examples/srp_ecoli.txt" 113 4 1 -200 || exit 1
+runs="gggccc ggggcccc srp_ecoli"
 
+# rnaqubo-fold on the bundled tRNA: the optimum with its picture, and the
+# accepted cloverleaf given as a solver's answer. The committed picture is the
+# one the run draws.
 failures=0
+if [ -n "$fold" ]; then
+  trna=$source/examples/trna_phe_yeast
+  mkdir -p "$work/trna_fold" "$work/trna_solution" || exit 1
+  cp "$trna.dbn" "$work/trna_fold/" && cp "$trna.dbn" "$work/trna_solution/" || exit 1
+  echo 8 16 32 41 49 70 103 112 122 246 248 251 255 343 346 351 355 > "$work/trna_solution/cloverleaf.txt"
+  exe=$fold run_tool "$work" trna_fold "$trna.txt" 76 4 1 -200 --reference trna_phe_yeast.dbn \
+    --svg trna_phe_yeast.svg || exit 1
+  exe=$fold run_tool "$work" trna_solution "$trna.txt" 76 4 1 -200 --solution cloverleaf.txt \
+    --reference trna_phe_yeast.dbn || exit 1
+  runs="$runs trna_fold trna_solution"
+  if ! cmp -s "$source/docs/trna_phe_yeast.svg" "$work/trna_fold/trna_phe_yeast.svg"; then
+    echo "FAIL: docs/trna_phe_yeast.svg is not the picture rnaqubo-fold draws now"
+    failures=$((failures + 1))
+  fi
+fi
+
 for doc in md:README.md man:docs/rnaqubo.1; do
   format=${doc%%:*} path=$source/${doc#*:}
   dest=$work/blocks_$format
   extract_blocks "$format" "$path" "$dest" || { failures=$((failures + 1)); continue; }
-  check_blocks "$dest" "$work" gggccc ggggcccc srp_ecoli
+  # shellcheck disable=SC2086
+  check_blocks "$dest" "$work" $runs
   failures=$((failures + $?))
   if [ "$checked_blocks" -eq 0 ]; then
     echo "FAIL: no example block found in $path"

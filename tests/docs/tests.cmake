@@ -18,7 +18,8 @@ add_test(NAME docs.man_page
                  ${PROJECT_VERSION})
 
 add_test(NAME docs.examples
-         COMMAND bash ${docs_tests_dir}/doc_examples.sh $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR})
+         COMMAND bash ${docs_tests_dir}/doc_examples.sh $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}
+                 $<TARGET_FILE:rnaqubo-fold>)
 
 add_test(NAME docs.readme_python
          COMMAND bash ${docs_tests_dir}/readme_python.sh $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR})

@@ -105,7 +105,7 @@ run length_zero 1 '' $'Error in sequence length 0\n' g4c4.txt zero 0 1 -200
 run missing_input 2 '' $'Could not read from Q file!\n' absent.txt 8 0 1 -200
 run thymine 1 '' $'Invalid gene base read: T\n' thymine.txt 8 0 1 -200
 printf '8\nG G G G C \033[2J\\\n' >hostile.txt
-run hostile_word 1 '' $'Invalid gene base read: \\x1b[2J\\x5c\n' hostile.txt 8 0 1 -200
+run hostile_word 1 '' $'Invalid gene base read: \\x1B[2J\\\n' hostile.txt 8 0 1 -200
 run count_mismatch 1 '' $'File size does not equal command line 8 != 9\n' long_count.txt 8 0 1 -200
 run no_count 1 '' $'Nothing read from Sequence\n' no_count.txt 8 0 1 -200
 "$fold" --version >out.txt && grep -qx 'rnaqubo-fold [0-9.]*' out.txt || fail "--version: $(cat out.txt)"

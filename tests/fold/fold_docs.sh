@@ -18,7 +18,7 @@ LC_ALL=C groff -man -Tascii -ww "$page" 2>err.txt | sed 's/.\x08//g' >page.txt
 for section in NAME SYNOPSIS DESCRIPTION ARGUMENTS OPTIONS OUTPUT "EXIT STATUS" EXAMPLES "SEE ALSO"; do
   grep -qx "$section" page.txt || fail "no $section section"
 done
-for name in --solution --zero-based --help --version "certified: yes" "not a secondary structure" \
+for name in --solution --zero-based --reference --svg --help --version "certified: yes" "not a secondary structure" \
             input_RNA_sequence_filename M_penalty; do
   grep -qF -- "$name" page.txt || fail "$name is not described"
 done
@@ -27,6 +27,7 @@ tail -n 3 page.txt | grep -qF "rnaqubo-fold $version" || fail "the footer does n
 # Each "$ rnaqubo-fold ..." example, run here, prints the lines shown under it.
 printf '8\nG G G G C C C C\n' >g4c4.txt
 echo 001010100 >answer.txt
+echo '(((..)))' >hairpin.txt
 sed -n 's/^ *\$ rnaqubo-fold //p' page.txt >commands.txt
 [ "$(wc -l <commands.txt)" -ge 2 ] || fail "the examples are not found in the page"
 while read -r command; do

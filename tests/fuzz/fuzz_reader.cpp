@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -149,6 +150,32 @@ bool ScanThroughPipe(std::string_view text, int32_t n, size_t capacity, char* bu
   return written;
 }
 
+// Checks how the bad word starting at text[start] is shown, against a plain
+// re-derivation: its first kShownWordBytes bytes, each control or non-ASCII byte
+// as \xHH, then "..." if the word is longer; only printable ASCII comes out.
+void CheckShownWord(std::string_view text, size_t start) {
+  const size_t end = std::min(text.find_first_of(kWhiteSpace, start), text.size());
+  const std::string_view word = text.substr(start, end - start);
+  const std::string_view head = word.substr(0, kShownWordBytes);
+  const bool longer = word.size() > kShownWordBytes;
+  std::string expected;
+  for (const char c : head) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= ' ' && byte < 0x7f) {
+      expected += c;
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+      expected += escape;
+    }
+  }
+  if (longer) expected += "...";
+  const std::string shown =
+      ShowBadWord(reinterpret_cast<const unsigned char*>(head.data()), head.size(), longer);
+  Check(shown == expected);
+  for (const char c : shown) Check(c >= ' ' && c < 0x7f);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -173,7 +200,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SequenceOutcome outcome = ScanSequence(&in, n, buffer, &count, &count_read);
   CheckScan(outcome, n, buffer, count, count_read, expected);
   Check(in.position <= file_size);
-  if (outcome == SequenceOutcome::kBadWord) Check(in.position == expected.bad_word_start);
+  if (outcome == SequenceOutcome::kBadWord) {
+    Check(in.position == expected.bad_word_start);
+    CheckShownWord(text, expected.bad_word_start);
+  }
   if (outcome == SequenceOutcome::kComplete) Check(in.position <= expected.last_word_end);
 
   // The descriptor stream, into a fresh buffer; a pipe holds at least one page.

@@ -35,7 +35,7 @@ for name in trna_phe_yeast hairpin_gc hairpin_alu; do
   mkdir "$name" && cd "$name" || exit 1
   "$seq_exe" -o "$name.txt" "$source_dir/examples/collection.fa" "$name" 2> /dev/null || exit 1
   length=$(head -n 1 "$name.txt")
-  "$rnaqubo" "$name.txt" "$length" 3 1 -200 > console.txt || exit 1
+  "$rnaqubo" "$name.txt" "$length" 4 1 -200 > console.txt || exit 1
   pairs=$(grep '^Feasible Base Pairs' console.txt | cut -d' ' -f5)
   quads=$(grep '^Nested Feasible Base Pairs' console.txt | cut -d' ' -f6)
   bytes=$(wc -c < "Q_${quads}_$name.txt")
@@ -44,7 +44,7 @@ for name in trna_phe_yeast hairpin_gc hairpin_alu; do
     grep -A 2 -x ">$name" "$source_dir/examples/collection.dbn" > "$name.dbn"
     reference=(--reference "$name.dbn")
   fi
-  "$fold_exe" "${reference[@]}" "$name.txt" "$length" 3 1 -200 > fold.txt || exit 1
+  "$fold_exe" "${reference[@]}" "$name.txt" "$length" 4 1 -200 > fold.txt || exit 1
   optimum=$(sed -n '2s/.*(\(-\{0,1\}[0-9]*\))$/\1/p' fold.txt)
   certified=$(sed -n 's/^certified: \([a-z]*\).*/\1/p' fold.txt)
   scores=NA$'\t'NA$'\t'NA

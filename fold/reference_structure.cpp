@@ -1,0 +1,284 @@
+#include "fold/reference_structure.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kOpeners[] = "([{<";
+constexpr char kClosers[] = ")]}>";
+constexpr int kBracketKinds = 4;
+
+// A line of the file: its number (1..) and its text without the line end and CR.
+struct TextLine {
+  int32_t number;
+  const char* text;
+  size_t size;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The character c for a message: itself in quotes, or its code when not printable.
+std::string ShowCharacter(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if (u >= 0x20 && u < 0x7f) return std::string("'") + c + "'";
+  char code[8];
+  std::snprintf(code, sizeof code, "0x%02x", u);
+  return code;
+}
+
+std::string Where(const std::string& path, int32_t line, int32_t position) {
+  std::string text = path + ": line " + std::to_string(line);
+  if (position > 0) text += ", position " + std::to_string(position);
+  return text + ": ";
+}
+
+// The lines of text that are neither blank nor comments (starting with '#', as in
+// bpRNA's dbn files), leading and trailing blanks and CR removed.
+std::vector<TextLine> SplitLines(const char* text, size_t size) {
+  std::vector<TextLine> lines;
+  size_t start = 0;
+  int32_t number = 0;
+  while (start < size) {
+    const char* end = static_cast<const char*>(std::memchr(text + start, '\n', size - start));
+    const size_t stop = end == nullptr ? size : static_cast<size_t>(end - text);
+    ++number;
+    size_t last = stop;
+    while (last > start && (IsBlank(text[last - 1]) || text[last - 1] == '\r')) --last;
+    size_t first = start;
+    while (first < last && IsBlank(text[first])) ++first;
+    if (first < last && text[first] != '#') lines.push_back({number, text + first, last - first});
+    start = stop + 1;
+  }
+  return lines;
+}
+
+// Whether text (size bytes from index from) is white space and an optional energy
+// such as "(-12.30)" or "( -1.20)".
+bool IsEnergyField(const char* text, size_t from, size_t size) {
+  size_t k = from;
+  while (k < size && IsBlank(text[k])) ++k;
+  if (k == size) return true;
+  if (text[k++] != '(') return false;
+  while (k < size && IsBlank(text[k])) ++k;
+  if (k < size && (text[k] == '-' || text[k] == '+')) ++k;
+  size_t digits = 0;
+  while (k < size && text[k] >= '0' && text[k] <= '9') ++k, ++digits;
+  if (k < size && text[k] == '.') {
+    ++k;
+    while (k < size && text[k] >= '0' && text[k] <= '9') ++k, ++digits;
+  }
+  if (digits == 0) return false;
+  while (k < size && IsBlank(text[k])) ++k;
+  if (k == size || text[k++] != ')') return false;
+  while (k < size && IsBlank(text[k])) ++k;
+  return k == size;
+}
+
+bool CheckSequenceLine(const std::string& path, const TextLine& line, const char* buffer,
+                       int32_t n, std::string* error) {
+  if (line.size != static_cast<size_t>(n)) {
+    *error = Where(path, line.number, 0) + "the reference sequence has " +
+             std::to_string(line.size) + " letters, the folded sequence " + std::to_string(n);
+    return false;
+  }
+  for (int32_t p = 1; p <= n; ++p) {
+    char letter = line.text[p - 1];
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter == 'T') letter = 'U';
+    if (letter != buffer[p]) {
+      *error = Where(path, line.number, p) + "letter " + ShowCharacter(line.text[p - 1]) +
+               " differs from " + ShowCharacter(buffer[p]) + " of the folded sequence";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseStructureLine(const std::string& path, const TextLine& line, int32_t n,
+                        std::vector<BasePair>* pairs, std::string* error) {
+  size_t length = 0;
+  while (length < line.size && !IsBlank(line.text[length])) ++length;
+  if (!IsEnergyField(line.text, length, line.size)) {
+    size_t extra = length;
+    while (extra < line.size && IsBlank(line.text[extra])) ++extra;
+    *error = Where(path, line.number, static_cast<int32_t>(extra + 1)) +
+             "unexpected text after the structure: \"" +
+             std::string(line.text + extra, line.size - extra) + "\"";
+    return false;
+  }
+  for (size_t k = 0; k < length; ++k) {
+    const char c = line.text[k];
+    if (c != '.' && (c == '\0' || (std::strchr(kOpeners, c) == nullptr &&
+                                    std::strchr(kClosers, c) == nullptr))) {
+      *error = Where(path, line.number, static_cast<int32_t>(k + 1)) + "character " +
+               ShowCharacter(c) + " is neither '.' nor one of the brackets ()[]{}<>";
+      return false;
+    }
+  }
+  if (length != static_cast<size_t>(n)) {
+    *error = Where(path, line.number, 0) + "the structure has " + std::to_string(length) +
+             " characters, the folded sequence " + std::to_string(n) + " bases";
+    return false;
+  }
+  std::vector<int32_t> open[kBracketKinds];
+  pairs->clear();
+  for (size_t k = 0; k < length; ++k) {
+    const char c = line.text[k];
+    const int32_t position = static_cast<int32_t>(k + 1);
+    if (c == '.') continue;
+    const char* opener = std::strchr(kOpeners, c);
+    if (opener != nullptr) {
+      open[opener - kOpeners].push_back(position);
+      continue;
+    }
+    const int kind = static_cast<int>(std::strchr(kClosers, c) - kClosers);
+    if (open[kind].empty()) {
+      *error = Where(path, line.number, position) + ShowCharacter(c) + " closes no " +
+               ShowCharacter(kOpeners[kind]);
+      return false;
+    }
+    pairs->push_back({open[kind].back(), position});
+    open[kind].pop_back();
+  }
+  int32_t unclosed = 0, unclosed_kind = 0;
+  for (int kind = 0; kind < kBracketKinds; ++kind) {
+    if (!open[kind].empty() && (unclosed == 0 || open[kind].back() < unclosed)) {
+      unclosed = open[kind].back();
+      unclosed_kind = kind;
+    }
+  }
+  if (unclosed != 0) {
+    *error = Where(path, line.number, unclosed) + ShowCharacter(kOpeners[unclosed_kind]) +
+             " is never closed";
+    return false;
+  }
+  std::sort(pairs->begin(), pairs->end(),
+            [](const BasePair& a, const BasePair& b) { return a.i < b.i; });
+  return true;
+}
+
+}  // namespace
+
+bool ParseReferenceStructure(const std::string& path, const char* text, size_t size,
+                             const char* buffer, int32_t n, ReferenceStructure* reference,
+                             std::string* error) {
+  const std::vector<TextLine> lines = SplitLines(text, size);
+  size_t next = 0;
+  reference->name.clear();
+  reference->pairs.clear();
+  if (next < lines.size() && lines[next].text[0] == '>') {
+    size_t first = 1;
+    while (first < lines[next].size && IsBlank(lines[next].text[first])) ++first;
+    reference->name.assign(lines[next].text + first, lines[next].size - first);
+    ++next;
+  }
+  const size_t remaining = lines.size() - next;
+  if (remaining == 0) {
+    *error = path + ": no structure line";
+    return false;
+  }
+  if (remaining > 2) {
+    *error = Where(path, lines[next + 2].number, 0) +
+             "more lines than one record (a name, a sequence and a structure)";
+    return false;
+  }
+  if (remaining == 2) {
+    if (!CheckSequenceLine(path, lines[next], buffer, n, error)) return false;
+    ++next;
+  }
+  return ParseStructureLine(path, lines[next], n, &reference->pairs, error);
+}
+
+ReferenceOutcome ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
+                                        ReferenceStructure* reference, std::string* error) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *error = path + ": cannot read: " + std::strerror(errno);
+    return ReferenceOutcome::kUnreadable;
+  }
+  std::string text;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = path + ": cannot read: " + std::strerror(errno);
+      close(fd);
+      return ReferenceOutcome::kUnreadable;
+    }
+    if (got == 0) break;
+    text.append(chunk, static_cast<size_t>(got));
+  }
+  close(fd);
+  return ParseReferenceStructure(path, text.data(), text.size(), buffer, n, reference, error)
+             ? ReferenceOutcome::kRead
+             : ReferenceOutcome::kInvalid;
+}
+
+std::vector<BasePair> SortedDistinctPairs(const std::vector<BasePair>& pairs) {
+  std::vector<BasePair> sorted = pairs;
+  std::sort(sorted.begin(), sorted.end(), [](const BasePair& a, const BasePair& b) {
+    return a.i != b.i ? a.i < b.i : a.j < b.j;
+  });
+  sorted.erase(std::unique(sorted.begin(), sorted.end(),
+                           [](const BasePair& a, const BasePair& b) {
+                             return a.i == b.i && a.j == b.j;
+                           }),
+               sorted.end());
+  return sorted;
+}
+
+PairScores ScorePairs(const std::vector<BasePair>& predicted,
+                      const std::vector<BasePair>& reference) {
+  const std::vector<BasePair> p = SortedDistinctPairs(predicted);
+  const std::vector<BasePair> r = SortedDistinctPairs(reference);
+  int32_t common = 0;
+  for (size_t a = 0, b = 0; a < p.size() && b < r.size();) {
+    if (p[a].i == r[b].i && p[a].j == r[b].j) {
+      ++common, ++a, ++b;
+    } else if (p[a].i < r[b].i || (p[a].i == r[b].i && p[a].j < r[b].j)) {
+      ++a;
+    } else {
+      ++b;
+    }
+  }
+  PairScores scores{};
+  scores.true_pairs = common;
+  scores.predicted_pairs = static_cast<int32_t>(p.size());
+  scores.reference_pairs = static_cast<int32_t>(r.size());
+  const bool both_empty = p.empty() && r.empty();
+  auto ratio = [both_empty](double top, double bottom) {
+    return bottom == 0 ? (both_empty ? 1.0 : 0.0) : top / bottom;
+  };
+  scores.sensitivity = ratio(common, scores.reference_pairs);
+  scores.ppv = ratio(common, scores.predicted_pairs);
+  scores.f1 = ratio(2.0 * common, scores.predicted_pairs + scores.reference_pairs);
+  return scores;
+}
+
+std::string FormatPairScores(const PairScores& scores) {
+  char text[96];
+  std::snprintf(text, sizeof text, "sensitivity: %.4f\nPPV: %.4f\nF1: %.4f\n",
+                scores.sensitivity, scores.ppv, scores.f1);
+  return text;
+}
+
+std::vector<BasePair> SelectionPairs(const QuadModel& model, const uint8_t* chosen) {
+  std::vector<BasePair> pairs;
+  for (int32_t v = 1; v <= model.quad_count; ++v) {
+    if (chosen[v] == 0) continue;
+    const int32_t* quad = MatrixRow(model.quads, v);
+    pairs.push_back({quad[0], quad[1]});
+    pairs.push_back({quad[2], quad[3]});
+  }
+  return SortedDistinctPairs(pairs);
+}

@@ -1,0 +1,20 @@
+# Reference structures, scoring and arc diagrams: unit tests, and the picture
+# rendered by a real SVG renderer and checked.
+set(structure_tests_dir ${CMAKE_CURRENT_LIST_DIR})
+
+add_executable(structure_tests ${structure_tests_dir}/structure_test.cpp)
+target_link_libraries(structure_tests PRIVATE rnaqubo_structure GTest::gtest_main)
+gtest_discover_tests(structure_tests DISCOVERY_TIMEOUT 60)
+
+add_executable(draw_arcs ${structure_tests_dir}/draw_arcs.cpp)
+target_link_libraries(draw_arcs PRIVATE rnaqubo_structure)
+
+add_test(NAME structure.render
+         COMMAND /usr/bin/python3 ${structure_tests_dir}/render_test.py $<TARGET_FILE:draw_arcs>
+                 ${PROJECT_SOURCE_DIR}/examples)
+# 77: rsvg-convert or the imaging module is not installed.
+set_tests_properties(structure.render PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+add_test(NAME structure.fold_options
+         COMMAND bash ${structure_tests_dir}/fold_options.sh $<TARGET_FILE:rnaqubo-fold>)
+set_tests_properties(structure.fold_options PROPERTIES TIMEOUT 120)
