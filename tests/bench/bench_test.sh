@@ -52,7 +52,7 @@ Check "nothing printed for a failed command" "" "$figures"
 # End to end on tiny inputs. srp_ecoli has 922 quads at minimum distance 4.
 work=$scratch/work
 mkdir "$work"
-settings=(SIZES="40 90" EXAMPLES=srp_ecoli RUNS=2 REPEAT=2 SETTLE=0 TOLERANCE=1000000
+settings=(SIZES="40 90" EXAMPLES=srp_ecoli RUNS=2 REPEAT=2 SETTLE=0 TOLERANCE=1000000 MIN_TIME=0
   BENCH_DIR="$work" RNAQUBO="$rnaqubo" REFERENCE="$reference")
 env "${settings[@]}" bash "$root/bench/run" >"$scratch/table.txt" 2>"$scratch/log.txt"
 Check "status of a complete run" 0 "$?"
@@ -66,6 +66,12 @@ bad_rows=$(awk -F' [|] ' 'NF == 9 && $1 ~ /^[|] (random|srp)/ {
 Check "ratios present in every row" "" "$bad_rows"
 Check "verdicts" 3 "$(grep -c '| reproduces |$' "$scratch/table.txt")"
 Check "files left behind" "" "$(ls -A "$work")"
+
+# Runs shorter than MIN_TIME get no verdict on their ratios, and no failure.
+env SIZES=40 EXAMPLES= RUNS=1 REPEAT=2 SETTLE=0 MIN_TIME=1000 BENCH_DIR="$work" RNAQUBO="$rnaqubo" \
+  bash "$root/bench/run" >"$scratch/table.txt" 2>"$scratch/log.txt"
+Check "status when every run is too short" 0 "$?"
+Check "verdict when every run is too short" 1 "$(grep -c '^| random_40.txt | .* | too short (under 1000 s) |$' "$scratch/table.txt")"
 
 # A run that cuts its Q file short must not be counted.
 cat >"$scratch/short_rnaqubo" <<SCRIPT
