@@ -2,19 +2,21 @@
 # local optimum of large ones.
 set(fold_tests_dir ${CMAKE_CURRENT_LIST_DIR})
 
-add_executable(fold_tests
-  ${fold_tests_dir}/brute_force_test.cpp
-  ${fold_tests_dir}/large_model_test.cpp
-)
-target_link_libraries(fold_tests PRIVATE rnaqubo_fold GTest::gtest_main)
-target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
-# Under the sanitizers everything runs several times slower: smaller default
-# mixes (FOLD_BRUTE_CASES, FOLD_LARGE_MAX_LENGTH and FOLD_TEXT_MAX_CANDIDATES in
-# the environment override either default).
-if(RNAQUBO_SANITIZE)
-  target_compile_definitions(fold_tests PRIVATE FOLD_TESTS_SMALL_MIX=1)
+if(GTest_FOUND)
+  add_executable(fold_tests
+    ${fold_tests_dir}/brute_force_test.cpp
+    ${fold_tests_dir}/large_model_test.cpp
+  )
+  target_link_libraries(fold_tests PRIVATE rnaqubo_fold GTest::gtest_main)
+  target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
+  # Under the sanitizers everything runs several times slower: smaller default
+  # mixes (FOLD_BRUTE_CASES, FOLD_LARGE_MAX_LENGTH and FOLD_TEXT_MAX_CANDIDATES in
+  # the environment override either default).
+  if(RNAQUBO_SANITIZE)
+    target_compile_definitions(fold_tests PRIVATE FOLD_TESTS_SMALL_MIX=1)
+  endif()
+  gtest_discover_tests(fold_tests DISCOVERY_TIMEOUT 60 TEST_PREFIX fold.)
 endif()
-gtest_discover_tests(fold_tests DISCOVERY_TIMEOUT 60 TEST_PREFIX fold.)
 
 add_test(NAME fold.cli
          COMMAND bash ${fold_tests_dir}/fold_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>

@@ -2,9 +2,11 @@
 # rendered by a real SVG renderer and checked.
 set(structure_tests_dir ${CMAKE_CURRENT_LIST_DIR})
 
-add_executable(structure_tests ${structure_tests_dir}/structure_test.cpp)
-target_link_libraries(structure_tests PRIVATE rnaqubo_structure GTest::gtest_main)
-gtest_discover_tests(structure_tests DISCOVERY_TIMEOUT 60)
+if(GTest_FOUND)
+  add_executable(structure_tests ${structure_tests_dir}/structure_test.cpp)
+  target_link_libraries(structure_tests PRIVATE rnaqubo_structure GTest::gtest_main)
+  gtest_discover_tests(structure_tests DISCOVERY_TIMEOUT 60)
+endif()
 
 add_executable(draw_arcs ${structure_tests_dir}/draw_arcs.cpp)
 target_link_libraries(draw_arcs PRIVATE rnaqubo_structure)

@@ -1,0 +1,46 @@
+// Writing every record of a collection into a directory of its own:
+// DIR/<name>/<name>.txt in rnaqubo's input format, DIR/<name>/<name>.dbn where a
+// reference structure exists, and DIR/manifest.tsv listing them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sequences/sequence_letters.h"
+
+// The letter conversions of one or more records, for the notes on standard error.
+struct LetterTotals {
+  int64_t thymines = 0, thymine_records = 0;
+  int64_t gaps = 0, gap_records = 0;
+  int64_t dropped = 0, dropped_records = 0;
+  std::string thymine_name, gap_name, dropped_name;  // the record, while only one has them
+};
+
+// Adds record's counts to *totals.
+void AddLetterCounts(const SequenceRecord& record, LetterTotals* totals);
+
+// One note per kind of conversion in totals, such as "record x: 3 T written as U"
+// or "120 T written as U in 4 records"; none when nothing was converted.
+std::vector<std::string> LetterNotes(const LetterTotals& totals);
+
+struct SplitRequest {
+  std::string sequences_path;  // FASTA or FASTQ; empty: the sequences come from dbn_path
+  std::string dbn_path;        // dot-bracket references; empty for none
+  std::string directory;       // DIR, created if missing
+  LetterPolicy policy;
+};
+
+// What a split wrote.
+struct SplitSummary {
+  int64_t records = 0;
+  int64_t structures = 0;              // .dbn files written
+  std::vector<std::string> notes;      // one line each, no line end: conversions, renames
+};
+
+// Splits as described above. Every record is read, checked and staged before the
+// first file appears in DIR, so bad data leaves DIR as it was. Two records that
+// would land on one path are refused. With both files given, a reference is
+// matched to the record of the same name and its sequence must equal the record's
+// (after the letter rules). Returns false with *failure filled (status 1 for bad
+// data, 2 for a file that cannot be read or written).
+bool SplitCollection(const SplitRequest& request, SplitSummary* summary, ReadFailure* failure);

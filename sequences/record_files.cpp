@@ -1,0 +1,78 @@
+#include "sequences/record_files.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "output/output_file.h"
+
+std::string FormatInputFile(std::string_view letters) {
+  std::string text = std::to_string(letters.size()) + "\n";
+  text.reserve(text.size() + 2 * letters.size());
+  for (const char letter : letters) {
+    text += letter;
+    text += '\n';
+  }
+  return text;
+}
+
+std::string FormatDbnFile(const std::string& name, std::string_view letters,
+                          std::string_view structure) {
+  std::string text = ">" + name + "\n";
+  text.append(letters);
+  text += '\n';
+  text.append(structure);
+  text += '\n';
+  return text;
+}
+
+std::string SafeRecordName(const std::string& name, int64_t index) {
+  constexpr size_t kLongestName = 200;
+  if (name.empty()) return "record_" + std::to_string(index);
+  std::string safe = name.substr(0, kLongestName);
+  for (char& c : safe) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) c = '_';
+  }
+  if (safe[0] == '.') safe[0] = '_';
+  if (safe == "manifest.tsv") safe += '_';
+  return safe;
+}
+
+bool MakeDirectories(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (!prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  if (!S_ISDIR(info.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure,
+                         const char* kept_path) {
+  const KeptFile kept = kept_path != nullptr ? IdentifyKeptFile(kept_path) : KeptFile{};
+  OutputFile file;
+  OutputFailure output_failure;
+  int error = 0;
+  if (StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file, &output_failure)) {
+    if (WriteOutputBytes(&file, content.data(), content.size()) && CommitOutputFile(&file)) {
+      return true;
+    }
+    error = errno;
+    DiscardOutputFile(&file);
+  } else if (output_failure.reason != nullptr) {
+    return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+                path + ": cannot write: " + output_failure.reason);
+  } else {
+    error = output_failure.error;
+  }
+  return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+              path + ": cannot write: " + std::strerror(error));
+}

@@ -1,0 +1,188 @@
+// rnaqubo-seq: turns a record of a FASTA or FASTQ file (plain, gzip or bgzip) into
+// rnaqubo's input format, or splits a whole collection into a directory per record.
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output/output_file.h"
+#include "sequences/collection_split.h"
+#include "sequences/record_files.h"
+#include "sequences/sequence_records.h"
+
+namespace {
+
+constexpr int kStatusUsage = 2;
+
+const char kUsage[] =
+    "usage: rnaqubo-seq [-o OUT] [-i K] [--ambiguous refuse|drop] FILE [NAME]\n"
+    "       rnaqubo-seq --split DIR [--dbn DBN] [--ambiguous refuse|drop] [FILE]\n"
+    "       rnaqubo-seq --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "Writes the record NAME of the FASTA or FASTQ file FILE (plain, gzip or bgzip;\n"
+    "the first record without NAME) in rnaqubo's input format: the number of bases,\n"
+    "then one base per line. FILE may be - for standard input.\n"
+    "\n"
+    "  -o OUT             write to OUT (complete or not at all) instead of standard output\n"
+    "  -i K               take the K-th record (counted from 1) instead of NAME\n"
+    "  --ambiguous MODE   refuse (default) or drop IUPAC ambiguity codes such as N\n"
+    "  --split DIR        write every record to DIR/<name>/<name>.txt and list them\n"
+    "                     in DIR/manifest.tsv (name, length, path)\n"
+    "  --dbn DBN          with --split: dot-bracket reference structures, written as\n"
+    "                     DIR/<name>/<name>.dbn; without FILE the sequences come from DBN\n"
+    "\n"
+    "T becomes U and gaps ('-', '.') are removed, each with a note on standard error.\n"
+    "A file with a faidx index (FILE.fai, and FILE.gzi for bgzip) is read by random\n"
+    "access. Exit status: 0 done, 1 bad data, 2 a file that cannot be read or written,\n"
+    "or a usage error.\n";
+
+struct SeqOptions {
+  std::string output;    // -o
+  int64_t index = 0;     // -i, 0 when absent
+  std::string split;     // --split
+  std::string dbn;       // --dbn
+  LetterPolicy policy;
+  std::vector<std::string> positionals;
+};
+
+[[noreturn]] void UsageError(const std::string& problem) {
+  std::fprintf(stderr, "rnaqubo-seq: %s\n%s", problem.c_str(), kUsage);
+  std::exit(kStatusUsage);
+}
+
+void Note(const std::string& text) { std::fprintf(stderr, "rnaqubo-seq: note: %s\n", text.c_str()); }
+
+[[noreturn]] void Failed(const ReadFailure& failure) {
+  std::string message = failure.message;
+  if (failure.kind == FailureKind::kAmbiguous) message += "; --ambiguous drop removes them";
+  std::fprintf(stderr, "rnaqubo-seq: %s\n", message.c_str());
+  std::exit(failure.status);
+}
+
+SeqOptions ParseOptions(int argc, char** argv) {
+  SeqOptions options;
+  bool options_done = false;
+  for (int k = 1; k < argc; ++k) {
+    std::string arg = argv[k];
+    if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
+      options.positionals.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+      std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : kStatusUsage);
+    }
+    if (arg == "--version") {
+      std::printf("rnaqubo-seq %s\n", RNAQUBO_VERSION);
+      std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : kStatusUsage);
+    }
+    std::string value;
+    bool has_value = false;
+    const size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      arg.resize(equals);
+      has_value = true;
+    }
+    if (arg != "-o" && arg != "-i" && arg != "--ambiguous" && arg != "--split" && arg != "--dbn") {
+      UsageError("unknown option " + arg);
+    }
+    if (!has_value) {
+      if (k + 1 >= argc) UsageError(arg + " needs a value");
+      value = argv[++k];
+    }
+    if (arg == "-o") {
+      options.output = value;
+    } else if (arg == "-i") {
+      const char* end = value.data() + value.size();
+      const auto [stop, error] = std::from_chars(value.data(), end, options.index);
+      if (error != std::errc() || stop != end || options.index < 1) {
+        UsageError("-i needs a record number from 1 on, not '" + value + "'");
+      }
+    } else if (arg == "--ambiguous") {
+      if (value == "refuse") {
+        options.policy.ambiguous = AmbiguousLetters::kRefuse;
+      } else if (value == "drop") {
+        options.policy.ambiguous = AmbiguousLetters::kDrop;
+      } else {
+        UsageError("--ambiguous takes refuse or drop, not '" + value + "'");
+      }
+    } else if (arg == "--split") {
+      options.split = value;
+    } else {
+      options.dbn = value;
+    }
+    if (value.empty()) UsageError(arg + " needs a non-empty value");
+  }
+  return options;
+}
+
+int RunSplit(const SeqOptions& options) {
+  if (!options.output.empty() || options.index != 0) UsageError("--split writes every record: no -o or -i");
+  if (options.positionals.size() > 1) UsageError("--split takes one FILE and no NAME");
+  if (options.positionals.empty() && options.dbn.empty()) UsageError("no FILE given");
+  SplitRequest request;
+  request.sequences_path = options.positionals.empty() ? "" : options.positionals[0];
+  request.dbn_path = options.dbn;
+  request.directory = options.split;
+  request.policy = options.policy;
+  SplitSummary summary;
+  ReadFailure failure;
+  if (!SplitCollection(request, &summary, &failure)) Failed(failure);
+  for (const std::string& note : summary.notes) Note(note);
+  return 0;
+}
+
+int RunOne(const SeqOptions& options) {
+  if (options.positionals.empty()) UsageError("no FILE given");
+  if (options.positionals.size() > 2) UsageError("too many arguments");
+  if (options.positionals.size() == 2 && options.index != 0) UsageError("give NAME or -i K, not both");
+  RecordChoice choice;
+  if (options.positionals.size() == 2) {
+    choice.kind = ChoiceKind::kByName;
+    choice.name = options.positionals[1];
+  } else if (options.index != 0) {
+    choice.kind = ChoiceKind::kByIndex;
+    choice.index = options.index;
+  }
+  SequenceRecord record;
+  ReadFailure failure;
+  if (!ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy, &record, &failure)) {
+    Failed(failure);
+  }
+  LetterTotals totals;
+  AddLetterCounts(record, &totals);
+  for (const std::string& note : LetterNotes(totals)) Note(note);
+  const std::string text = FormatInputFile(record.letters);
+  if (!options.output.empty()) {
+    if (!WriteFileAtomically(options.output, text, &failure, options.positionals[0].c_str())) {
+      Failed(failure);
+    }
+    return 0;
+  }
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "rnaqubo-seq: cannot write to standard output: %s\n", std::strerror(errno));
+    return kSeqStatusFileError;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InstallTerminationHandlers();
+  const SeqOptions options = ParseOptions(argc, argv);
+  if (!options.split.empty()) return RunSplit(options);
+  if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
+  return RunOne(options);
+}

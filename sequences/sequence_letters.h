@@ -1,0 +1,74 @@
+// The letter rules that turn a sequence as found in a FASTA, FASTQ or dot-bracket
+// record, or in a plain string, into rnaqubo's bases A, C, G, U. No I/O.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// What to do with IUPAC ambiguity codes (N, R, Y, K, M, S, W, B, D, H, V).
+enum class AmbiguousLetters {
+  kRefuse,  // the record is refused (the default)
+  kDrop,    // the letters are removed; later positions shift
+};
+
+// The letter rules in force.
+struct LetterPolicy {
+  AmbiguousLetters ambiguous = AmbiguousLetters::kRefuse;
+};
+
+// One record as rnaqubo uses it.
+struct SequenceRecord {
+  std::string name;               // first word of the header line
+  std::string letters;            // A, C, G, U only, upper case
+  int64_t thymines_converted = 0; // T or t written as U
+  int64_t gaps_removed = 0;       // '-' and '.' removed
+  int64_t ambiguous_dropped = 0;  // ambiguity codes removed under AmbiguousLetters::kDrop
+};
+
+// Why a read or a conversion failed.
+enum class FailureKind {
+  kNone,
+  kUnreadable,      // the file cannot be opened or read (status 2)
+  kCorrupt,         // compressed data truncated or damaged, FASTQ record cut short
+  kNotSequences,    // the file is not FASTA or FASTQ
+  kNoSuchRecord,    // the named or numbered record is not in the file
+  kEmptyRecord,     // the record has no letters, or none left after removals
+  kAmbiguous,       // ambiguity codes under AmbiguousLetters::kRefuse
+  kInvalidLetters,  // letters that are neither bases, gaps nor ambiguity codes
+  kBadStructure,    // a dot-bracket line that does not fit its sequence
+};
+
+// Exit statuses that go with failures.
+constexpr int kSeqStatusDataError = 1;  // the data is bad
+constexpr int kSeqStatusFileError = 2;  // a file cannot be read or written
+
+// A failure: a one-line message naming the file and the record where known (no
+// line end), the status it calls for (1 bad data, 2 unreadable/unwritable file).
+struct ReadFailure {
+  std::string message;
+  int status = 0;
+  FailureKind kind = FailureKind::kNone;
+};
+
+// Fills failure and returns false, for use in return statements.
+bool Fail(ReadFailure* failure, FailureKind kind, int status, std::string message);
+
+// True for an IUPAC ambiguity code (N, R, Y, K, M, S, W, B, D, H, V), either case.
+bool IsAmbiguityCode(char letter);
+
+// Converts raw into record->letters and sets the three counts in record (its name
+// is left as it is). Upper or lower case; T/t becomes U; '-' and '.' are removed;
+// white space is skipped and not counted. Ambiguity codes are refused or dropped
+// by policy; any other character is refused. Positions in messages are 1-based
+// over the non-white characters of raw. Messages start "record <name>: ". Returns
+// false with failure filled (status 1) for refused letters or nothing left.
+bool NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record,
+                      ReadFailure* failure);
+
+// Keeps the characters of structure (a dot-bracket line the length of raw, white
+// space excluded) at the columns NormaliseLetters keeps from raw, so the result
+// lines up with the letters. Fails (status 1) if the lengths differ, if a removed
+// column is paired, or if the brackets of a kind ((), [], {}, <>) do not balance.
+bool AlignStructure(std::string_view raw, std::string_view structure, const LetterPolicy& policy,
+                    const std::string& name, std::string* aligned, ReadFailure* failure);

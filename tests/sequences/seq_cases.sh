@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# End-to-end cases of rnaqubo-seq: each runs the built program on small files
+# written here and compares the status, standard output and standard error byte
+# for byte with what was worked out by hand, and checks that a failed run leaves
+# no file behind.
+#
+#   seq_cases.sh RNAQUBO_SEQ
+set -u
+exe=$(realpath "$1")
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0 checks=0
+
+# The input format for LETTERS: the count, then one letter per line.
+as_input() { echo "${#1}"; [ -z "$1" ] || echo "$1" | fold -w 1; }
+
+# expect NAME STATUS STDOUT STDERR -- ARGS...: runs rnaqubo-seq ARGS in $work.
+# A STDERR starting with ~ is an extended regular expression for its one line.
+expect() {
+  local name=$1 status=$2 out=$3 err=$4
+  shift 5
+  checks=$((checks + 1))
+  "$exe" "$@" > actual.out 2> actual.err < /dev/null
+  local got=$?
+  if [ "$got" -ne "$status" ] || ! cmp -s actual.out <(printf '%s' "$out") ||
+     { [ "${err:0:1}" = "~" ] && ! grep -Eqx -- "${err:1}" actual.err; } ||
+     { [ "${err:0:1}" != "~" ] && ! cmp -s actual.err <(printf '%s' "$err"); }; then
+    echo "FAIL: $name (status $got, expected $status)"
+    diff <(printf '%s' "$out") actual.out | head -n 8
+    diff <(printf '%s' "$err") actual.err | head -n 8
+    failures=$((failures + 1))
+  fi
+}
+check() {  # check DESCRIPTION COMMAND...
+  checks=$((checks + 1))
+  "${@:2}" || { echo "FAIL: $1"; failures=$((failures + 1)); }
+}
+
+# Reading: layouts, compressions, letters.
+printf '>first one\nGGGAAA\nCCC\n>second\nacgu\nAC\n' > wrapped.fa
+expect "wrapped FASTA, first record" 0 "$(as_input GGGAAACCC)
+" "" -- wrapped.fa
+expect "record by name" 0 "$(as_input ACGUAC)
+" "" -- wrapped.fa second
+expect "record by number" 0 "$(as_input ACGUAC)
+" "" -- -i 2 wrapped.fa
+expect "missing record by name" 1 "" "rnaqubo-seq: wrapped.fa: no record named third: the file has 2 records
+" -- wrapped.fa third
+expect "missing record by number" 1 "" "rnaqubo-seq: wrapped.fa: no record number 3: the file has 2 records
+" -- -i 3 wrapped.fa
+printf '>crlf\r\nGGU\r\nAcC\r\n\r\n' > crlf.fa
+expect "CRLF line ends" 0 "$(as_input GGUACC)
+" "" -- crlf.fa
+printf '@read1 x\nGGTT\n+\nIIII\n@read2\nCCAA\n+read2\n!!!!\n' > reads.fq
+expect "FASTQ, T written as U" 0 "$(as_input CCAA)
+" "" -- reads.fq read2
+expect "FASTQ, T note" 0 "$(as_input GGUU)
+" "rnaqubo-seq: note: record read1: 2 T written as U
+" -- reads.fq
+printf '@cut\nACGU\n+\nII\n' > cut.fq
+expect "FASTQ with a short quality line" 1 "" "rnaqubo-seq: cut.fq: record cut: the FASTQ quality line is missing or not as long as the sequence
+" -- cut.fq
+printf '>aln\n-gg.C-t..\n' > gaps.fa
+expect "lower case, gaps and T" 0 "$(as_input GGCU)
+" "rnaqubo-seq: note: record aln: 1 T written as U
+rnaqubo-seq: note: record aln: 5 gaps ('-' or '.') removed
+" -- gaps.fa
+printf '>amb\nGNNACRUUNYCN\n' > amb.fa
+expect "ambiguity codes refused" 1 "" "rnaqubo-seq: amb.fa: record amb: 6 ambiguous letters (N at 2, N at 3, R at 6, N at 9, Y at 10, ...); --ambiguous drop removes them
+" -- amb.fa
+expect "ambiguity codes dropped" 0 "$(as_input GACUUC)
+" "rnaqubo-seq: note: record amb: 6 ambiguous letters dropped, so later positions shift
+" -- --ambiguous drop amb.fa
+printf '>odd\nACXG*U\n' > odd.fa
+expect "letters that are not bases" 1 "" "rnaqubo-seq: odd.fa: record odd: 2 letters that are neither a base, a gap nor an ambiguity code (X at 3, * at 5)
+" -- --ambiguous drop odd.fa
+printf '>empty\n>full\nGC\n' > empty.fa
+expect "empty record" 1 "" "rnaqubo-seq: empty.fa: record empty: the sequence is empty
+" -- empty.fa
+printf '>g\n-N.\n' > gapsonly.fa
+expect "record left empty by the rules" 1 "" "rnaqubo-seq: gapsonly.fa: record g: no base is left after removing 3 letters
+" -- --ambiguous drop gapsonly.fa
+printf '5\nG\nG\nA\nC\nC\n' > own.txt
+expect "rnaqubo's own format" 1 "" "rnaqubo-seq: own.txt: not FASTA or FASTQ: the first record does not start with '>' or '@' and looks like rnaqubo's own input format already
+" -- own.txt
+gzip -c wrapped.fa | "$exe" - second > actual.out 2> actual.err
+check "gzip on standard input" cmp -s actual.out <(as_input ACGUAC)
+expect "missing file" 2 "" "rnaqubo-seq: nowhere.fa: cannot open: No such file or directory
+" -- nowhere.fa
+mkdir adir
+expect "directory" 2 "" "rnaqubo-seq: adir: cannot read: it is a directory
+" -- adir
+
+# Compressed files: gzip, bgzip with and without an index, damaged data.
+awk 'BEGIN { srand(7); for (r = 1; r <= 400; r++) { printf ">r%d\n", r;
+  for (l = 0; l < 5; l++) { s = ""; for (k = 0; k < 60; k++) s = s substr("ACGT", int(rand() * 4) + 1, 1); print s } } }' > many.fa
+last=$(tail -n 5 many.fa | tr -d '\n' | tr T U)
+last_t=$(tail -n 5 many.fa | tr -cd T | wc -c)
+gzip -c many.fa > many.fa.gz
+expect "gzip" 0 "$(as_input "$last")
+" "rnaqubo-seq: note: record r400: $last_t T written as U
+" -- many.fa.gz r400
+head -c 30000 many.fa.gz > cut.fa.gz
+# The record being read when the damage shows is named where there is one.
+expect "truncated gzip" 1 "" "~rnaqubo-seq: cut.fa.gz: (record r[0-9]+: )?the compressed data is damaged or truncated" -- cut.fa.gz r400
+python3 -c "import sys; d = bytearray(open('many.fa.gz','rb').read()); d[20000] ^= 0x55; open('bad.fa.gz','wb').write(d)"
+expect "corrupt gzip" 1 "" "~rnaqubo-seq: bad.fa.gz: (record r[0-9]+: )?the compressed data is damaged or truncated" -- bad.fa.gz r400
+if command -v bgzip > /dev/null && command -v samtools > /dev/null; then
+  bgzip -c many.fa > many.fa.bgz
+  expect "bgzip without index" 0 "$(as_input "$last")
+" "rnaqubo-seq: note: record r400: $last_t T written as U
+" -- many.fa.bgz r400
+  head -c -28 many.fa.bgz > noeof.fa.bgz
+  expect "bgzip cut at a block boundary" 1 "" "rnaqubo-seq: noeof.fa.bgz: record r400: the bgzip file is truncated (no end-of-file block)
+" -- noeof.fa.bgz r400
+  samtools faidx many.fa.bgz
+  expect "bgzip with index, by name" 0 "$(as_input "$last")
+" "rnaqubo-seq: note: record r400: $last_t T written as U
+" -- many.fa.bgz r400
+  expect "bgzip with index, by number" 0 "$(as_input "$last")
+" "rnaqubo-seq: note: record r400: $last_t T written as U
+" -- -i 400 many.fa.bgz
+  expect "bgzip with index, missing record" 1 "" "rnaqubo-seq: many.fa.bgz: no record named r401: the file has 400 records
+" -- many.fa.bgz r401
+  # Damage the first block: only a reader that jumps to the last record through
+  # the index still finds it; a stale index is not trusted.
+  cp many.fa.bgz jump.fa.bgz && cp many.fa.bgz.fai jump.fa.bgz.fai && cp many.fa.bgz.gzi jump.fa.bgz.gzi
+  python3 -c "d = bytearray(open('jump.fa.bgz','rb').read()); d[5000] ^= 0x55; open('jump.fa.bgz','r+b').write(d)"
+  touch -d '2000-01-01' jump.fa.bgz
+  expect "indexed record fetched by random access" 0 "$(as_input "$last")
+" "rnaqubo-seq: note: record r400: $last_t T written as U
+" -- jump.fa.bgz r400
+  touch jump.fa.bgz
+  expect "stale index ignored" 1 "" "~rnaqubo-seq: jump.fa.bgz: (record r[0-9]+: )?the compressed data is damaged or truncated" -- jump.fa.bgz r400
+  printf '@q1\nGGTT\n+\nIIII\n@q2\nCCAA\n+\n!!!!\n' > indexed.fq && samtools fqidx indexed.fq
+  expect "indexed FASTQ" 0 "$(as_input CCAA)
+" "" -- indexed.fq q2
+else
+  echo "note: bgzip or samtools missing: the bgzip and index cases are skipped"
+fi
+
+# Output files: complete or absent.
+expect "-o writes the file" 0 "" "" -- -o out.txt wrapped.fa second
+check "-o content" cmp -s out.txt <(as_input ACGUAC)
+expect "-o keeps the old file on bad data" 1 "" "rnaqubo-seq: wrapped.fa: no record named none: the file has 2 records
+" -- -o out.txt wrapped.fa none
+check "-o old content kept" cmp -s out.txt <(as_input ACGUAC)
+expect "-o into a missing directory" 2 "" "rnaqubo-seq: no/such/out.txt: cannot write: No such file or directory
+" -- -o no/such/out.txt wrapped.fa
+cp wrapped.fa same.fa
+expect "-o never replaces the input" 2 "" "rnaqubo-seq: same.fa: cannot write: Input file would be overwritten
+" -- -o same.fa same.fa
+check "input kept" cmp -s same.fa wrapped.fa
+check "no temporary left" test -z "$(find . -name '.rnaqubo*' -print -quit)"
+
+# Collections: one directory per record, safe names, clashes refused.
+printf '>a/b x\nGGGACCC\n>..\nAC\n>ok\nGTTC\n' > names.fa
+expect "split with unsafe names" 0 "" "rnaqubo-seq: note: record 1 (a/b) is written as a_b
+rnaqubo-seq: note: record 2 (..) is written as _.
+rnaqubo-seq: note: record ok: 2 T written as U
+" -- --split coll names.fa
+check "split layout" test "$(cd coll && find . -type f | sort | tr '\n' ' ')" = \
+  "./_./_..txt ./a_b/a_b.txt ./manifest.tsv ./ok/ok.txt "
+check "split manifest" cmp -s coll/manifest.tsv <(printf 'name\tlength\tpath\na_b\t7\ta_b/a_b.txt\n_.\t2\t_./_..txt\nok\t4\tok/ok.txt\n')
+check "split record file" cmp -s coll/ok/ok.txt <(as_input GUUC)
+printf '>a_b\nGG\n>x\nCC\n>a/b\nAA\n' > clash.fa
+expect "clashing names refused" 1 "" "rnaqubo-seq: clash.fa: records 1 (a_b) and 3 (a/b) would both be written to fresh/a_b/a_b.txt
+" -- --split fresh clash.fa
+check "nothing written for a clash" test ! -e fresh
+printf '>x\nGG\n>x\nCC\n' > dup.fa
+expect "duplicate names refused" 1 "" "rnaqubo-seq: dup.fa: records 1 (x) and 2 (x) would both be written to coll/x/x.txt
+" -- --split coll dup.fa
+check "existing collection untouched" test ! -e coll/x
+check "existing collection untouched" cmp -s coll/ok/ok.txt <(as_input GUUC)
+
+# Reference structures beside the sequences.
+printf '>ok\nGUUC\n(..)\n\n>a/b\nGGGACCC\n(((.))) (-3.10)\n>extra\nGC\n..\n' > refs.dbn
+expect "split with references" 0 "" "rnaqubo-seq: note: record 1 (a/b) is written as a_b
+rnaqubo-seq: note: record 2 (..) is written as _.
+rnaqubo-seq: note: 1 reference structure names no record of names.fa: extra
+rnaqubo-seq: note: record ok: 2 T written as U
+" -- --split coll --dbn refs.dbn names.fa
+check "structure file" cmp -s coll/a_b/a_b.dbn <(printf '>a/b\nGGGACCC\n(((.)))\n')
+check "record without structure" test ! -e coll/_./_..dbn
+printf '>s1\nGGG-AAACCC\n(((....)))\n>s2\nGCNAAAGC\n((....))\n' > own.dbn
+expect "sequences from the dot-bracket file" 0 "" "rnaqubo-seq: note: record s1: 1 gap ('-' or '.') removed
+rnaqubo-seq: note: record s2: 1 ambiguous letter dropped, so later positions shift
+" -- --split fromdbn --ambiguous drop --dbn own.dbn
+check "gap column removed from the structure" cmp -s fromdbn/s1/s1.dbn <(printf '>s1\nGGGAAACCC\n(((...)))\n')
+check "ambiguous column removed from the structure" cmp -s fromdbn/s2/s2.dbn <(printf '>s2\nGCAAAGC\n((...))\n')
+printf '>s1\nGNGAAACCC\n(((...)))\n' > paired.dbn
+expect "paired column removed" 1 "" "rnaqubo-seq: paired.dbn: record s1: position 2 (N) is removed from the sequence but paired in the structure
+" -- --split bad --ambiguous drop --dbn paired.dbn
+printf '>s1\nGGAAACC\n((...)\n' > unbalanced.dbn
+expect "unbalanced structure" 1 "" "rnaqubo-seq: unbalanced.dbn: record s1: the structure has 6 characters for 7 letters
+" -- --split bad --dbn unbalanced.dbn
+printf '>s1\nGGAAACC\n((...)(\n' > unbalanced.dbn
+expect "unbalanced structure" 1 "" "rnaqubo-seq: unbalanced.dbn: record s1: 2 '(' of the structure never closed
+" -- --split bad --dbn unbalanced.dbn
+printf '>ok\nGUUA\n(..)\n' > other.dbn
+expect "reference of another sequence" 1 "" "rnaqubo-seq: other.dbn: record ok: the sequence differs from the one in names.fa
+" -- --split bad --dbn other.dbn names.fa
+check "nothing written for bad references" test ! -e bad
+
+# Usage errors.
+usage="usage: rnaqubo-seq [-o OUT] [-i K] [--ambiguous refuse|drop] FILE [NAME]
+       rnaqubo-seq --split DIR [--dbn DBN] [--ambiguous refuse|drop] [FILE]
+       rnaqubo-seq --help | --version
+"
+expect "no file" 2 "" "rnaqubo-seq: no FILE given
+$usage" --
+expect "bad record number" 2 "" "rnaqubo-seq: -i needs a record number from 1 on, not '0'
+$usage" -- -i 0 wrapped.fa
+expect "name and number" 2 "" "rnaqubo-seq: give NAME or -i K, not both
+$usage" -- -i 1 wrapped.fa second
+expect "bad ambiguity mode" 2 "" "rnaqubo-seq: --ambiguous takes refuse or drop, not 'keep'
+$usage" -- --ambiguous=keep wrapped.fa
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

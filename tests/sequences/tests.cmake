@@ -1,0 +1,43 @@
+# rnaqubo-seq: end-to-end cases, the round trip through rnaqubo, its manual
+# page, the letter rules at the library level, and the collection workflow.
+set(seq_tests_dir ${CMAKE_CURRENT_LIST_DIR})
+
+add_test(NAME seq.cases
+         COMMAND bash ${seq_tests_dir}/seq_cases.sh $<TARGET_FILE:rnaqubo-seq>)
+add_test(NAME seq.round_trip
+         COMMAND bash ${seq_tests_dir}/round_trip.sh $<TARGET_FILE:rnaqubo-seq>
+                 $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}/examples)
+add_test(NAME seq.man_page
+         COMMAND bash ${seq_tests_dir}/seq_man_page.sh ${PROJECT_SOURCE_DIR}/docs/rnaqubo-seq.1
+                 ${PROJECT_VERSION})
+set_tests_properties(seq.cases seq.round_trip seq.man_page PROPERTIES LABELS seq TIMEOUT 120)
+set_tests_properties(seq.man_page PROPERTIES SKIP_RETURN_CODE 77)
+
+if(TARGET GTest::gtest_main)
+  add_executable(sequence_letters_test ${seq_tests_dir}/sequence_letters_test.cpp)
+  target_link_libraries(sequence_letters_test PRIVATE rnaqubo_sequences GTest::gtest_main)
+  gtest_discover_tests(sequence_letters_test DISCOVERY_TIMEOUT 60)
+endif()
+
+# The collection workflow needs rnaqubo-fold and snakemake; it is skipped
+# (status 77) without either.
+set(workflow_fold_program ${CMAKE_BINARY_DIR}/rnaqubo-fold-not-built)
+if(TARGET rnaqubo-fold)
+  set(workflow_fold_program $<TARGET_FILE:rnaqubo-fold>)
+endif()
+add_test(NAME workflow.collection
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/workflow_test.sh ${PROJECT_SOURCE_DIR}
+                 $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> ${workflow_fold_program})
+set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+# The command transcripts of the README's guide, replayed and compared.
+add_test(NAME seq.guide
+         COMMAND bash ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
+                 getting_sequences_in split)
+set_tests_properties(seq.guide PROPERTIES LABELS seq TIMEOUT 120)
+if(TARGET rnaqubo-fold)
+  add_test(NAME workflow.guide
+           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" folding_a_collection"
+                   ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
