@@ -15,6 +15,7 @@
 // owned by arena.
 struct SequenceModel {
   TableArena arena;
+  std::string name;      // the record's name when read from FASTA or FASTQ, else empty
   std::string letters;   // the n letters, each A, C, G or U
   char* buffer;          // letters at positions 1..n, zero at 0 and n + 1
   int32_t n;

@@ -51,39 +51,63 @@ std::string ToPath(py::handle path) {
 // A new one-dimensional int32 array of size elements.
 py::array_t<int32_t> NewArray(int64_t size) { return py::array_t<int32_t>(static_cast<py::ssize_t>(size)); }
 
-// The letters of sequence as A, C, G, U: upper or lower case, T as U.
-std::string NormaliseSequence(const std::string& sequence) {
-  std::string letters;
-  letters.reserve(sequence.size());
-  for (size_t k = 0; k < sequence.size(); ++k) {
-    char c = sequence[k];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c == 'T') c = 'U';
-    if (c != 'A' && c != 'C' && c != 'G' && c != 'U') {
-      throw py::value_error("Invalid gene base read: " + sequence.substr(k, 1) + " at position " +
-                            std::to_string(k + 1));
-    }
-    letters += c;
+// The model's three numbers, checked as the tool checks its arguments.
+struct ModelNumbers {
+  int32_t min_distance, add_quads, penalty;
+};
+
+ModelNumbers ToModelNumbers(py::handle min_distance, py::handle add_quads, py::handle penalty) {
+  return ModelNumbers{ToInt32(min_distance, "min_distance"), ToInt32(add_quads, "add_quads"),
+                      ToInt32(penalty, "penalty")};
+}
+
+// The letter rule for ambiguity codes named by text: "refuse" or "drop".
+LetterPolicy ToLetterPolicy(const std::string& ambiguous) {
+  LetterPolicy policy;
+  if (ambiguous == "drop") {
+    policy.ambiguous = AmbiguousLetters::kDrop;
+  } else if (ambiguous != "refuse") {
+    throw py::value_error("ambiguous must be \"refuse\" or \"drop\", not \"" + ambiguous + "\"");
   }
-  if (letters.empty()) throw py::value_error("Error in sequence length 0");
-  if (letters.size() > INT32_MAX - 2) throw py::value_error("Error in sequence length: the sequence is too long");
-  return letters;
+  return policy;
+}
+
+// The record of a FASTA or FASTQ file given as None (the first), a name or a
+// number from 1.
+RecordChoice ToRecordChoice(py::handle record) {
+  RecordChoice choice;
+  if (record.is_none()) return choice;
+  if (py::isinstance<py::str>(record)) {
+    choice.kind = ChoiceKind::kByName;
+    choice.name = record.cast<std::string>();
+    return choice;
+  }
+  if (!py::isinstance<py::int_>(record) || py::isinstance<py::bool_>(record)) {
+    throw py::type_error("record must be a name, a number from 1 or None");
+  }
+  choice.kind = ChoiceKind::kByIndex;
+  choice.index = record.cast<int64_t>();
+  if (choice.index < 1) throw py::value_error("record numbers count from 1, not " + std::to_string(choice.index));
+  return choice;
 }
 
 std::unique_ptr<SequenceModel> MakeModel(const std::string& sequence, py::handle min_distance, py::handle add_quads,
-                                         py::handle penalty) {
-  const int32_t distance = ToInt32(min_distance, "min_distance");
-  const int32_t chain = ToInt32(add_quads, "add_quads");
-  const int32_t conflict = ToInt32(penalty, "penalty");
-  return BuildSequenceModel(NormaliseSequence(sequence), distance, chain, conflict);
+                                         py::handle penalty, const std::string& ambiguous) {
+  const ModelNumbers numbers = ToModelNumbers(min_distance, add_quads, penalty);
+  const std::string letters = NormaliseSequenceText(sequence, ToLetterPolicy(ambiguous));
+  return BuildSequenceModel(letters, numbers.min_distance, numbers.add_quads, numbers.penalty);
 }
 
 std::unique_ptr<SequenceModel> MakeModelFromFile(py::handle path, py::handle min_distance, py::handle add_quads,
-                                                 py::handle penalty) {
-  const int32_t distance = ToInt32(min_distance, "min_distance");
-  const int32_t chain = ToInt32(add_quads, "add_quads");
-  const int32_t conflict = ToInt32(penalty, "penalty");
-  return BuildSequenceModel(ReadRnaquboSequenceFile(ToPath(path)), distance, chain, conflict);
+                                                 py::handle penalty, py::handle record, const std::string& ambiguous) {
+  const ModelNumbers numbers = ToModelNumbers(min_distance, add_quads, penalty);
+  std::string name;
+  const std::string letters =
+      ReadSequenceFileLetters(ToPath(path), ToRecordChoice(record), ToLetterPolicy(ambiguous), &name);
+  std::unique_ptr<SequenceModel> model =
+      BuildSequenceModel(letters, numbers.min_distance, numbers.add_quads, numbers.penalty);
+  model->name = name;
+  return model;
 }
 
 // Negating the values of model would overflow 32 bits: refused.
@@ -309,15 +333,23 @@ The model of one RNA sequence.
 
 Model(sequence, min_distance=4, add_quads=True, penalty=-200)
 
-sequence: a string of A, C, G, U (lower case and T accepted). A pair (i, j) needs
+sequence: a string of A, C, G, U in upper or lower case; T is read as U, gaps
+(- and .) and white space are removed, and ambiguity codes (N, R, Y, ...) are
+refused, or removed with ambiguous="drop". A pair (i, j) needs
 j - i > min_distance; add_quads switches the chain bonus (16) on; penalty is the
 value of every conflicting couple. Variable k (1-based, as in the Q file) is quad
 k, whose positions are row k - 1 of quads.)")
-      .def(py::init(&MakeModel), "sequence"_a, "min_distance"_a = 4, "add_quads"_a = true, "penalty"_a = -200)
+      .def(py::init(&MakeModel), "sequence"_a, "min_distance"_a = 4, "add_quads"_a = true, "penalty"_a = -200,
+           py::kw_only(), "ambiguous"_a = "refuse")
       .def_static("from_file", &MakeModelFromFile, "path"_a, "min_distance"_a = 4, "add_quads"_a = true,
-                  "penalty"_a = -200, R"(
-The model of the sequence in the file at path, in rnaqubo's input format (the
-count, then one word per base); the other arguments as for Model().)")
+                  "penalty"_a = -200, py::kw_only(), "record"_a = py::none(), "ambiguous"_a = "refuse", R"(
+The model of the sequence in the file at path: rnaqubo's input format (the
+count, then one word per base, read as rnaqubo reads it), or FASTA or FASTQ,
+plain, gzip or bgzip, read as rnaqubo-seq reads it: the record named record, or
+numbered record (from 1), or the first; its letters by the rules of Model().
+The other arguments as for Model().)")
+      .def_property_readonly("name", [](const SequenceModel& m) { return m.name; },
+                             "The record's name when read from FASTA or FASTQ, else empty.")
       .def_property_readonly("sequence", [](const SequenceModel& m) { return m.letters; },
                              "The letters, A, C, G, U.")
       .def_property_readonly("n", [](const SequenceModel& m) { return m.n; }, "Number of bases.")

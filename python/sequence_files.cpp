@@ -80,3 +80,47 @@ std::string ReadRnaquboSequenceFile(const std::string& path) {
       FailContent(path, "Nothing read from Sequence");
   }
 }
+
+std::string NormaliseSequenceText(const std::string& text, const LetterPolicy& policy) {
+  SequenceRecord record;
+  ReadFailure failure;
+  if (!NormaliseLetters(text, policy, &record, &failure)) {
+    // The rules name the record ("record <name>: "); a string has none.
+    std::string message = failure.message;
+    const std::string unnamed = "record : ";
+    if (message.rfind(unnamed, 0) == 0) message.erase(0, unnamed.size());
+    throw RunFailure(message, 1);
+  }
+  return record.letters;
+}
+
+std::string ReadSequenceFileLetters(const std::string& path, const RecordChoice& choice,
+                                    const LetterPolicy& policy, std::string* name) {
+  // Opened here first, so that a missing or unreadable file is an OSError of its kind.
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw FileFailure("Could not read from Q file!", errno, path);
+  struct stat info;
+  const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  close(fd);
+  if (directory) throw FileFailure("Could not read from Q file!", EISDIR, path);
+
+  SequenceFileKind kind;
+  ReadFailure failure;
+  if (!DetectSequenceFileKind(path.c_str(), &kind, &failure)) throw RunFailure(failure.message, failure.status);
+  name->clear();
+  if (kind != SequenceFileKind::kFastaOrFastq) {
+    if (choice.kind != ChoiceKind::kFirst) {
+      FailContent(path, "a record is chosen, but the file is in rnaqubo's input format, which holds one sequence");
+    }
+    return ReadRnaquboSequenceFile(path);
+  }
+  SequenceRecord record;
+  if (!ReadSequenceRecord(path.c_str(), choice, policy, &record, &failure)) {
+    throw RunFailure(failure.message, failure.status);
+  }
+  *name = record.name;
+  return record.letters;
+}

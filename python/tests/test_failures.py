@@ -15,7 +15,9 @@ GOOD_Q = "p 4 1\n1  1  33\n1  2  -200\n2  2  33\n3  3  33\n3  4  -200\n4  4  33\
 
 @pytest.mark.parametrize("args, error, text", [
     (("GGXCC",), ValueError, "X"),
-    (("",), ValueError, "length"),
+    (("",), ValueError, "empty"),
+    (("GGNCC",), ValueError, r"ambiguous letter \(N at 3\)"),
+    (("GGACC", 4, 1, -200, "drop"), TypeError, ""),  # ambiguous is given by name only
     (("GGACC", 2**31), ValueError, "Number out of range: 2147483648"),
     (("GGACC", 4, 1, -(2**31) - 1), ValueError, "Number out of range"),
     (("GGACC", "4"), TypeError, "min_distance"),
@@ -193,3 +195,30 @@ def test_large_q_file_read_in_parts(rnaqubo_exe, tmp_path):
             rnaqubo.read_q_file(damaged)
     damaged.write_bytes(data + b"\n\n")  # blank lines after the end are harmless
     assert len(rnaqubo.read_q_file(damaged)[1]) == len(expected)
+
+
+@pytest.mark.parametrize("content, options, error, text", [
+    (b">a\nGGNCC\n", {}, ValueError, r"x.fa: record a: 1 ambiguous letter \(N at 3\)"),
+    (b">a\nGGXCC\n", {"ambiguous": "drop"}, ValueError, "X at 3"),
+    (b">a\nGGACC\n", {"record": "b"}, ValueError, "no record named b"),
+    (b">a\nGGACC\n", {"record": 0}, ValueError, "from 1"),
+    (b">a\nGGACC\n", {"ambiguous": "keep"}, ValueError, "refuse"),
+    (b">a\n\n", {}, ValueError, "empty"),
+    (b"3\nG\nX\nC\n", {}, ValueError, "x.fa: Invalid gene base read: X"),
+    (b"4\nG\nG\nC\n", {}, ValueError, "x.fa: Nothing read from Sequence"),
+    (b"0\n", {}, ValueError, "Error in sequence length 0"),
+    (b"3\nG\nG\nC\n", {"record": 1}, ValueError, "input format"),
+    (b"\x1f\x8b\x08\x00corrupt", {}, ValueError, "x.fa"),
+])
+def test_bad_sequence_files(tmp_path, content, options, error, text):
+    path = tmp_path / "x.fa"
+    path.write_bytes(content)
+    with pytest.raises(error, match=text):
+        rnaqubo.Model.from_file(path, **options)
+
+
+def test_unreadable_sequence_files(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        rnaqubo.Model.from_file(tmp_path / "missing.fa")
+    with pytest.raises(IsADirectoryError):
+        rnaqubo.Model.from_file(tmp_path)

@@ -135,3 +135,28 @@ def test_optimum_and_values_equal_the_tools(case, rnaqubo_exe, fold_exe, tmp_pat
         assert lines[1:3] == [f"{shown} ({decoded.value})", " ".join(["quads:"] + list(map(str, decoded.quads)))]
         assert lines[5:] == [f"conflict: {l} {m}" for l, m in decoded.conflicts]
         assert (decoded.structure is None) == bool(decoded.conflicts)
+
+
+def test_sequence_files_and_strings_give_the_same_model(tmp_path):
+    # rnaqubo's input format, FASTA (wrapped, lower case, DNA letters, gaps),
+    # gzip and FASTQ, and the same text as a string, all make one model.
+    import gzip
+    from conftest import write_sequence_file
+    letters = random_letters(random.Random(3), 90, (1, 1, 1, 1))
+    dna = letters.lower().replace("u", "t")
+    write_sequence_file(tmp_path / "seq.txt", letters)
+    wrapped = "\n".join(dna[k:k + 60] for k in range(0, len(dna), 60))
+    (tmp_path / "seq.fa").write_text(f">other\nACGU\n>wanted first words\n{wrapped[:10]}-.{wrapped[10:]}\n")
+    with gzip.open(tmp_path / "seq.fa.gz", "wt") as out:
+        out.write((tmp_path / "seq.fa").read_text())
+    (tmp_path / "seq.fq").write_text(f"@wanted\n{dna}\n+\n{'I' * len(dna)}\n")
+    expected = rnaqubo.Model(letters, 3, 1, -50).coo()
+    models = [rnaqubo.Model.from_file(tmp_path / "seq.txt", 3, 1, -50),
+              rnaqubo.Model.from_file(tmp_path / "seq.fa", 3, 1, -50, record="wanted"),
+              rnaqubo.Model.from_file(str(tmp_path / "seq.fa.gz"), 3, 1, -50, record=2),
+              rnaqubo.Model.from_file(tmp_path / "seq.fq", 3, 1, -50),
+              rnaqubo.Model(" " + wrapped.replace("\n", "\n-"), 3, 1, -50)]
+    for model in models:
+        assert model.sequence == letters
+        assert all(np.array_equal(a, b) for a, b in zip(model.coo(), expected))
+    assert [m.name for m in models[:4]] == ["", "wanted", "wanted", "wanted"]
