@@ -35,7 +35,8 @@ std::string SafeRecordName(const std::string& name, int64_t index) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) c = '_';
   }
-  if (safe[0] == '.') safe[0] = '_';
+  // A leading '-' would make the file name read as an option by the tools run on it.
+  if (safe[0] == '.' || safe[0] == '-') safe[0] = '_';
   if (safe == "manifest.tsv") safe += '_';
   return safe;
 }
