@@ -1,13 +1,16 @@
 #include "sequences/collection_split.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
+#include "output/output_file.h"
 #include "sequences/dbn_records.h"
 #include "sequences/record_files.h"
 #include "sequences/sequence_records.h"
@@ -37,14 +40,6 @@ struct StagedRecord {
 
 std::string StagedPath(const std::string& staging, int64_t index, const char* suffix) {
   return staging + "/" + std::to_string(index) + suffix;
-}
-
-void RemoveStaging(const std::string& staging, const std::vector<StagedRecord>& staged) {
-  for (const StagedRecord& record : staged) {
-    unlink(StagedPath(staging, record.index, ".txt").c_str());
-    unlink(StagedPath(staging, record.index, ".dbn").c_str());
-  }
-  rmdir(staging.c_str());
 }
 
 bool FailFile(ReadFailure* failure, const std::string& path, const char* what) {
@@ -172,33 +167,166 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   return true;
 }
 
-// Moves every staged file to its place and writes the manifest.
+// Refuses, before anything is moved into place, a record file or manifest that
+// would land on an input file.
+bool CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord>& staged,
+                     ReadFailure* failure) {
+  std::vector<KeptFile> kept;
+  for (const std::string* input : {&request.sequences_path, &request.dbn_path}) {
+    if (input->empty()) continue;
+    const KeptFile file = IdentifyKeptFile(input->c_str());
+    if (file.known) kept.push_back(file);
+  }
+  if (kept.empty()) return true;
+  std::vector<std::string> targets{request.directory + "/manifest.tsv"};
+  for (const StagedRecord& record : staged) {
+    const std::string stem = request.directory + "/" + record.safe_name + "/" + record.safe_name;
+    targets.push_back(stem + ".txt");
+    targets.push_back(stem + ".dbn");
+  }
+  for (const std::string& target : targets) {
+    for (const KeptFile& file : kept) {
+      if (OutputWouldReplace(target, file)) {
+        return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+                    target + ": cannot write: " + kInputOverwriteReason);
+      }
+    }
+  }
+  return true;
+}
+
+// What a commit did to one final path, so that it can be undone.
+struct CommitStep {
+  std::string final_path;  // the file placed or moved away
+  std::string backup;      // where its earlier file waits in staging, empty if none
+  bool placed;             // a staged file now sits at final_path
+};
+
+// Moves the file at final_path, if any, to backup in staging and records the
+// step; refuses a directory there (EISDIR).
+bool SetAside(const std::string& final_path, const std::string& backup,
+              std::vector<CommitStep>* steps) {
+  struct stat info;
+  if (lstat(final_path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (rename(final_path.c_str(), backup.c_str()) == 0) {
+    steps->push_back(CommitStep{final_path, backup, false});
+    return true;
+  }
+  if (errno != ENOENT) return false;
+  steps->push_back(CommitStep{final_path, "", false});
+  return true;
+}
+
+// Undoes steps, latest first: removes the files placed and puts back the earlier
+// ones. Returns false if an earlier file could not be put back.
+bool UndoCommit(const std::vector<CommitStep>& steps, const std::vector<std::string>& made) {
+  bool restored = true;
+  for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
+    if (step->placed) unlink(step->final_path.c_str());
+    if (!step->backup.empty() && rename(step->backup.c_str(), step->final_path.c_str()) != 0) {
+      restored = false;
+    }
+  }
+  for (auto directory = made.rbegin(); directory != made.rend(); ++directory) {
+    rmdir(directory->c_str());
+  }
+  return restored;
+}
+
+// Moves every staged file to its place and writes the manifest. A failure puts
+// back the files of earlier runs and removes those of this one; *keep_staging is
+// set when an earlier file could not be put back and still waits in staging.
 bool CommitRecords(const SplitRequest& request, const std::string& staging,
                    const std::vector<StagedRecord>& staged, SplitSummary* summary,
-                   ReadFailure* failure) {
+                   ReadFailure* failure, bool* keep_staging) {
   std::string manifest = "name\tlength\tpath\n";
+  std::vector<CommitStep> steps;
+  std::vector<std::string> made;  // record directories this run created
+  bool ok = true;
   for (const StagedRecord& record : staged) {
     const std::string directory = request.directory + "/" + record.safe_name;
     const std::string stem = directory + "/" + record.safe_name;
-    if (!MakeDirectories(directory)) return FailFile(failure, directory, "cannot create");
+    struct stat info;
+    const bool existed = stat(directory.c_str(), &info) == 0;
+    if (!MakeDirectories(directory)) {
+      ok = FailFile(failure, directory, "cannot create");
+      break;
+    }
+    if (!existed) made.push_back(directory);
+    if (!SetAside(stem + ".txt", StagedPath(staging, record.index, ".old.txt"), &steps)) {
+      ok = FailFile(failure, stem + ".txt", "cannot replace");
+      break;
+    }
     if (rename(StagedPath(staging, record.index, ".txt").c_str(), (stem + ".txt").c_str()) != 0) {
-      return FailFile(failure, stem + ".txt", "cannot write");
+      ok = FailFile(failure, stem + ".txt", "cannot write");
+      break;
+    }
+    steps.back().placed = true;
+    // Without a structure, one left by an earlier split would be taken as this
+    // record's: it is moved away as well.
+    if (!SetAside(stem + ".dbn", StagedPath(staging, record.index, ".old.dbn"), &steps)) {
+      ok = FailFile(failure, stem + ".dbn", "cannot replace");
+      break;
     }
     if (record.has_structure) {
       if (rename(StagedPath(staging, record.index, ".dbn").c_str(), (stem + ".dbn").c_str()) != 0) {
-        return FailFile(failure, stem + ".dbn", "cannot write");
+        ok = FailFile(failure, stem + ".dbn", "cannot write");
+        break;
       }
-      ++summary->structures;
-    } else if (unlink((stem + ".dbn").c_str()) != 0 && errno != ENOENT) {
-      // A structure left by an earlier split would be taken as this record's.
-      return FailFile(failure, stem + ".dbn", "cannot remove the earlier structure");
+      steps.back().placed = true;
     }
     manifest += record.safe_name + "\t" + std::to_string(record.length) + "\t" +
                 record.safe_name + "/" + record.safe_name + ".txt\n";
   }
+  ok = ok && WriteFileAtomically(request.directory + "/manifest.tsv", manifest, failure);
+  if (!ok) {
+    if (!UndoCommit(steps, made)) {
+      *keep_staging = true;
+      failure->message += "; files of an earlier split could not all be put back: they remain in " +
+                          staging;
+    } else {
+      failure->message += "; nothing was changed in " + request.directory;
+    }
+    return false;
+  }
+  for (const CommitStep& step : steps) {
+    if (!step.backup.empty()) unlink(step.backup.c_str());
+  }
+  for (const StagedRecord& record : staged) summary->structures += record.has_structure ? 1 : 0;
   summary->records = static_cast<int64_t>(staged.size());
-  return WriteFileAtomically(request.directory + "/manifest.tsv", manifest, failure);
+  return true;
 }
+
+// Removes a staging directory and whatever it holds, unless told to keep it.
+struct StagingGuard {
+  std::string path;
+  bool keep = false;
+  ~StagingGuard() {
+    if (path.empty() || keep) return;
+    if (DIR* directory = opendir(path.c_str())) {
+      while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") unlink((path + "/" + name).c_str());
+      }
+      closedir(directory);
+    }
+    rmdir(path.c_str());
+  }
+};
+
+// Removes the collection directory on a failure if this run created it (and it
+// is empty again).
+struct CreatedDirectoryGuard {
+  std::string path;
+  bool created = false;
+  bool done = false;
+  ~CreatedDirectoryGuard() {
+    if (created && !done) rmdir(path.c_str());
+  }
+};
 
 }  // namespace
 
@@ -234,15 +362,16 @@ bool SplitCollection(const SplitRequest& request, SplitSummary* summary, ReadFai
     return false;
   }
   struct stat info;
-  const bool existed = stat(request.directory.c_str(), &info) == 0;
+  CreatedDirectoryGuard collection{request.directory, stat(request.directory.c_str(), &info) != 0};
   if (!MakeDirectories(request.directory)) return FailFile(failure, request.directory, "cannot create");
-  const std::string staging =
-      request.directory + "/.rnaqubo-seq-" + std::to_string(getpid()) + ".tmp";
-  if (mkdir(staging.c_str(), 0777) != 0) return FailFile(failure, staging, "cannot create");
+  // A name of its own per run, so that one left by a killed run blocks nothing.
+  std::string pattern = request.directory + "/.rnaqubo-seq-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return FailFile(failure, pattern, "cannot create");
+  StagingGuard staging{pattern};
   std::vector<StagedRecord> staged;
-  const bool ok = StageRecords(request, references, staging, &staged, summary, failure) &&
-                  CommitRecords(request, staging, staged, summary, failure);
-  RemoveStaging(staging, staged);
-  if (!ok && !existed) rmdir(request.directory.c_str());
+  const bool ok = StageRecords(request, references, staging.path, &staged, summary, failure) &&
+                  CheckInputsKept(request, staged, failure) &&
+                  CommitRecords(request, staging.path, staged, summary, failure, &staging.keep);
+  collection.done = ok;
   return ok;
 }

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -181,8 +183,17 @@ int RunOne(const SeqOptions& options) {
 
 int main(int argc, char** argv) {
   InstallTerminationHandlers();
-  const SeqOptions options = ParseOptions(argc, argv);
-  if (!options.split.empty()) return RunSplit(options);
-  if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
-  return RunOne(options);
+  // An exception unwinds to here, so that the staging directory of a split is
+  // removed on the way, and ends the run with a message and status 1.
+  try {
+    const SeqOptions options = ParseOptions(argc, argv);
+    if (!options.split.empty()) return RunSplit(options);
+    if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
+    return RunOne(options);
+  } catch (const std::bad_alloc&) {
+    std::fputs("rnaqubo-seq: out of memory\n", stderr);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "rnaqubo-seq: %s\n", error.what());
+  }
+  return 1;
 }

@@ -174,6 +174,50 @@ expect "duplicate names refused" 1 "" "rnaqubo-seq: dup.fa: records 1 (x) and 2 
 check "existing collection untouched" test ! -e coll/x
 check "existing collection untouched" cmp -s coll/ok/ok.txt <(as_input GUUC)
 
+printf '>--help\nGGAC\n>-o\nCC\n' > dashes.fa
+expect "names read as options made safe" 0 "" "rnaqubo-seq: note: record 1 (--help) is written as _-help
+rnaqubo-seq: note: record 2 (-o) is written as _o
+" -- --split dashcoll dashes.fa
+check "no file name starts with '-'" test -z "$(find dashcoll -name '-*' -print -quit)"
+
+# A split never lands on its own input, and fails as a whole: records moved
+# into place are taken back and earlier files put back.
+mkdir -p selfdir/a && printf '>a\nGGAC\n' > selfdir/a/a.txt && cp selfdir/a/a.txt self.keep
+expect "split onto its input refused" 2 "" "rnaqubo-seq: selfdir/a/a.txt: cannot write: Input file would be overwritten
+" -- --split selfdir selfdir/a/a.txt
+check "input of the split kept" cmp -s selfdir/a/a.txt self.keep
+mkdir -p selfdir/x && printf '>q\nGC\n..\n' > selfdir/x/x.dbn && cp selfdir/x/x.dbn self.keep
+printf '>x\nGGAC\n' > x.fa
+expect "structure removal never hits the input" 2 "" "rnaqubo-seq: selfdir/x/x.dbn: cannot write: Input file would be overwritten
+" -- --split selfdir --dbn selfdir/x/x.dbn x.fa
+check "reference input kept" cmp -s selfdir/x/x.dbn self.keep
+cp -r coll coll.before
+printf '>ok\nGGGG\n>a_b\nAA\n>new\nCC\n>z\nGG\n' > partial.fa
+: > coll/new
+expect "failed commit rolled back" 2 "" "rnaqubo-seq: coll/new: cannot create: Not a directory; nothing was changed in coll
+" -- --split coll partial.fa
+rm coll/new
+check "earlier split restored" diff -r coll coll.before
+mkdir -p coll/z/z.txt && : > coll/z/z.txt/keep
+expect "directory in the way" 2 "" "rnaqubo-seq: coll/z/z.txt: cannot replace: Is a directory; nothing was changed in coll
+" -- --split coll partial.fa
+check "directory in the way kept" test -e coll/z/z.txt/keep
+rm -r coll/z
+check "earlier split restored" diff -r coll coll.before
+rm -rf coll.before
+check "no staging left" test -z "$(find . -name '.rnaqubo-seq-*' -print -quit)"
+
+# Memory running out ends the run with a message, and the split leaves nothing.
+# Skipped where the program cannot even start under the limit (sanitizers).
+if (ulimit -v 150000 && "$exe" --version > /dev/null 2>&1); then
+  { echo '>big'; head -c 64000000 /dev/zero | tr '\0' A; echo; } > big.fa
+  (ulimit -v 150000 && exec "$exe" --split oom big.fa > /dev/null 2> oom.err)
+  check "out of memory: status 1" test $? -eq 1
+  check "out of memory: message" grep -qx 'rnaqubo-seq: out of memory' oom.err
+  check "out of memory: nothing left" test ! -e oom
+  rm -f big.fa
+fi
+
 # Reference structures beside the sequences.
 printf '>ok\nGUUC\n(..)\n\n>a/b\nGGGACCC\n(((.))) (-3.10)\n>extra\nGC\n..\n' > refs.dbn
 expect "split with references" 0 "" "rnaqubo-seq: note: record 1 (a/b) is written as a_b
