@@ -12,8 +12,9 @@
 #include "driver/index_arrays.h"
 #include "model/quad_couplings.h"
 
-// One sequence's model. The tables are made once and live as long as the
-// process (like every table made by AllocateIntArray).
+// One sequence's model. The tables are made once, by AllocateIntArray: in the
+// executables they live as long as the process; in the Python module they
+// belong to the model's arena and are freed with the model.
 struct QuadModel {
   const char* buffer;   // letters at positions 1..n (not owned)
   int32_t n;

@@ -53,12 +53,16 @@ std::vector<int32_t> SplitRows(const std::vector<int64_t>& cost, int32_t first, 
 }
 
 // Runs work(first, last) for each part of starts, all but the first on new
-// threads. A thread that cannot start leaves its part to this one, so no
-// exception leaves a thread running.
+// threads. A thread that cannot start leaves its part to this one. Both lists
+// are reserved before any thread starts, so recording a thread or a left-over
+// part cannot throw, and every started thread is joined even if work throws
+// here: no exception leaves a thread running.
 template <typename Work>
 void RunParts(const std::vector<int32_t>& starts, Work work) {
   std::vector<std::thread> helpers;
   std::vector<size_t> left_over;
+  helpers.reserve(starts.size());
+  left_over.reserve(starts.size());
   for (size_t p = 1; p + 1 < starts.size(); ++p) {
     try {
       helpers.emplace_back(work, starts[p], starts[p + 1] - 1);
@@ -66,8 +70,13 @@ void RunParts(const std::vector<int32_t>& starts, Work work) {
       left_over.push_back(p);
     }
   }
-  work(starts[0], starts[1] - 1);
-  for (size_t p : left_over) work(starts[p], starts[p + 1] - 1);
+  try {
+    work(starts[0], starts[1] - 1);
+    for (size_t p : left_over) work(starts[p], starts[p + 1] - 1);
+  } catch (...) {
+    for (std::thread& helper : helpers) helper.join();
+    throw;
+  }
   for (std::thread& helper : helpers) helper.join();
 }
 

@@ -263,6 +263,8 @@ namespace {
 
 // Runs work(k) for k = 0..count - 1, all but the first on threads of their own
 // (on this one if a thread cannot start). Returns what each one threw, if anything.
+// Both lists are reserved before any thread starts, so that nothing can throw
+// while a thread is running unjoined.
 template <typename Work>
 std::vector<std::exception_ptr> RunEach(size_t count, Work work) {
   std::vector<std::exception_ptr> failures(count);
@@ -275,6 +277,8 @@ std::vector<std::exception_ptr> RunEach(size_t count, Work work) {
   };
   std::vector<std::thread> helpers;
   std::vector<size_t> left_over;
+  helpers.reserve(count);
+  left_over.reserve(count);
   for (size_t k = 1; k < count; ++k) {
     try {
       helpers.emplace_back(guarded, k);

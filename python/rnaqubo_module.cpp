@@ -43,9 +43,12 @@ int32_t ToInt32(py::handle value, const char* name) {
   return static_cast<int32_t>(number);
 }
 
-// A path given as str, bytes or os.PathLike, as the file system takes it.
+// A path given as str, bytes or os.PathLike, as the file system takes it. A
+// NUL byte would cut the name short, so it is refused as open() refuses it.
 std::string ToPath(py::handle path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+  return bytes;
 }
 
 // A new one-dimensional int32 array of size elements.
@@ -219,13 +222,21 @@ std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle select
     return chosen;
   }
   const int64_t first = zero_based ? 0 : 1;
+  const int64_t last = quad_count - 1 + first;
+  // Unsigned values above 2^63 - 1 come out of the cast to int64 negative:
+  // their range is checked, and they are named, as given.
+  py::array_t<uint64_t> unsigned_numbers;
+  if (kind == 'u') unsigned_numbers = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>::ensure(items);
+  const uint64_t* unsigned_number = kind == 'u' ? unsigned_numbers.data() : nullptr;
   for (py::ssize_t k = 0; k < size; ++k) {
-    const int64_t variable = number[k] - first + 1;
-    if (variable < 1 || variable > quad_count) {
-      throw py::value_error("variable " + std::to_string(number[k]) + " (item " + std::to_string(k + 1) +
-                            " of the selection) is outside " + std::to_string(first) + ".." +
-                            std::to_string(quad_count - 1 + first));
+    const bool too_large = unsigned_number != nullptr && unsigned_number[k] > static_cast<uint64_t>(INT32_MAX);
+    if (too_large || number[k] < first || number[k] > last) {
+      const std::string given =
+          unsigned_number != nullptr ? std::to_string(unsigned_number[k]) : std::to_string(number[k]);
+      throw py::value_error("variable " + given + " (item " + std::to_string(k + 1) + " of the selection) is outside " +
+                            std::to_string(first) + ".." + std::to_string(last));
     }
+    const int64_t variable = number[k] - first + 1;
     if (chosen[variable] != 0) {
       throw py::value_error("variable " + std::to_string(number[k]) + " is given twice (item " +
                             std::to_string(k + 1) + " of the selection)");
@@ -383,7 +394,9 @@ for a penalty of -2147483648, which has no 32-bit negation.)")
           "write_qubo",
           [](const SequenceModel& m, py::handle path, bool negate) {
             if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
-            WriteQuboFile(m.q, ToPath(path), negate);
+            const std::string file = ToPath(path);
+            py::gil_scoped_release unlocked;
+            WriteQuboFile(m.q, file, negate);
           },
           "path"_a, "negate"_a = true, R"(
 Writes the model as a .qubo file (qbsolv's format), atomically: the header

@@ -78,7 +78,13 @@ def test_bad_paths(tmp_path):
         model.write_q_file(tmp_path / "no" / "Q_4_x.txt")
     with pytest.raises(IsADirectoryError):
         model.write_q_file(tmp_path)
-    assert os.listdir(tmp_path) == []
+    # A NUL byte is refused, not taken as the end of the name.
+    (tmp_path / "x.txt").write_text("3\nG\nG\nC\n")
+    for name in (f"{tmp_path}/x.txt\0junk", os.fsencode(f"{tmp_path}/x.txt\0")):
+        for call in (rnaqubo.read_q_file, rnaqubo.Model.from_file, model.write_qubo, model.write_q_file):
+            with pytest.raises(ValueError, match="embedded null byte"):
+                call(name)
+    assert os.listdir(tmp_path) == ["x.txt"] and (tmp_path / "x.txt").read_text() == "3\nG\nG\nC\n"
 
 
 def test_failed_write_keeps_the_earlier_file(tmp_path):
@@ -109,12 +115,32 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
     ([[1, 2]], {}, ValueError, "2 dimensions"),
     ([1.0, 2.0], {}, TypeError, "integers"),
     ("12", {}, TypeError, "integers"),
+    # Extremes of 64 bits are named as given, signed or not.
+    ([-(2**63)], {}, ValueError, r"variable -9223372036854775808 \(item 1 of the selection\) is outside 1..4"),
+    ([1, 2**63 - 1], {"zero_based": True}, ValueError, r"variable 9223372036854775807 \(item 2"),
+    ([2**63], {}, ValueError, r"variable 9223372036854775808 \(item 1 of the selection\) is outside 1..4"),
+    ([2**64 - 1], {"zero_based": True}, ValueError, r"variable 18446744073709551615 .* outside 0..3"),
+    ([2**31], {}, ValueError, r"variable 2147483648 \(item 1"),
+    ([2**64], {}, TypeError, "integers"),  # beyond any integer type numpy has
 ])
 def test_bad_selections(selection, options, error, text):
     model = rnaqubo.Model("GGGCCC", min_distance=0)
     for call in (model.value, model.decode):
         with pytest.raises(error, match=text):
             call(selection, **options)
+    # The same values as unsigned arrays, where they fit, are refused alike.
+    if error is ValueError and all(type(v) is int and 0 <= v < 2**64 for v in selection):
+        import numpy as np
+        with pytest.raises(ValueError, match=text):
+            model.value(np.array(selection, dtype=np.uint64), **options)
+
+
+def test_unsigned_selections_are_read():
+    import numpy as np
+    model = rnaqubo.Model("GGGCCC", min_distance=0)
+    for dtype in (np.uint8, np.uint32, np.uint64):
+        assert model.value(np.array([1, 3], dtype=dtype)) == model.value([1, 3])
+        assert model.value(np.array([0, 3], dtype=dtype), zero_based=True) == model.value([1, 4])
 
 
 def test_minimum_penalty_is_not_negated(tmp_path):

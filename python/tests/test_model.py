@@ -160,3 +160,31 @@ def test_sequence_files_and_strings_give_the_same_model(tmp_path):
         assert model.sequence == letters
         assert all(np.array_equal(a, b) for a, b in zip(model.coo(), expected))
     assert [m.name for m in models[:4]] == ["", "wanted", "wanted", "wanted"]
+
+
+@pytest.mark.parametrize("write", ["write_qubo", "write_q_file"])
+def test_long_calls_let_other_threads_run(write, tmp_path):
+    # Another Python thread keeps ticking while the module writes a file:
+    # ticks well inside a call show that it released the interpreter lock.
+    import threading
+    import time
+    model = rnaqubo.Model(random_letters(random.Random(3), 200, (1, 1, 1, 1)))
+    call = getattr(model, write)
+    stamps, spans, stop = [], [], threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+            time.sleep(0.001)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    try:
+        for _ in range(5):
+            start = time.perf_counter()
+            call(tmp_path / "out.txt")
+            spans.append((start, time.perf_counter()))
+    finally:
+        stop.set()
+        ticker.join()
+    assert any(a + 0.005 < s < b - 0.005 for a, b in spans for s in stamps), spans
