@@ -1,5 +1,6 @@
-// Ending the process. Every failure in rnaqubo is reported by the procedure that
-// meets it, which prints a fixed message and ends the run; nothing is returned.
+// Ending the process. A failure to read or to compute ends the run where it is
+// met, with a fixed message; a failed output is returned to the driver
+// (OutputFailure), which prints its message and ends the run.
 #pragma once
 
 // Exit statuses of a run.

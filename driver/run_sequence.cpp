@@ -1,5 +1,6 @@
 #include "driver/run_sequence.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -35,9 +36,17 @@ int FormattingThreads() {
 }
 
 // Ends the run, before any output is written, if one of the three final names
-// is the input file: the run would lose its own input.
-void RefuseOverwritingInput(const KeptFile& input, const std::string* names, int count) {
+// is the input file (the run would lose its own input) or is longer than the
+// file system can hold (a later output could not be written after an earlier
+// one had replaced its file).
+void RefuseUnwritableNames(const KeptFile& input, const std::string* names, int count) {
   for (int k = 0; k < count; ++k) {
+    if (!OutputNameFits(names[k])) {
+      OutputFailure failure;
+      failure.kind = OutputFailureKind::kOpen;
+      failure.error = ENAMETOOLONG;
+      EndOnOutputFailure(failure, k == 0);
+    }
     if (OutputWouldReplace(names[k], input)) {
       OutputFailure failure;
       failure.kind = OutputFailureKind::kOpen;
@@ -65,7 +74,7 @@ int RunStages(int argc, char** argv) {
 
   const std::string names[3] = {"dot_paren.txt", NestedQuadFileName(quad_count, path),
                                 QFileName(quad_count, path)};
-  RefuseOverwritingInput(input, names, 3);
+  RefuseUnwritableNames(input, names, 3);
   OutputFailure failure;
   if (!WriteDotParenFile(n, quads, quad_count, &failure, &input)) EndOnOutputFailure(failure, true);
   if (!WriteNestedQuadFile(path, buffer, quads, quad_count, &failure, &input)) {

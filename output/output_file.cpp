@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -71,9 +72,60 @@ std::string DirectoryOf(const std::string& name) {
   return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
-// Whether the file system can hold final_name: the whole path within PATH_MAX
-// and its last component within the directory's limit on name length.
-bool NameFits(const std::string& final_name) {
+// The file system type of /proc, whose descriptor links name no path to replace.
+constexpr long kProcFileSystem = 0x9fa0;
+
+// Follows the symbolic links at the last component of name. Sets *target to
+// the path they end at (which may not exist) and *through_proc when one of the
+// links lies in /proc (a descriptor such as /dev/stdout leads there): its text
+// is no name to rename over. Returns false with errno set after 40 links (ELOOP)
+// or when a link cannot be read.
+bool FollowLinks(const std::string& name, std::string* target, bool* through_proc) {
+  *through_proc = false;
+  *target = name;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info;
+    // A missing name, or one that cannot be examined, is left to the open.
+    if (lstat(target->c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    const std::string directory = DirectoryOf(*target);
+    struct statfs file_system;
+    if (statfs(directory.empty() ? "." : directory.c_str(), &file_system) == 0 &&
+        file_system.f_type == kProcFileSystem) {
+      *through_proc = true;
+      return true;
+    }
+    char text[PATH_MAX];
+    const ssize_t size = readlink(target->c_str(), text, sizeof text);
+    if (size < 0) return false;
+    if (size == 0 || static_cast<size_t>(size) >= sizeof text) {
+      errno = size == 0 ? ENOENT : ENAMETOOLONG;
+      return false;
+    }
+    const std::string link_text(text, static_cast<size_t>(size));
+    *target = link_text[0] == '/' ? link_text : directory + link_text;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// The descriptor number of this process that path names ("/proc/self/fd/N" or
+// "/proc/<this pid>/fd/N"), or -1.
+int OwnDescriptorNamed(const std::string& path) {
+  const std::string prefixes[] = {"/proc/self/fd/", "/proc/thread-self/fd/",
+                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
+    int number = -1;
+    const char* end = path.data() + path.size();
+    const auto parsed = std::from_chars(path.data() + prefix.size(), end, number);
+    return parsed.ec == std::errc() && parsed.ptr == end ? number : -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool OutputNameFits(const std::string& final_name) {
   if (final_name.size() >= PATH_MAX) return false;
   const std::string directory = DirectoryOf(final_name);
   const size_t base_size = final_name.size() - directory.size();
@@ -81,6 +133,8 @@ bool NameFits(const std::string& final_name) {
   if (name_max <= 0) name_max = NAME_MAX;
   return base_size <= static_cast<size_t>(name_max);
 }
+
+namespace {
 
 // 64 bits that no earlier run can be expected to have drawn.
 uint64_t RandomWord() {
@@ -182,7 +236,7 @@ bool OpenNamedTemporary(const std::string& directory, OutputFile* file) {
 // Gives the unnamed file of file a fresh temporary name in the directory of its
 // final name, recorded for the signal handler. Returns false with errno set.
 bool NameUnnamedFile(OutputFile* file) {
-  const std::string directory = DirectoryOf(file->final_name);
+  const std::string directory = DirectoryOf(file->target_name);
   const std::string descriptor_path = DescriptorPath(file->fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = TemporaryName(directory);
@@ -216,7 +270,7 @@ void SetFailure(OutputFailure* failure, OutputFailureKind kind, int error, const
 // StartOutputFile once file->final_name is set.
 bool StartNamedOutput(const KeptFile* kept, OutputFile* file, OutputFailure* failure) {
   const std::string& final_name = file->final_name;
-  if (!NameFits(final_name)) {
+  if (!OutputNameFits(final_name)) {
     SetFailure(failure, OutputFailureKind::kOpen, ENAMETOOLONG, nullptr);
     return false;
   }
@@ -224,12 +278,41 @@ bool StartNamedOutput(const KeptFile* kept, OutputFile* file, OutputFailure* fai
     SetFailure(failure, OutputFailureKind::kOpen, EEXIST, kInputOverwriteReason);
     return false;
   }
+  bool through_proc = false;
+  if (!FollowLinks(final_name, &file->target_name, &through_proc)) {
+    SetFailure(failure, OutputFailureKind::kOpen, errno, nullptr);
+    return false;
+  }
   struct stat info;
-  if (stat(final_name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  const bool exists = stat(final_name.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) {
     SetFailure(failure, OutputFailureKind::kOpen, EISDIR, nullptr);
     return false;
   }
-  const std::string directory = DirectoryOf(final_name);
+  if (exists && (through_proc || !S_ISREG(info.st_mode))) {
+    // Written in place: a FIFO or device cannot be replaced. One of this
+    // process's own descriptors (/dev/stdout) is shared, offset included, so
+    // that the output falls in line with what else is written there; another
+    // descriptor's file is appended to, never truncated.
+    const int own = through_proc ? OwnDescriptorNamed(file->target_name) : -1;
+    int fd;
+    do {
+      fd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 0)
+                    : open(final_name.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      SetFailure(failure, OutputFailureKind::kOpen, errno, nullptr);
+      return false;
+    }
+    file->fd = fd;
+    file->direct = true;
+    return true;
+  }
+  if (!OutputNameFits(file->target_name)) {
+    SetFailure(failure, OutputFailureKind::kOpen, ENAMETOOLONG, nullptr);
+    return false;
+  }
+  const std::string directory = DirectoryOf(file->target_name);
   bool unsupported = false;
   file->fd = OpenUnnamedFile(directory, &unsupported);
   if (file->fd >= 0) return true;
@@ -292,6 +375,8 @@ bool StartOutputFile(const std::string& final_name, const KeptFile* kept, Output
                      OutputFailure* failure) {
   file->fd = -1;
   file->temp_name.clear();
+  file->target_name.clear();
+  file->direct = false;
   SetFailure(failure, OutputFailureKind::kNone, 0, nullptr);
   try {
     file->final_name = final_name;
@@ -334,6 +419,11 @@ bool WriteOutputBytes(OutputFile* file, const char* data, size_t size) {
 }
 
 bool CommitOutputFile(OutputFile* file) {
+  if (file->direct) {
+    const int fd = file->fd;
+    file->fd = -1;
+    return close(fd) == 0;
+  }
   bool named = false;
   try {
     named = !file->temp_name.empty() || NameUnnamedFile(file);
@@ -348,7 +438,7 @@ bool CommitOutputFile(OutputFile* file) {
   }
   const int fd = file->fd;
   file->fd = -1;
-  if (close(fd) != 0 || rename(file->temp_name.c_str(), file->final_name.c_str()) != 0) {
+  if (close(fd) != 0 || rename(file->temp_name.c_str(), file->target_name.c_str()) != 0) {
     const int commit_error = errno;
     DiscardOutputFile(file);
     errno = commit_error;
@@ -374,11 +464,6 @@ void DiscardOutputFile(OutputFile* file) {
 void RemoveActiveTemporary() {
   const char* name = active_temp_name.exchange(nullptr);
   if (name != nullptr) unlink(name);
-}
-
-void FailOutputFile(OutputFile* file) {
-  DiscardOutputFile(file);
-  EndRun("Could not write to file!\n", kStatusIoError);
 }
 
 char* AppendDecimal(char* out, int value) {

@@ -7,6 +7,12 @@
 // directory and renamed the same way. A failure, or a termination signal,
 // removes the temporary file and leaves any earlier file of the final name
 // untouched.
+//
+// A final name that is a symbolic link keeps the link: the file it leads to is
+// replaced, the same way, in that file's directory (a dangling link's target is
+// created). A final name that leads to something other than a regular file (a
+// FIFO, a device such as /dev/null, or a descriptor under /proc such as
+// /dev/stdout) is written in place: no temporary, and committing is closing.
 #pragma once
 
 #include <sys/types.h>
@@ -17,9 +23,11 @@
 
 // An output file being written.
 struct OutputFile {
-  int fd;                  // descriptor of the file being written, -1 when closed
+  int fd = -1;             // descriptor of the file being written, -1 when closed
   std::string final_name;  // the name the file takes once complete
   std::string temp_name;   // its temporary name; empty while the file is unnamed
+  std::string target_name; // final_name with its links followed: the name the rename replaces
+  bool direct = false;     // written in place (FIFO, device, /proc descriptor); commit closes
 };
 
 // Why an output could not be produced.
@@ -68,10 +76,15 @@ KeptFile IdentifyKeptFile(const char* path);
 // limit shows as a failed write.
 void InstallTerminationHandlers();
 
+// Whether the file system can hold final_name: the whole path within PATH_MAX
+// and its last component within its directory's limit on name length.
+bool OutputNameFits(const std::string& final_name);
+
 // Starts the file that will be named final_name. Before anything is created it
 // refuses a final name that the file system cannot hold (ENAMETOOLONG), a
-// directory at final_name (EISDIR) and, when kept is given, a final name that is
-// that file (reason kInputOverwriteReason). Returns false and fills *failure
+// directory at final_name (EISDIR), more than 40 links in a row (ELOOP) and,
+// when kept is given, a final name that is that file (reason
+// kInputOverwriteReason). Returns false and fills *failure
 // (kind kOpen) on any refusal or failure.
 bool StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file,
                      OutputFailure* failure);
@@ -91,8 +104,9 @@ std::unique_ptr<char[]> AllocateOutputBuffer(size_t size);
 bool WriteOutputBytes(OutputFile* file, const char* data, size_t size);
 
 // Gives the complete file its final name, replacing an earlier file of that
-// name, and closes it. Returns false, with errno set, and removes the temporary
-// file if the close, the link or the rename fails.
+// name, and closes it (a file written in place is only closed). Returns false,
+// with errno set, and removes the temporary file if the close, the link or the
+// rename fails.
 bool CommitOutputFile(OutputFile* file);
 
 // Closes and removes the file being written. Safe to call twice.
@@ -101,10 +115,6 @@ void DiscardOutputFile(OutputFile* file);
 // Removes the named temporary being written, if any; for a last-resort handler
 // that ends the process.
 void RemoveActiveTemporary();
-
-// Removes the temporary file, prints "Could not write to file!\n" on standard
-// output and ends the run with status 2.
-[[noreturn]] void FailOutputFile(OutputFile* file);
 
 // Appends the decimal text of value at out; returns the end of the text.
 char* AppendDecimal(char* out, int value);

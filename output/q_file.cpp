@@ -273,7 +273,7 @@ bool WriteQFile(const char* path, const QModel& model, int thread_count, OutputF
 
 bool WriteQFileNamed(const std::string& name, const QModel& model, int thread_count, OutputFailure* failure,
                      const KeptFile* kept) {
-  OutputFile file{-1, {}, {}};
+  OutputFile file;
   *failure = OutputFailure{};
   try {
     // Everything that can run short (the plan, the buffers, the thread list) is

@@ -33,7 +33,7 @@ bool WriteListing(const std::string& final_name, int32_t quad_count, const KeptF
     failure->error = ENOMEM;
     return false;
   }
-  OutputFile file{-1, {}, {}};
+  OutputFile file;
   if (!StartOutputFile(final_name, kept, &file, failure)) return false;
   char* out = head(block.get());
   bool ok = true;

@@ -237,7 +237,7 @@ class QuboWriter {
     throw FileFailure("Could not write to file!", error_number, path_);
   }
   std::string path_;
-  OutputFile file_{-1, {}, {}};
+  OutputFile file_;
   std::vector<char> text_;
   size_t used_ = 0;
 };

@@ -240,12 +240,13 @@ for entry in "dot_paren.txt plain" "in.txt symlink dot_paren.txt" "x.txt hardlin
 done
 
 # --- A name longer than the file system allows ------------------------------------------
-# "Q_nested_922_" and 250 characters exceed 255: the listing is refused at its
-# open, after dot_paren.txt is complete, on both kinds of temporary.
+# "Q_nested_922_" and 250 characters exceed 255: the run is refused before any
+# output is written, so an earlier dot_paren.txt stays as it was.
 long=$(printf 'a%.0s' $(seq 1 246)).txt
 for kind in unnamed named; do
   fresh_dir long_$kind
   cp "$example" "$dir/$long"
+  echo earlier >"$dir/dot_paren.txt"
   if [ $kind = named ]; then
     run_here env RNAQUBO_TEST_NAMED_TEMPORARY=1 "$hooks" "$long" 113 4 1 -200
   else
@@ -254,9 +255,51 @@ for kind in unnamed named; do
   check "long name $kind: status 2 (got $status)" [ "$status" -eq 2 ]
   check "long name $kind: progress lines, then the message" \
     [ "$(cat "$scratch/out")" = "$(cat "$scratch/ref.stdout")"$'\n'"Could not write to file!" ]
-  check "long name $kind: dot_paren.txt complete" same_file "$dir/dot_paren.txt" "$ref/dot_paren.txt"
+  check "long name $kind: dot_paren.txt untouched" [ "$(cat "$dir/dot_paren.txt")" = earlier ]
   check "long name $kind: nothing else" [ "$(listing "$dir")" = "$long dot_paren.txt " ]
 done
+
+# --- Outputs that are links, FIFOs and devices -----------------------------------------------
+# A link stays a link and the file it leads to takes the output (a dangling one
+# creates it); a FIFO, /dev/null or standard output is written in place.
+fresh_dir links
+cp "$example" "$dir/x.txt"
+mkdir "$dir/sub"
+echo earlier >"$dir/sub/real.txt"
+ln -s sub/real.txt "$dir/dot_paren.txt"
+ln -s "$dir/sub/made.txt" "$dir/Q_nested_922_x.txt"
+ln -s /dev/null "$dir/Q_922_x.txt"
+run_here "$binary" x.txt 113 4 1 -200
+check "links: complete (status $status)" [ "$status" -eq 0 ]
+check "links: dot_paren.txt still a link" [ -L "$dir/dot_paren.txt" ]
+check "links: its target replaced" same_file "$dir/sub/real.txt" "$ref/dot_paren.txt"
+check "links: dangling link's target created" same_file "$dir/sub/made.txt" "$ref/Q_nested_922_x.txt"
+check "links: /dev/null still a device" [ -c /dev/null ] && [ -L "$dir/Q_922_x.txt" ]
+check "links: nothing else" [ "$(listing "$dir") $(listing "$dir/sub")" = \
+  "Q_922_x.txt Q_nested_922_x.txt dot_paren.txt sub x.txt  made.txt real.txt " ]
+fresh_dir fifo
+cp "$example" "$dir/x.txt"
+mkfifo "$dir/dot_paren.txt"
+timeout 60 cat "$dir/dot_paren.txt" >"$scratch/fifo.read" &
+reader=$!
+run_here "$binary" x.txt 113 4 1 -200
+wait "$reader"
+check "fifo: complete (status $status)" [ "$status" -eq 0 ]
+check "fifo: the reader received dot_paren.txt" same_file "$scratch/fifo.read" "$ref/dot_paren.txt"
+check "fifo: still a FIFO" [ -p "$dir/dot_paren.txt" ]
+fresh_dir stdout
+cp "$example" "$dir/x.txt"
+ln -s /proc/self/fd/1 "$dir/dot_paren.txt"
+run_here "$binary" x.txt 113 4 1 -200
+check "stdout: complete (status $status)" [ "$status" -eq 0 ]
+check "stdout: still a link" [ -L "$dir/dot_paren.txt" ]
+# The progress lines, buffered, may come before or after: nothing is overwritten.
+on_stdout() {
+  cat "$ref/dot_paren.txt" "$scratch/ref.stdout" | cmp -s - "$scratch/out" ||
+    cat "$scratch/ref.stdout" "$ref/dot_paren.txt" | cmp -s - "$scratch/out"
+}
+check "stdout: dot_paren.txt and the progress lines on standard output" on_stdout
+no_temporaries "$dir" || check "stdout: no temporary" false
 
 # --- Hostile base words ----------------------------------------------------------------------
 # Each word follows "3 G" and must be shown as the last line of standard output.

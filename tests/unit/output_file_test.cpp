@@ -2,6 +2,7 @@
 // through the test hook), and the refusals made when a file is started.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "output/output_file.h"
 
@@ -141,6 +143,60 @@ TEST_P(OutputFileTest, RefusesBeforeCreatingAnything) {
     EXPECT_TRUE(Names(directory_ / "sub").empty()) << c.name;
   }
   EXPECT_EQ(ReadText(directory_ / "input.txt"), "5 G G A C C");
+}
+
+// Writes "new content" to name and commits it; false on any failure.
+bool WriteWhole(const fs::path& name) {
+  OutputFile file;
+  OutputFailure failure;
+  return StartOutputFile(name.string(), nullptr, &file, &failure) &&
+         WriteOutputBytes(&file, "new content", 11) && CommitOutputFile(&file);
+}
+
+// A link keeps being a link: the file it leads to (through a chain, relative or
+// absolute, into another directory, or not yet existing) takes the output, and
+// its temporary lives beside that file. A device is written in place.
+TEST_P(OutputFileTest, FollowsLinksAndWritesDevicesInPlace) {
+  fs::create_directory(directory_ / "sub");
+  WriteText(directory_ / "sub" / "real.txt", "earlier");
+  fs::create_symlink("sub/real.txt", directory_ / "first.txt");
+  fs::create_symlink(directory_ / "first.txt", directory_ / "second.txt");
+  fs::create_symlink("made.txt", directory_ / "sub" / "dangling.txt");
+  fs::create_symlink("/dev/null", directory_ / "null.txt");
+  fs::create_symlink("loop.txt", directory_ / "loop.txt");
+  ASSERT_TRUE(WriteWhole(directory_ / "second.txt"));
+  EXPECT_EQ(ReadText(directory_ / "sub" / "real.txt"), "new content");
+  EXPECT_TRUE(fs::is_symlink(directory_ / "first.txt"));
+  EXPECT_TRUE(fs::is_symlink(directory_ / "second.txt"));
+  ASSERT_TRUE(WriteWhole(directory_ / "sub" / "dangling.txt"));
+  EXPECT_TRUE(fs::is_symlink(directory_ / "sub" / "dangling.txt"));
+  EXPECT_EQ(ReadText(directory_ / "sub" / "made.txt"), "new content");
+  for (const char* name : {"/dev/null", "null.txt"}) {
+    ASSERT_TRUE(WriteWhole(name[0] == '/' ? fs::path(name) : directory_ / name)) << name;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  }
+  EXPECT_TRUE(fs::is_symlink(directory_ / "null.txt"));
+  OutputFile file;
+  OutputFailure failure;
+  EXPECT_FALSE(StartOutputFile((directory_ / "loop.txt").string(), nullptr, &file, &failure));
+  EXPECT_EQ(failure.error, ELOOP);
+  EXPECT_EQ(Names(directory_),
+            (std::set<std::string>{"first.txt", "second.txt", "null.txt", "loop.txt", "sub"}));
+  EXPECT_EQ(Names(directory_ / "sub"), (std::set<std::string>{"real.txt", "dangling.txt", "made.txt"}));
+}
+
+// A FIFO is not replaced: its reader receives the bytes.
+TEST_P(OutputFileTest, WritesIntoAFifo) {
+  const fs::path fifo = directory_ / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadText(fifo); });
+  const bool written = WriteWhole(fifo);
+  reader.join();
+  EXPECT_TRUE(written);
+  EXPECT_EQ(received, "new content");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(Names(directory_), std::set<std::string>{"pipe"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, OutputFileTest, ::testing::Bool(),
