@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "fold/solution_text.h"
 #include "model/quad_model.h"
 #include "output/output_file.h"
+#include "python/module_failures.h"
 
 namespace {
 
@@ -30,6 +32,16 @@ int Report(int status, const std::string& message) {
   std::fputs(message.c_str(), stderr);
   return status;
 }
+
+// The --svg file while it is written: removed on every way out (an early return
+// or an exception) unless it was committed first.
+struct DiagramFileGuard {
+  OutputFile file{-1, {}, {}};
+  DiagramFileGuard() = default;
+  DiagramFileGuard(const DiagramFileGuard&) = delete;
+  DiagramFileGuard& operator=(const DiagramFileGuard&) = delete;
+  ~DiagramFileGuard() { DiscardOutputFile(&file); }
+};
 
 // Reads the sequence as rnaqubo does; returns 0, or the status after printing
 // rnaqubo's message for the failure.
@@ -165,9 +177,9 @@ int RunFold(int argc, char** argv) {
     if (options.solution_path != nullptr) {
       if (const int status = LoadSelection(options, model, &given); status != 0) return status;
     }
-    OutputFile diagram_file;
+    DiagramFileGuard diagram;
     if (options.svg_path != nullptr) {
-      if (const int status = StartDiagram(options, params, &diagram_file); status != 0) return status;
+      if (const int status = StartDiagram(options, params, &diagram.file); status != 0) return status;
     }
     std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
     const int64_t optimum = FoldOptimum(model, best.data());
@@ -190,20 +202,19 @@ int RunFold(int argc, char** argv) {
       std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      if (options.svg_path != nullptr) DiscardOutputFile(&diagram_file);
       return Report(kStatusIoError, "Could not write to standard output\n");
     }
     if (options.svg_path != nullptr) {
-      ArcDiagram diagram{};
-      diagram.buffer = buffer;
-      diagram.n = params.sequence_length;
-      diagram.pairs = pairs;
-      diagram.has_reference = options.reference_path != nullptr;
-      diagram.reference = reference.pairs;
-      diagram.title = reference.name.empty() ? params.input_RNA_sequence_filename : reference.name;
-      diagram.value = shown_value;
+      ArcDiagram drawing{};
+      drawing.buffer = buffer;
+      drawing.n = params.sequence_length;
+      drawing.pairs = pairs;
+      drawing.has_reference = options.reference_path != nullptr;
+      drawing.reference = reference.pairs;
+      drawing.title = reference.name.empty() ? params.input_RNA_sequence_filename : reference.name;
+      drawing.value = shown_value;
       std::string error;
-      if (!FinishArcDiagramFile(&diagram_file, DrawArcDiagram(diagram), &error)) {
+      if (!FinishArcDiagramFile(&diagram.file, DrawArcDiagram(drawing), &error)) {
         return Report(kStatusIoError, error + "\n");
       }
     }
@@ -217,10 +228,20 @@ int RunFold(int argc, char** argv) {
 
 }  // namespace
 
+// Every failure below RunFold arrives here as an exception (the model code's
+// procedures that end a run throw in this executable), and leaves with its
+// message and a line end on standard error.
 int main(int argc, char** argv) {
   try {
     return RunFold(argc, argv);
+  } catch (const RunFailure& failure) {
+    return Report(failure.status(), std::string(failure.what()) + "\n");
+  } catch (const TableAllocationFailure& failure) {
+    return Report(kStatusDataError, std::string(failure.what()) + "\n");
   } catch (const std::bad_alloc&) {
     return Report(kStatusDataError, "Memory allocation problem\n");
+  } catch (const std::exception& failure) {
+    const std::string what = failure.what();
+    return Report(kStatusDataError, (what.empty() ? std::string("Unexpected failure") : what) + "\n");
   }
 }

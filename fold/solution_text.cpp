@@ -72,7 +72,9 @@ bool ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool 
                         std::vector<uint8_t>* chosen, std::string* error) {
   chosen->assign(static_cast<size_t>(quad_count) + 1, 0);
   const std::vector<std::string> words = SplitWords(text, size);
-  if (words.size() == 1 && IsBinaryWord(words[0])) {
+  // With zero_based every word is a number: "0" or "01" would otherwise be both
+  // a variable number and a 0/1 string.
+  if (!zero_based && words.size() == 1 && IsBinaryWord(words[0])) {
     const std::string& bits = words[0];
     if (bits.size() == static_cast<size_t>(quad_count)) {
       for (int32_t v = 1; v <= quad_count; ++v) (*chosen)[v] = bits[v - 1] == '1';
@@ -80,7 +82,7 @@ bool ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool 
     }
     // A lone word of 0 and 1 that is no variable number is a string of the
     // wrong length; one that is a variable number is read as that number.
-    const int64_t number = WordNumber(bits) + (zero_based ? 1 : 0);
+    const int64_t number = WordNumber(bits);
     const bool is_variable = (bits.size() == 1 || bits[0] != '0') && number >= 1 && number <= quad_count;
     if (!is_variable) {
       *error = "a 0/1 string of " + std::to_string(bits.size()) + " characters, but the model has " +
@@ -98,6 +100,9 @@ bool ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool 
     const int64_t variable = number + (zero_based ? 1 : 0);
     if (variable < 1 || variable > quad_count) {
       *error = item + "out of range: " + RangeText(quad_count, zero_based);
+      const bool looks_like_bits =
+          words.size() == 1 && IsBinaryWord(words[0]) && words[0].size() == static_cast<size_t>(quad_count);
+      if (zero_based && looks_like_bits) *error += " (a 0/1 string is read only without --zero-based)";
       return false;
     }
     (*chosen)[variable] = 1;

@@ -8,9 +8,10 @@
 #include <vector>
 
 // Reads the selection in text (size bytes) for a model of quad_count variables.
-// The text is either one word of exactly quad_count characters '0' and '1'
-// (variable 1 first), or the chosen variable numbers separated by white space,
-// 1-based, or 0-based when zero_based; a number given twice counts once. Returns
+// The text is the chosen variable numbers separated by white space, 1-based,
+// or 0-based when zero_based; a number given twice counts once. Unless
+// zero_based, a text of one word of exactly quad_count characters '0' and '1'
+// is instead one character per variable, variable 1 first. Returns
 // true with chosen resized to quad_count + 1 bytes (chosen[v] = 1 for a chosen
 // variable v, 1-based; chosen[0] = 0). Returns false with *error naming the first
 // bad item (no file name, no line end): a word that is not a number, a number out

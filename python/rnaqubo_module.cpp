@@ -185,8 +185,9 @@ py::tuple ReadQFile(py::handle path_object) {
 }
 
 // The selection given as chosen[v] (v = 1..Q, chosen[0] unused): a bool array,
-// or (unless zero_based) one 0 or 1 per variable, or else the chosen variables'
-// numbers, from 1 (from 0 when zero_based), each at most once.
+// or (unless zero_based) Q integers each 0 or 1, one per variable, or else the
+// chosen variables' numbers, from 1 (from 0 when zero_based), each at most once.
+// With zero_based integers are never a mask, as in rnaqubo-fold --zero-based.
 std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle selection, bool zero_based) {
   const int32_t quad_count = model.q.quad_count;
   py::object source = py::reinterpret_borrow<py::object>(selection);
@@ -413,7 +414,9 @@ enough (penalty <= -bound) for this to be the maximum of the whole model.)")
       .def("decode", &Decode, "selection"_a, "zero_based"_a = false, R"(
 A solver's answer: Decoded(value, quads, structure, conflicts). selection is a
 list of variables (from 1, or from 0 with zero_based=True) or an array of one 0/1
-per variable. value is the model's value of the selection; structure its
+per variable: a bool array always, and without zero_based also quad_count
+integers that are all 0 or 1; with zero_based=True integers are always variable
+numbers. value is the model's value of the selection; structure its
 dot-bracket string, or None when the selection holds conflicting couples, listed
 in conflicts as (l, m), l < m.)")
       .def(

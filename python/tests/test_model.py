@@ -188,3 +188,32 @@ def test_long_calls_let_other_threads_run(write, tmp_path):
         stop.set()
         ticker.join()
     assert any(a + 0.005 < s < b - 0.005 for a, b in spans for s in stamps), spans
+
+
+# One quad (1-10/2-9), and two (1-10/2-9, 1-11/2-10): where a 0/1 mask and a
+# list of variable numbers look alike. With zero_based an integer list is
+# always numbers; without it, Q integers that are all 0 or 1 are a mask.
+@pytest.mark.parametrize("letters, selection, zero_based, quads", [
+    ("GGAAAAAACC", [1], False, [1]),
+    ("GGAAAAAACC", [0], False, []),
+    ("GGAAAAAACC", [0], True, [1]),
+    ("GGAAAAAACC", [1], True, "outside 0..0"),
+    ("GGAAAAAACC", np.array([False]), True, []),
+    ("GGAAAAAACCC", [0, 1], False, [2]),
+    ("GGAAAAAACCC", [1, 0], False, [1]),
+    ("GGAAAAAACCC", [1], False, [1]),
+    ("GGAAAAAACCC", [0], False, "outside 1..2"),
+    ("GGAAAAAACCC", [0], True, [1]),
+    ("GGAAAAAACCC", [1], True, [2]),
+    ("GGAAAAAACCC", [0, 1], True, [1, 2]),
+    ("GGAAAAAACCC", [1, 0], True, [1, 2]),
+    ("GGAAAAAACCC", np.array([False, True]), True, [2]),
+])
+def test_masks_and_numbers_in_small_models(letters, selection, zero_based, quads):
+    model = rnaqubo.Model(letters, 4, 1, -200)
+    assert model.quad_count == len(letters) - 9
+    if isinstance(quads, str):
+        with pytest.raises(ValueError, match=quads):
+            model.decode(selection, zero_based=zero_based)
+    else:
+        assert list(model.decode(selection, zero_based=zero_based).quads) == quads

@@ -66,6 +66,43 @@ run solution_clash 0 $'GGGGCCCC\nnot a secondary structure: 3 conflicting couple
 run solution_empty 0 $'GGACC\n..... (0)\nquads:\nvalue: 0 optimum: 0 ratio: -\nconflicts: 0\n' '' \
   --solution empty.txt ggacc.txt 5 2 1 -200
 
+# A lone word of 0 and 1: a 0/1 string only when it has one character per
+# variable and the numbers are 1-based; with --zero-based always a number.
+# GGAAAAAACC has the one quad 1-10/2-9 (33); GGAAAAAACCC has quad 1 (1-10/2-9)
+# and quad 2 (1-11/2-10), 33 each.
+printf '10\nG G A A A A A A C C\n' >q1.txt
+printf '11\nG G A A A A A A C C C\n' >q2.txt
+q1_one=$'GGAAAAAACC\n((......)) (33)\nquads: 1\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'
+q2_one=$'GGAAAAAACCC\n((......)). (33)\nquads: 1\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'
+q2_two=$'GGAAAAAACCC\n((.......)) (33)\nquads: 2\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'
+hint=' (a 0/1 string is read only without --zero-based)'
+while IFS='|' read -r name word base input n expected_status expected; do
+  printf '%s\n' "$word" >lone.txt
+  flag=() && [ "$base" = 0 ] && flag=(--zero-based)
+  case $expected in
+    q1_none) expected=$'GGAAAAAACC\n.......... (0)\nquads:\nvalue: 0 optimum: 33 ratio: 0.0000\nconflicts: 0\n' ;;
+    q1_one | q2_one | q2_two) expected=${!expected} ;;
+  esac
+  if [ "$expected_status" = 0 ]; then
+    run "lone_$name" 0 "$expected" '' "${flag[@]}" --solution lone.txt "$input" "$n" 4 1 -200
+  else
+    run "lone_$name" 1 '' "lone.txt: ${expected/HINT/$hint}"$'\n' "${flag[@]}" --solution lone.txt "$input" "$n" 4 1 -200
+  fi
+done <<'TABLE'
+q1_bits_1|1|1|q1.txt|10|0|q1_one
+q1_bits_0|0|1|q1.txt|10|0|q1_none
+q1_zero_0|0|0|q1.txt|10|0|q1_one
+q1_zero_1|1|0|q1.txt|10|1|item 1 "1": out of range: variables are numbered 0 to 0HINT
+q2_bits_01|01|1|q2.txt|11|0|q2_two
+q2_bits_10|10|1|q2.txt|11|0|q2_one
+q2_number_1|1|1|q2.txt|11|0|q2_one
+q2_bits_short|0|1|q2.txt|11|1|a 0/1 string of 1 characters, but the model has 2 variables
+q2_zero_0|0|0|q2.txt|11|0|q2_one
+q2_zero_1|1|0|q2.txt|11|0|q2_two
+q2_zero_01|01|0|q2.txt|11|0|q2_two
+q2_zero_10|10|0|q2.txt|11|1|item 1 "10": out of range: variables are numbered 0 to 1HINT
+TABLE
+
 # Errors in the solution file name the file and the first bad item.
 printf '3 x5 99\n' >word.txt
 printf '3 10\n' >range.txt
@@ -113,6 +150,26 @@ run no_count 1 '' $'Nothing read from Sequence\n' no_count.txt 8 0 1 -200
 if [ -w /dev/full ]; then
   "$fold" g4c4.txt 8 0 1 -200 >/dev/full 2>err.txt
   [ $? -eq 2 ] && grep -q 'Could not write to standard output' err.txt || fail "a full standard output is not reported"
+fi
+
+# Memory failures: the message on standard error with its line end, nothing on
+# standard output, status 1. A length beyond every table is refused before any
+# allocation; a search table the address-space limit refuses (an all-A sequence
+# of 10^6 bases: no quad, but a band of 151 values per base) fails after the
+# --svg file was started, which must leave nothing behind. A sanitizer build
+# cannot start under such a limit: then only the first case runs.
+run huge_length 1 '' $'Memory allocation problem in AllocateIntArray\n' g4c4.txt 2147483647 4 1 -200
+if (ulimit -v 400000 && "$fold" --version) >/dev/null 2>&1; then
+  mkdir limited
+  awk 'BEGIN { print 1000000; for (k = 0; k < 1000000; k++) print "A" }' >limited/many_a.txt
+  (ulimit -v 400000 && "$fold" --svg limited/arcs.svg limited/many_a.txt 1000000 4 1 -200) >out.txt 2>err.txt
+  status=$?
+  [ "$status" -eq 1 ] && [ ! -s out.txt ] && [ "$(cat err.txt)" = "Memory allocation problem" ] ||
+    fail "memory failure in the search: status $status, stdout $(head -c 80 out.txt), stderr $(head -c 80 err.txt)"
+  [ "$(ls -A limited)" = many_a.txt ] || fail "memory failure in the search left files: $(ls -A limited)"
+  [ "$(tail -c 1 err.txt | od -An -c | tr -d ' ')" = '\n' ] || fail "memory failure message without a line end"
+else
+  echo "note: the address-space limit cannot be applied here; the search memory failure is not tested"
 fi
 
 # Through the real Q file: the printed value is the Q file's value of the
