@@ -36,7 +36,7 @@ int Report(int status, const std::string& message) {
 // The --svg file while it is written: removed on every way out (an early return
 // or an exception) unless it was committed first.
 struct DiagramFileGuard {
-  OutputFile file{-1, {}, {}};
+  OutputFile file;
   DiagramFileGuard() = default;
   DiagramFileGuard(const DiagramFileGuard&) = delete;
   DiagramFileGuard& operator=(const DiagramFileGuard&) = delete;
