@@ -24,7 +24,7 @@
 #include "fold/solution_text.h"
 #include "model/quad_model.h"
 #include "output/output_file.h"
-#include "python/module_failures.h"
+#include "driver/thrown_failures.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "driver/index_arrays.h"
 #include "model/quad_model.h"
-#include "python/module_failures.h"
+#include "driver/thrown_failures.h"
 
 // The model of one sequence: its letters and every table of the model, all
 // owned by arena.

@@ -11,7 +11,7 @@
 #include <exception>
 #include <thread>
 
-#include "python/module_failures.h"
+#include "driver/thrown_failures.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "output/output_file.h"
 #include "output/q_file.h"
 #include "python/model_entries.h"
-#include "python/module_failures.h"
+#include "driver/thrown_failures.h"
 #include "python/q_file_reader.h"
 #include "python/sequence_files.h"
 

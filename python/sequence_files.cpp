@@ -9,7 +9,7 @@
 
 #include "driver/sequence_reader.h"
 #include "fold/solution_text.h"
-#include "python/module_failures.h"
+#include "driver/thrown_failures.h"
 
 namespace {
 

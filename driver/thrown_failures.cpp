@@ -1,6 +1,6 @@
-// The module's versions of the procedures that end a run in the executables:
-// here they throw, and allocated tables go to the current TableArena.
-#include "python/module_failures.h"
+// The thrown versions of the procedures that end a run in rnaqubo, for the
+// Python module and rnaqubo-fold; allocated tables go to the current TableArena.
+#include "driver/thrown_failures.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,8 +1,9 @@
-// Failures inside the Python module. In the executables the procedures of
-// driver/run_end.h and the allocators of driver/index_arrays.h end the process;
-// the module links the versions in module_failures.cpp instead, which throw the
-// exceptions below, and every table they allocate belongs to a TableArena that
-// frees it, so that a model lives exactly as long as the Python object holding it.
+// Failures that are thrown instead of ending the process. In rnaqubo the
+// procedures of driver/run_end.h and the allocators of driver/index_arrays.h end
+// the process; the Python module and rnaqubo-fold link the versions in
+// thrown_failures.cpp instead, which throw the exceptions below. Every table they
+// allocate belongs to the current TableArena, if any, which frees it, so that a
+// model of the module lives exactly as long as the Python object holding it.
 #pragma once
 
 #include <mutex>
