@@ -1,9 +1,6 @@
 // rnaqubo-fold: the best secondary structure of one RNA sequence in rnaqubo's
 // model, or the decoding of a solver's answer to that model. Standard output
 // carries only results; every message goes to standard error.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -25,6 +22,7 @@
 #include "model/quad_model.h"
 #include "output/output_file.h"
 #include "driver/thrown_failures.h"
+#include "driver/whole_file.h"
 
 namespace {
 
@@ -68,38 +66,6 @@ int LoadSequence(const RunParameters& params, char* buffer) {
                         "\n");
   }
   return Report(kStatusIoError, "Could not read from Q file!\n");
-}
-
-// Reads the whole file at path into *text. Returns false with errno set when it
-// cannot be opened or read (a directory gives EISDIR).
-bool ReadWholeFile(const char* path, std::string* text) {
-  int fd;
-  do {
-    fd = open(path, O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    close(fd);
-    errno = saved;
-    return false;
-  }
-  char block[1 << 16];
-  for (;;) {
-    const ssize_t got = read(fd, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int saved = errno;
-      close(fd);
-      errno = saved;
-      return false;
-    }
-    if (got == 0) break;
-    text->append(block, static_cast<size_t>(got));
-  }
-  close(fd);
-  return true;
 }
 
 // Reads the --solution file into chosen; returns 0, or the status after

@@ -1,12 +1,11 @@
 #include "fold/reference_structure.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "driver/whole_file.h"
 
 namespace {
 
@@ -197,28 +196,11 @@ bool ParseReferenceStructure(const std::string& path, const char* text, size_t s
 
 ReferenceOutcome ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
                                         ReferenceStructure* reference, std::string* error) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  std::string text;
+  if (!ReadWholeFile(path.c_str(), &text)) {
     *error = path + ": cannot read: " + std::strerror(errno);
     return ReferenceOutcome::kUnreadable;
   }
-  std::string text;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = path + ": cannot read: " + std::strerror(errno);
-      close(fd);
-      return ReferenceOutcome::kUnreadable;
-    }
-    if (got == 0) break;
-    text.append(chunk, static_cast<size_t>(got));
-  }
-  close(fd);
   return ParseReferenceStructure(path, text.data(), text.size(), buffer, n, reference, error)
              ? ReferenceOutcome::kRead
              : ReferenceOutcome::kInvalid;
