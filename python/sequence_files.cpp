@@ -8,41 +8,15 @@
 #include <vector>
 
 #include "driver/sequence_reader.h"
-#include "fold/solution_text.h"
 #include "driver/thrown_failures.h"
+#include "driver/whole_file.h"
 
 namespace {
 
-// Longest part of a bad base word that a message shows.
-constexpr size_t kShownWord = 200;
-
-// The whole content of the file at path.
-std::string ReadWholeFile(const std::string& path) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) throw FileFailure("Could not read from Q file!", errno, path);
-  struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    close(fd);
-    throw FileFailure("Could not read from Q file!", error_number, path);
-  }
+// The whole content of the file at path; a failure throws FileFailure.
+std::string ReadFileText(const std::string& path) {
   std::string text;
-  char block[1 << 16];
-  for (;;) {
-    const ssize_t got = read(fd, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int error_number = errno;
-      close(fd);
-      throw FileFailure("Could not read from Q file!", error_number, path);
-    }
-    if (got == 0) break;
-    text.append(block, static_cast<size_t>(got));
-  }
-  close(fd);
+  if (!ReadWholeFile(path.c_str(), &text)) throw FileFailure("Could not read from Q file!", errno, path);
   return text;
 }
 
@@ -53,7 +27,7 @@ std::string ReadWholeFile(const std::string& path) {
 }  // namespace
 
 std::string ReadRnaquboSequenceFile(const std::string& path) {
-  const std::string text = ReadWholeFile(path);
+  const std::string text = ReadFileText(path);
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   // The count first (a scan for no letters stops at it), then the letters.
   ByteStream in = MemoryStream(bytes, text.size());
@@ -74,7 +48,7 @@ std::string ReadRnaquboSequenceFile(const std::string& path) {
     case SequenceOutcome::kBadWord: {
       size_t end = in.position;
       while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
-      FailContent(path, "Invalid gene base read: " + EscapeText(text.substr(in.position, end - in.position), kShownWord));
+      FailContent(path, "Invalid gene base read: " + ShowBadWord(bytes + in.position, end - in.position, false));
     }
     default:
       FailContent(path, "Nothing read from Sequence");
