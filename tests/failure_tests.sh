@@ -7,32 +7,13 @@
 #
 #   failure_tests.sh BINARY
 set -u
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/check_lib.sh"
 binary=$1
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 checks=0
 
-check() {  # check DESCRIPTION COMMAND...: counts a check, reports it if the command fails
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if ! "$@"; then
-    echo "FAIL: $what"
-    failures=$((failures + 1))
-  fi
-}
-no_temporaries() { [ -z "$(find "$1" -name '.rnaqubo-*' -print -quit)" ]; }
-# Whether process $1 is writing an output in directory $2: a named temporary
-# there, or an unnamed file of that directory open in the process.
-writing_in() {
-  ! no_temporaries "$2" && return 0
-  local fd
-  for fd in /proc/"$1"/fd/*; do
-    case $(readlink "$fd" 2>/dev/null) in "$2"/\#*" (deleted)") return 0 ;; esac
-  done
-  return 1
-}
 same_text() { [ "$(cat "$1")" = "$2" ]; }
 
 # A random sequence of n bases in the input format, from a fixed seed.

@@ -9,6 +9,7 @@
 # HOOKS_BINARY is the test build that reads RNAQUBO_TEST_NAMED_TEMPORARY (force
 # named temporaries) and RNAQUBO_TEST_FAILING_BUFFER=k (refuse the k-th buffer).
 set -u
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/check_lib.sh"
 shopt -s extglob
 binary=$(realpath "$1")
 hooks=$(realpath "$2")
@@ -19,16 +20,6 @@ example=$(cd "$(dirname "$0")/../examples" && pwd)/srp_ecoli.txt
 failures=0
 checks=0
 
-check() {  # check DESCRIPTION COMMAND...: counts a check, reports it if the command fails
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  if ! "$@"; then
-    echo "FAIL: $what"
-    failures=$((failures + 1))
-  fi
-}
-no_temporaries() { [ -z "$(find "$1" -name '.rnaqubo-*' -print -quit)" ]; }
 same_file() { cmp -s "$1" "$2"; }
 matches() { [[ $1 =~ $2 ]]; }
 # Whether file $1 is a leading part of the progress lines in $2, then one memory message.
@@ -41,16 +32,6 @@ memory_failure_after_progress() {
 }
 # The names in directory $1, hidden ones included, on one line.
 listing() { (cd "$1" && ls -A | tr '\n' ' '); }
-# Whether process $1 writes an output in directory $2 (a named temporary there,
-# or an unnamed file of that directory open in the process).
-writing_in() {
-  ! no_temporaries "$2" && return 0
-  local fd
-  for fd in /proc/"$1"/fd/*; do
-    case $(readlink "$fd" 2>/dev/null) in "$2"/\#*" (deleted)") return 0 ;; esac
-  done
-  return 1
-}
 fresh_dir() {  # fresh_dir NAME: an empty directory anyone may write in, as $dir
   dir=$scratch/$1
   mkdir -p "$dir"

@@ -6,6 +6,7 @@
 #
 #   seq_cases.sh RNAQUBO_SEQ
 set -u
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 exe=$(realpath "$1")
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
@@ -31,10 +32,6 @@ expect() {
     diff <(printf '%s' "$err") actual.err | head -n 8
     failures=$((failures + 1))
   fi
-}
-check() {  # check DESCRIPTION COMMAND...
-  checks=$((checks + 1))
-  "${@:2}" || { echo "FAIL: $1"; failures=$((failures + 1)); }
 }
 
 # Reading: layouts, compressions, letters.

@@ -7,6 +7,7 @@
 #
 #   workflow_test.sh SOURCE_DIR RNAQUBO RNAQUBO_SEQ RNAQUBO_FOLD
 set -u
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 source_dir=$(realpath "$1") rnaqubo=$(realpath "$2") seq_exe=$(realpath "$3")
 fold_exe=$4
 command -v snakemake > /dev/null || { echo "SKIP: snakemake is not installed"; exit 77; }
@@ -21,10 +22,6 @@ fi
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 failures=0 checks=0
-check() {  # check DESCRIPTION COMMAND...
-  checks=$((checks + 1))
-  "${@:2}" || { echo "FAIL: $1"; failures=$((failures + 1)); }
-}
 
 # The expected table, by hand: each record converted, modelled and folded in a
 # directory of its own.
