@@ -1,13 +1,9 @@
 #include "driver/usage_text.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-#include "driver/run_end.h"
-
-#ifndef RNAQUBO_VERSION
-#define RNAQUBO_VERSION "unknown"
-#endif
+#include "core/status_codes.h"
+#include "core/version.h"
 
 namespace {
 
@@ -45,9 +41,8 @@ constexpr const char* kHelpBody =
     "file error or number out of range, 128+N ended by signal N.\n"
     "See rnaqubo(1) for the file formats.\n";
 
-[[noreturn]] void EndAfterStdout() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::exit(kStatusIoError);
-  std::exit(kStatusComplete);
+int StatusAfterStdout() {
+  return std::fflush(stdout) != 0 || std::ferror(stdout) ? kStatusIoError : kStatusComplete;
 }
 
 }  // namespace
@@ -60,13 +55,13 @@ void PrintUsage(std::FILE* stream, const char* program) {
   std::fprintf(stream, "usage: %s ase_00010.txt 316 4 1 -200\n", program);
 }
 
-void PrintHelpAndEnd(const char* program) {
+int PrintHelp(const char* program) {
   PrintUsage(stdout, program);
   std::fputs(kHelpBody, stdout);
-  EndAfterStdout();
+  return StatusAfterStdout();
 }
 
-void PrintVersionAndEnd() {
-  std::fputs("rnaqubo " RNAQUBO_VERSION "\n", stdout);
-  EndAfterStdout();
+int PrintVersion() {
+  std::fputs(kRnaquboVersionLine, stdout);
+  return StatusAfterStdout();
 }

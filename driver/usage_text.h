@@ -1,4 +1,4 @@
-// The usage lines, the help text and the version line.
+// rnaqubo's usage lines, help text and version line.
 #pragma once
 
 #include <cstdio>
@@ -7,9 +7,9 @@
 void PrintUsage(std::FILE* stream, const char* program);
 
 // Writes the usage lines and a description of the arguments and outputs to
-// standard output and ends with status 0 (or 2 if standard output fails).
-[[noreturn]] void PrintHelpAndEnd(const char* program);
+// standard output. Returns the exit status: 0, or 2 if standard output fails.
+int PrintHelp(const char* program);
 
-// Writes "rnaqubo <version>" to standard output and ends with status 0 (or 2 if
-// standard output fails).
-[[noreturn]] void PrintVersionAndEnd();
+// Writes "rnaqubo <version>" to standard output. Returns the exit status: 0, or
+// 2 if standard output fails.
+int PrintVersion();

@@ -2,11 +2,10 @@
 
 #include <cstring>
 
-#include "driver/run_end.h"
+#include "core/failure.h"
+#include "core/status_codes.h"
+#include "core/version.h"
 
-#ifndef RNAQUBO_VERSION
-#define RNAQUBO_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -28,7 +27,7 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--version", nullptr, &FoldOptions::version},
 };
 
-constexpr int kModelArguments = 5;
+constexpr int kModelArguments = kModelArgumentCount;
 
 constexpr const char* kHelpBody =
     "\n"
@@ -132,17 +131,10 @@ bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError*
     return Fail(error, kStatusIoError, "Option --zero-based needs --solution\n", true);
   }
   // Every number is checked before any file is read.
-  int32_t numbers[4] = {0, 0, 0, 0};
-  for (int k = 0; k < 4; ++k) {
-    if (!ConvertArgument(model_arguments[1 + k], &numbers[k])) {
-      return Fail(error, kStatusIoError, "Number out of range: " + std::string(model_arguments[1 + k]) + "\n",
-                  false);
-    }
-  }
-  command->params = RunParameters{model_arguments[0], numbers[0], numbers[1], numbers[2], numbers[3]};
-  if (command->params.sequence_length < 1) {
-    return Fail(error, kStatusDataError,
-                "Error in sequence length " + std::to_string(command->params.sequence_length) + "\n", false);
+  try {
+    command->params = ParseModelArguments(model_arguments);
+  } catch (const Failure& failure) {
+    return Fail(error, FailureStatus(failure.kind()), std::string(failure.what()) + "\n", false);
   }
   return true;
 }
@@ -160,4 +152,4 @@ void PrintFoldHelp(std::FILE* stream, const char* program) {
   std::fputs(kHelpBody, stream);
 }
 
-const char* FoldVersionLine() { return "rnaqubo-fold " RNAQUBO_VERSION "\n"; }
+const char* FoldVersionLine() { return kFoldVersionLine; }

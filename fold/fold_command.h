@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/run_parameters.h"
+#include "core/model_arguments.h"
 
 // The options of a run. A new option adds a field here and a row to the table
 // in fold_command.cpp.

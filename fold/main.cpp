@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/index_arrays.h"
-#include "driver/run_end.h"
-#include "driver/sequence_reader.h"
+#include "core/index_arrays.h"
+#include "core/failure.h"
+#include "core/status_codes.h"
+#include "core/sequence_reader.h"
 #include "fold/arc_diagram.h"
 #include "fold/fold_command.h"
 #include "fold/fold_report.h"
@@ -21,8 +22,7 @@
 #include "fold/solution_text.h"
 #include "model/quad_model.h"
 #include "output/output_file.h"
-#include "driver/thrown_failures.h"
-#include "driver/whole_file.h"
+#include "core/whole_file.h"
 
 namespace {
 
@@ -42,30 +42,14 @@ struct DiagramFileGuard {
 };
 
 // Reads the sequence as rnaqubo does; returns 0, or the status after printing
-// rnaqubo's message for the failure.
+// the reader's message.
 int LoadSequence(const RunParameters& params, char* buffer) {
-  int32_t count = 0;
-  std::string bad_word;
-  const int32_t n = params.sequence_length;
-  switch (ReadSequenceQuietly(params.input_RNA_sequence_filename, n, buffer, &count, &bad_word)) {
-    case SequenceOutcome::kComplete:
-      return 0;
-    case SequenceOutcome::kReadError:
-      return Report(kStatusIoError, "Could not read from Q file!\n");
-    case SequenceOutcome::kNoCount:
-    case SequenceOutcome::kTooFewWords:
-      return Report(kStatusDataError, "Nothing read from Sequence\n");
-    case SequenceOutcome::kCountMismatch:
-      return Report(kStatusDataError, "File size does not equal command line " + std::to_string(n) +
-                                          " != " + std::to_string(count) + "\n");
-    case SequenceOutcome::kBadWord:
-      return Report(kStatusDataError,
-                    "Invalid gene base read: " +
-                        ShowBadWord(reinterpret_cast<const unsigned char*>(bad_word.data()),
-                                    bad_word.size(), false) +
-                        "\n");
+  try {
+    ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
+  } catch (const SequenceFileFailure& failure) {
+    return Report(FailureStatus(failure.kind()), std::string(failure.what()) + "\n");
   }
-  return Report(kStatusIoError, "Could not read from Q file!\n");
+  return 0;
 }
 
 // Reads the --solution file into chosen; returns 0, or the status after
@@ -194,16 +178,13 @@ int RunFold(int argc, char** argv) {
 
 }  // namespace
 
-// Every failure below RunFold arrives here as an exception (the model code's
-// procedures that end a run throw in this executable), and leaves with its
+// Every failure below RunFold arrives here as an exception and leaves with its
 // message and a line end on standard error.
 int main(int argc, char** argv) {
   try {
     return RunFold(argc, argv);
-  } catch (const RunFailure& failure) {
-    return Report(failure.status(), std::string(failure.what()) + "\n");
-  } catch (const TableAllocationFailure& failure) {
-    return Report(kStatusDataError, std::string(failure.what()) + "\n");
+  } catch (const Failure& failure) {
+    return Report(FailureStatus(failure.kind()), std::string(failure.what()) + "\n");
   } catch (const std::bad_alloc&) {
     return Report(kStatusDataError, "Memory allocation problem\n");
   } catch (const std::exception& failure) {

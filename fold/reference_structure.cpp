@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/whole_file.h"
+#include "core/whole_file.h"
 
 namespace {
 

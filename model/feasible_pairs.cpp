@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 namespace {
 
@@ -69,6 +68,5 @@ IntMatrix BuildPairTable(const char* buffer, int32_t n, int32_t min_distance,
   IntMatrix table = AllocateIntMatrix(count + 2, 2);  // refuses a count beyond 32 bits
   GenerateFeasiblePairs(buffer, n, table, min_distance);
   *pair_count = static_cast<int32_t>(count);
-  std::printf("\nFeasible Base Pairs = %d\n", *pair_count);
   return table;
 }

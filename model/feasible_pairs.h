@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 
 // The pairing window W for a sequence of n bases: n up to 500, 200 up to 900,
 // 150 beyond. For each i, j runs from i to min(i + W, n).
@@ -23,8 +23,7 @@ int64_t CountFeasiblePairs(const char* buffer, int32_t n, int32_t min_distance);
 int64_t GenerateFeasiblePairs(const char* buffer, int32_t n, IntMatrix table,
                               int32_t min_distance);
 
-// The feasible pair stage of a run: counts, allocates the table as
-// AllocateIntMatrix(P + 2, 2), fills it, prints "\nFeasible Base Pairs = %d\n".
-// Sets *pair_count to P.
+// The feasible pair table: counts, allocates it as AllocateIntMatrix(P + 2, 2)
+// (which refuses a count beyond 32 bits) and fills it. Sets *pair_count to P.
 IntMatrix BuildPairTable(const char* buffer, int32_t n, int32_t min_distance,
                          int32_t* pair_count);

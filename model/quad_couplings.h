@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 
 // Value of a stack link entry and of a chain bonus entry.
 constexpr int32_t kStackLinkValue = 8;

@@ -1,7 +1,6 @@
 #include "model/quad_model.h"
 
 #include <algorithm>
-#include <new>
 
 #include "model/feasible_pairs.h"
 #include "model/stack_score.h"
@@ -12,11 +11,6 @@ namespace {
 // Candidates of one row whose conflicts are decided at a time.
 constexpr int32_t kFlagChunk = 2048;
 
-// Refuses a table size that the 32-bit row numbers cannot address.
-void RequireRowCount(int64_t count) {
-  if (count < 0 || count > INT32_MAX - 3) throw std::bad_alloc();
-}
-
 // Counts the chosen m in first..first + count - 1 whose flag is set.
 int64_t CountChosenFlags(const uint8_t* flags, const uint8_t* chosen, int32_t count) {
   int64_t total = 0;
@@ -25,23 +19,6 @@ int64_t CountChosenFlags(const uint8_t* flags, const uint8_t* chosen, int32_t co
 }
 
 }  // namespace
-
-IntMatrix BuildQuadTableQuietly(const char* buffer, int32_t n, int32_t min_distance,
-                                int32_t* quad_count) {
-  const int64_t pair_count = CountFeasiblePairs(buffer, n, min_distance);
-  RequireRowCount(pair_count);
-  // The pair table is needed only to find the quads: it lives in a vector and
-  // is released here, while the quad table lives on like every other table.
-  std::vector<int32_t> pair_cells(static_cast<size_t>(pair_count + 3) * 3);
-  const IntMatrix pairs{pair_cells.data(), static_cast<int32_t>(pair_count + 2), 2};
-  GenerateFeasiblePairs(buffer, n, pairs, min_distance);
-  const int64_t count = CountNestedPairs(pairs, static_cast<int32_t>(pair_count));
-  RequireRowCount(count);
-  const IntMatrix quads = AllocateIntMatrix(count + 1, 4);
-  GenerateNestedPairs(pairs, static_cast<int32_t>(pair_count), quads);
-  *quad_count = static_cast<int32_t>(count);
-  return quads;
-}
 
 QuadModel MakeQuadModel(const char* buffer, int32_t n, IntMatrix quads, int32_t quad_count,
                         int32_t add_quads, int32_t penalty) {
@@ -64,8 +41,10 @@ QuadModel MakeQuadModel(const char* buffer, int32_t n, IntMatrix quads, int32_t 
 
 QuadModel BuildQuadModel(const char* buffer, int32_t n, int32_t min_distance, int32_t add_quads,
                          int32_t penalty) {
+  int32_t pair_count = 0;
+  const IntMatrix pairs = BuildPairTable(buffer, n, min_distance, &pair_count);
   int32_t quad_count = 0;
-  const IntMatrix quads = BuildQuadTableQuietly(buffer, n, min_distance, &quad_count);
+  const IntMatrix quads = BuildQuadTable(pairs, pair_count, &quad_count);
   return MakeQuadModel(buffer, n, quads, quad_count, add_quads, penalty);
 }
 

@@ -2,17 +2,16 @@
 // coefficient of the Q file (stacking scores, stack links, chain bonuses and
 // conflicts), and the value of any selection of quads. Variables are quad rows,
 // numbered from 1 as in the Q file. Nothing here prints or ends the process;
-// an allocation that fails throws std::bad_alloc or ends the run as the index
-// arrays do.
+// an allocation that fails throws Failure as the index arrays do.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 #include "model/quad_couplings.h"
 
-// One sequence's model. The tables are made once, by AllocateIntArray: in the
+// One sequence's model. The tables are made once, by the index arrays: in the
 // executables they live as long as the process; in the Python module they
 // belong to the model's arena and are freed with the model.
 struct QuadModel {
@@ -35,20 +34,14 @@ struct QuadCouple {
   int32_t m;
 };
 
-// The quads of the sequence in buffer (letters at 1..n) with pairs more than
-// min_distance apart, exactly as rnaqubo numbers them, built without printing.
-// Sets *quad_count to Q and returns the table (rows 1..Q, row Q + 1 zero). The
-// pair table it needs is released before returning. Throws std::bad_alloc when a
-// count does not fit in 32 bits or memory runs out.
-IntMatrix BuildQuadTableQuietly(const char* buffer, int32_t n, int32_t min_distance,
-                                int32_t* quad_count);
-
 // The model over quads (rows 1..quad_count) of buffer (positions 1..n), with the
 // chain bonus on when add_quads is non-zero and penalty on every conflict.
 QuadModel MakeQuadModel(const char* buffer, int32_t n, IntMatrix quads, int32_t quad_count,
                         int32_t add_quads, int32_t penalty);
 
-// BuildQuadTableQuietly followed by MakeQuadModel: the whole model of a sequence.
+// The whole model of the sequence in buffer (letters at 1..n): its quads with
+// pairs more than min_distance apart, exactly as rnaqubo numbers them, and
+// MakeQuadModel over them.
 QuadModel BuildQuadModel(const char* buffer, int32_t n, int32_t min_distance, int32_t add_quads,
                          int32_t penalty);
 

@@ -1,8 +1,8 @@
 #include "model/stacked_quads.h"
 
-#include <cstdio>
+#include <string>
 
-#include "driver/run_end.h"
+#include "core/failure.h"
 
 namespace {
 
@@ -51,10 +51,10 @@ IntMatrix BuildQuadTable(IntMatrix pairs, int32_t pair_count, int32_t* quad_coun
   IntMatrix quads = AllocateIntMatrix(count + 1, 4);  // refuses a count beyond 32 bits
   const int64_t written = GenerateNestedPairs(pairs, pair_count, quads);
   if (written != count) {
-    EndRunFormatted(kStatusDataError, "Nested Feasible pair generation fails %d != %d",
-                    static_cast<int32_t>(written), static_cast<int32_t>(count));
+    throw Failure(FailureKind::kData, "Nested Feasible pair generation fails " +
+                                          std::to_string(static_cast<int32_t>(written)) + " != " +
+                                          std::to_string(static_cast<int32_t>(count)));
   }
   *quad_count = static_cast<int32_t>(count);
-  std::printf("\nNested Feasible Base Pairs = %d\n", *quad_count);
   return quads;
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 
 // Number of quads among pairs rows 1..pair_count (sorted by i, then j).
 int64_t CountNestedPairs(IntMatrix pairs, int32_t pair_count);
@@ -14,7 +14,8 @@ int64_t CountNestedPairs(IntMatrix pairs, int32_t pair_count);
 // Returns the number of rows written.
 int64_t GenerateNestedPairs(IntMatrix pairs, int32_t pair_count, IntMatrix quads);
 
-// The quad stage of a run: counts, allocates AllocateIntMatrix(Q + 1, 4), fills,
-// checks the fill count ("Nested Feasible pair generation fails %d != %d", status 1)
-// and prints "\nNested Feasible Base Pairs = %d\n". Sets *quad_count to Q.
+// The quad table: counts, allocates AllocateIntMatrix(Q + 1, 4) (which refuses a
+// count beyond 32 bits), fills it and checks the fill count (Failure kData
+// "Nested Feasible pair generation fails <written> != <counted>"). Sets
+// *quad_count to Q.
 IntMatrix BuildQuadTable(IntMatrix pairs, int32_t pair_count, int32_t* quad_count);

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <new>
 
-#include "driver/run_end.h"
+#include "core/status_codes.h"
 
 const char* const kInputOverwriteReason = "Input file would be overwritten";
 

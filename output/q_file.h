@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 #include "model/quad_couplings.h"
 #include "output/output_file.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 #include "output/output_file.h"
 
 // The name "Q_nested_<quad_count>_<path>", with path exactly as given.

@@ -150,14 +150,12 @@ std::unique_ptr<SequenceModel> BuildSequenceModel(const std::string& letters, in
     model->buffer = AllocateSequenceBuffer(model->n);
     std::memcpy(model->buffer + 1, letters.data(), letters.size());
     const int64_t pair_count = CountFeasiblePairs(model->buffer, model->n, min_distance);
-    if (pair_count > INT32_MAX) throw TableAllocationFailure(kArrayAllocationFailure);
+    if (pair_count > INT32_MAX) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
     model->pair_count = static_cast<int32_t>(pair_count);
     model->q = BuildQuadModel(model->buffer, model->n, min_distance, add_quads, penalty);
-  } catch (const TableAllocationFailure&) {
-    throw;
   } catch (const std::bad_alloc&) {
     // A table of the quad model (or a count beyond 32 bits), as the tool reports it.
-    throw TableAllocationFailure(kArrayAllocationFailure);
+    throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
   }
   return model;
 }
@@ -234,7 +232,7 @@ class QuboWriter {
   [[noreturn]] void Fail() {
     const int error_number = errno != 0 ? errno : EIO;
     if (file_.fd >= 0) DiscardOutputFile(&file_);
-    throw FileFailure("Could not write to file!", error_number, path_);
+    throw Failure(FailureKind::kFile, "Could not write to file!", path_, error_number);
   }
   std::string path_;
   OutputFile file_;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 #include "model/quad_model.h"
-#include "driver/thrown_failures.h"
+#include "core/failure.h"
 
 // The model of one sequence: its letters and every table of the model, all
 // owned by arena.

@@ -11,7 +11,7 @@
 #include <exception>
 #include <thread>
 
-#include "driver/thrown_failures.h"
+#include "core/failure.h"
 
 namespace {
 
@@ -167,7 +167,7 @@ class EntryParser {
   }
 
   [[noreturn]] void Fail(const std::string& what) {
-    throw RunFailure(path_ + ": line " + std::to_string(line_) + ": " + what, 1);
+    throw Failure(FailureKind::kData, path_ + ": line " + std::to_string(line_) + ": " + what);
   }
 
   int64_t count() const { return count_; }
@@ -217,12 +217,12 @@ QFileInput::QFileInput(const std::string& path) : path_(path) {
   do {
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) throw FileFailure("Could not read from Q file!", errno, path);
+  if (fd_ < 0) throw Failure(FailureKind::kFile, "Could not read from Q file!", path, errno);
   struct stat info;
   if (fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
     const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
     close(fd_);
-    throw FileFailure("Could not read from Q file!", error_number, path);
+    throw Failure(FailureKind::kFile, "Could not read from Q file!", path, error_number);
   }
   size_ = info.st_size;
 }
@@ -234,7 +234,7 @@ size_t QFileInput::ReadAt(int64_t offset, char* data, size_t size) const {
   do {
     got = pread(fd_, data, size, offset);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) throw FileFailure("Could not read from Q file!", errno, path_);
+  if (got < 0) throw Failure(FailureKind::kFile, "Could not read from Q file!", path_, errno);
   return static_cast<size_t>(got);
 }
 
@@ -306,7 +306,7 @@ int64_t QFileInput::Survey(int thread_count) {
   const size_t got = ReadAt(0, head, sizeof head);
   const char* head_end = static_cast<const char*>(std::memchr(head, '\n', got));
   EntryParser header(path_, 1, 0, 0, nullptr, nullptr, nullptr);
-  if (got == 0) throw RunFailure(path_ + ": line 1: the file is empty, not a Q file", 1);
+  if (got == 0) throw Failure(FailureKind::kData, path_ + ": line 1: the file is empty, not a Q file");
   header.TakeHeader(head, head_end != nullptr ? head_end : head + got);
   quad_count_ = header.quad_count();
   const int64_t body = head_end != nullptr ? head_end - head + 1 : static_cast<int64_t>(got);
@@ -370,10 +370,10 @@ int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values
       return parts_[k].first_entry + counts[k];
     }
     if (k + 1 < parts_.size() && counts[k] != parts_[k].entries) {
-      throw RunFailure(path_ + ": the file changed while it was read", 1);
+      throw Failure(FailureKind::kData, path_ + ": the file changed while it was read");
     }
   }
   const int64_t lines = parts_.empty() ? 1 : parts_.back().first_line + parts_.back().lines - 1;
-  throw RunFailure(path_ + ": line " + std::to_string(lines + 1) +
-                       ": the file ends without the final \"-1\": it is incomplete", 1);
+  throw Failure(FailureKind::kData, path_ + ": line " + std::to_string(lines + 1) +
+                                        ": the file ends without the final \"-1\": it is incomplete");
 }

@@ -14,7 +14,7 @@
 #include "output/output_file.h"
 #include "output/q_file.h"
 #include "python/model_entries.h"
-#include "driver/thrown_failures.h"
+#include "core/failure.h"
 #include "python/q_file_reader.h"
 #include "python/sequence_files.h"
 
@@ -308,23 +308,37 @@ void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
     written = WriteQFileNamed(path, writer_model, WorkThreads(), &failure);
   }
   if (written) return;
-  if (failure.kind == OutputFailureKind::kMemory) throw TableAllocationFailure(kArrayAllocationFailure);
-  throw FileFailure("Could not write to file!", failure.error != 0 ? failure.error : EIO, path);
+  if (failure.kind == OutputFailureKind::kMemory) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
+  throw Failure(FailureKind::kFile, "Could not write to file!", path, failure.error != 0 ? failure.error : EIO);
 }
 
-// Exceptions of the model code as Python exceptions.
+// Failures of the libraries as Python exceptions: a file failure with its errno
+// as the matching OSError subclass (FileNotFoundError, ...), any other file
+// failure as OSError, a shortage as MemoryError, bad data as ValueError.
 void TranslateFailures(std::exception_ptr failure) {
   try {
     if (failure) std::rethrow_exception(failure);
-  } catch (const FileFailure& e) {
-    // OSError(errno, text, filename) becomes the matching subclass (FileNotFoundError, ...).
-    const std::string text = std::string(e.what()) + " " + std::strerror(e.error_number());
-    py::object error = py::reinterpret_steal<py::object>(
-        PyObject_CallFunction(PyExc_OSError, "isO&", e.error_number(), text.c_str(), PyUnicode_DecodeFSDefault,
-                              e.path().c_str()));
-    if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
-  } catch (const RunFailure& e) {
-    PyErr_SetString(e.status() == 2 ? PyExc_OSError : PyExc_ValueError, e.what());
+  } catch (const Failure& e) {
+    if (e.kind() == FailureKind::kFile && e.error_number() != 0) {
+      const std::string text = std::string(e.what()) + " " + std::strerror(e.error_number());
+      py::object error = py::reinterpret_steal<py::object>(
+          PyObject_CallFunction(PyExc_OSError, "isO&", e.error_number(), text.c_str(), PyUnicode_DecodeFSDefault,
+                                e.path().c_str()));
+      if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+      return;
+    }
+    switch (e.kind()) {
+      case FailureKind::kFile:
+        PyErr_SetString(PyExc_OSError, e.what());
+        break;
+      case FailureKind::kMemory:
+        PyErr_SetString(PyExc_MemoryError, e.what());
+        break;
+      case FailureKind::kData:
+      case FailureKind::kUsage:
+        PyErr_SetString(PyExc_ValueError, e.what());
+        break;
+    }
   }
 }
 

@@ -7,21 +7,22 @@
 #include <cerrno>
 #include <vector>
 
-#include "driver/sequence_reader.h"
-#include "driver/thrown_failures.h"
-#include "driver/whole_file.h"
+#include "core/sequence_reader.h"
+#include "core/failure.h"
+#include "core/shown_text.h"
+#include "core/whole_file.h"
 
 namespace {
 
 // The whole content of the file at path; a failure throws FileFailure.
 std::string ReadFileText(const std::string& path) {
   std::string text;
-  if (!ReadWholeFile(path.c_str(), &text)) throw FileFailure("Could not read from Q file!", errno, path);
+  if (!ReadWholeFile(path.c_str(), &text)) throw Failure(FailureKind::kFile, "Could not read from Q file!", path, errno);
   return text;
 }
 
 [[noreturn]] void FailContent(const std::string& path, const std::string& message) {
-  throw RunFailure(path + ": " + message, 1);
+  throw Failure(FailureKind::kData, path + ": " + message);
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ std::string NormaliseSequenceText(const std::string& text, const LetterPolicy& p
     std::string message = failure.message;
     const std::string unnamed = "record : ";
     if (message.rfind(unnamed, 0) == 0) message.erase(0, unnamed.size());
-    throw RunFailure(message, 1);
+    throw Failure(FailureKind::kData, message);
   }
   return record.letters;
 }
@@ -75,15 +76,15 @@ std::string ReadSequenceFileLetters(const std::string& path, const RecordChoice&
   do {
     fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) throw FileFailure("Could not read from Q file!", errno, path);
+  if (fd < 0) throw Failure(FailureKind::kFile, "Could not read from Q file!", path, errno);
   struct stat info;
   const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
   close(fd);
-  if (directory) throw FileFailure("Could not read from Q file!", EISDIR, path);
+  if (directory) throw Failure(FailureKind::kFile, "Could not read from Q file!", path, EISDIR);
 
   SequenceFileKind kind;
   ReadFailure failure;
-  if (!DetectSequenceFileKind(path.c_str(), &kind, &failure)) throw RunFailure(failure.message, failure.status);
+  if (!DetectSequenceFileKind(path.c_str(), &kind, &failure)) throw Failure(failure.status == 2 ? FailureKind::kFile : FailureKind::kData, failure.message);
   name->clear();
   if (kind != SequenceFileKind::kFastaOrFastq) {
     if (choice.kind != ChoiceKind::kFirst) {
@@ -93,7 +94,7 @@ std::string ReadSequenceFileLetters(const std::string& path, const RecordChoice&
   }
   SequenceRecord record;
   if (!ReadSequenceRecord(path.c_str(), choice, policy, &record, &failure)) {
-    throw RunFailure(failure.message, failure.status);
+    throw Failure(failure.status == 2 ? FailureKind::kFile : FailureKind::kData, failure.message);
   }
   *name = record.name;
   return record.letters;

@@ -43,7 +43,7 @@ std::string StagedPath(const std::string& staging, int64_t index, const char* su
 }
 
 bool FailFile(ReadFailure* failure, const std::string& path, const char* what) {
-  return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+  return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
               path + ": " + what + ": " + std::strerror(errno));
 }
 
@@ -70,7 +70,7 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   std::unordered_map<std::string, size_t> reference_of;
   for (size_t k = 0; k < references.size(); ++k) {
     if (!reference_of.emplace(references[k].name, k).second) {
-      return Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+      return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                   request.dbn_path + ": two records are named " + references[k].name);
     }
   }
@@ -93,7 +93,7 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
     const std::string safe = SafeRecordName(record.name, index);
     const auto [owner, fresh] = owner_of.emplace(safe, std::make_pair(index, record.name));
     if (!fresh) {
-      ok = Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+      ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                 source_path + ": records " + std::to_string(owner->second.first) + " (" +
                     owner->second.second + ") and " + std::to_string(index) + " (" + record.name +
                     ") would both be written to " + request.directory + "/" + safe + "/" + safe +
@@ -130,7 +130,7 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
           break;
         }
         if (reference_letters.letters != record.letters) {
-          ok = Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+          ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                     request.dbn_path + ": record " + record.name + ": the sequence differs from the one in " +
                         request.sequences_path);
           break;
@@ -148,7 +148,7 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   if (source.stream != nullptr) CloseRecordStream(source.stream);
   if (!ok || result < 0) return false;
   if (staged->empty()) {
-    return Fail(failure, FailureKind::kNotSequences, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
                 source_path + ": no record found");
   }
   std::vector<std::string> unused;
@@ -187,7 +187,7 @@ bool CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord
   for (const std::string& target : targets) {
     for (const KeptFile& file : kept) {
       if (OutputWouldReplace(target, file)) {
-        return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+        return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
                     target + ": cannot write: " + kInputOverwriteReason);
       }
     }

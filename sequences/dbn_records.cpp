@@ -34,16 +34,16 @@ bool ReadDbnRecords(const char* path, std::vector<DbnRecord>* records, ReadFailu
   records->clear();
   struct stat info;
   if (stat(path, &info) != 0) {
-    return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
                 std::string(path) + ": cannot open: " + std::strerror(errno));
   }
   if (S_ISDIR(info.st_mode)) {
-    return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
                 std::string(path) + ": cannot read: it is a directory");
   }
   BGZF* file = bgzf_open(path, "r");
   if (file == nullptr) {
-    return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
                 std::string(path) + ": cannot open: " + std::strerror(errno));
   }
   kstring_t line = KS_INITIALIZE;
@@ -52,7 +52,7 @@ bool ReadDbnRecords(const char* path, std::vector<DbnRecord>* records, ReadFailu
   bool ok = true;
   int got = 0;
   auto bad = [&](const std::string& what) {
-    ok = Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+    ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
               std::string(path) + ": line " + std::to_string(line_number) + ": " + what);
   };
   while (ok && (got = bgzf_getline(file, '\n', &line)) >= 0) {
@@ -82,16 +82,16 @@ bool ReadDbnRecords(const char* path, std::vector<DbnRecord>* records, ReadFailu
   }
   if (ok && got < -1) {
     ok = bgzf_compression(file) != no_compression
-             ? Fail(failure, FailureKind::kCorrupt, kSeqStatusDataError,
+             ? Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
                     std::string(path) + ": the compressed data is damaged or truncated")
-             : Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+             : Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
                     std::string(path) + ": cannot read: " + std::strerror(errno));
   }
   if (ok && records->empty()) {
-    ok = Fail(failure, FailureKind::kNotSequences, kSeqStatusDataError,
+    ok = Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
               std::string(path) + ": no dot-bracket record found");
   } else if (ok && fields < 2) {
-    ok = Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+    ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
               std::string(path) + ": the file ends before the " +
                   (fields == 0 ? "sequence" : "structure") + " line of the record " +
                   records->back().name);

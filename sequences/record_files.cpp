@@ -69,11 +69,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, Read
     error = errno;
     DiscardOutputFile(&file);
   } else if (output_failure.reason != nullptr) {
-    return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
                 path + ": cannot write: " + output_failure.reason);
   } else {
     error = output_failure.error;
   }
-  return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+  return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
               path + ": cannot write: " + std::strerror(error));
 }

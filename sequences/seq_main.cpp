@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/version.h"
 #include "output/output_file.h"
 #include "sequences/collection_split.h"
 #include "sequences/record_files.h"
@@ -61,7 +62,7 @@ void Note(const std::string& text) { std::fprintf(stderr, "rnaqubo-seq: note: %s
 
 [[noreturn]] void Failed(const ReadFailure& failure) {
   std::string message = failure.message;
-  if (failure.kind == FailureKind::kAmbiguous) message += "; --ambiguous drop removes them";
+  if (failure.kind == SequenceFailureKind::kAmbiguous) message += "; --ambiguous drop removes them";
   std::fprintf(stderr, "rnaqubo-seq: %s\n", message.c_str());
   std::exit(failure.status);
 }
@@ -85,7 +86,7 @@ SeqOptions ParseOptions(int argc, char** argv) {
       std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : kStatusUsage);
     }
     if (arg == "--version") {
-      std::printf("rnaqubo-seq %s\n", RNAQUBO_VERSION);
+      std::fputs(kSeqVersionLine, stdout);
       std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : kStatusUsage);
     }
     std::string value;

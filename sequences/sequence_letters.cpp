@@ -46,7 +46,7 @@ std::string Plural(int64_t count, const char* one, const char* many) {
 
 }  // namespace
 
-bool Fail(ReadFailure* failure, FailureKind kind, int status, std::string message) {
+bool Fail(ReadFailure* failure, SequenceFailureKind kind, int status, std::string message) {
   failure->kind = kind;
   failure->status = status;
   failure->message = std::move(message);
@@ -99,19 +99,19 @@ bool NormaliseLetters(std::string_view raw, const LetterPolicy& policy, Sequence
   }
   const std::string prefix = "record " + record->name + ": ";
   if (invalid > 0) {
-    return Fail(failure, FailureKind::kInvalidLetters, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kInvalidLetters, kSeqStatusDataError,
                 prefix + Plural(invalid, "letter that is", "letters that are") +
                     " neither a base, a gap nor an ambiguity code (" + invalid_shown +
                     (invalid > kShownPositions ? ", ..." : "") + ")");
   }
   if (ambiguous > 0 && policy.ambiguous == AmbiguousLetters::kRefuse) {
-    return Fail(failure, FailureKind::kAmbiguous, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kAmbiguous, kSeqStatusDataError,
                 prefix + Plural(ambiguous, "ambiguous letter", "ambiguous letters") + " (" +
                     ambiguous_shown + (ambiguous > kShownPositions ? ", ..." : "") + ")");
   }
   record->ambiguous_dropped = ambiguous;
   if (record->letters.empty()) {
-    return Fail(failure, FailureKind::kEmptyRecord, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kEmptyRecord, kSeqStatusDataError,
                 position == 0 ? prefix + "the sequence is empty"
                               : prefix + "no base is left after removing " +
                                     Plural(position, "letter", "letters"));
@@ -131,7 +131,7 @@ bool AlignStructure(std::string_view raw, std::string_view structure, const Lett
     if (ClassifyLetter(c) != LetterClass::kSpace) letters += c;
   }
   if (letters.size() != columns.size()) {
-    return Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                 prefix + "the structure has " + std::to_string(columns.size()) +
                     " characters for " + std::to_string(letters.size()) + " letters");
   }
@@ -144,13 +144,13 @@ bool AlignStructure(std::string_view raw, std::string_view structure, const Lett
     if (mark != '.') {
       const size_t open = kOpen.find(mark), close = kClose.find(mark);
       if (open == std::string_view::npos && close == std::string_view::npos) {
-        return Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+        return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                     prefix + at + " of the structure holds '" + std::string(1, mark) +
                         "', which is neither a bracket nor '.'");
       }
       if (open != std::string_view::npos) ++depth[open];
       if (close != std::string_view::npos && --depth[close] < 0) {
-        return Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+        return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                     prefix + "'" + std::string(1, mark) + "' at " + at +
                         " of the structure closes nothing");
       }
@@ -162,14 +162,14 @@ bool AlignStructure(std::string_view raw, std::string_view structure, const Lett
     if (!removed) {
       aligned->push_back(mark);
     } else if (mark != '.') {
-      return Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+      return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                   prefix + at + " (" + std::string(1, letters[k]) +
                       ") is removed from the sequence but paired in the structure");
     }
   }
   for (size_t kind = 0; kind < kOpen.size(); ++kind) {
     if (depth[kind] > 0) {
-      return Fail(failure, FailureKind::kBadStructure, kSeqStatusDataError,
+      return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
                   prefix + std::to_string(depth[kind]) + " '" + std::string(1, kOpen[kind]) +
                       "' of the structure never closed");
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "sequences/sequence_failure.h"
+
 // What to do with IUPAC ambiguity codes (N, R, Y, K, M, S, W, B, D, H, V).
 enum class AmbiguousLetters {
   kRefuse,  // the record is refused (the default)
@@ -25,34 +27,6 @@ struct SequenceRecord {
   int64_t gaps_removed = 0;       // '-' and '.' removed
   int64_t ambiguous_dropped = 0;  // ambiguity codes removed under AmbiguousLetters::kDrop
 };
-
-// Why a read or a conversion failed.
-enum class FailureKind {
-  kNone,
-  kUnreadable,      // the file cannot be opened or read (status 2)
-  kCorrupt,         // compressed data truncated or damaged, FASTQ record cut short
-  kNotSequences,    // the file is not FASTA or FASTQ
-  kNoSuchRecord,    // the named or numbered record is not in the file
-  kEmptyRecord,     // the record has no letters, or none left after removals
-  kAmbiguous,       // ambiguity codes under AmbiguousLetters::kRefuse
-  kInvalidLetters,  // letters that are neither bases, gaps nor ambiguity codes
-  kBadStructure,    // a dot-bracket line that does not fit its sequence
-};
-
-// Exit statuses that go with failures.
-constexpr int kSeqStatusDataError = 1;  // the data is bad
-constexpr int kSeqStatusFileError = 2;  // a file cannot be read or written
-
-// A failure: a one-line message naming the file and the record where known (no
-// line end), the status it calls for (1 bad data, 2 unreadable/unwritable file).
-struct ReadFailure {
-  std::string message;
-  int status = 0;
-  FailureKind kind = FailureKind::kNone;
-};
-
-// Fills failure and returns false, for use in return statements.
-bool Fail(ReadFailure* failure, FailureKind kind, int status, std::string message);
 
 // True for an IUPAC ambiguity code (N, R, Y, K, M, S, W, B, D, H, V), either case.
 bool IsAmbiguityCode(char letter);

@@ -49,18 +49,18 @@ BGZF* OpenSequenceFile(const char* path, ReadFailure* failure) {
   if (std::strcmp(path, "-") == 0) {
     // Standard input: a pipe, read once (never through an index).
   } else if (stat(path, &info) != 0) {
-    Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
          std::string(path) + ": cannot open: " + ErrorText(errno));
     return nullptr;
   } else if (S_ISDIR(info.st_mode)) {
-    Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
          std::string(path) + ": cannot read: it is a directory");
     return nullptr;
   }
   errno = 0;
   BGZF* file = bgzf_open(path, "r");
   if (file == nullptr) {
-    Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+    Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
          std::string(path) + ": cannot open: " + ErrorText(errno));
   }
   return file;
@@ -70,11 +70,11 @@ BGZF* OpenSequenceFile(const char* path, ReadFailure* failure) {
 // an unreadable file otherwise.
 bool FailRead(const char* path, BGZF* file, const std::string& where, ReadFailure* failure) {
   if (bgzf_compression(file) != no_compression) {
-    return Fail(failure, FailureKind::kCorrupt, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
                 std::string(path) + ": " + where +
                     "the compressed data is damaged or truncated");
   }
-  return Fail(failure, FailureKind::kUnreadable, kSeqStatusFileError,
+  return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
               std::string(path) + ": " + where + "cannot read: " + ErrorText(errno));
 }
 
@@ -114,7 +114,7 @@ bool FailNoSuchRecord(const char* path, const RecordChoice& choice, int64_t reco
                          : choice.kind == ChoiceKind::kByIndex
                                ? "no record number " + std::to_string(choice.index)
                                : std::string("no record");
-  return Fail(failure, FailureKind::kNoSuchRecord, kSeqStatusDataError,
+  return Fail(failure, SequenceFailureKind::kNoSuchRecord, kSeqStatusDataError,
               std::string(path) + ": " + what + ": the file has " + std::to_string(records) +
                   (records == 1 ? " record" : " records"));
 }
@@ -204,13 +204,13 @@ RecordStream* OpenRecordStream(const char* path, ReadFailure* failure) {
   const int first = PeekFirstCharacter(path, file, failure);
   if (first < 0 || KindOf(first) != SequenceFileKind::kFastaOrFastq) {
     if (first == -1) {
-      Fail(failure, FailureKind::kNotSequences, kSeqStatusDataError,
+      Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
            std::string(path) + ": the file is empty");
     } else if (first >= 0) {
       const std::string hint = KindOf(first) == SequenceFileKind::kRnaquboInput
                                    ? " and looks like rnaqubo's own input format already"
                                    : "";
-      Fail(failure, FailureKind::kNotSequences, kSeqStatusDataError,
+      Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
            std::string(path) + ": not FASTA or FASTQ: the first record does not start with '>' or '@'" +
                hint);
     }
@@ -232,18 +232,18 @@ int ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw, Rea
     return -1;
   }
   if (stream->source.eof_missing) {
-    Fail(failure, FailureKind::kCorrupt, kSeqStatusDataError,
+    Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
          stream->path + ": " + where + "the bgzip file is truncated (no end-of-file block)");
     return -1;
   }
   if (result == -1) return 0;
   if (result == -2) {
-    Fail(failure, FailureKind::kCorrupt, kSeqStatusDataError,
+    Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
          stream->path + ": " + where + "the FASTQ quality line is missing or not as long as the sequence");
     return -1;
   }
   if (result < 0) {
-    Fail(failure, FailureKind::kCorrupt, kSeqStatusDataError,
+    Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
          stream->path + ": " + where + "the record is too long to read");
     return -1;
   }
@@ -276,7 +276,7 @@ bool ReadSequenceRecord(const char* path, const RecordChoice& choice, const Lett
                         SequenceRecord* record, ReadFailure* failure) {
   SilenceHtslib();
   if (choice.kind == ChoiceKind::kByIndex && choice.index < 1) {
-    return Fail(failure, FailureKind::kNoSuchRecord, kSeqStatusDataError,
+    return Fail(failure, SequenceFailureKind::kNoSuchRecord, kSeqStatusDataError,
                 std::string(path) + ": no record number " + std::to_string(choice.index) +
                     ": records are numbered from 1");
   }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/sequence_reader.h"
+#include "core/sequence_reader.h"
 #include "fold/optimum.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_model.h"

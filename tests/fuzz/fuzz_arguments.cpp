@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/run_parameters.h"
+#include "core/model_arguments.h"
 
 namespace {
 

@@ -20,7 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/sequence_reader.h"
+#include "core/sequence_reader.h"
+#include "core/shown_text.h"
 
 namespace {
 

@@ -17,17 +17,70 @@
 #include <cstring>
 #include <string>
 
-#include "driver/index_arrays.h"
-#include "driver/run_end.h"
-#include "driver/run_parameters.h"
-#include "driver/sequence_reader.h"
+#include "core/index_arrays.h"
+#include "core/failure.h"
+#include "core/model_arguments.h"
+#include "core/sequence_reader.h"
+#include "core/shown_text.h"
+#include "core/status_codes.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"
 
 namespace {
 
+// Prints text on standard output and ends with status, as rnaqubo does.
+[[noreturn]] void EndRun(const std::string& text, int status) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+  std::exit(status);
+}
+
 [[noreturn]] void FailWrite() { EndRun("Could not write to file!\n", kStatusIoError); }
+
+// rnaqubo's command line, written out: the five arguments or the usage.
+RunParameters ParseRunParameters(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: %s input_RNA_sequence_filename sequence_length "
+                 "min_distance_allowed_between_positions add_quads0/1 M_penalty\n", argv[0]);
+    std::fprintf(stderr, "usage: %s ase_00010.txt 316 4 1 -200\n", argv[0]);
+    std::exit(kStatusIoError);
+  }
+  try {
+    return ParseModelArguments(argv + 1);
+  } catch (const Failure& failure) {
+    if (failure.kind() == FailureKind::kUsage) {
+      std::fprintf(stderr, "%s\n", failure.what());
+      std::exit(kStatusIoError);
+    }
+    EndRun(failure.what(), kStatusDataError);
+  }
+}
+
+// rnaqubo's sequence stage with its messages.
+void ReadSequence(const char* path, int32_t n, char* buffer) {
+  try {
+    ReadSequenceFile(path, n, buffer);
+  } catch (const SequenceFileFailure& failure) {
+    if (failure.count_read) std::printf("Number of bases on Sequence read = %d\n", failure.count);
+    switch (failure.outcome) {
+      case SequenceOutcome::kNoCount:
+      case SequenceOutcome::kTooFewWords:
+        EndRun("Nothing read from Sequence", kStatusDataError);
+      case SequenceOutcome::kCountMismatch:
+        EndRun("File size does not equal command line " + std::to_string(n) + " != " +
+                   std::to_string(failure.count), kStatusDataError);
+      case SequenceOutcome::kBadWord:
+        EndRun("Invalid gene base read: " +
+                   ShowBadWord(reinterpret_cast<const unsigned char*>(failure.bad_word.data()),
+                               failure.bad_word.size(), failure.bad_word_longer) + "\n",
+               kStatusDataError);
+      default:
+        EndRun("Could not read from Q file!\n", kStatusIoError);
+    }
+  }
+  std::printf("Number of bases on Sequence read = %d\n", n);
+}
 
 // Closes file; a failed close (the final flush included) is a failed write.
 void CloseOrFail(std::FILE* file) {
@@ -68,8 +121,8 @@ IntMatrix BuildQuads(IntMatrix pairs, int32_t pair_count, int32_t* quad_count) {
   IntMatrix quads = AllocateIntMatrix(count + 1, 4);
   const int64_t written = EnumerateQuads(pairs, pair_count, &quads);
   if (written != count) {
-    EndRunFormatted(kStatusDataError, "Nested Feasible pair generation fails %d != %d",
-                    static_cast<int32_t>(written), static_cast<int32_t>(count));
+    EndRun("Nested Feasible pair generation fails " + std::to_string(written) + " != " +
+               std::to_string(count), kStatusDataError);
   }
   *quad_count = static_cast<int32_t>(count);
   std::printf("\nNested Feasible Base Pairs = %d\n", *quad_count);
@@ -140,7 +193,7 @@ void WriteQ(const char* path, const char* buffer, IntMatrix quads, int32_t quad_
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   const RunParameters params = ParseRunParameters(argc, argv);
   // A file size limit must show as a failed write, not kill the process.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -152,6 +205,7 @@ int main(int argc, char** argv) {
   int32_t pair_count = 0;
   const IntMatrix pairs =
       BuildPairTable(buffer, n, params.min_distance_allowed_between_positions, &pair_count);
+  std::printf("\nFeasible Base Pairs = %d\n", pair_count);
   int32_t quad_count = 0;
   const IntMatrix quads = BuildQuads(pairs, pair_count, &quad_count);
 
@@ -165,4 +219,12 @@ int main(int argc, char** argv) {
     return kStatusIoError;
   }
   return kStatusComplete;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const Failure& failure) {
+    EndRun(failure.what(), FailureStatus(failure.kind()));
+  }
 }

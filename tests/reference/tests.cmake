@@ -3,7 +3,7 @@
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 add_executable(rnaqubo_reference ${CMAKE_CURRENT_LIST_DIR}/reference_main.cpp)
-target_link_libraries(rnaqubo_reference PRIVATE rnaqubo_core)
+target_link_libraries(rnaqubo_reference PRIVATE rnaqubo_model)
 
 # Under the sanitizers both programs run several times slower: a shorter mix
 # (DIFF_CASES / DIFF_MAX_LENGTH in the environment override either mix).

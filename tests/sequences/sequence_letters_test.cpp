@@ -16,22 +16,22 @@ struct LetterCase {
   AmbiguousLetters ambiguous;
   const char* letters;  // nullptr: refused
   int64_t thymines, gaps, dropped;
-  FailureKind failure;
+  SequenceFailureKind failure;
 };
 
 TEST(NormaliseLetters, AppliesTheLetterRules) {
   const LetterCase cases[] = {
-      {"acgu", AmbiguousLetters::kRefuse, "ACGU", 0, 0, 0, FailureKind::kNone},
-      {"TtUu", AmbiguousLetters::kRefuse, "UUUU", 2, 0, 0, FailureKind::kNone},
-      {"A-C.G\r\n U", AmbiguousLetters::kRefuse, "ACGU", 0, 2, 0, FailureKind::kNone},
-      {"ANRYKMSWBDHVnu", AmbiguousLetters::kDrop, "AU", 0, 0, 12, FailureKind::kNone},
-      {"ANu", AmbiguousLetters::kRefuse, nullptr, 0, 0, 0, FailureKind::kAmbiguous},
-      {"AXU", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, FailureKind::kInvalidLetters},
-      {"AEU", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, FailureKind::kInvalidLetters},
-      {"A\x01U", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, FailureKind::kInvalidLetters},
-      {"", AmbiguousLetters::kRefuse, nullptr, 0, 0, 0, FailureKind::kEmptyRecord},
-      {" \n", AmbiguousLetters::kRefuse, nullptr, 0, 0, 0, FailureKind::kEmptyRecord},
-      {"-N.", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, FailureKind::kEmptyRecord},
+      {"acgu", AmbiguousLetters::kRefuse, "ACGU", 0, 0, 0, SequenceFailureKind::kNone},
+      {"TtUu", AmbiguousLetters::kRefuse, "UUUU", 2, 0, 0, SequenceFailureKind::kNone},
+      {"A-C.G\r\n U", AmbiguousLetters::kRefuse, "ACGU", 0, 2, 0, SequenceFailureKind::kNone},
+      {"ANRYKMSWBDHVnu", AmbiguousLetters::kDrop, "AU", 0, 0, 12, SequenceFailureKind::kNone},
+      {"ANu", AmbiguousLetters::kRefuse, nullptr, 0, 0, 0, SequenceFailureKind::kAmbiguous},
+      {"AXU", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, SequenceFailureKind::kInvalidLetters},
+      {"AEU", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, SequenceFailureKind::kInvalidLetters},
+      {"A\x01U", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, SequenceFailureKind::kInvalidLetters},
+      {"", AmbiguousLetters::kRefuse, nullptr, 0, 0, 0, SequenceFailureKind::kEmptyRecord},
+      {" \n", AmbiguousLetters::kRefuse, nullptr, 0, 0, 0, SequenceFailureKind::kEmptyRecord},
+      {"-N.", AmbiguousLetters::kDrop, nullptr, 0, 0, 0, SequenceFailureKind::kEmptyRecord},
   };
   for (const LetterCase& c : cases) {
     SCOPED_TRACE(c.raw);
@@ -89,7 +89,7 @@ TEST(AlignStructure, KeepsTheColumnsOfTheKeptLetters) {
     if (ok) {
       EXPECT_EQ(aligned, c.aligned);
     } else {
-      EXPECT_EQ(failure.kind, FailureKind::kBadStructure);
+      EXPECT_EQ(failure.kind, SequenceFailureKind::kBadStructure);
     }
   }
 }

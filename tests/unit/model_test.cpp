@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"

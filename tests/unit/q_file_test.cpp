@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/index_arrays.h"
+#include "core/index_arrays.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"

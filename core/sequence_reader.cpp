@@ -1,4 +1,4 @@
-#include "driver/sequence_reader.h"
+#include "core/sequence_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,15 +8,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "driver/run_end.h"
+#include "core/shown_text.h"
 
 namespace {
-
-constexpr const char* kOpenFailure = "Could not read from Q file!\n";
-constexpr const char* kNothingRead = "Nothing read from Sequence";
 
 // 256-entry tables: white space as formatted input knows it, and the letter stored
 // for the first character of a base word (0: the word starts no base).
@@ -112,24 +110,6 @@ int OpenSequenceFile(const char* path) {
 
 }  // namespace
 
-std::string ShowBadWord(const unsigned char* word, size_t size, bool longer) {
-  bool plain = !longer && size <= kShownWordBytes;
-  for (size_t k = 0; k < size; ++k) plain = plain && word[k] > ' ' && word[k] < 0x7f;
-  if (plain) return std::string(reinterpret_cast<const char*>(word), size);
-  std::string shown;
-  for (size_t k = 0; k < size && k < kShownWordBytes; ++k) {
-    if (word[k] >= ' ' && word[k] < 0x7f) {
-      shown += static_cast<char>(word[k]);
-    } else {
-      shown += "\\x";
-      shown += "0123456789ABCDEF"[word[k] >> 4];
-      shown += "0123456789ABCDEF"[word[k] & 15];
-    }
-  }
-  if (longer || size > kShownWordBytes) shown += "...";
-  return shown;
-}
-
 ByteStream MemoryStream(const unsigned char* data, size_t size) {
   return ByteStream{-1, data, 0, size, nullptr, 0, false};
 }
@@ -158,9 +138,31 @@ SequenceOutcome ScanSequence(ByteStream* in, int32_t n, char* buffer, int32_t* c
   return SequenceOutcome::kComplete;
 }
 
-void ReadSequence(const char* path, int32_t n, char* buffer) {
+namespace {
+
+// The message of a failed reading: "<path>: sequence file: <what>".
+std::string SequenceMessage(const char* path, const std::string& what) {
+  return ShowText(path) + ": sequence file: " + what;
+}
+
+[[noreturn]] void FailUnreadable(const char* path, int error_number, bool count_read, int32_t count) {
+  SequenceFileFailure failure(SequenceOutcome::kReadError,
+                              SequenceMessage(path, std::string("cannot read: ") + std::strerror(error_number)),
+                              path, error_number);
+  failure.count_read = count_read;
+  failure.count = count;
+  throw failure;
+}
+
+}  // namespace
+
+void ReadSequenceFile(const char* path, int32_t n, char* buffer) {
   ByteStream in{OpenSequenceFile(path), nullptr, 0, 0, nullptr, 0, false};
-  if (in.fd < 0) EndRun(kOpenFailure, kStatusIoError);
+  if (in.fd < 0) FailUnreadable(path, errno, false, 0);
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{in.fd};
   std::vector<unsigned char> storage(1 << 16);
   in.storage = storage.data();
   in.capacity = storage.size();
@@ -168,58 +170,42 @@ void ReadSequence(const char* path, int32_t n, char* buffer) {
   int32_t count = 0;
   bool count_read = false;
   const SequenceOutcome outcome = ScanSequence(&in, n, buffer, &count, &count_read);
-  if (count_read) std::printf("Number of bases on Sequence read = %d\n", count);
+  std::string what;
   switch (outcome) {
     case SequenceOutcome::kComplete:
-      close(in.fd);
       return;
     case SequenceOutcome::kReadError:
-      EndRun(kOpenFailure, kStatusIoError);
+      FailUnreadable(path, errno != 0 ? errno : EIO, count_read, count);
     case SequenceOutcome::kNoCount:
+      what = "no count of bases at the start";
+      break;
     case SequenceOutcome::kTooFewWords:
-      EndRun(kNothingRead, kStatusDataError);
+      what = "the file ends before base " + std::to_string(n);
+      break;
     case SequenceOutcome::kCountMismatch:
-      EndRunFormatted(kStatusDataError, "File size does not equal command line %d != %d", n,
-                      count);
-    case SequenceOutcome::kBadWord: {
-      // Only the start of the word is read: enough to show it, however long it is.
-      unsigned char word[kShownWordBytes];
-      size_t size = 0;
-      int c;
-      while (size < kShownWordBytes && (c = PeekByte(&in)) >= 0 && !kSpace[c]) {
-        word[size++] = static_cast<unsigned char>(c);
-        ++in.position;
-      }
-      const bool longer = (c = PeekByte(&in)) >= 0 && !kSpace[c];
-      std::fputs("Invalid gene base read: ", stdout);
-      std::fputs(ShowBadWord(word, size, longer).c_str(), stdout);
-      EndRun("\n", kStatusDataError);
-    }
+      what = "the file counts " + std::to_string(count) + " bases, the command line " + std::to_string(n);
+      break;
+    case SequenceOutcome::kBadWord:
+      what = "a word that starts with no base";
+      break;
   }
-  EndRun(kOpenFailure, kStatusIoError);
-}
-
-// The reader for tools whose standard output carries only results: the same
-// scan, with the outcome returned for the caller to report.
-SequenceOutcome ReadSequenceQuietly(const char* path, int32_t n, char* buffer, int32_t* count,
-                                    std::string* bad_word) {
-  *count = 0;
-  ByteStream in{OpenSequenceFile(path), nullptr, 0, 0, nullptr, 0, false};
-  if (in.fd < 0) return SequenceOutcome::kReadError;
-  std::vector<unsigned char> storage(1 << 16);
-  in.storage = storage.data();
-  in.capacity = storage.size();
-  bool count_read = false;
-  const SequenceOutcome outcome = ScanSequence(&in, n, buffer, count, &count_read);
+  std::string bad_word;
+  bool bad_word_longer = false;
   if (outcome == SequenceOutcome::kBadWord) {
-    constexpr size_t kLongestShown = 4096;
-    bad_word->clear();
+    // Only the start of the word is read: enough to show it, however long it is.
     int c;
-    while ((c = PeekByte(&in)) >= 0 && !kSpace[c] && bad_word->size() < kLongestShown) {
-      bad_word->push_back(static_cast<char>(c));
+    while (bad_word.size() < kBadWordBytes && (c = PeekByte(&in)) >= 0 && !kSpace[c]) {
+      bad_word.push_back(static_cast<char>(c));
       ++in.position;
     }
+    bad_word_longer = (c = PeekByte(&in)) >= 0 && !kSpace[c];
+    what += ": " + ShowBadWord(reinterpret_cast<const unsigned char*>(bad_word.data()), bad_word.size(),
+                               bad_word_longer);
   }
-  close(in.fd);
-  return outcome;
+  SequenceFileFailure failure(outcome, SequenceMessage(path, what), path);
+  failure.count_read = count_read;
+  failure.count = count;
+  failure.bad_word = std::move(bad_word);
+  failure.bad_word_longer = bad_word_longer;
+  throw failure;
 }

@@ -1,9 +1,10 @@
-// The five command-line arguments of a run and their conversion.
+// The five arguments that define a model, as rnaqubo and rnaqubo-fold take them:
+// the sequence file, n, the minimum distance, add_quads and the penalty.
 #pragma once
 
 #include <cstdint>
 
-// The run parameters, in command-line order.
+// The model arguments, in command-line order.
 struct RunParameters {
   const char* input_RNA_sequence_filename;  // used unchanged to open and to name outputs
   int32_t sequence_length;                  // n, the number of bases the file must hold
@@ -12,13 +13,16 @@ struct RunParameters {
   int32_t M_penalty;                        // value written for every conflicting couple
 };
 
+// Number of words ParseModelArguments takes.
+constexpr int kModelArgumentCount = 5;
+
 // Converts text the way the standard string-to-integer conversion does: leading
 // white space, an optional sign, decimal digits, the rest ignored; no digits gives 0.
 // Returns false (value untouched) when the digits do not fit in a signed 32-bit integer.
 bool ConvertArgument(const char* text, int32_t* value);
 
-// Handles the command line of a run: the usage lines and status 2 for a wrong
-// argument count, "--help" and "--version" alone, "Number out of range" and status 2
-// for a number that does not fit, "Error in sequence length" and status 1 for n < 1.
-// Returns the parameters only for a command line that can start a run.
-RunParameters ParseRunParameters(int argc, char** argv);
+// The parameters of words[0..4]. Every number is converted before the length is
+// checked. Throws Failure kUsage "Number out of range: <word>" (the word as
+// given) for the first number that does not fit, and Failure kData "Error in
+// sequence length <n>" for n < 1.
+RunParameters ParseModelArguments(const char* const* words);

@@ -1,4 +1,4 @@
-#include "driver/whole_file.h"
+#include "core/whole_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
