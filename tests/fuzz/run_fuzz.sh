@@ -9,7 +9,7 @@
 # RNAQUBO_FUZZ_BUILD_DIR names a build directory to reuse between runs.
 set -u
 
-targets=(reader arguments reference selection qfile)
+targets=(reader arguments reference selection qfile letters)
 total=${1:-60}
 if ! [[ $total =~ ^[0-9]+$ ]] || (( total < ${#targets[@]} )); then
   echo "usage: $0 [seconds >= ${#targets[@]}]" >&2
