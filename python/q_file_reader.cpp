@@ -307,6 +307,8 @@ int64_t QFileInput::Survey(int thread_count) {
   const char* head_end = static_cast<const char*>(std::memchr(head, '\n', got));
   EntryParser header(path_, 1, 0, 0, nullptr, nullptr, nullptr);
   if (got == 0) throw Failure(FailureKind::kData, path_ + ": line 1: the file is empty, not a Q file");
+  // A header that does not end within the block would be cut, and its rest read as entries.
+  if (head_end == nullptr && static_cast<int64_t>(got) < size_) header.TooLong(sizeof head);
   header.TakeHeader(head, head_end != nullptr ? head_end : head + got);
   quad_count_ = header.quad_count();
   const int64_t body = head_end != nullptr ? head_end - head + 1 : static_cast<int64_t>(got);

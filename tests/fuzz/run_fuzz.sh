@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# Builds the two libFuzzer targets and fuzzes each for half of the given total
-# time in seconds (default 60), starting from a scratch copy of the seed corpus so
-# that the committed corpus never grows. Exits non-zero if a target fails; the
-# scratch directory with the logs and the crashing input is then kept.
+# Builds the libFuzzer targets and fuzzes each for an equal share of the given
+# total time in seconds (default 60), starting from a scratch copy of its seed
+# corpus so that the committed corpus never grows. Exits non-zero if a target
+# fails; the scratch directory with the logs and the crashing input is then kept.
 #
 #   bash tests/fuzz/run_fuzz.sh [seconds]
 #
 # RNAQUBO_FUZZ_BUILD_DIR names a build directory to reuse between runs.
 set -u
 
+targets=(reader arguments reference selection qfile letters)
 total=${1:-60}
-if ! [[ $total =~ ^[0-9]+$ ]] || (( total < 2 )); then
-  echo "usage: $0 [seconds >= 2]" >&2
+if ! [[ $total =~ ^[0-9]+$ ]] || (( total < ${#targets[@]} )); then
+  echo "usage: $0 [seconds >= ${#targets[@]}]" >&2
   exit 2
 fi
-half=$(( total / 2 ))
+share=$(( total / ${#targets[@]} ))
 
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "clang++ not found: fuzzing skipped"
@@ -36,21 +37,22 @@ if ! { cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ &&
 fi
 
 failed=0
-for target in reader arguments; do
+for target in "${targets[@]}"; do
   corpus=$scratch/corpus-$target
   artifacts=$scratch/artifacts-$target
   log=$scratch/$target.log
   mkdir -p "$artifacts"
   cp -R "$here/corpus/$target" "$corpus"
   case $target in
-    reader) max_len=8192 ;;
-    *) max_len=256 ;;
+    reader | qfile) max_len=8192 ;;  # past the 4096-byte blocks the readers read
+    arguments) max_len=256 ;;
+    *) max_len=4096 ;;
   esac
-  if "$build/fuzz_$target" -max_total_time="$half" -max_len="$max_len" -timeout=10 \
+  if "$build/fuzz_$target" -max_total_time="$share" -max_len="$max_len" -timeout=10 \
        -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$artifacts/" \
        "$corpus" >"$log" 2>&1; then
     echo "fuzz_$target: ok, $(grep -m1 -o 'stat::number_of_executed_units: [0-9]*' "$log" |
-                                 grep -o '[0-9]*$') inputs in ${half}s"
+                                 grep -o '[0-9]*$') inputs in ${share}s"
   else
     failed=1
     echo "fuzz_$target: FAILED"
