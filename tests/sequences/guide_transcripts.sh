@@ -62,7 +62,8 @@ failures=0 checks=0
 for directory in "$work"/*/; do
   name=$(basename "$directory")
   scratch=$work/scratch_$name
-  mkdir -p "$scratch" && cp -r "$source_dir/examples" "$source_dir/workflow" "$scratch/" &&
+  mkdir -p "$scratch/examples" && cp -r "$source_dir/workflow" "$scratch/" &&
+    bash "$source_dir/tests/tracked_examples.sh" "$source_dir" | xargs -d '\n' cp -t "$scratch/examples" &&
     ln -s "$build_dir" "$scratch/build" || exit 1
   (cd "$scratch" && bash "$directory/script.sh")
   steps=$(cat "$directory/steps")

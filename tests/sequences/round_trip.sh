@@ -15,7 +15,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Every example of the input format, as records of one collection.
 : > "$work/all.fa"
-for example in "$examples"/*.txt; do
+# The bundled examples only: a run may have left its outputs beside them.
+examples_root=$(dirname "$examples")
+while IFS= read -r example; do
   name=$(basename "$example" .txt)
   printf '>%s from %s\n' "$name" "$(basename "$example")" >> "$work/all.fa"
   # Letters on one line, then T for U, lower case for the second half of each
@@ -23,7 +25,7 @@ for example in "$examples"/*.txt; do
   tail -n +2 "$example" | tr -d '\n' | tr U T | sed 's/^\(.\{10\}\)/\1-/' | fold -w 60 |
     awk '{ h = int(length($0) / 2); print substr($0, 1, h) tolower(substr($0, h + 1)) }' \
       >> "$work/all.fa"
-done
+done < <(bash "$(dirname "${BASH_SOURCE[0]}")/../tracked_examples.sh" "$examples_root" '*.txt')
 
 index=0
 while read -r header; do
