@@ -105,7 +105,7 @@ SequenceOutcome ScanBases(ByteStream* in, int32_t n, char* buffer) {
 }
 
 // Opens path for reading without blocking on a FIFO that has no writer yet, and
-// refuses a directory (it opens, but holds no text).
+// refuses a directory (it opens, but holds no text) with errno EISDIR.
 int OpenSequenceFile(const char* path) {
   int fd;
   do {
@@ -116,7 +116,9 @@ int OpenSequenceFile(const char* path) {
   const int flags = fcntl(fd, F_GETFL);
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
     close(fd);
+    errno = error;
     return -1;
   }
   return fd;
