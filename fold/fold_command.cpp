@@ -87,7 +87,7 @@ const FoldOptionRow* FindOption(const char* name, size_t name_size) {
 }  // namespace
 
 FoldCommand ParseFoldCommand(int argc, char** argv) {
-  FoldCommand command;
+  FoldCommand command{};
   const char* model_arguments[kModelArguments] = {};
   int model_count = 0;
   bool options_ended = false;

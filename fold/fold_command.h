@@ -29,7 +29,8 @@ struct FoldCommand {
 // the command, or throws Failure: kUsage for an unknown option, a missing or
 // unexpected option value, a wrong argument count or a number outside 32 bits
 // ("Number out of range: <text>"), kData for a length below 1 ("Error in sequence
-// length <n>"). Words from the command line are shown through ShowText.
+// length <n>"). An unknown option is shown through ShowText; the number's word
+// is shown as given (the caller escapes the whole line).
 FoldCommand ParseFoldCommand(int argc, char** argv);
 
 // Writes the two usage lines of rnaqubo-fold, naming program, to stream.

@@ -65,7 +65,7 @@ LetterPolicy ToLetterPolicy(const std::string& ambiguous) {
   if (ambiguous == "drop") {
     policy.ambiguous = AmbiguousLetters::kDrop;
   } else if (ambiguous != "refuse") {
-    throw py::value_error("ambiguous must be \"refuse\" or \"drop\", not \"" + ambiguous + "\"");
+    throw py::value_error("ambiguous must be \"refuse\" or \"drop\", not " + ShowQuoted(ambiguous, 40));
   }
   return policy;
 }
