@@ -49,7 +49,9 @@ std::string StagedPath(const std::string& staging, int64_t index, const char* su
                         path, error);
 }
 
-[[noreturn]] void FailData(SequenceFailureKind kind, const std::string& message) { throw SequenceFailure(kind, message); }
+[[noreturn]] void FailData(SequenceFailureKind kind, const std::string& message) {
+  throw SequenceFailure(kind, message);
+}
 
 // Throws failure again with prefix put before its message.
 [[noreturn]] void FailWithin(const std::string& prefix, const SequenceFailure& failure) {
@@ -79,7 +81,8 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   std::unordered_map<std::string, size_t> reference_of;
   for (size_t k = 0; k < references.size(); ++k) {
     if (!reference_of.emplace(references[k].name, k).second) {
-      FailData(SequenceFailureKind::kBadStructure, shown_dbn + ": two records are named " + ShowText(references[k].name));
+      FailData(SequenceFailureKind::kBadStructure,
+               shown_dbn + ": two records are named " + ShowText(references[k].name));
     }
   }
   const bool from_references = request.sequences_path.empty();

@@ -90,7 +90,8 @@ std::vector<DbnRecord> ReadDbnRecords(const char* path) {
   }
   if (got < -1) {
     if (bgzf_compression(file.get()) != no_compression) {
-      throw SequenceFailure(SequenceFailureKind::kCorrupt, shown_path + ": the compressed data is damaged or truncated");
+      throw SequenceFailure(SequenceFailureKind::kCorrupt,
+                            shown_path + ": the compressed data is damaged or truncated");
     }
     FailUnreadable(path, errno);
   }

@@ -184,7 +184,8 @@ int main(int argc, char** argv) {
     if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
     return RunOne(options);
   } catch (const SequenceFailure& failure) {
-    const char* hint = failure.sequence_kind() == SequenceFailureKind::kAmbiguous ? "; --ambiguous drop removes them" : "";
+    const bool ambiguous = failure.sequence_kind() == SequenceFailureKind::kAmbiguous;
+    const char* hint = ambiguous ? "; --ambiguous drop removes them" : "";
     Say(failure.what() + std::string(hint));
     return FailureStatus(failure.kind());
   } catch (const Failure& failure) {

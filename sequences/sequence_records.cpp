@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/shown_text.h"
@@ -123,9 +124,8 @@ bool IsCurrentIndex(const std::string& name, const struct stat& data) {
 
 // How an indexed fetch ended.
 enum class IndexedFetch {
-  kFetched,     // *raw holds the record
-
-  kNoIndex,     // no usable index: read the file instead
+  kFetched,  // *raw holds the record
+  kNoIndex,  // no usable index: read the file instead
 };
 
 // Fetches the chosen record through path's faidx index, when it has a current
@@ -221,8 +221,9 @@ bool ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw) {
   }
   if (result == -1) return false;
   if (result == -2) {
-    throw SequenceFailure(SequenceFailureKind::kCorrupt,
-                          shown_path + ": " + where + "the FASTQ quality line is missing or not as long as the sequence");
+    throw SequenceFailure(SequenceFailureKind::kCorrupt, shown_path + ": " + where +
+                                                             "the FASTQ quality line is missing or not as long as "
+                                                             "the sequence");
   }
   if (result < 0) {
     throw SequenceFailure(SequenceFailureKind::kCorrupt, shown_path + ": " + where + "the record is too long to read");
