@@ -16,6 +16,10 @@ struct RunParameters {
 // Number of words ParseModelArguments takes.
 constexpr int kModelArgumentCount = 5;
 
+// The names of the model arguments, in order, as usage lines show them.
+constexpr const char* kModelArgumentNames =
+    "input_RNA_sequence_filename sequence_length min_distance_allowed_between_positions add_quads0/1 M_penalty";
+
 // Converts text the way the standard string-to-integer conversion does: leading
 // white space, an optional sign, decimal digits, the rest ignored; no digits gives 0.
 // Returns false (value untouched) when the digits do not fit in a signed 32-bit integer.

@@ -90,8 +90,22 @@ bool ScanCount(ByteStream* in, int32_t* count) {
   return true;
 }
 
+// Scans n base words into buffer positions 1..n; the stream stands after the count.
+SequenceOutcome ScanBases(ByteStream* in, int32_t n, char* buffer) {
+  for (int32_t p = 1; p <= n; ++p) {
+    SkipSpace(in);
+    const int first = PeekByte(in);
+    if (first < 0) return in->failed ? SequenceOutcome::kReadError : SequenceOutcome::kTooFewWords;
+    const char letter = kBase[first];
+    if (letter == 0) return SequenceOutcome::kBadWord;
+    buffer[p] = letter;
+    if (p < n) SkipWord(in);  // nothing after the last word's first character is read
+  }
+  return SequenceOutcome::kComplete;
+}
+
 // Opens path for reading without blocking on a FIFO that has no writer yet, and
-// refuses a directory (it opens, but holds no text).
+// refuses a directory (it opens, but holds no text) with errno EISDIR.
 int OpenSequenceFile(const char* path) {
   int fd;
   do {
@@ -102,7 +116,9 @@ int OpenSequenceFile(const char* path) {
   const int flags = fcntl(fd, F_GETFL);
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
     close(fd);
+    errno = error;
     return -1;
   }
   return fd;
@@ -126,16 +142,7 @@ SequenceOutcome ScanSequence(ByteStream* in, int32_t n, char* buffer, int32_t* c
     return SequenceOutcome::kNoCount;
   }
   if (*count != n) return SequenceOutcome::kCountMismatch;
-  for (int32_t p = 1; p <= n; ++p) {
-    SkipSpace(in);
-    const int first = PeekByte(in);
-    if (first < 0) return in->failed ? SequenceOutcome::kReadError : SequenceOutcome::kTooFewWords;
-    const char letter = kBase[first];
-    if (letter == 0) return SequenceOutcome::kBadWord;
-    buffer[p] = letter;
-    if (p < n) SkipWord(in);  // nothing after the last word's first character is read
-  }
-  return SequenceOutcome::kComplete;
+  return ScanBases(in, n, buffer);
 }
 
 namespace {
@@ -154,26 +161,28 @@ std::string SequenceMessage(const char* path, const std::string& what) {
   throw failure;
 }
 
-}  // namespace
+// A descriptor stream over the sequence file at path, with its refill space.
+struct OpenedSequence {
+  ByteStream in;
+  std::vector<unsigned char> storage;
+  explicit OpenedSequence(const char* path) : in{OpenSequenceFile(path), nullptr, 0, 0, nullptr, 0, false} {
+    if (in.fd < 0) FailUnreadable(path, errno, false, 0);
+    storage.resize(1 << 16);
+    in.storage = storage.data();
+    in.capacity = storage.size();
+  }
+  OpenedSequence(const OpenedSequence&) = delete;
+  OpenedSequence& operator=(const OpenedSequence&) = delete;
+  ~OpenedSequence() { close(in.fd); }
+};
 
-void ReadSequenceFile(const char* path, int32_t n, char* buffer) {
-  ByteStream in{OpenSequenceFile(path), nullptr, 0, 0, nullptr, 0, false};
-  if (in.fd < 0) FailUnreadable(path, errno, false, 0);
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{in.fd};
-  std::vector<unsigned char> storage(1 << 16);
-  in.storage = storage.data();
-  in.capacity = storage.size();
-
-  int32_t count = 0;
-  bool count_read = false;
-  const SequenceOutcome outcome = ScanSequence(&in, n, buffer, &count, &count_read);
+// Throws the failure of a reading of path that ended in outcome (never
+// kComplete), with the message for it; for kBadWord in stands at the word.
+[[noreturn]] void FailReading(const char* path, ByteStream* in, SequenceOutcome outcome, int32_t n, int32_t count,
+                              bool count_read) {
   std::string what;
   switch (outcome) {
     case SequenceOutcome::kComplete:
-      return;
     case SequenceOutcome::kReadError:
       FailUnreadable(path, errno != 0 ? errno : EIO, count_read, count);
     case SequenceOutcome::kNoCount:
@@ -183,7 +192,8 @@ void ReadSequenceFile(const char* path, int32_t n, char* buffer) {
       what = "the file ends before base " + std::to_string(n);
       break;
     case SequenceOutcome::kCountMismatch:
-      what = "the file counts " + std::to_string(count) + " bases, the command line " + std::to_string(n);
+      what = n < 1 ? "the file counts " + std::to_string(count) + " bases, at least 1 is needed"
+                   : "the file counts " + std::to_string(count) + " bases, the command line " + std::to_string(n);
       break;
     case SequenceOutcome::kBadWord:
       what = "a word that starts with no base";
@@ -194,11 +204,11 @@ void ReadSequenceFile(const char* path, int32_t n, char* buffer) {
   if (outcome == SequenceOutcome::kBadWord) {
     // Only the start of the word is read: enough to show it, however long it is.
     int c;
-    while (bad_word.size() < kBadWordBytes && (c = PeekByte(&in)) >= 0 && !kSpace[c]) {
+    while (bad_word.size() < kBadWordBytes && (c = PeekByte(in)) >= 0 && !kSpace[c]) {
       bad_word.push_back(static_cast<char>(c));
-      ++in.position;
+      ++in->position;
     }
-    bad_word_longer = (c = PeekByte(&in)) >= 0 && !kSpace[c];
+    bad_word_longer = (c = PeekByte(in)) >= 0 && !kSpace[c];
     what += ": " + ShowBadWord(reinterpret_cast<const unsigned char*>(bad_word.data()), bad_word.size(),
                                bad_word_longer);
   }
@@ -208,4 +218,33 @@ void ReadSequenceFile(const char* path, int32_t n, char* buffer) {
   failure.bad_word = std::move(bad_word);
   failure.bad_word_longer = bad_word_longer;
   throw failure;
+}
+
+}  // namespace
+
+void ReadSequenceFile(const char* path, int32_t n, char* buffer) {
+  OpenedSequence file(path);
+  int32_t count = 0;
+  bool count_read = false;
+  const SequenceOutcome outcome = ScanSequence(&file.in, n, buffer, &count, &count_read);
+  if (outcome != SequenceOutcome::kComplete) FailReading(path, &file.in, outcome, n, count, count_read);
+}
+
+std::string ReadCountedSequenceFile(const char* path) {
+  OpenedSequence file(path);
+  int32_t count = 0;
+  const bool have_count = ScanCount(&file.in, &count);
+  if (file.in.failed) FailReading(path, &file.in, SequenceOutcome::kReadError, 0, 0, false);
+  if (!have_count) FailReading(path, &file.in, SequenceOutcome::kNoCount, 0, 0, true);
+  if (count < 1) FailReading(path, &file.in, SequenceOutcome::kCountMismatch, 0, count, true);
+  // Each base takes a character and a separator: a regular file too short for
+  // the count is refused before room for it is made.
+  struct stat info;
+  if (fstat(file.in.fd, &info) == 0 && S_ISREG(info.st_mode) && count > info.st_size / 2 + 1) {
+    FailReading(path, &file.in, SequenceOutcome::kTooFewWords, count, count, true);
+  }
+  std::string letters(static_cast<size_t>(count) + 2, '\0');
+  const SequenceOutcome outcome = ScanBases(&file.in, count, letters.data());
+  if (outcome != SequenceOutcome::kComplete) FailReading(path, &file.in, outcome, count, count, true);
+  return letters.substr(1, static_cast<size_t>(count));
 }

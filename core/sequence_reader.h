@@ -65,3 +65,9 @@ ByteStream MemoryStream(const unsigned char* data, size_t size);
 // Throws SequenceFileFailure, with the message "<path>: sequence file: <what>:
 // <reason>", when the file cannot be opened or read or holds anything else.
 void ReadSequenceFile(const char* path, int32_t n, char* buffer);
+
+// Reads the sequence file at path as ReadSequenceFile does, with n taken from
+// its count, and returns the n letters. Throws SequenceFileFailure with
+// ReadSequenceFile's messages, and kCountMismatch "the file counts <c> bases,
+// at least 1 is needed" for a count below 1.
+std::string ReadCountedSequenceFile(const char* path);

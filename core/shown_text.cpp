@@ -21,6 +21,25 @@ std::string ShowText(std::string_view text) {
   return shown;
 }
 
+std::string ShowCharacter(char c) {
+  std::string shown = "'";
+  AppendShownByte(static_cast<unsigned char>(c), &shown);
+  return shown + "'";
+}
+
+std::string ShowQuoted(std::string_view text, size_t limit) {
+  std::string shown = "\"";
+  for (size_t k = 0; k < text.size() && k < limit; ++k) {
+    if (text[k] == '"') {
+      shown += "\\x22";
+    } else {
+      AppendShownByte(static_cast<unsigned char>(text[k]), &shown);
+    }
+  }
+  if (text.size() > limit) shown += "...";
+  return shown + "\"";
+}
+
 std::string ShowBadWord(const unsigned char* word, size_t size, bool longer) {
   bool plain = !longer && size <= kShownWordBytes;
   for (size_t k = 0; k < size; ++k) plain = plain && word[k] > ' ' && word[k] < 0x7f;

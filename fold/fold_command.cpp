@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "core/failure.h"
-#include "core/status_codes.h"
-#include "core/version.h"
+#include <string>
 
+#include "core/failure.h"
+#include "core/shown_text.h"
 
 namespace {
 
@@ -82,15 +82,12 @@ const FoldOptionRow* FindOption(const char* name, size_t name_size) {
   return nullptr;
 }
 
-bool Fail(CommandError* error, int status, std::string message, bool show_usage) {
-  *error = CommandError{status, std::move(message), show_usage};
-  return false;
-}
+[[noreturn]] void FailUsage(const std::string& message) { throw Failure(FailureKind::kUsage, message); }
 
 }  // namespace
 
-bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError* error) {
-  *command = FoldCommand{};
+FoldCommand ParseFoldCommand(int argc, char** argv) {
+  FoldCommand command{};
   const char* model_arguments[kModelArguments] = {};
   int model_count = 0;
   bool options_ended = false;
@@ -109,41 +106,35 @@ bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError*
     const char* equals = std::strchr(word, '=');
     const size_t name_size = equals != nullptr ? static_cast<size_t>(equals - word) : std::strlen(word);
     const FoldOptionRow* option = FindOption(word, name_size);
-    if (option == nullptr) return Fail(error, kStatusIoError, "Unknown option: " + std::string(word) + "\n", true);
+    if (option == nullptr) FailUsage("Unknown option: " + ShowText(word));
     if (option->flag != nullptr) {
-      if (equals != nullptr) {
-        return Fail(error, kStatusIoError, "Option " + std::string(option->name) + " takes no value\n", true);
-      }
-      command->options.*(option->flag) = true;
+      if (equals != nullptr) FailUsage("Option " + std::string(option->name) + " takes no value");
+      command.options.*(option->flag) = true;
       continue;
     }
     if (equals != nullptr) {
-      command->options.*(option->text) = equals + 1;
+      command.options.*(option->text) = equals + 1;
     } else if (k + 1 < argc) {
-      command->options.*(option->text) = argv[++k];
+      command.options.*(option->text) = argv[++k];
     } else {
-      return Fail(error, kStatusIoError, "Option " + std::string(option->name) + " needs a value\n", true);
+      FailUsage("Option " + std::string(option->name) + " needs a value");
     }
   }
-  if (command->options.help || command->options.version) return true;
-  if (model_count != kModelArguments) return Fail(error, kStatusIoError, "", true);
-  if (command->options.zero_based && command->options.solution_path == nullptr) {
-    return Fail(error, kStatusIoError, "Option --zero-based needs --solution\n", true);
+  if (command.options.help || command.options.version) return command;
+  if (model_count != kModelArguments) {
+    FailUsage("expected " + std::to_string(kModelArguments) + " arguments (" + kModelArgumentNames + "), got " +
+              std::to_string(model_count));
+  }
+  if (command.options.zero_based && command.options.solution_path == nullptr) {
+    FailUsage("Option --zero-based needs --solution");
   }
   // Every number is checked before any file is read.
-  try {
-    command->params = ParseModelArguments(model_arguments);
-  } catch (const Failure& failure) {
-    return Fail(error, FailureStatus(failure.kind()), std::string(failure.what()) + "\n", false);
-  }
-  return true;
+  command.params = ParseModelArguments(model_arguments);
+  return command;
 }
 
 void PrintFoldUsage(std::FILE* stream, const char* program) {
-  std::fprintf(stream,
-               "usage: %s [options] input_RNA_sequence_filename sequence_length "
-               "min_distance_allowed_between_positions add_quads0/1 M_penalty\n",
-               program);
+  std::fprintf(stream, "usage: %s [options] %s\n", program, kModelArgumentNames);
   std::fprintf(stream, "usage: %s --solution answer.txt ase_00010.txt 316 4 1 -200\n", program);
 }
 
@@ -151,5 +142,3 @@ void PrintFoldHelp(std::FILE* stream, const char* program) {
   PrintFoldUsage(stream, program);
   std::fputs(kHelpBody, stream);
 }
-
-const char* FoldVersionLine() { return kFoldVersionLine; }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "core/model_arguments.h"
 
@@ -25,21 +24,14 @@ struct FoldCommand {
   RunParameters params;  // valid only when neither help nor version is asked for
 };
 
-// Why a command line cannot run: the exit status, the message for standard error
-// (with its line end), and whether the usage lines follow it.
-struct CommandError {
-  int status;
-  std::string message;
-  bool show_usage;
-};
-
 // Parses argv[1..argc - 1]: arguments starting with "--" (and "-h") are options,
 // "--" ends the options, the rest are the five model arguments in order. Returns
-// true with *command filled, or false with *error set: an unknown option, a
-// missing option value or a wrong argument count (status 2, usage shown), a
-// number outside 32 bits ("Number out of range: <text>", status 2), a length
-// below 1 ("Error in sequence length <n>", status 1).
-bool ParseFoldCommand(int argc, char** argv, FoldCommand* command, CommandError* error);
+// the command, or throws Failure: kUsage for an unknown option, a missing or
+// unexpected option value, a wrong argument count or a number outside 32 bits
+// ("Number out of range: <text>"), kData for a length below 1 ("Error in sequence
+// length <n>"). An unknown option is shown through ShowText; the number's word
+// is shown as given (the caller escapes the whole line).
+FoldCommand ParseFoldCommand(int argc, char** argv);
 
 // Writes the two usage lines of rnaqubo-fold, naming program, to stream.
 void PrintFoldUsage(std::FILE* stream, const char* program);
@@ -47,6 +39,3 @@ void PrintFoldUsage(std::FILE* stream, const char* program);
 // Writes the usage lines and the description of arguments, options and output
 // to stream.
 void PrintFoldHelp(std::FILE* stream, const char* program);
-
-// The version line, "rnaqubo-fold <version>\n".
-const char* FoldVersionLine();

@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "core/index_arrays.h"
 #include "core/failure.h"
-#include "core/status_codes.h"
+#include "core/index_arrays.h"
 #include "core/sequence_reader.h"
+#include "core/shown_text.h"
+#include "core/status_codes.h"
+#include "core/version.h"
+#include "core/whole_file.h"
 #include "fold/arc_diagram.h"
 #include "fold/fold_command.h"
 #include "fold/fold_report.h"
@@ -22,13 +25,19 @@
 #include "fold/solution_text.h"
 #include "model/quad_model.h"
 #include "output/output_file.h"
-#include "core/whole_file.h"
 
 namespace {
 
+// Writes "rnaqubo-fold: <message>" as one line on standard error, every byte
+// from outside in it shown through ShowText, and returns status.
 int Report(int status, const std::string& message) {
-  std::fputs(message.c_str(), stderr);
+  std::fprintf(stderr, "rnaqubo-fold: %s\n", ShowText(message).c_str());
   return status;
+}
+
+// The message for a standard output that could not be written.
+std::string StandardOutputMessage() {
+  return std::string("standard output: cannot write: ") + std::strerror(errno != 0 ? errno : EIO);
 }
 
 // The --svg file while it is written: removed on every way out (an early return
@@ -41,46 +50,20 @@ struct DiagramFileGuard {
   ~DiagramFileGuard() { DiscardOutputFile(&file); }
 };
 
-// Reads the sequence as rnaqubo does; returns 0, or the status after printing
-// the reader's message.
-int LoadSequence(const RunParameters& params, char* buffer) {
-  try {
-    ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
-  } catch (const SequenceFileFailure& failure) {
-    return Report(FailureStatus(failure.kind()), std::string(failure.what()) + "\n");
-  }
-  return 0;
-}
-
-// Reads the --solution file into chosen; returns 0, or the status after
-// printing a message naming the file (and the first bad item).
-int LoadSelection(const FoldOptions& options, const QuadModel& model, std::vector<uint8_t>* chosen) {
+// The selection in the --solution file; throws Failure naming the file (and the
+// first bad item).
+std::vector<uint8_t> LoadSelection(const FoldOptions& options, const QuadModel& model) {
   const std::string path = options.solution_path;
   std::string text;
   if (!ReadWholeFile(options.solution_path, &text)) {
-    return Report(kStatusIoError, path + ": cannot read: " + std::strerror(errno) + "\n");
+    const int error = errno;
+    throw Failure(FailureKind::kFile, ShowText(path) + ": cannot read: " + std::strerror(error), path, error);
   }
-  std::string error;
-  if (!ParseSelectionText(text.data(), text.size(), model.quad_count, options.zero_based, chosen, &error)) {
-    return Report(kStatusDataError, path + ": " + error + "\n");
+  try {
+    return ParseSelectionText(text.data(), text.size(), model.quad_count, options.zero_based);
+  } catch (const Failure& failure) {
+    throw Failure(failure.kind(), ShowText(path) + ": " + failure.what());
   }
-  return 0;
-}
-
-// Reads the --reference file; returns 0, or the status after printing a message
-// naming the file (and the line, position and character at fault).
-int LoadReference(const FoldOptions& options, const char* buffer, int32_t n,
-                  ReferenceStructure* reference) {
-  std::string error;
-  switch (ReadReferenceStructure(options.reference_path, buffer, n, reference, &error)) {
-    case ReferenceOutcome::kRead:
-      return 0;
-    case ReferenceOutcome::kUnreadable:
-      return Report(kStatusIoError, error + "\n");
-    case ReferenceOutcome::kInvalid:
-      break;
-  }
-  return Report(kStatusDataError, error + "\n");
 }
 
 // Starts the --svg file before the search, so that a destination that cannot be
@@ -91,42 +74,31 @@ int StartDiagram(const FoldOptions& options, const RunParameters& params, Output
   if (options.reference_path != nullptr) inputs.push_back(IdentifyKeptFile(options.reference_path));
   if (options.solution_path != nullptr) inputs.push_back(IdentifyKeptFile(options.solution_path));
   std::string error;
-  if (!StartArcDiagramFile(options.svg_path, inputs, file, &error)) {
-    return Report(kStatusIoError, error + "\n");
-  }
+  if (!StartArcDiagramFile(options.svg_path, inputs, file, &error)) return Report(kStatusIoError, error);
   return 0;
 }
 
 int RunFold(int argc, char** argv) {
-  const char* program = argc > 0 ? argv[0] : "rnaqubo-fold";
-  FoldCommand command;
-  CommandError error;
-  if (!ParseFoldCommand(argc, argv, &command, &error)) {
-    std::fputs(error.message.c_str(), stderr);
-    if (error.show_usage) PrintFoldUsage(stderr, program);
-    return error.status;
-  }
+  const FoldCommand command = ParseFoldCommand(argc, argv);
   const FoldOptions& options = command.options;
   if (options.help) {
-    PrintFoldHelp(stdout, program);
+    PrintFoldHelp(stdout, argc > 0 ? argv[0] : "rnaqubo-fold");
   } else if (options.version) {
-    std::fputs(FoldVersionLine(), stdout);
+    std::fputs(kFoldVersionLine, stdout);
   } else {
     const RunParameters& params = command.params;
     char* buffer = AllocateSequenceBuffer(params.sequence_length);
-    if (const int status = LoadSequence(params, buffer); status != 0) return status;
+    // The sequence file's failures carry the reader's own messages.
+    ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
     ReferenceStructure reference;
     if (options.reference_path != nullptr) {
-      const int status = LoadReference(options, buffer, params.sequence_length, &reference);
-      if (status != 0) return status;
+      reference = ReadReferenceStructure(options.reference_path, buffer, params.sequence_length);
     }
     const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
     std::vector<uint8_t> given;
-    if (options.solution_path != nullptr) {
-      if (const int status = LoadSelection(options, model, &given); status != 0) return status;
-    }
+    if (options.solution_path != nullptr) given = LoadSelection(options, model);
     DiagramFileGuard diagram;
     if (options.svg_path != nullptr) {
       if (const int status = StartDiagram(options, params, &diagram.file); status != 0) return status;
@@ -152,7 +124,7 @@ int RunFold(int argc, char** argv) {
       std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      return Report(kStatusIoError, "Could not write to standard output\n");
+      return Report(kStatusIoError, StandardOutputMessage());
     }
     if (options.svg_path != nullptr) {
       ArcDiagram drawing{};
@@ -165,7 +137,7 @@ int RunFold(int argc, char** argv) {
       drawing.value = shown_value;
       std::string error;
       if (!FinishArcDiagramFile(&diagram.file, DrawArcDiagram(drawing), &error)) {
-        return Report(kStatusIoError, error + "\n");
+        return Report(kStatusIoError, error);
       }
     }
   }
@@ -178,17 +150,17 @@ int RunFold(int argc, char** argv) {
 
 }  // namespace
 
-// Every failure below RunFold arrives here as an exception and leaves with its
-// message and a line end on standard error.
+// Every failure below RunFold arrives here as an exception and leaves as one
+// line on standard error.
 int main(int argc, char** argv) {
   try {
     return RunFold(argc, argv);
   } catch (const Failure& failure) {
-    return Report(FailureStatus(failure.kind()), std::string(failure.what()) + "\n");
+    return Report(FailureStatus(failure.kind()), failure.what());
   } catch (const std::bad_alloc&) {
-    return Report(kStatusDataError, "Memory allocation problem\n");
+    return Report(kStatusDataError, "Memory allocation problem");
   } catch (const std::exception& failure) {
     const std::string what = failure.what();
-    return Report(kStatusDataError, (what.empty() ? std::string("Unexpected failure") : what) + "\n");
+    return Report(kStatusDataError, what.empty() ? std::string("Unexpected failure") : what);
   }
 }

@@ -5,13 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/failure.h"
+#include "core/shown_text.h"
 #include "core/whole_file.h"
 
 namespace {
-
-constexpr char kOpeners[] = "([{<";
-constexpr char kClosers[] = ")]}>";
-constexpr int kBracketKinds = 4;
 
 // A line of the file: its number (1..) and its text without the line end and CR.
 struct TextLine {
@@ -22,20 +20,17 @@ struct TextLine {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-// The character c for a message: itself in quotes, or its code when not printable.
-std::string ShowCharacter(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 0x20 && u < 0x7f) return std::string("'") + c + "'";
-  char code[8];
-  std::snprintf(code, sizeof code, "0x%02x", u);
-  return code;
+// "<path>: line <line>, " for a message that goes on with the position.
+std::string WhereLine(const std::string& path, int32_t line) {
+  return ShowText(path) + ": line " + std::to_string(line) + ", ";
 }
 
 std::string Where(const std::string& path, int32_t line, int32_t position) {
-  std::string text = path + ": line " + std::to_string(line);
-  if (position > 0) text += ", position " + std::to_string(position);
-  return text + ": ";
+  if (position > 0) return WhereLine(path, line) + "position " + std::to_string(position) + ": ";
+  return ShowText(path) + ": line " + std::to_string(line) + ": ";
 }
+
+[[noreturn]] void FailContent(const std::string& message) { throw Failure(FailureKind::kData, message); }
 
 // The lines of text that are neither blank nor comments (starting with '#', as in
 // bpRNA's dbn files), leading and trailing blanks and CR removed.
@@ -79,131 +74,76 @@ bool IsEnergyField(const char* text, size_t from, size_t size) {
   return k == size;
 }
 
-bool CheckSequenceLine(const std::string& path, const TextLine& line, const char* buffer,
-                       int32_t n, std::string* error) {
+void CheckSequenceLine(const std::string& path, const TextLine& line, const char* buffer, int32_t n) {
   if (line.size != static_cast<size_t>(n)) {
-    *error = Where(path, line.number, 0) + "the reference sequence has " +
-             std::to_string(line.size) + " letters, the folded sequence " + std::to_string(n);
-    return false;
+    FailContent(Where(path, line.number, 0) + "the reference sequence has " + std::to_string(line.size) +
+                " letters, the folded sequence " + std::to_string(n));
   }
   for (int32_t p = 1; p <= n; ++p) {
     char letter = line.text[p - 1];
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     if (letter == 'T') letter = 'U';
     if (letter != buffer[p]) {
-      *error = Where(path, line.number, p) + "letter " + ShowCharacter(line.text[p - 1]) +
-               " differs from " + ShowCharacter(buffer[p]) + " of the folded sequence";
-      return false;
+      FailContent(Where(path, line.number, p) + "letter " + ShowCharacter(line.text[p - 1]) + " differs from " +
+                  ShowCharacter(buffer[p]) + " of the folded sequence");
     }
   }
-  return true;
 }
 
-bool ParseStructureLine(const std::string& path, const TextLine& line, int32_t n,
-                        std::vector<BasePair>* pairs, std::string* error) {
+std::vector<BasePair> ParseStructureLine(const std::string& path, const TextLine& line, int32_t n) {
   size_t length = 0;
   while (length < line.size && !IsBlank(line.text[length])) ++length;
   if (!IsEnergyField(line.text, length, line.size)) {
     size_t extra = length;
     while (extra < line.size && IsBlank(line.text[extra])) ++extra;
-    *error = Where(path, line.number, static_cast<int32_t>(extra + 1)) +
-             "unexpected text after the structure: \"" +
-             std::string(line.text + extra, line.size - extra) + "\"";
-    return false;
-  }
-  for (size_t k = 0; k < length; ++k) {
-    const char c = line.text[k];
-    if (c != '.' && (c == '\0' || (std::strchr(kOpeners, c) == nullptr &&
-                                    std::strchr(kClosers, c) == nullptr))) {
-      *error = Where(path, line.number, static_cast<int32_t>(k + 1)) + "character " +
-               ShowCharacter(c) + " is neither '.' nor one of the brackets ()[]{}<>";
-      return false;
-    }
+    FailContent(Where(path, line.number, static_cast<int32_t>(extra + 1)) + "unexpected text after the structure: " +
+                ShowQuoted(std::string_view(line.text + extra, line.size - extra), 40));
   }
   if (length != static_cast<size_t>(n)) {
-    *error = Where(path, line.number, 0) + "the structure has " + std::to_string(length) +
-             " characters, the folded sequence " + std::to_string(n) + " bases";
-    return false;
+    FailContent(Where(path, line.number, 0) + "the structure has " + std::to_string(length) +
+                " characters, the folded sequence " + std::to_string(n) + " bases");
   }
-  std::vector<int32_t> open[kBracketKinds];
-  pairs->clear();
-  for (size_t k = 0; k < length; ++k) {
-    const char c = line.text[k];
-    const int32_t position = static_cast<int32_t>(k + 1);
-    if (c == '.') continue;
-    const char* opener = std::strchr(kOpeners, c);
-    if (opener != nullptr) {
-      open[opener - kOpeners].push_back(position);
-      continue;
-    }
-    const int kind = static_cast<int>(std::strchr(kClosers, c) - kClosers);
-    if (open[kind].empty()) {
-      *error = Where(path, line.number, position) + ShowCharacter(c) + " closes no " +
-               ShowCharacter(kOpeners[kind]);
-      return false;
-    }
-    pairs->push_back({open[kind].back(), position});
-    open[kind].pop_back();
+  try {
+    return MatchBrackets(std::string_view(line.text, length));
+  } catch (const Failure& failure) {
+    FailContent(WhereLine(path, line.number) + failure.what());
   }
-  int32_t unclosed = 0, unclosed_kind = 0;
-  for (int kind = 0; kind < kBracketKinds; ++kind) {
-    if (!open[kind].empty() && (unclosed == 0 || open[kind].back() < unclosed)) {
-      unclosed = open[kind].back();
-      unclosed_kind = kind;
-    }
-  }
-  if (unclosed != 0) {
-    *error = Where(path, line.number, unclosed) + ShowCharacter(kOpeners[unclosed_kind]) +
-             " is never closed";
-    return false;
-  }
-  std::sort(pairs->begin(), pairs->end(),
-            [](const BasePair& a, const BasePair& b) { return a.i < b.i; });
-  return true;
 }
 
 }  // namespace
 
-bool ParseReferenceStructure(const std::string& path, const char* text, size_t size,
-                             const char* buffer, int32_t n, ReferenceStructure* reference,
-                             std::string* error) {
+ReferenceStructure ParseReferenceStructure(const std::string& path, const char* text, size_t size,
+                                           const char* buffer, int32_t n) {
   const std::vector<TextLine> lines = SplitLines(text, size);
   size_t next = 0;
-  reference->name.clear();
-  reference->pairs.clear();
+  ReferenceStructure reference;
   if (next < lines.size() && lines[next].text[0] == '>') {
     size_t first = 1;
     while (first < lines[next].size && IsBlank(lines[next].text[first])) ++first;
-    reference->name.assign(lines[next].text + first, lines[next].size - first);
+    reference.name.assign(lines[next].text + first, lines[next].size - first);
     ++next;
   }
   const size_t remaining = lines.size() - next;
-  if (remaining == 0) {
-    *error = path + ": no structure line";
-    return false;
-  }
+  if (remaining == 0) FailContent(ShowText(path) + ": no structure line");
   if (remaining > 2) {
-    *error = Where(path, lines[next + 2].number, 0) +
-             "more lines than one record (a name, a sequence and a structure)";
-    return false;
+    FailContent(Where(path, lines[next + 2].number, 0) +
+                "more lines than one record (a name, a sequence and a structure)");
   }
   if (remaining == 2) {
-    if (!CheckSequenceLine(path, lines[next], buffer, n, error)) return false;
+    CheckSequenceLine(path, lines[next], buffer, n);
     ++next;
   }
-  return ParseStructureLine(path, lines[next], n, &reference->pairs, error);
+  reference.pairs = ParseStructureLine(path, lines[next], n);
+  return reference;
 }
 
-ReferenceOutcome ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
-                                        ReferenceStructure* reference, std::string* error) {
+ReferenceStructure ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n) {
   std::string text;
   if (!ReadWholeFile(path.c_str(), &text)) {
-    *error = path + ": cannot read: " + std::strerror(errno);
-    return ReferenceOutcome::kUnreadable;
+    const int error = errno;
+    throw Failure(FailureKind::kFile, ShowText(path) + ": cannot read: " + std::strerror(error), path, error);
   }
-  return ParseReferenceStructure(path, text.data(), text.size(), buffer, n, reference, error)
-             ? ReferenceOutcome::kRead
-             : ReferenceOutcome::kInvalid;
+  return ParseReferenceStructure(path, text.data(), text.size(), buffer, n);
 }
 
 std::vector<BasePair> SortedDistinctPairs(const std::vector<BasePair>& pairs) {

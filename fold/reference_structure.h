@@ -7,13 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/dot_bracket.h"
 #include "model/quad_model.h"
-
-// A base pair of positions i < j (1..n).
-struct BasePair {
-  int32_t i;
-  int32_t j;
-};
 
 // A reference structure read from a file.
 struct ReferenceStructure {
@@ -26,26 +21,18 @@ struct ReferenceStructure {
 // ">name" line, a sequence line and a structure line (the header and the sequence
 // line are each optional). Blank lines, lines starting with '#' and CR before a line
 // end are ignored. The structure is n characters of '.' and the brackets () [] {} <>,
-// each kind balanced on its own; it may be followed by white space and an energy
-// such as "(-12.30)".
+// each kind balanced on its own (MatchBrackets); it may be followed by white space
+// and an energy such as "(-12.30)".
 // The sequence line must match buffer letter for letter (either case, T read as U).
-// Returns true and fills *reference, or false with *error set to a message naming
-// path and the line, position and character at fault. Never prints or exits.
-bool ParseReferenceStructure(const std::string& path, const char* text, size_t size,
-                             const char* buffer, int32_t n, ReferenceStructure* reference,
-                             std::string* error);
+// Returns the reference, or throws Failure kData with a message naming path and
+// the line, position and character at fault.
+ReferenceStructure ParseReferenceStructure(const std::string& path, const char* text, size_t size,
+                                           const char* buffer, int32_t n);
 
-// How reading a reference file ended.
-enum class ReferenceOutcome {
-  kRead,        // *reference filled
-  kUnreadable,  // the file cannot be opened or read: "<path>: cannot read: <reason>"
-  kInvalid,     // its content does not fit (ParseReferenceStructure's messages)
-};
-
-// Reads the file at path and parses it as ParseReferenceStructure does; *error is
-// set unless the outcome is kRead.
-ReferenceOutcome ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n,
-                                        ReferenceStructure* reference, std::string* error);
+// Reads the file at path and parses it as ParseReferenceStructure does. Throws
+// Failure kFile "<path>: cannot read: <reason>" (with path and errno) when the
+// file cannot be opened or read.
+ReferenceStructure ReadReferenceStructure(const std::string& path, const char* buffer, int32_t n);
 
 // Agreement of predicted pairs with reference pairs, counted as exact pair matches
 // over the two sets (a pair listed twice counts once).

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/failure.h"
+#include "core/shown_text.h"
 
 namespace {
 
@@ -167,7 +168,7 @@ class EntryParser {
   }
 
   [[noreturn]] void Fail(const std::string& what) {
-    throw Failure(FailureKind::kData, path_ + ": line " + std::to_string(line_) + ": " + what);
+    throw Failure(FailureKind::kData, ShowText(path_) + ": line " + std::to_string(line_) + ": " + what);
   }
 
   int64_t count() const { return count_; }
@@ -185,19 +186,8 @@ class EntryParser {
   }
 
   [[noreturn]] void Malformed(const char* start, const char* end) {
-    std::string shown;
-    for (const char* c = start; c < end && shown.size() < 60; ++c) {
-      const unsigned char u = static_cast<unsigned char>(*c);
-      if (u >= 0x20 && u < 0x7f) {
-        shown += *c;
-      } else {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
-        shown += escaped;
-      }
-    }
-    if (end - start > 60) shown += "...";
-    Fail("expected \"row  column  value\" or \"-1\", found \"" + shown + "\"");
+    Fail("expected \"row  column  value\" or \"-1\", found " +
+         ShowQuoted(std::string_view(start, static_cast<size_t>(end - start)), 60));
   }
 
   std::string path_;
@@ -211,18 +201,24 @@ class EntryParser {
   bool finished_ = false;
 };
 
+// Throws the failure of a Q file at path that cannot be opened or read.
+[[noreturn]] void FailUnreadable(const std::string& path, int error_number) {
+  throw Failure(FailureKind::kFile, ShowText(path) + ": Q file: cannot read: " + std::strerror(error_number), path,
+                error_number);
+}
+
 }  // namespace
 
 QFileInput::QFileInput(const std::string& path) : path_(path) {
   do {
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) throw Failure(FailureKind::kFile, "Could not read from Q file!", path, errno);
+  if (fd_ < 0) FailUnreadable(path, errno);
   struct stat info;
   if (fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
     const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
     close(fd_);
-    throw Failure(FailureKind::kFile, "Could not read from Q file!", path, error_number);
+    FailUnreadable(path, error_number);
   }
   size_ = info.st_size;
 }
@@ -234,7 +230,7 @@ size_t QFileInput::ReadAt(int64_t offset, char* data, size_t size) const {
   do {
     got = pread(fd_, data, size, offset);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) throw Failure(FailureKind::kFile, "Could not read from Q file!", path_, errno);
+  if (got < 0) FailUnreadable(path_, errno);
   return static_cast<size_t>(got);
 }
 
@@ -306,7 +302,7 @@ int64_t QFileInput::Survey(int thread_count) {
   const size_t got = ReadAt(0, head, sizeof head);
   const char* head_end = static_cast<const char*>(std::memchr(head, '\n', got));
   EntryParser header(path_, 1, 0, 0, nullptr, nullptr, nullptr);
-  if (got == 0) throw Failure(FailureKind::kData, path_ + ": line 1: the file is empty, not a Q file");
+  if (got == 0) throw Failure(FailureKind::kData, ShowText(path_) + ": line 1: the file is empty, not a Q file");
   // A header that does not end within the block would be cut, and its rest read as entries.
   if (head_end == nullptr && static_cast<int64_t>(got) < size_) header.TooLong(sizeof head);
   header.TakeHeader(head, head_end != nullptr ? head_end : head + got);
@@ -372,10 +368,10 @@ int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values
       return parts_[k].first_entry + counts[k];
     }
     if (k + 1 < parts_.size() && counts[k] != parts_[k].entries) {
-      throw Failure(FailureKind::kData, path_ + ": the file changed while it was read");
+      throw Failure(FailureKind::kData, ShowText(path_) + ": the file changed while it was read");
     }
   }
   const int64_t lines = parts_.empty() ? 1 : parts_.back().first_line + parts_.back().lines - 1;
-  throw Failure(FailureKind::kData, path_ + ": line " + std::to_string(lines + 1) +
+  throw Failure(FailureKind::kData, ShowText(path_) + ": line " + std::to_string(lines + 1) +
                                         ": the file ends without the final \"-1\": it is incomplete");
 }

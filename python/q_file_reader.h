@@ -10,7 +10,8 @@
 
 class QFileInput {
  public:
-  // Opens path for reading; throws FileFailure if it cannot.
+  // Opens path for reading; throws Failure kFile "<path>: Q file: cannot read:
+  // <reason>" (with path and errno) if it cannot.
   explicit QFileInput(const std::string& path);
   QFileInput(const QFileInput&) = delete;
   QFileInput& operator=(const QFileInput&) = delete;
@@ -18,8 +19,8 @@ class QFileInput {
 
   // Reads the header "p Q 1", splits the rest into up to thread_count parts
   // and counts their lines. Returns the number of entries of a sound file (an
-  // upper bound otherwise). Throws RunFailure (status 1) for a bad header and
-  // FileFailure when the file cannot be read.
+  // upper bound otherwise). Throws Failure kData for a bad header and
+  // kFile when the file cannot be read.
   int64_t Survey(int thread_count);
 
   // Q, from the header read by Survey.
@@ -28,9 +29,9 @@ class QFileInput {
   // Parses the entry lines "row  column  value" (fields separated by spaces or
   // tabs, 1 <= row, column <= Q, 32-bit values) and the final "-1" into the
   // arrays (Survey's count of elements each), in file order; returns the number
-  // of entries. Throws RunFailure (status 1) "<path>: line <k>: <what is wrong>"
+  // of entries. Throws Failure kData "<path>: line <k>: <what is wrong>"
   // for a malformed line, a missing final "-1" or text after it, and
-  // FileFailure when the file cannot be read.
+  // kFile when the file cannot be read.
   int64_t ReadEntries(int32_t* rows, int32_t* columns, int32_t* values);
 
  private:

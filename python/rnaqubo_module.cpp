@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "fold/optimum.h"
 #include "model/quad_model.h"
@@ -15,6 +14,8 @@
 #include "output/q_file.h"
 #include "python/model_entries.h"
 #include "core/failure.h"
+#include "core/shown_text.h"
+#include "core/work_threads.h"
 #include "python/q_file_reader.h"
 #include "python/sequence_files.h"
 
@@ -22,12 +23,6 @@ namespace py = pybind11;
 using namespace pybind11::literals;
 
 namespace {
-
-// Threads for the work on large models: one per core.
-int WorkThreads() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(cores);
-}
 
 // value as a signed 32-bit integer, as the tool's arguments are.
 int32_t ToInt32(py::handle value, const char* name) {
@@ -70,7 +65,7 @@ LetterPolicy ToLetterPolicy(const std::string& ambiguous) {
   if (ambiguous == "drop") {
     policy.ambiguous = AmbiguousLetters::kDrop;
   } else if (ambiguous != "refuse") {
-    throw py::value_error("ambiguous must be \"refuse\" or \"drop\", not \"" + ambiguous + "\"");
+    throw py::value_error("ambiguous must be \"refuse\" or \"drop\", not " + ShowQuoted(ambiguous, 40));
   }
   return policy;
 }
@@ -125,7 +120,7 @@ py::tuple Coo(const SequenceModel& model, bool zero_based, bool negate) {
   std::vector<int64_t> offsets;
   {
     py::gil_scoped_release unlocked;
-    offsets = RowEntryOffsets(model.q, WorkThreads());
+    offsets = RowEntryOffsets(model.q, CountWorkThreads());
   }
   const int64_t total = offsets.back();
   py::array_t<int32_t> rows = NewArray(total), columns = NewArray(total), values = NewArray(total);
@@ -134,7 +129,7 @@ py::tuple Coo(const SequenceModel& model, bool zero_based, bool negate) {
   int32_t* value_data = values.mutable_data();
   {
     py::gil_scoped_release unlocked;
-    FillAllEntries(model.q, offsets, zero_based ? 1 : 0, negate, WorkThreads(), row_data, column_data, value_data);
+    FillAllEntries(model.q, offsets, zero_based ? 1 : 0, negate, CountWorkThreads(), row_data, column_data, value_data);
   }
   return py::make_tuple(rows, columns, values);
 }
@@ -165,7 +160,7 @@ py::tuple ReadQFile(py::handle path_object) {
   int64_t capacity;
   {
     py::gil_scoped_release unlocked;
-    capacity = input.Survey(WorkThreads());
+    capacity = input.Survey(CountWorkThreads());
   }
   py::array_t<int32_t> rows = NewArray(capacity), columns = NewArray(capacity), values = NewArray(capacity);
   int32_t* row_data = rows.mutable_data();
@@ -305,38 +300,41 @@ void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
   bool written;
   {
     py::gil_scoped_release unlocked;
-    written = WriteQFileNamed(path, writer_model, WorkThreads(), &failure);
+    written = WriteQFileNamed(path, writer_model, CountWorkThreads(), &failure);
   }
   if (written) return;
   if (failure.kind == OutputFailureKind::kMemory) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
-  throw Failure(FailureKind::kFile, "Could not write to file!", path, failure.error != 0 ? failure.error : EIO);
+  const int error = failure.error != 0 ? failure.error : EIO;
+  throw Failure(FailureKind::kFile, ShowText(path) + ": Q file: cannot write: " + std::strerror(error), path, error);
 }
 
-// Failures of the libraries as Python exceptions: a file failure with its errno
-// as the matching OSError subclass (FileNotFoundError, ...), any other file
-// failure as OSError, a shortage as MemoryError, bad data as ValueError.
+// Failures of the libraries as Python exceptions, their messages as the tools
+// show them after the program's name: a file failure with its errno as the
+// matching OSError subclass (FileNotFoundError, ...) whose strerror is the
+// message and whose filename is the path, any other file failure as OSError, a
+// shortage as MemoryError, bad data and usage as ValueError.
 void TranslateFailures(std::exception_ptr failure) {
   try {
     if (failure) std::rethrow_exception(failure);
   } catch (const Failure& e) {
+    const std::string message = ShowText(e.what());
     if (e.kind() == FailureKind::kFile && e.error_number() != 0) {
-      const std::string text = std::string(e.what()) + " " + std::strerror(e.error_number());
       py::object error = py::reinterpret_steal<py::object>(
-          PyObject_CallFunction(PyExc_OSError, "isO&", e.error_number(), text.c_str(), PyUnicode_DecodeFSDefault,
+          PyObject_CallFunction(PyExc_OSError, "isO&", e.error_number(), message.c_str(), PyUnicode_DecodeFSDefault,
                                 e.path().c_str()));
       if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
       return;
     }
     switch (e.kind()) {
       case FailureKind::kFile:
-        PyErr_SetString(PyExc_OSError, e.what());
+        PyErr_SetString(PyExc_OSError, message.c_str());
         break;
       case FailureKind::kMemory:
-        PyErr_SetString(PyExc_MemoryError, e.what());
+        PyErr_SetString(PyExc_MemoryError, message.c_str());
         break;
       case FailureKind::kData:
       case FailureKind::kUsage:
-        PyErr_SetString(PyExc_ValueError, e.what());
+        PyErr_SetString(PyExc_ValueError, message.c_str());
         break;
     }
   }

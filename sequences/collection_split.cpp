@@ -10,6 +10,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "core/shown_text.h"
 #include "output/output_file.h"
 #include "sequences/dbn_records.h"
 #include "sequences/record_files.h"
@@ -26,7 +27,7 @@ void AddCount(int64_t count, const std::string& name, int64_t* total, int64_t* r
 
 std::string CountNote(int64_t count, int64_t records, const std::string& only_name,
                       const std::string& what) {
-  if (records == 1) return "record " + only_name + ": " + std::to_string(count) + " " + what;
+  if (records == 1) return "record " + ShowText(only_name) + ": " + std::to_string(count) + " " + what;
   return std::to_string(count) + " " + what + " in " + std::to_string(records) + " records";
 }
 
@@ -42,9 +43,19 @@ std::string StagedPath(const std::string& staging, int64_t index, const char* su
   return staging + "/" + std::to_string(index) + suffix;
 }
 
-bool FailFile(ReadFailure* failure, const std::string& path, const char* what) {
-  return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-              path + ": " + what + ": " + std::strerror(errno));
+[[noreturn]] void FailFile(const std::string& path, const char* what) {
+  const int error = errno;
+  throw SequenceFailure(SequenceFailureKind::kUnreadable, ShowText(path) + ": " + what + ": " + std::strerror(error),
+                        path, error);
+}
+
+[[noreturn]] void FailData(SequenceFailureKind kind, const std::string& message) {
+  throw SequenceFailure(kind, message);
+}
+
+// Throws failure again with prefix put before its message.
+[[noreturn]] void FailWithin(const std::string& prefix, const SequenceFailure& failure) {
+  throw SequenceFailure(failure.sequence_kind(), prefix + failure.what(), failure.path(), failure.error_number());
 }
 
 // The source of the records: a FASTA/FASTQ stream, or the dot-bracket records.
@@ -54,60 +65,54 @@ struct RecordSource {
   size_t next_reference;
 };
 
-int NextRecord(RecordSource* source, std::string* name, std::string* raw, ReadFailure* failure) {
-  if (source->stream != nullptr) return ReadRawRecord(source->stream, name, raw, failure);
-  if (source->next_reference >= source->references->size()) return 0;
+bool NextRecord(RecordSource* source, std::string* name, std::string* raw) {
+  if (source->stream != nullptr) return ReadRawRecord(source->stream, name, raw);
+  if (source->next_reference >= source->references->size()) return false;
   const DbnRecord& reference = (*source->references)[source->next_reference++];
   *name = reference.name;
   *raw = reference.sequence;
-  return 1;
+  return true;
 }
 
 // Reads, checks and stages every record; fills staged and summary.
-bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& references,
-                  const std::string& staging, std::vector<StagedRecord>* staged,
-                  SplitSummary* summary, ReadFailure* failure) {
+void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& references, const std::string& staging,
+                  std::vector<StagedRecord>* staged, SplitSummary* summary) {
+  const std::string shown_dbn = ShowText(request.dbn_path);
   std::unordered_map<std::string, size_t> reference_of;
   for (size_t k = 0; k < references.size(); ++k) {
     if (!reference_of.emplace(references[k].name, k).second) {
-      return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                  request.dbn_path + ": two records are named " + references[k].name);
+      FailData(SequenceFailureKind::kBadStructure,
+               shown_dbn + ": two records are named " + ShowText(references[k].name));
     }
   }
   const bool from_references = request.sequences_path.empty();
-  const std::string& source_path = from_references ? request.dbn_path : request.sequences_path;
-  RecordSource source{nullptr, &references, 0};
-  if (!from_references) {
-    source.stream = OpenRecordStream(request.sequences_path.c_str(), failure);
-    if (source.stream == nullptr) return false;
-  }
+  const std::string shown_source = ShowText(from_references ? request.dbn_path : request.sequences_path);
+  RecordStreamPointer stream;
+  if (!from_references) stream = OpenRecordStream(request.sequences_path.c_str());
+  RecordSource source{stream.get(), &references, 0};
   std::unordered_map<std::string, std::pair<int64_t, std::string>> owner_of;  // safe name -> record
   std::vector<bool> reference_used(references.size(), false);
   LetterTotals totals;
   SequenceRecord record;
   std::string raw, structure;
-  bool ok = true;
-  int result;
-  while (ok && (result = NextRecord(&source, &record.name, &raw, failure)) == 1) {
+  while (NextRecord(&source, &record.name, &raw)) {
     const int64_t index = static_cast<int64_t>(staged->size()) + 1;
     const std::string safe = SafeRecordName(record.name, index);
     const auto [owner, fresh] = owner_of.emplace(safe, std::make_pair(index, record.name));
     if (!fresh) {
-      ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                source_path + ": records " + std::to_string(owner->second.first) + " (" +
-                    owner->second.second + ") and " + std::to_string(index) + " (" + record.name +
-                    ") would both be written to " + request.directory + "/" + safe + "/" + safe +
-                    ".txt");
-      break;
+      FailData(SequenceFailureKind::kBadStructure,
+               shown_source + ": records " + std::to_string(owner->second.first) + " (" +
+                   ShowText(owner->second.second) + ") and " + std::to_string(index) + " (" + ShowText(record.name) +
+                   ") would both be written to " + ShowText(request.directory + "/" + safe + "/" + safe + ".txt"));
     }
     if (safe != record.name) {
-      summary->notes.push_back("record " + std::to_string(index) + " (" + record.name +
-                               ") is written as " + safe);
+      summary->notes.push_back("record " + std::to_string(index) + " (" + ShowText(record.name) +
+                               ") is written as " + ShowText(safe));
     }
-    if (!NormaliseLetters(raw, request.policy, &record, failure)) {
-      failure->message = source_path + ": " + failure->message;
-      ok = false;
-      break;
+    try {
+      NormaliseLetters(raw, request.policy, &record);
+    } catch (const SequenceFailure& failure) {
+      FailWithin(shown_source + ": ", failure);
     }
     AddLetterCounts(record, &totals);
     const auto found = reference_of.find(record.name);
@@ -115,45 +120,32 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
     if (has_structure) {
       const DbnRecord& reference = references[found->second];
       reference_used[found->second] = true;
-      if (!AlignStructure(reference.sequence, reference.structure, request.policy, record.name,
-                          &structure, failure)) {
-        failure->message = request.dbn_path + ": " + failure->message;
-        ok = false;
-        break;
-      }
-      if (!from_references) {
-        SequenceRecord reference_letters;
-        reference_letters.name = record.name;
-        if (!NormaliseLetters(reference.sequence, request.policy, &reference_letters, failure)) {
-          failure->message = request.dbn_path + ": " + failure->message;
-          ok = false;
-          break;
+      try {
+        structure = AlignStructure(reference.sequence, reference.structure, request.policy, record.name);
+        if (!from_references) {
+          SequenceRecord reference_letters;
+          reference_letters.name = record.name;
+          NormaliseLetters(reference.sequence, request.policy, &reference_letters);
+          if (reference_letters.letters != record.letters) {
+            FailData(SequenceFailureKind::kBadStructure, "record " + ShowText(record.name) +
+                                                             ": the sequence differs from the one in " +
+                                                             ShowText(request.sequences_path));
+          }
         }
-        if (reference_letters.letters != record.letters) {
-          ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                    request.dbn_path + ": record " + record.name + ": the sequence differs from the one in " +
-                        request.sequences_path);
-          break;
-        }
+      } catch (const SequenceFailure& failure) {
+        FailWithin(shown_dbn + ": ", failure);
       }
     }
-    staged->push_back(StagedRecord{index, safe, static_cast<int64_t>(record.letters.size()),
-                                   has_structure});
-    ok = WriteFileAtomically(StagedPath(staging, index, ".txt"), FormatInputFile(record.letters),
-                             failure) &&
-         (!has_structure ||
-          WriteFileAtomically(StagedPath(staging, index, ".dbn"),
-                              FormatDbnFile(record.name, record.letters, structure), failure));
+    staged->push_back(StagedRecord{index, safe, static_cast<int64_t>(record.letters.size()), has_structure});
+    WriteFileAtomically(StagedPath(staging, index, ".txt"), FormatInputFile(record.letters));
+    if (has_structure) {
+      WriteFileAtomically(StagedPath(staging, index, ".dbn"), FormatDbnFile(record.name, record.letters, structure));
+    }
   }
-  if (source.stream != nullptr) CloseRecordStream(source.stream);
-  if (!ok || result < 0) return false;
-  if (staged->empty()) {
-    return Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
-                source_path + ": no record found");
-  }
+  if (staged->empty()) FailData(SequenceFailureKind::kNotSequences, shown_source + ": no record found");
   std::vector<std::string> unused;
   for (size_t k = 0; k < references.size(); ++k) {
-    if (!reference_used[k]) unused.push_back(references[k].name);
+    if (!reference_used[k]) unused.push_back(ShowText(references[k].name));
   }
   if (!unused.empty()) {
     std::string list;
@@ -161,23 +153,21 @@ bool StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
     if (unused.size() > 5) list += ", ...";
     summary->notes.push_back(std::to_string(unused.size()) + " reference structure" +
                              (unused.size() == 1 ? " names" : "s name") + " no record of " +
-                             request.sequences_path + ": " + list);
+                             ShowText(request.sequences_path) + ": " + list);
   }
   for (std::string& note : LetterNotes(totals)) summary->notes.push_back(std::move(note));
-  return true;
 }
 
 // Refuses, before anything is moved into place, a record file or manifest that
 // would land on an input file.
-bool CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord>& staged,
-                     ReadFailure* failure) {
+void CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord>& staged) {
   std::vector<KeptFile> kept;
   for (const std::string* input : {&request.sequences_path, &request.dbn_path}) {
     if (input->empty()) continue;
     const KeptFile file = IdentifyKeptFile(input->c_str());
     if (file.known) kept.push_back(file);
   }
-  if (kept.empty()) return true;
+  if (kept.empty()) return;
   std::vector<std::string> targets{request.directory + "/manifest.tsv"};
   for (const StagedRecord& record : staged) {
     const std::string stem = request.directory + "/" + record.safe_name + "/" + record.safe_name;
@@ -187,12 +177,11 @@ bool CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord
   for (const std::string& target : targets) {
     for (const KeptFile& file : kept) {
       if (OutputWouldReplace(target, file)) {
-        return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                    target + ": cannot write: " + kInputOverwriteReason);
+        throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                              ShowText(target) + ": cannot write: " + kInputOverwriteReason, target);
       }
     }
   }
-  return true;
 }
 
 // What a commit did to one final path, so that it can be undone.
@@ -237,67 +226,59 @@ bool UndoCommit(const std::vector<CommitStep>& steps, const std::vector<std::str
 }
 
 // Moves every staged file to its place and writes the manifest. A failure puts
-// back the files of earlier runs and removes those of this one; *keep_staging is
-// set when an earlier file could not be put back and still waits in staging.
-bool CommitRecords(const SplitRequest& request, const std::string& staging,
-                   const std::vector<StagedRecord>& staged, SplitSummary* summary,
-                   ReadFailure* failure, bool* keep_staging) {
+// back the files of earlier runs and removes those of this one, and is thrown
+// again with what became of them; *keep_staging is set when an earlier file could
+// not be put back and still waits in staging.
+void CommitRecords(const SplitRequest& request, const std::string& staging, const std::vector<StagedRecord>& staged,
+                   SplitSummary* summary, bool* keep_staging) {
   std::string manifest = "name\tlength\tpath\n";
   std::vector<CommitStep> steps;
   std::vector<std::string> made;  // record directories this run created
-  bool ok = true;
-  for (const StagedRecord& record : staged) {
-    const std::string directory = request.directory + "/" + record.safe_name;
-    const std::string stem = directory + "/" + record.safe_name;
-    struct stat info;
-    const bool existed = stat(directory.c_str(), &info) == 0;
-    if (!MakeDirectories(directory)) {
-      ok = FailFile(failure, directory, "cannot create");
-      break;
-    }
-    if (!existed) made.push_back(directory);
-    if (!SetAside(stem + ".txt", StagedPath(staging, record.index, ".old.txt"), &steps)) {
-      ok = FailFile(failure, stem + ".txt", "cannot replace");
-      break;
-    }
-    if (rename(StagedPath(staging, record.index, ".txt").c_str(), (stem + ".txt").c_str()) != 0) {
-      ok = FailFile(failure, stem + ".txt", "cannot write");
-      break;
-    }
-    steps.back().placed = true;
-    // Without a structure, one left by an earlier split would be taken as this
-    // record's: it is moved away as well.
-    if (!SetAside(stem + ".dbn", StagedPath(staging, record.index, ".old.dbn"), &steps)) {
-      ok = FailFile(failure, stem + ".dbn", "cannot replace");
-      break;
-    }
-    if (record.has_structure) {
-      if (rename(StagedPath(staging, record.index, ".dbn").c_str(), (stem + ".dbn").c_str()) != 0) {
-        ok = FailFile(failure, stem + ".dbn", "cannot write");
-        break;
+  try {
+    for (const StagedRecord& record : staged) {
+      const std::string directory = request.directory + "/" + record.safe_name;
+      const std::string stem = directory + "/" + record.safe_name;
+      struct stat info;
+      const bool existed = stat(directory.c_str(), &info) == 0;
+      if (!MakeDirectories(directory)) FailFile(directory, "cannot create");
+      if (!existed) made.push_back(directory);
+      if (!SetAside(stem + ".txt", StagedPath(staging, record.index, ".old.txt"), &steps)) {
+        FailFile(stem + ".txt", "cannot replace");
+      }
+      if (rename(StagedPath(staging, record.index, ".txt").c_str(), (stem + ".txt").c_str()) != 0) {
+        FailFile(stem + ".txt", "cannot write");
       }
       steps.back().placed = true;
+      // Without a structure, one left by an earlier split would be taken as this
+      // record's: it is moved away as well.
+      if (!SetAside(stem + ".dbn", StagedPath(staging, record.index, ".old.dbn"), &steps)) {
+        FailFile(stem + ".dbn", "cannot replace");
+      }
+      if (record.has_structure) {
+        if (rename(StagedPath(staging, record.index, ".dbn").c_str(), (stem + ".dbn").c_str()) != 0) {
+          FailFile(stem + ".dbn", "cannot write");
+        }
+        steps.back().placed = true;
+      }
+      manifest += record.safe_name + "\t" + std::to_string(record.length) + "\t" + record.safe_name + "/" +
+                  record.safe_name + ".txt\n";
     }
-    manifest += record.safe_name + "\t" + std::to_string(record.length) + "\t" +
-                record.safe_name + "/" + record.safe_name + ".txt\n";
-  }
-  ok = ok && WriteFileAtomically(request.directory + "/manifest.tsv", manifest, failure);
-  if (!ok) {
+    WriteFileAtomically(request.directory + "/manifest.tsv", manifest);
+  } catch (const SequenceFailure& failure) {
+    std::string message = failure.what();
     if (!UndoCommit(steps, made)) {
       *keep_staging = true;
-      failure->message += "; files of an earlier split could not all be put back: they remain in " +
-                          staging;
+      message += "; files of an earlier split could not all be put back: they remain in " + ShowText(staging);
     } else {
-      failure->message += "; nothing was changed in " + request.directory;
+      message += "; nothing was changed in " + ShowText(request.directory);
     }
-    return false;
+    throw SequenceFailure(failure.sequence_kind(), message, failure.path(), failure.error_number());
   }
   for (const CommitStep& step : steps) {
     if (!step.backup.empty()) unlink(step.backup.c_str());
   }
   for (const StagedRecord& record : staged) summary->structures += record.has_structure ? 1 : 0;
   summary->records = static_cast<int64_t>(staged.size());
-  return true;
 }
 
 // Removes a staging directory and whatever it holds, unless told to keep it.
@@ -356,22 +337,21 @@ std::vector<std::string> LetterNotes(const LetterTotals& totals) {
   return notes;
 }
 
-bool SplitCollection(const SplitRequest& request, SplitSummary* summary, ReadFailure* failure) {
+SplitSummary SplitCollection(const SplitRequest& request) {
   std::vector<DbnRecord> references;
-  if (!request.dbn_path.empty() && !ReadDbnRecords(request.dbn_path.c_str(), &references, failure)) {
-    return false;
-  }
+  if (!request.dbn_path.empty()) references = ReadDbnRecords(request.dbn_path.c_str());
   struct stat info;
   CreatedDirectoryGuard collection{request.directory, stat(request.directory.c_str(), &info) != 0};
-  if (!MakeDirectories(request.directory)) return FailFile(failure, request.directory, "cannot create");
+  if (!MakeDirectories(request.directory)) FailFile(request.directory, "cannot create");
   // A name of its own per run, so that one left by a killed run blocks nothing.
   std::string pattern = request.directory + "/.rnaqubo-seq-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return FailFile(failure, pattern, "cannot create");
+  if (mkdtemp(pattern.data()) == nullptr) FailFile(pattern, "cannot create");
   StagingGuard staging{pattern};
   std::vector<StagedRecord> staged;
-  const bool ok = StageRecords(request, references, staging.path, &staged, summary, failure) &&
-                  CheckInputsKept(request, staged, failure) &&
-                  CommitRecords(request, staging.path, staged, summary, failure, &staging.keep);
-  collection.done = ok;
-  return ok;
+  SplitSummary summary;
+  StageRecords(request, references, staging.path, &staged, &summary);
+  CheckInputsKept(request, staged);
+  CommitRecords(request, staging.path, staged, &summary, &staging.keep);
+  collection.done = true;
+  return summary;
 }

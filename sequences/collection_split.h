@@ -41,6 +41,7 @@ struct SplitSummary {
 // first file appears in DIR, so bad data leaves DIR as it was. Two records that
 // would land on one path are refused. With both files given, a reference is
 // matched to the record of the same name and its sequence must equal the record's
-// (after the letter rules). Returns false with *failure filled (status 1 for bad
-// data, 2 for a file that cannot be read or written).
-bool SplitCollection(const SplitRequest& request, SplitSummary* summary, ReadFailure* failure);
+// (after the letter rules). Returns what was written; throws SequenceFailure
+// (kUnreadable for a file that cannot be read or written, a kData kind for bad
+// data) with DIR as it was.
+SplitSummary SplitCollection(const SplitRequest& request);

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "core/shown_text.h"
 
 namespace {
 
@@ -27,76 +30,78 @@ std::string FirstWord(const std::string& text) {
   return end == std::string::npos ? text : text.substr(0, end);
 }
 
+[[noreturn]] void FailUnreadable(const char* path, int error) {
+  throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                        ShowText(path) + ": dot-bracket file: cannot read: " + std::strerror(error), path, error);
+}
+
+struct BgzfCloser {
+  void operator()(BGZF* file) const { bgzf_close(file); }
+};
+
+// Frees the line buffer of the reading when it ends, however it ends.
+struct LineGuard {
+  kstring_t line = KS_INITIALIZE;
+  ~LineGuard() { free(line.s); }
+};
+
 }  // namespace
 
-bool ReadDbnRecords(const char* path, std::vector<DbnRecord>* records, ReadFailure* failure) {
+std::vector<DbnRecord> ReadDbnRecords(const char* path) {
   hts_set_log_level(HTS_LOG_OFF);
-  records->clear();
   struct stat info;
-  if (stat(path, &info) != 0) {
-    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                std::string(path) + ": cannot open: " + std::strerror(errno));
-  }
-  if (S_ISDIR(info.st_mode)) {
-    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                std::string(path) + ": cannot read: it is a directory");
-  }
-  BGZF* file = bgzf_open(path, "r");
-  if (file == nullptr) {
-    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                std::string(path) + ": cannot open: " + std::strerror(errno));
-  }
-  kstring_t line = KS_INITIALIZE;
+  if (stat(path, &info) != 0) FailUnreadable(path, errno);
+  if (S_ISDIR(info.st_mode)) FailUnreadable(path, EISDIR);
+  std::unique_ptr<BGZF, BgzfCloser> file(bgzf_open(path, "r"));
+  if (file == nullptr) FailUnreadable(path, errno);
+  LineGuard guard;
+  kstring_t& line = guard.line;
+  const std::string shown_path = ShowText(path);
+  std::vector<DbnRecord> records;
   int64_t line_number = 0;
   int fields = 0;  // lines of the current record read after its header
-  bool ok = true;
-  int got = 0;
   auto bad = [&](const std::string& what) {
-    ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-              std::string(path) + ": line " + std::to_string(line_number) + ": " + what);
+    throw SequenceFailure(SequenceFailureKind::kBadStructure,
+                          shown_path + ": line " + std::to_string(line_number) + ": " + what);
   };
-  while (ok && (got = bgzf_getline(file, '\n', &line)) >= 0) {
+  int got;
+  while ((got = bgzf_getline(file.get(), '\n', &line)) >= 0) {
     ++line_number;
     const std::string text = TrimLine(line.s, line.l);
     if (text.empty()) continue;
     if (text[0] == '>') {
-      if (!records->empty() && fields < 2) {
-        bad("the record " + records->back().name + " has no " +
-            (fields == 0 ? "sequence" : "structure") + " line");
-        break;
+      if (!records.empty() && fields < 2) {
+        bad("the record " + ShowText(records.back().name) + " has no " + (fields == 0 ? "sequence" : "structure") +
+            " line");
       }
-      records->push_back(DbnRecord{FirstWord(TrimLine(text.c_str() + 1, text.size() - 1)), "", ""});
+      records.push_back(DbnRecord{FirstWord(TrimLine(text.c_str() + 1, text.size() - 1)), "", ""});
       fields = 0;
-    } else if (records->empty()) {
+    } else if (records.empty()) {
       bad("expected a '>' header line");
     } else if (fields == 0) {
-      records->back().sequence = text;
+      records.back().sequence = text;
       fields = 1;
     } else if (fields == 1) {
-      records->back().structure = FirstWord(text);
+      records.back().structure = FirstWord(text);
       fields = 2;
     } else {
-      bad("the record " + records->back().name +
-          " has more than a sequence line and a structure line");
+      bad("the record " + ShowText(records.back().name) + " has more than a sequence line and a structure line");
     }
   }
-  if (ok && got < -1) {
-    ok = bgzf_compression(file) != no_compression
-             ? Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
-                    std::string(path) + ": the compressed data is damaged or truncated")
-             : Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                    std::string(path) + ": cannot read: " + std::strerror(errno));
+  if (got < -1) {
+    if (bgzf_compression(file.get()) != no_compression) {
+      throw SequenceFailure(SequenceFailureKind::kCorrupt,
+                            shown_path + ": the compressed data is damaged or truncated");
+    }
+    FailUnreadable(path, errno);
   }
-  if (ok && records->empty()) {
-    ok = Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
-              std::string(path) + ": no dot-bracket record found");
-  } else if (ok && fields < 2) {
-    ok = Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-              std::string(path) + ": the file ends before the " +
-                  (fields == 0 ? "sequence" : "structure") + " line of the record " +
-                  records->back().name);
+  if (records.empty()) {
+    throw SequenceFailure(SequenceFailureKind::kNotSequences, shown_path + ": no dot-bracket record found");
   }
-  free(line.s);
-  bgzf_close(file);
-  return ok;
+  if (fields < 2) {
+    throw SequenceFailure(SequenceFailureKind::kBadStructure,
+                          shown_path + ": the file ends before the " + (fields == 0 ? "sequence" : "structure") +
+                              " line of the record " + ShowText(records.back().name));
+  }
+  return records;
 }

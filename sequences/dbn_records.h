@@ -14,8 +14,9 @@ struct DbnRecord {
   std::string structure;  // the structure line, without a trailing energy such as "(-12.3)"
 };
 
-// Reads every record of the dot-bracket file at path into *records, in file order.
-// Blank lines are skipped; each record is a header, one sequence line and one
-// structure line. Returns false with *failure filled: status 2 when the file cannot
-// be read, 1 when it is damaged or not laid out as above (the line is named, 1-based).
-bool ReadDbnRecords(const char* path, std::vector<DbnRecord>* records, ReadFailure* failure);
+// Returns every record of the dot-bracket file at path, in file order. Blank
+// lines are skipped; each record is a header, one sequence line and one
+// structure line. Throws SequenceFailure: kUnreadable "<path>: dot-bracket file:
+// cannot read: <reason>" (with errno) when the file cannot be read, a kData kind
+// when it is damaged or not laid out as above (the line is named, 1-based).
+std::vector<DbnRecord> ReadDbnRecords(const char* path);

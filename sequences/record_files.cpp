@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/shown_text.h"
 #include "output/output_file.h"
 
 std::string FormatInputFile(std::string_view letters) {
@@ -56,24 +57,21 @@ bool MakeDirectories(const std::string& path) {
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure,
-                         const char* kept_path) {
+void WriteFileAtomically(const std::string& path, std::string_view content, const char* kept_path) {
   const KeptFile kept = kept_path != nullptr ? IdentifyKeptFile(kept_path) : KeptFile{};
   OutputFile file;
   OutputFailure output_failure;
   int error = 0;
   if (StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file, &output_failure)) {
-    if (WriteOutputBytes(&file, content.data(), content.size()) && CommitOutputFile(&file)) {
-      return true;
-    }
+    if (WriteOutputBytes(&file, content.data(), content.size()) && CommitOutputFile(&file)) return;
     error = errno;
     DiscardOutputFile(&file);
   } else if (output_failure.reason != nullptr) {
-    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                path + ": cannot write: " + output_failure.reason);
+    throw SequenceFailure(SequenceFailureKind::kUnreadable, ShowText(path) + ": cannot write: " + output_failure.reason,
+                          path);
   } else {
     error = output_failure.error;
   }
-  return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-              path + ": cannot write: " + std::strerror(error));
+  throw SequenceFailure(SequenceFailureKind::kUnreadable, ShowText(path) + ": cannot write: " + std::strerror(error),
+                        path, error);
 }

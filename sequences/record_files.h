@@ -26,7 +26,6 @@ bool MakeDirectories(const std::string& path);
 
 // Writes content to path through a temporary file renamed into place, so that path
 // holds either its old content or all of content. When kept_path is given, a path
-// that names that file (the input being read) is refused. Returns false with
-// *failure filled (status 2, naming path) when it cannot be written.
-bool WriteFileAtomically(const std::string& path, std::string_view content, ReadFailure* failure,
-                         const char* kept_path = nullptr);
+// that names that file (the input being read) is refused. Throws SequenceFailure
+// kUnreadable "<path>: cannot write: <reason>" when it cannot be written.
+void WriteFileAtomically(const std::string& path, std::string_view content, const char* kept_path = nullptr);

@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/failure.h"
+#include "core/shown_text.h"
+#include "core/status_codes.h"
 #include "core/version.h"
 #include "output/output_file.h"
 #include "sequences/collection_split.h"
@@ -17,8 +20,6 @@
 #include "sequences/sequence_records.h"
 
 namespace {
-
-constexpr int kStatusUsage = 2;
 
 const char kUsage[] =
     "usage: rnaqubo-seq [-o OUT] [-i K] [--ambiguous refuse|drop] FILE [NAME]\n"
@@ -53,18 +54,18 @@ struct SeqOptions {
   std::vector<std::string> positionals;
 };
 
-[[noreturn]] void UsageError(const std::string& problem) {
-  std::fprintf(stderr, "rnaqubo-seq: %s\n%s", problem.c_str(), kUsage);
-  std::exit(kStatusUsage);
-}
+// A command line that cannot run: one line on standard error, status 2.
+[[noreturn]] void UsageError(const std::string& problem) { throw Failure(FailureKind::kUsage, problem); }
 
-void Note(const std::string& text) { std::fprintf(stderr, "rnaqubo-seq: note: %s\n", text.c_str()); }
+// Writes "rnaqubo-seq: <text>" on standard error; text from outside is shown
+// through ShowText here at the latest.
+void Say(const std::string& text) { std::fprintf(stderr, "rnaqubo-seq: %s\n", ShowText(text).c_str()); }
 
-[[noreturn]] void Failed(const ReadFailure& failure) {
-  std::string message = failure.message;
-  if (failure.kind == SequenceFailureKind::kAmbiguous) message += "; --ambiguous drop removes them";
-  std::fprintf(stderr, "rnaqubo-seq: %s\n", message.c_str());
-  std::exit(failure.status);
+void Note(const std::string& text) { Say("note: " + text); }
+
+// The exit status of a stream that must be flushed before a clean end.
+int FlushedStatus(std::FILE* stream) {
+  return std::fflush(stream) == 0 && !std::ferror(stream) ? kStatusComplete : kStatusIoError;
 }
 
 SeqOptions ParseOptions(int argc, char** argv) {
@@ -83,11 +84,11 @@ SeqOptions ParseOptions(int argc, char** argv) {
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
-      std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : kStatusUsage);
+      std::exit(FlushedStatus(stdout));
     }
     if (arg == "--version") {
       std::fputs(kSeqVersionLine, stdout);
-      std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : kStatusUsage);
+      std::exit(FlushedStatus(stdout));
     }
     std::string value;
     bool has_value = false;
@@ -139,11 +140,8 @@ int RunSplit(const SeqOptions& options) {
   request.dbn_path = options.dbn;
   request.directory = options.split;
   request.policy = options.policy;
-  SplitSummary summary;
-  ReadFailure failure;
-  if (!SplitCollection(request, &summary, &failure)) Failed(failure);
-  for (const std::string& note : summary.notes) Note(note);
-  return 0;
+  for (const std::string& note : SplitCollection(request).notes) Note(note);
+  return kStatusComplete;
 }
 
 int RunOne(const SeqOptions& options) {
@@ -158,43 +156,45 @@ int RunOne(const SeqOptions& options) {
     choice.kind = ChoiceKind::kByIndex;
     choice.index = options.index;
   }
-  SequenceRecord record;
-  ReadFailure failure;
-  if (!ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy, &record, &failure)) {
-    Failed(failure);
-  }
+  const SequenceRecord record = ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy);
   LetterTotals totals;
   AddLetterCounts(record, &totals);
   for (const std::string& note : LetterNotes(totals)) Note(note);
   const std::string text = FormatInputFile(record.letters);
   if (!options.output.empty()) {
-    if (!WriteFileAtomically(options.output, text, &failure, options.positionals[0].c_str())) {
-      Failed(failure);
-    }
-    return 0;
+    WriteFileAtomically(options.output, text, options.positionals[0].c_str());
+    return kStatusComplete;
   }
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "rnaqubo-seq: cannot write to standard output: %s\n", std::strerror(errno));
-    return kSeqStatusFileError;
+    Say(std::string("standard output: cannot write: ") + std::strerror(errno));
+    return kStatusIoError;
   }
-  return 0;
+  return kStatusComplete;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   InstallTerminationHandlers();
-  // An exception unwinds to here, so that the staging directory of a split is
-  // removed on the way, and ends the run with a message and status 1.
+  // Every failure unwinds to here, so that the staging directory of a split is
+  // removed on the way, and ends the run with one line and its status.
   try {
     const SeqOptions options = ParseOptions(argc, argv);
     if (!options.split.empty()) return RunSplit(options);
     if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
     return RunOne(options);
+  } catch (const SequenceFailure& failure) {
+    const bool ambiguous = failure.sequence_kind() == SequenceFailureKind::kAmbiguous;
+    const char* hint = ambiguous ? "; --ambiguous drop removes them" : "";
+    Say(failure.what() + std::string(hint));
+    return FailureStatus(failure.kind());
+  } catch (const Failure& failure) {
+    Say(failure.what());
+    return FailureStatus(failure.kind());
   } catch (const std::bad_alloc&) {
-    std::fputs("rnaqubo-seq: out of memory\n", stderr);
+    Say("out of memory");
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "rnaqubo-seq: %s\n", error.what());
+    Say(error.what());
   }
-  return 1;
+  return kStatusDataError;
 }

@@ -1,15 +1,16 @@
 // The failure type of the sequence library: what went wrong in reading a
-// sequence file or converting its letters, with the message for the user.
+// sequence file or converting its letters. Like every library failure it is
+// thrown (see core/failure.h); its message names the file and the record
+// where known, with every byte from outside shown through ShowText.
 #pragma once
 
 #include <string>
 
-#include "core/status_codes.h"
+#include "core/failure.h"
 
 // Why a read or a conversion failed.
 enum class SequenceFailureKind {
-  kNone,
-  kUnreadable,      // the file cannot be opened or read (status 2)
+  kUnreadable,      // a file cannot be opened, read or written (FailureKind::kFile)
   kCorrupt,         // compressed data truncated or damaged, FASTQ record cut short
   kNotSequences,    // the file is not FASTA or FASTQ
   kNoSuchRecord,    // the named or numbered record is not in the file
@@ -19,18 +20,16 @@ enum class SequenceFailureKind {
   kBadStructure,    // a dot-bracket line that does not fit its sequence
 };
 
-// Exit statuses that go with failures.
-constexpr int kSeqStatusDataError = kStatusDataError;  // the data is bad
-constexpr int kSeqStatusFileError = kStatusIoError;    // a file cannot be read or written
+// A failure of the sequence library: kFile for kUnreadable (with the path and
+// errno where one applies), kData for every other kind.
+class SequenceFailure : public Failure {
+ public:
+  SequenceFailure(SequenceFailureKind kind, const std::string& message, std::string path = {}, int error_number = 0)
+      : Failure(kind == SequenceFailureKind::kUnreadable ? FailureKind::kFile : FailureKind::kData, message,
+                std::move(path), error_number),
+        sequence_kind_(kind) {}
+  SequenceFailureKind sequence_kind() const { return sequence_kind_; }
 
-// A failure: a one-line message naming the file and the record where known (no
-// line end), the status it calls for (1 bad data, 2 unreadable/unwritable file).
-struct ReadFailure {
-  std::string message;
-  int status = 0;
-  SequenceFailureKind kind = SequenceFailureKind::kNone;
+ private:
+  SequenceFailureKind sequence_kind_;
 };
-
-// Fills failure and returns false, for use in return statements.
-bool Fail(ReadFailure* failure, SequenceFailureKind kind, int status, std::string message);
-

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "core/dot_bracket.h"
+#include "core/shown_text.h"
+
 namespace {
 
 // What becomes of one character of a raw sequence.
@@ -28,16 +31,14 @@ constexpr int kShownPositions = 5;
 
 void AppendShown(std::string* text, char letter, int64_t position, int64_t shown) {
   if (shown > 0) *text += ", ";
-  if (letter >= 0x20 && letter < 0x7f) {
-    *text += letter;
-  } else {
-    static const char kHex[] = "0123456789abcdef";
-    const unsigned char byte = static_cast<unsigned char>(letter);
-    *text += "\\x";
-    *text += kHex[byte >> 4];
-    *text += kHex[byte & 15];
-  }
-  *text += " at " + std::to_string(position);
+  *text += ShowText(std::string_view(&letter, 1)) + " at " + std::to_string(position);
+}
+
+// The start of every message about the record called name.
+std::string RecordPrefix(const std::string& name) { return "record " + ShowText(name) + ": "; }
+
+[[noreturn]] void FailLetters(SequenceFailureKind kind, const std::string& message) {
+  throw SequenceFailure(kind, message);
 }
 
 std::string Plural(int64_t count, const char* one, const char* many) {
@@ -45,13 +46,6 @@ std::string Plural(int64_t count, const char* one, const char* many) {
 }
 
 }  // namespace
-
-bool Fail(ReadFailure* failure, SequenceFailureKind kind, int status, std::string message) {
-  failure->kind = kind;
-  failure->status = status;
-  failure->message = std::move(message);
-  return false;
-}
 
 bool IsAmbiguityCode(char letter) {
   switch (letter) {
@@ -65,8 +59,7 @@ bool IsAmbiguityCode(char letter) {
   }
 }
 
-bool NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record,
-                      ReadFailure* failure) {
+void NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record) {
   record->letters.clear();
   record->letters.reserve(raw.size());
   record->thymines_converted = record->gaps_removed = record->ambiguous_dropped = 0;
@@ -97,31 +90,29 @@ bool NormaliseLetters(std::string_view raw, const LetterPolicy& policy, Sequence
         break;
     }
   }
-  const std::string prefix = "record " + record->name + ": ";
+  const std::string prefix = RecordPrefix(record->name);
   if (invalid > 0) {
-    return Fail(failure, SequenceFailureKind::kInvalidLetters, kSeqStatusDataError,
+    FailLetters(SequenceFailureKind::kInvalidLetters,
                 prefix + Plural(invalid, "letter that is", "letters that are") +
                     " neither a base, a gap nor an ambiguity code (" + invalid_shown +
                     (invalid > kShownPositions ? ", ..." : "") + ")");
   }
   if (ambiguous > 0 && policy.ambiguous == AmbiguousLetters::kRefuse) {
-    return Fail(failure, SequenceFailureKind::kAmbiguous, kSeqStatusDataError,
-                prefix + Plural(ambiguous, "ambiguous letter", "ambiguous letters") + " (" +
-                    ambiguous_shown + (ambiguous > kShownPositions ? ", ..." : "") + ")");
+    FailLetters(SequenceFailureKind::kAmbiguous,
+                prefix + Plural(ambiguous, "ambiguous letter", "ambiguous letters") + " (" + ambiguous_shown +
+                    (ambiguous > kShownPositions ? ", ..." : "") + ")");
   }
   record->ambiguous_dropped = ambiguous;
   if (record->letters.empty()) {
-    return Fail(failure, SequenceFailureKind::kEmptyRecord, kSeqStatusDataError,
+    FailLetters(SequenceFailureKind::kEmptyRecord,
                 position == 0 ? prefix + "the sequence is empty"
-                              : prefix + "no base is left after removing " +
-                                    Plural(position, "letter", "letters"));
+                              : prefix + "no base is left after removing " + Plural(position, "letter", "letters"));
   }
-  return true;
 }
 
-bool AlignStructure(std::string_view raw, std::string_view structure, const LetterPolicy& policy,
-                    const std::string& name, std::string* aligned, ReadFailure* failure) {
-  const std::string prefix = "record " + name + ": ";
+std::string AlignStructure(std::string_view raw, std::string_view structure, const LetterPolicy& policy,
+                           const std::string& name) {
+  const std::string prefix = RecordPrefix(name);
   std::string columns;  // the structure without white space
   for (const char c : structure) {
     if (ClassifyLetter(c) != LetterClass::kSpace) columns += c;
@@ -131,48 +122,27 @@ bool AlignStructure(std::string_view raw, std::string_view structure, const Lett
     if (ClassifyLetter(c) != LetterClass::kSpace) letters += c;
   }
   if (letters.size() != columns.size()) {
-    return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                prefix + "the structure has " + std::to_string(columns.size()) +
-                    " characters for " + std::to_string(letters.size()) + " letters");
+    FailLetters(SequenceFailureKind::kBadStructure, prefix + "the structure has " + std::to_string(columns.size()) +
+                                                        " characters for " + std::to_string(letters.size()) +
+                                                        " letters");
   }
-  static constexpr std::string_view kOpen = "([{<", kClose = ")]}>";
-  int64_t depth[4] = {0, 0, 0, 0};
-  aligned->clear();
+  try {
+    MatchBrackets(columns);
+  } catch (const Failure& failure) {
+    FailLetters(SequenceFailureKind::kBadStructure, prefix + "structure: " + failure.what());
+  }
+  std::string aligned;
   for (size_t k = 0; k < columns.size(); ++k) {
-    const char mark = columns[k];
-    const std::string at = "position " + std::to_string(k + 1);
-    if (mark != '.') {
-      const size_t open = kOpen.find(mark), close = kClose.find(mark);
-      if (open == std::string_view::npos && close == std::string_view::npos) {
-        return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                    prefix + at + " of the structure holds '" + std::string(1, mark) +
-                        "', which is neither a bracket nor '.'");
-      }
-      if (open != std::string_view::npos) ++depth[open];
-      if (close != std::string_view::npos && --depth[close] < 0) {
-        return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                    prefix + "'" + std::string(1, mark) + "' at " + at +
-                        " of the structure closes nothing");
-      }
-    }
     const LetterClass letter_class = ClassifyLetter(letters[k]);
     const bool removed = letter_class == LetterClass::kGap ||
-                         (letter_class == LetterClass::kAmbiguous &&
-                          policy.ambiguous == AmbiguousLetters::kDrop);
+                         (letter_class == LetterClass::kAmbiguous && policy.ambiguous == AmbiguousLetters::kDrop);
     if (!removed) {
-      aligned->push_back(mark);
-    } else if (mark != '.') {
-      return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                  prefix + at + " (" + std::string(1, letters[k]) +
+      aligned.push_back(columns[k]);
+    } else if (columns[k] != '.') {
+      FailLetters(SequenceFailureKind::kBadStructure,
+                  prefix + "position " + std::to_string(k + 1) + " (" + ShowText(std::string_view(&letters[k], 1)) +
                       ") is removed from the sequence but paired in the structure");
     }
   }
-  for (size_t kind = 0; kind < kOpen.size(); ++kind) {
-    if (depth[kind] > 0) {
-      return Fail(failure, SequenceFailureKind::kBadStructure, kSeqStatusDataError,
-                  prefix + std::to_string(depth[kind]) + " '" + std::string(1, kOpen[kind]) +
-                      "' of the structure never closed");
-    }
-  }
-  return true;
+  return aligned;
 }

@@ -35,14 +35,16 @@ bool IsAmbiguityCode(char letter);
 // is left as it is). Upper or lower case; T/t becomes U; '-' and '.' are removed;
 // white space is skipped and not counted. Ambiguity codes are refused or dropped
 // by policy; any other character is refused. Positions in messages are 1-based
-// over the non-white characters of raw. Messages start "record <name>: ". Returns
-// false with failure filled (status 1) for refused letters or nothing left.
-bool NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record,
-                      ReadFailure* failure);
+// over the non-white characters of raw. Throws SequenceFailure (kInvalidLetters,
+// kAmbiguous or kEmptyRecord) with a message starting "record <name>: " for
+// refused letters or nothing left.
+void NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record);
 
-// Keeps the characters of structure (a dot-bracket line the length of raw, white
-// space excluded) at the columns NormaliseLetters keeps from raw, so the result
-// lines up with the letters. Fails (status 1) if the lengths differ, if a removed
-// column is paired, or if the brackets of a kind ((), [], {}, <>) do not balance.
-bool AlignStructure(std::string_view raw, std::string_view structure, const LetterPolicy& policy,
-                    const std::string& name, std::string* aligned, ReadFailure* failure);
+// Returns the characters of structure (a dot-bracket line the length of raw,
+// white space excluded) at the columns NormaliseLetters keeps from raw, so that
+// they line up with the letters. Throws SequenceFailure kBadStructure, with a
+// message starting "record <name>: ", if the lengths differ, if the brackets do
+// not match (MatchBrackets' message after "structure: "), or if a removed column
+// is paired.
+std::string AlignStructure(std::string_view raw, std::string_view structure, const LetterPolicy& policy,
+                           const std::string& name);

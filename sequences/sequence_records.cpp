@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+
+#include "core/shown_text.h"
 
 namespace {
 
@@ -42,58 +45,54 @@ std::string ErrorText(int error) { return error != 0 ? std::strerror(error) : "r
 // to its caller instead.
 void SilenceHtslib() { hts_set_log_level(HTS_LOG_OFF); }
 
-// Checks that path names a readable regular file (or a pipe) and opens it.
-BGZF* OpenSequenceFile(const char* path, ReadFailure* failure) {
+// Closes a BGZF file when the reading ends, however it ends.
+struct BgzfCloser {
+  void operator()(BGZF* file) const { bgzf_close(file); }
+};
+using BgzfPointer = std::unique_ptr<BGZF, BgzfCloser>;
+
+[[noreturn]] void FailUnreadable(const char* path, int error) {
+  throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                        ShowText(path) + ": sequence file: cannot read: " + ErrorText(error), path, error);
+}
+
+// Checks that path names a readable file that is no directory, and opens it.
+BgzfPointer OpenSequenceFile(const char* path) {
   SilenceHtslib();
   struct stat info;
   if (std::strcmp(path, "-") == 0) {
     // Standard input: a pipe, read once (never through an index).
   } else if (stat(path, &info) != 0) {
-    Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-         std::string(path) + ": cannot open: " + ErrorText(errno));
-    return nullptr;
+    FailUnreadable(path, errno);
   } else if (S_ISDIR(info.st_mode)) {
-    Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-         std::string(path) + ": cannot read: it is a directory");
-    return nullptr;
+    FailUnreadable(path, EISDIR);
   }
   errno = 0;
   BGZF* file = bgzf_open(path, "r");
-  if (file == nullptr) {
-    Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-         std::string(path) + ": cannot open: " + ErrorText(errno));
-  }
-  return file;
+  if (file == nullptr) FailUnreadable(path, errno);
+  return BgzfPointer(file);
 }
 
 // The failure for a read error on file: damaged data when the file is compressed,
-// an unreadable file otherwise.
-bool FailRead(const char* path, BGZF* file, const std::string& where, ReadFailure* failure) {
+// an unreadable file otherwise. where is "" or "record <name>: ".
+[[noreturn]] void FailRead(const char* path, BGZF* file, const std::string& where) {
   if (bgzf_compression(file) != no_compression) {
-    return Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
-                std::string(path) + ": " + where +
-                    "the compressed data is damaged or truncated");
+    throw SequenceFailure(SequenceFailureKind::kCorrupt,
+                          ShowText(path) + ": " + where + "the compressed data is damaged or truncated");
   }
-  return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-              std::string(path) + ": " + where + "cannot read: " + ErrorText(errno));
+  FailUnreadable(path, errno);
 }
 
-// Skips white space and returns the first other byte without consuming it: -1 for
-// an empty file, -2 (failure filled) for a read error.
-int PeekFirstCharacter(const char* path, BGZF* file, ReadFailure* failure) {
+// Skips white space and returns the first other byte without consuming it, or -1
+// for an empty file.
+int PeekFirstCharacter(const char* path, BGZF* file) {
   for (;;) {
     const int c = bgzf_peek(file);
-    if (c == -2) {
-      FailRead(path, file, "", failure);
-      return -2;
-    }
+    if (c == -2) FailRead(path, file, "");
     if (c == -1) return -1;
     if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') return c;
     char skipped;
-    if (bgzf_read(file, &skipped, 1) != 1) {
-      FailRead(path, file, "", failure);
-      return -2;
-    }
+    if (bgzf_read(file, &skipped, 1) != 1) FailRead(path, file, "");
   }
 }
 
@@ -105,20 +104,17 @@ SequenceFileKind KindOf(int first) {
   return SequenceFileKind::kOther;
 }
 
-// Whether name exists and was modified no earlier than the file described by data.
-// The failure for a choice that names no record of a file of records records.
-bool FailNoSuchRecord(const char* path, const RecordChoice& choice, int64_t records,
-                      ReadFailure* failure) {
-  std::string what = choice.kind == ChoiceKind::kByName
-                         ? "no record named " + choice.name
-                         : choice.kind == ChoiceKind::kByIndex
-                               ? "no record number " + std::to_string(choice.index)
-                               : std::string("no record");
-  return Fail(failure, SequenceFailureKind::kNoSuchRecord, kSeqStatusDataError,
-              std::string(path) + ": " + what + ": the file has " + std::to_string(records) +
-                  (records == 1 ? " record" : " records"));
+// Throws the failure for a choice that names no record of a file of records records.
+[[noreturn]] void FailNoSuchRecord(const char* path, const RecordChoice& choice, int64_t records) {
+  std::string what = choice.kind == ChoiceKind::kByName    ? "no record named " + ShowText(choice.name)
+                     : choice.kind == ChoiceKind::kByIndex ? "no record number " + std::to_string(choice.index)
+                                                           : std::string("no record");
+  throw SequenceFailure(SequenceFailureKind::kNoSuchRecord, ShowText(path) + ": " + what + ": the file has " +
+                                                                std::to_string(records) +
+                                                                (records == 1 ? " record" : " records"));
 }
 
+// Whether name exists and was modified no earlier than the file described by data.
 bool IsCurrentIndex(const std::string& name, const struct stat& data) {
   struct stat info;
   if (stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -128,14 +124,13 @@ bool IsCurrentIndex(const std::string& name, const struct stat& data) {
 
 // How an indexed fetch ended.
 enum class IndexedFetch {
-  kFetched,     // *raw holds the record
-  kNotFound,    // the index is sound and has no such record (failure filled)
-  kNoIndex,     // no usable index: read the file instead
+  kFetched,  // *raw holds the record
+  kNoIndex,  // no usable index: read the file instead
 };
 
-// Fetches the chosen record through path's faidx index, when it has a current one.
-IndexedFetch FetchIndexed(const char* path, const RecordChoice& choice, std::string* name,
-                          std::string* raw, ReadFailure* failure) {
+// Fetches the chosen record through path's faidx index, when it has a current
+// one; throws SequenceFailure kNoSuchRecord when a sound index has no such record.
+IndexedFetch FetchIndexed(const char* path, const RecordChoice& choice, std::string* name, std::string* raw) {
   struct stat data;
   if (stat(path, &data) != 0 || !S_ISREG(data.st_mode)) return IndexedFetch::kNoIndex;
   if (!IsCurrentIndex(std::string(path) + ".fai", data)) return IndexedFetch::kNoIndex;
@@ -152,16 +147,14 @@ IndexedFetch FetchIndexed(const char* path, const RecordChoice& choice, std::str
     case ChoiceKind::kByName:
       if (!faidx_has_seq(index, choice.name.c_str())) {
         fai_destroy(index);
-        FailNoSuchRecord(path, choice, records, failure);
-        return IndexedFetch::kNotFound;
+        FailNoSuchRecord(path, choice, records);
       }
       chosen = choice.name.c_str();
       break;
     case ChoiceKind::kByIndex:
       if (choice.index < 1 || choice.index > records) {
         fai_destroy(index);
-        FailNoSuchRecord(path, choice, records, failure);
-        return IndexedFetch::kNotFound;
+        FailNoSuchRecord(path, choice, records);
       }
       chosen = faidx_iseq(index, static_cast<int>(choice.index - 1));
       break;
@@ -198,110 +191,86 @@ struct RecordStream {
   int64_t records_read;
 };
 
-RecordStream* OpenRecordStream(const char* path, ReadFailure* failure) {
-  BGZF* file = OpenSequenceFile(path, failure);
-  if (file == nullptr) return nullptr;
-  const int first = PeekFirstCharacter(path, file, failure);
-  if (first < 0 || KindOf(first) != SequenceFileKind::kFastaOrFastq) {
-    if (first == -1) {
-      Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
-           std::string(path) + ": the file is empty");
-    } else if (first >= 0) {
-      const std::string hint = KindOf(first) == SequenceFileKind::kRnaquboInput
-                                   ? " and looks like rnaqubo's own input format already"
-                                   : "";
-      Fail(failure, SequenceFailureKind::kNotSequences, kSeqStatusDataError,
-           std::string(path) + ": not FASTA or FASTQ: the first record does not start with '>' or '@'" +
-               hint);
-    }
-    bgzf_close(file);
-    return nullptr;
+RecordStreamPointer OpenRecordStream(const char* path) {
+  BgzfPointer file = OpenSequenceFile(path);
+  const int first = PeekFirstCharacter(path, file.get());
+  if (first == -1) throw SequenceFailure(SequenceFailureKind::kNotSequences, ShowText(path) + ": the file is empty");
+  if (KindOf(first) != SequenceFileKind::kFastaOrFastq) {
+    const std::string hint = KindOf(first) == SequenceFileKind::kRnaquboInput
+                                 ? " and looks like rnaqubo's own input format already"
+                                 : "";
+    throw SequenceFailure(SequenceFailureKind::kNotSequences,
+                          ShowText(path) + ": not FASTA or FASTQ: the first record does not start with '>' or '@'" +
+                              hint);
   }
-  RecordStream* stream = new RecordStream{path, {file, false, false}, nullptr, 0};
+  RecordStreamPointer stream(new RecordStream{path, {file.release(), false, false}, nullptr, 0});
   stream->reader = kseq_init(&stream->source);
   return stream;
 }
 
-int ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw, ReadFailure* failure) {
+bool ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw) {
   const int result = kseq_read(stream->reader);
   const kseq_t* record = stream->reader;
   const std::string where =
-      result == -1 ? std::string() : "record " + std::string(record->name.s ? record->name.s : "") + ": ";
-  if (stream->source.read_failed) {
-    FailRead(stream->path.c_str(), stream->source.file, where, failure);
-    return -1;
-  }
+      result == -1 ? std::string() : "record " + ShowText(record->name.s ? record->name.s : "") + ": ";
+  const std::string shown_path = ShowText(stream->path);
+  if (stream->source.read_failed) FailRead(stream->path.c_str(), stream->source.file, where);
   if (stream->source.eof_missing) {
-    Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
-         stream->path + ": " + where + "the bgzip file is truncated (no end-of-file block)");
-    return -1;
+    throw SequenceFailure(SequenceFailureKind::kCorrupt,
+                          shown_path + ": " + where + "the bgzip file is truncated (no end-of-file block)");
   }
-  if (result == -1) return 0;
+  if (result == -1) return false;
   if (result == -2) {
-    Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
-         stream->path + ": " + where + "the FASTQ quality line is missing or not as long as the sequence");
-    return -1;
+    throw SequenceFailure(SequenceFailureKind::kCorrupt, shown_path + ": " + where +
+                                                             "the FASTQ quality line is missing or not as long as "
+                                                             "the sequence");
   }
   if (result < 0) {
-    Fail(failure, SequenceFailureKind::kCorrupt, kSeqStatusDataError,
-         stream->path + ": " + where + "the record is too long to read");
-    return -1;
+    throw SequenceFailure(SequenceFailureKind::kCorrupt, shown_path + ": " + where + "the record is too long to read");
   }
   name->assign(record->name.s ? record->name.s : "", record->name.l);
   raw->assign(record->seq.s ? record->seq.s : "", record->seq.l);
   ++stream->records_read;
-  return 1;
+  return true;
 }
 
 int64_t RecordsRead(const RecordStream* stream) { return stream->records_read; }
 
-void CloseRecordStream(RecordStream* stream) {
+void RecordStreamCloser::operator()(RecordStream* stream) const {
   if (stream == nullptr) return;
-  kseq_destroy(stream->reader);
+  if (stream->reader != nullptr) kseq_destroy(stream->reader);
   bgzf_close(stream->source.file);
   delete stream;
 }
 
-bool DetectSequenceFileKind(const char* path, SequenceFileKind* kind, ReadFailure* failure) {
-  BGZF* file = OpenSequenceFile(path, failure);
-  if (file == nullptr) return false;
-  const int first = PeekFirstCharacter(path, file, failure);
-  bgzf_close(file);
-  if (first == -2) return false;
-  *kind = first == -1 ? SequenceFileKind::kOther : KindOf(first);
-  return true;
+SequenceFileKind DetectSequenceFileKind(const char* path) {
+  BgzfPointer file = OpenSequenceFile(path);
+  const int first = PeekFirstCharacter(path, file.get());
+  return first == -1 ? SequenceFileKind::kOther : KindOf(first);
 }
 
-bool ReadSequenceRecord(const char* path, const RecordChoice& choice, const LetterPolicy& policy,
-                        SequenceRecord* record, ReadFailure* failure) {
+SequenceRecord ReadSequenceRecord(const char* path, const RecordChoice& choice, const LetterPolicy& policy) {
   SilenceHtslib();
   if (choice.kind == ChoiceKind::kByIndex && choice.index < 1) {
-    return Fail(failure, SequenceFailureKind::kNoSuchRecord, kSeqStatusDataError,
-                std::string(path) + ": no record number " + std::to_string(choice.index) +
-                    ": records are numbered from 1");
+    throw SequenceFailure(SequenceFailureKind::kNoSuchRecord, ShowText(path) + ": no record number " +
+                                                                  std::to_string(choice.index) +
+                                                                  ": records are numbered from 1");
   }
+  SequenceRecord record;
   std::string raw;
-  const IndexedFetch fetched = FetchIndexed(path, choice, &record->name, &raw, failure);
-  if (fetched == IndexedFetch::kNotFound) return false;
-  if (fetched == IndexedFetch::kNoIndex) {
-    RecordStream* stream = OpenRecordStream(path, failure);
-    if (stream == nullptr) return false;
-    int result;
-    for (;;) {
-      result = ReadRawRecord(stream, &record->name, &raw, failure);
-      if (result != 1) break;
-      if (choice.kind == ChoiceKind::kFirst) break;
-      if (choice.kind == ChoiceKind::kByName && record->name == choice.name) break;
-      if (choice.kind == ChoiceKind::kByIndex && RecordsRead(stream) == choice.index) break;
+  if (FetchIndexed(path, choice, &record.name, &raw) == IndexedFetch::kNoIndex) {
+    RecordStreamPointer stream = OpenRecordStream(path);
+    bool found = false;
+    while (!found && ReadRawRecord(stream.get(), &record.name, &raw)) {
+      found = choice.kind == ChoiceKind::kFirst || (choice.kind == ChoiceKind::kByName && record.name == choice.name) ||
+              (choice.kind == ChoiceKind::kByIndex && RecordsRead(stream.get()) == choice.index);
     }
-    const int64_t records = RecordsRead(stream);
-    CloseRecordStream(stream);
-    if (result < 0) return false;
-    if (result == 0) return FailNoSuchRecord(path, choice, records, failure);
+    if (!found) FailNoSuchRecord(path, choice, RecordsRead(stream.get()));
   }
-  if (!NormaliseLetters(raw, policy, record, failure)) {
-    failure->message = std::string(path) + ": " + failure->message;
-    return false;
+  try {
+    NormaliseLetters(raw, policy, &record);
+  } catch (const SequenceFailure& failure) {
+    throw SequenceFailure(failure.sequence_kind(), ShowText(path) + ": " + failure.what());
   }
-  return true;
+  return record;
 }

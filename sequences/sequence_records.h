@@ -1,9 +1,10 @@
 // Reading sequence records from FASTA and FASTQ files, plain, gzip or bgzip,
 // through htslib. Nothing here prints or ends the process: every failure is
-// returned in a ReadFailure whose message names the file and the record.
+// thrown as a SequenceFailure whose message names the file and the record.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "sequences/sequence_letters.h"
@@ -30,32 +31,36 @@ enum class SequenceFileKind {
 };
 
 // Reads the record chosen by choice from the FASTA or FASTQ file at path and
-// normalises its letters by policy into *record (name, letters, counts). When the
-// file has a current faidx index (path.fai, and path.gzi for bgzip) the record is
-// fetched by random access; otherwise the file is read in one streaming pass up
-// to the record. Returns false with *failure filled on any failure.
-bool ReadSequenceRecord(const char* path, const RecordChoice& choice, const LetterPolicy& policy,
-                        SequenceRecord* record, ReadFailure* failure);
+// returns it with its letters normalised by policy (name, letters, counts). When
+// the file has a current faidx index (path.fai, and path.gzi for bgzip) the record
+// is fetched by random access; otherwise the file is read in one streaming pass up
+// to the record. Throws SequenceFailure on any failure: kUnreadable "<path>:
+// sequence file: cannot read: <reason>" (with errno) for a file that cannot be
+// opened or read, a kData kind for anything else.
+SequenceRecord ReadSequenceRecord(const char* path, const RecordChoice& choice, const LetterPolicy& policy);
 
-// Tells rnaqubo's own input format from FASTA/FASTQ. Returns false with *failure
-// filled (status 2) if the file cannot be opened or read.
-bool DetectSequenceFileKind(const char* path, SequenceFileKind* kind, ReadFailure* failure);
+// Tells rnaqubo's own input format from FASTA/FASTQ. Throws SequenceFailure
+// kUnreadable if the file cannot be opened or read.
+SequenceFileKind DetectSequenceFileKind(const char* path);
 
 // A streaming pass over every record of a file, in file order.
 struct RecordStream;
 
-// Opens the FASTA or FASTQ file at path. Returns nullptr with *failure filled if it
-// cannot be opened (status 2) or is not FASTA or FASTQ (status 1).
-RecordStream* OpenRecordStream(const char* path, ReadFailure* failure);
+// Closes the file of a stream and frees it.
+struct RecordStreamCloser {
+  void operator()(RecordStream* stream) const;
+};
+using RecordStreamPointer = std::unique_ptr<RecordStream, RecordStreamCloser>;
+
+// Opens the FASTA or FASTQ file at path. Throws SequenceFailure if it cannot be
+// opened (kUnreadable) or is not FASTA or FASTQ (kNotSequences).
+RecordStreamPointer OpenRecordStream(const char* path);
 
 // Reads the next record: its name into *name and its sequence as written (letters
-// not yet normalised, line ends removed) into *raw. Returns 1 for a record, 0 at
-// the end of a sound file, and -1 with *failure filled for damaged or truncated data
-// (status 1) or a failed read (status 2).
-int ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw, ReadFailure* failure);
+// not yet normalised, line ends removed) into *raw. Returns true for a record and
+// false at the end of a sound file; throws SequenceFailure for damaged or
+// truncated data (kCorrupt) or a failed read (kUnreadable).
+bool ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw);
 
 // The number of records returned so far by ReadRawRecord.
 int64_t RecordsRead(const RecordStream* stream);
-
-// Closes the file and frees the stream (nullptr is allowed).
-void CloseRecordStream(RecordStream* stream);

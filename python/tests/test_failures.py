@@ -74,7 +74,7 @@ def test_bad_paths(tmp_path):
         model.write_qubo(tmp_path / "no" / "such.qubo")
     with pytest.raises(IsADirectoryError):
         model.write_qubo(tmp_path)
-    with pytest.raises(FileNotFoundError, match="Could not write to file!"):
+    with pytest.raises(FileNotFoundError, match="Q_4_x.txt: Q file: cannot write: No such file or directory"):
         model.write_q_file(tmp_path / "no" / "Q_4_x.txt")
     with pytest.raises(IsADirectoryError):
         model.write_q_file(tmp_path)
@@ -230,9 +230,11 @@ def test_large_q_file_read_in_parts(rnaqubo_exe, tmp_path):
     (b">a\nGGACC\n", {"record": 0}, ValueError, "from 1"),
     (b">a\nGGACC\n", {"ambiguous": "keep"}, ValueError, "refuse"),
     (b">a\n\n", {}, ValueError, "empty"),
-    (b"3\nG\nX\nC\n", {}, ValueError, "x.fa: Invalid gene base read: X"),
-    (b"4\nG\nG\nC\n", {}, ValueError, "x.fa: Nothing read from Sequence"),
-    (b"0\n", {}, ValueError, "Error in sequence length 0"),
+    (b"3\nG\nX\nC\n", {}, ValueError, "^[^ ]*x.fa: sequence file: a word that starts with no base: X$"),
+    (b"4\nG\nG\nC\n", {}, ValueError, "^[^ ]*x.fa: sequence file: the file ends before base 4$"),
+    (b"9\nG\nG\nC\n", {}, ValueError, "the file ends before base 9$"),  # refused before any room is made
+    (b"0\n", {}, ValueError, "sequence file: the file counts 0 bases, at least 1 is needed$"),
+    (b"GGACC\n", {}, ValueError, "sequence file: no count of bases at the start$"),
     (b"3\nG\nG\nC\n", {"record": 1}, ValueError, "input format"),
     (b"\x1f\x8b\x08\x00corrupt", {}, ValueError, "x.fa"),
 ])
@@ -243,8 +245,26 @@ def test_bad_sequence_files(tmp_path, content, options, error, text):
         rnaqubo.Model.from_file(path, **options)
 
 
-def test_unreadable_sequence_files(tmp_path):
-    with pytest.raises(FileNotFoundError):
-        rnaqubo.Model.from_file(tmp_path / "missing.fa")
-    with pytest.raises(IsADirectoryError):
-        rnaqubo.Model.from_file(tmp_path)
+def test_unreadable_files_are_named(tmp_path):
+    # The message is the tools' own "<file>: <kind> file: cannot read: <reason>".
+    for call, path, error, text in [
+        (rnaqubo.Model.from_file, tmp_path / "missing.fa", FileNotFoundError,
+         "missing.fa: sequence file: cannot read: No such file or directory"),
+        (rnaqubo.Model.from_file, tmp_path, IsADirectoryError, ": sequence file: cannot read: Is a directory"),
+        (rnaqubo.read_q_file, tmp_path / "missing.txt", FileNotFoundError,
+         "missing.txt: Q file: cannot read: No such file or directory"),
+    ]:
+        with pytest.raises(error) as caught:
+            call(path)
+        assert caught.value.strerror.endswith(text) and caught.value.filename == str(path)
+
+
+def test_hostile_names_are_escaped(tmp_path):
+    path = tmp_path / "x\x1b[2J\x07.fa"
+    path.write_bytes(b">r\x1b]0;owned\x07\nGGNCC\n")
+    with pytest.raises(ValueError) as caught:
+        rnaqubo.Model.from_file(path)
+    assert str(caught.value).endswith(r"x\x1B[2J\x07.fa: record r\x1B]0;owned\x07: 1 ambiguous letter (N at 3)")
+    with pytest.raises(FileNotFoundError) as caught:
+        rnaqubo.Model.from_file(tmp_path / "gone\x1b.txt")
+    assert "\x1b" not in caught.value.strerror and r"gone\x1B.txt" in caught.value.strerror

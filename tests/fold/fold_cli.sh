@@ -86,7 +86,7 @@ while IFS='|' read -r name word base input n expected_status expected; do
   if [ "$expected_status" = 0 ]; then
     run "lone_$name" 0 "$expected" '' "${flag[@]}" --solution lone.txt "$input" "$n" 4 1 -200
   else
-    run "lone_$name" 1 '' "lone.txt: ${expected/HINT/$hint}"$'\n' "${flag[@]}" --solution lone.txt "$input" "$n" 4 1 -200
+    run "lone_$name" 1 '' "rnaqubo-fold: lone.txt: ${expected/HINT/$hint}"$'\n' "${flag[@]}" --solution lone.txt "$input" "$n" 4 1 -200
   fi
 done <<'TABLE'
 q1_bits_1|1|1|q1.txt|10|0|q1_one
@@ -107,49 +107,45 @@ TABLE
 printf '3 x5 99\n' >word.txt
 printf '3 10\n' >range.txt
 printf '0010101\n' >short.txt
-run bad_word 1 '' $'word.txt: item 2 "x5": not a variable number\n' --solution word.txt g4c4.txt 8 0 1 -200
-run bad_range 1 '' $'range.txt: item 2 "10": out of range: variables are numbered 1 to 9\n' \
+run bad_word 1 '' $'rnaqubo-fold: word.txt: item 2 "x5": not a variable number\n' --solution word.txt g4c4.txt 8 0 1 -200
+run bad_range 1 '' $'rnaqubo-fold: range.txt: item 2 "10": out of range: variables are numbered 1 to 9\n' \
   --solution range.txt g4c4.txt 8 0 1 -200
 printf '2 4\n\n9 1\n' >zero_bad.txt
-run bad_zero 1 '' $'zero_bad.txt: item 3 "9": out of range: variables are numbered 0 to 8\n' \
+run bad_zero 1 '' $'rnaqubo-fold: zero_bad.txt: item 3 "9": out of range: variables are numbered 0 to 8\n' \
   --zero-based --solution zero_bad.txt g4c4.txt 8 0 1 -200
-run bad_length 1 '' $'short.txt: a 0/1 string of 7 characters, but the model has 9 variables\n' \
+run bad_length 1 '' $'rnaqubo-fold: short.txt: a 0/1 string of 7 characters, but the model has 9 variables\n' \
   --solution short.txt g4c4.txt 8 0 1 -200
-run no_variables 1 '' $'numbers.txt: item 1 "3": out of range: the model has no variables\n' \
+run no_variables 1 '' $'rnaqubo-fold: numbers.txt: item 1 "3": out of range: the model has no variables\n' \
   --solution numbers.txt ggacc.txt 5 2 1 -200
-run missing_solution 2 '' $'absent.txt: cannot read: No such file or directory\n' \
+run missing_solution 2 '' $'rnaqubo-fold: absent.txt: cannot read: No such file or directory\n' \
   --solution absent.txt g4c4.txt 8 0 1 -200
 mkdir folder
-run directory_solution 2 '' $'folder: cannot read: Is a directory\n' --solution folder g4c4.txt 8 0 1 -200
+run directory_solution 2 '' $'rnaqubo-fold: folder: cannot read: Is a directory\n' --solution folder g4c4.txt 8 0 1 -200
 
-# The model arguments and the sequence file: rnaqubo's messages and statuses,
-# on standard error.
-usage="usage: $fold [options] input_RNA_sequence_filename sequence_length min_distance_allowed_between_positions add_quads0/1 M_penalty
-usage: $fold --solution answer.txt ase_00010.txt 316 4 1 -200
-"
+# The model arguments and the sequence file: rnaqubo's statuses, one line each
+# on standard error, the sequence file named as such.
 printf '8\nG G G G C T C C\n' >thymine.txt
 printf '9\nG G G G C C C C\n' >long_count.txt
 printf 'eight\n' >no_count.txt
-run four_arguments 2 '' "$usage" g4c4.txt 8 0 1
-run unknown_option 2 '' "Unknown option: --svgg
-$usage" --svgg x g4c4.txt 8 0 1 -200
-run option_value 2 '' "Option --solution needs a value
-$usage" g4c4.txt 8 0 1 -200 --solution
-run zero_based_alone 2 '' "Option --zero-based needs --solution
-$usage" --zero-based g4c4.txt 8 0 1 -200
-run out_of_range 2 '' $'Number out of range: 99999999999\n' g4c4.txt 8 0 1 99999999999
-run length_zero 1 '' $'Error in sequence length 0\n' g4c4.txt zero 0 1 -200
-run missing_input 2 '' $'Could not read from Q file!\n' absent.txt 8 0 1 -200
-run thymine 1 '' $'Invalid gene base read: T\n' thymine.txt 8 0 1 -200
+run four_arguments 2 '' "rnaqubo-fold: expected 5 arguments (input_RNA_sequence_filename sequence_length min_distance_allowed_between_positions add_quads0/1 M_penalty), got 4
+" g4c4.txt 8 0 1
+run unknown_option 2 '' $'rnaqubo-fold: Unknown option: --svgg\n' --svgg x g4c4.txt 8 0 1 -200
+run option_value 2 '' $'rnaqubo-fold: Option --solution needs a value\n' g4c4.txt 8 0 1 -200 --solution
+run zero_based_alone 2 '' $'rnaqubo-fold: Option --zero-based needs --solution\n' --zero-based g4c4.txt 8 0 1 -200
+run out_of_range 2 '' $'rnaqubo-fold: Number out of range: 99999999999\n' g4c4.txt 8 0 1 99999999999
+run length_zero 1 '' $'rnaqubo-fold: Error in sequence length 0\n' g4c4.txt zero 0 1 -200
+run missing_input 2 '' $'rnaqubo-fold: absent.txt: sequence file: cannot read: No such file or directory\n' absent.txt 8 0 1 -200
+run thymine 1 '' $'rnaqubo-fold: thymine.txt: sequence file: a word that starts with no base: T\n' thymine.txt 8 0 1 -200
 printf '8\nG G G G C \033[2J\\\n' >hostile.txt
-run hostile_word 1 '' $'Invalid gene base read: \\x1B[2J\\\n' hostile.txt 8 0 1 -200
-run count_mismatch 1 '' $'File size does not equal command line 8 != 9\n' long_count.txt 8 0 1 -200
-run no_count 1 '' $'Nothing read from Sequence\n' no_count.txt 8 0 1 -200
+run hostile_word 1 '' $'rnaqubo-fold: hostile.txt: sequence file: a word that starts with no base: \\x1B[2J\\\n' hostile.txt 8 0 1 -200
+run count_mismatch 1 '' $'rnaqubo-fold: long_count.txt: sequence file: the file counts 9 bases, the command line 8\n' long_count.txt 8 0 1 -200
+run no_count 1 '' $'rnaqubo-fold: no_count.txt: sequence file: no count of bases at the start\n' no_count.txt 8 0 1 -200
 "$fold" --version >out.txt && grep -qx 'rnaqubo-fold [0-9.]*' out.txt || fail "--version: $(cat out.txt)"
 "$fold" g4c4.txt --help >out.txt && grep -q -- '--zero-based' out.txt || fail "--help does not describe the options"
 if [ -w /dev/full ]; then
   "$fold" g4c4.txt 8 0 1 -200 >/dev/full 2>err.txt
-  [ $? -eq 2 ] && grep -q 'Could not write to standard output' err.txt || fail "a full standard output is not reported"
+  [ $? -eq 2 ] && grep -qx 'rnaqubo-fold: standard output: cannot write: No space left on device' err.txt ||
+    fail "a full standard output is not reported"
 fi
 
 # Memory failures: the message on standard error with its line end, nothing on
@@ -158,13 +154,13 @@ fi
 # of 10^6 bases: no quad, but a band of 151 values per base) fails after the
 # --svg file was started, which must leave nothing behind. A sanitizer build
 # cannot start under such a limit: then only the first case runs.
-run huge_length 1 '' $'Memory allocation problem in AllocateIntArray\n' g4c4.txt 2147483647 4 1 -200
+run huge_length 1 '' $'rnaqubo-fold: Memory allocation problem in AllocateIntArray\n' g4c4.txt 2147483647 4 1 -200
 if (ulimit -v 400000 && "$fold" --version) >/dev/null 2>&1; then
   mkdir limited
   awk 'BEGIN { print 1000000; for (k = 0; k < 1000000; k++) print "A" }' >limited/many_a.txt
   (ulimit -v 400000 && "$fold" --svg limited/arcs.svg limited/many_a.txt 1000000 4 1 -200) >out.txt 2>err.txt
   status=$?
-  [ "$status" -eq 1 ] && [ ! -s out.txt ] && [ "$(cat err.txt)" = "Memory allocation problem" ] ||
+  [ "$status" -eq 1 ] && [ ! -s out.txt ] && [ "$(cat err.txt)" = "rnaqubo-fold: Memory allocation problem" ] ||
     fail "memory failure in the search: status $status, stdout $(head -c 80 out.txt), stderr $(head -c 80 err.txt)"
   [ "$(ls -A limited)" = many_a.txt ] || fail "memory failure in the search left files: $(ls -A limited)"
   [ "$(tail -c 1 err.txt | od -An -c | tr -d ' ')" = '\n' ] || fail "memory failure message without a line end"

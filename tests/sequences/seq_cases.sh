@@ -83,10 +83,10 @@ expect "rnaqubo's own format" 1 "" "rnaqubo-seq: own.txt: not FASTA or FASTQ: th
 " -- own.txt
 gzip -c wrapped.fa | "$exe" - second > actual.out 2> actual.err
 check "gzip on standard input" cmp -s actual.out <(as_input ACGUAC)
-expect "missing file" 2 "" "rnaqubo-seq: nowhere.fa: cannot open: No such file or directory
+expect "missing file" 2 "" "rnaqubo-seq: nowhere.fa: sequence file: cannot read: No such file or directory
 " -- nowhere.fa
 mkdir adir
-expect "directory" 2 "" "rnaqubo-seq: adir: cannot read: it is a directory
+expect "directory" 2 "" "rnaqubo-seq: adir: sequence file: cannot read: Is a directory
 " -- adir
 
 # Compressed files: gzip, bgzip with and without an index, damaged data.
@@ -237,26 +237,22 @@ printf '>s1\nGGAAACC\n((...)\n' > unbalanced.dbn
 expect "unbalanced structure" 1 "" "rnaqubo-seq: unbalanced.dbn: record s1: the structure has 6 characters for 7 letters
 " -- --split bad --dbn unbalanced.dbn
 printf '>s1\nGGAAACC\n((...)(\n' > unbalanced.dbn
-expect "unbalanced structure" 1 "" "rnaqubo-seq: unbalanced.dbn: record s1: 2 '(' of the structure never closed
+expect "unbalanced structure" 1 "" "rnaqubo-seq: unbalanced.dbn: record s1: structure: position 7: '(' is never closed
 " -- --split bad --dbn unbalanced.dbn
 printf '>ok\nGUUA\n(..)\n' > other.dbn
 expect "reference of another sequence" 1 "" "rnaqubo-seq: other.dbn: record ok: the sequence differs from the one in names.fa
 " -- --split bad --dbn other.dbn names.fa
 check "nothing written for bad references" test ! -e bad
 
-# Usage errors.
-usage="usage: rnaqubo-seq [-o OUT] [-i K] [--ambiguous refuse|drop] FILE [NAME]
-       rnaqubo-seq --split DIR [--dbn DBN] [--ambiguous refuse|drop] [FILE]
-       rnaqubo-seq --help | --version
-"
+# Usage errors: one line each.
 expect "no file" 2 "" "rnaqubo-seq: no FILE given
-$usage" --
+" --
 expect "bad record number" 2 "" "rnaqubo-seq: -i needs a record number from 1 on, not '0'
-$usage" -- -i 0 wrapped.fa
+" -- -i 0 wrapped.fa
 expect "name and number" 2 "" "rnaqubo-seq: give NAME or -i K, not both
-$usage" -- -i 1 wrapped.fa second
+" -- -i 1 wrapped.fa second
 expect "bad ambiguity mode" 2 "" "rnaqubo-seq: --ambiguous takes refuse or drop, not 'keep'
-$usage" -- --ambiguous=keep wrapped.fa
+" -- --ambiguous=keep wrapped.fa
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

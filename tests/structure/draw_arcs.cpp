@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/failure.h"
 #include "fold/arc_diagram.h"
 #include "fold/reference_structure.h"
 
@@ -30,9 +31,10 @@ int main(int argc, char** argv) {
   std::string error;
   if (std::string(argv[3]) != "-") {
     ReferenceStructure reference;
-    if (ReadReferenceStructure(argv[3], buffer.data(), diagram.n, &reference, &error) !=
-        ReferenceOutcome::kRead) {
-      std::fprintf(stderr, "%s\n", error.c_str());
+    try {
+      reference = ReadReferenceStructure(argv[3], buffer.data(), diagram.n);
+    } catch (const Failure& failure) {
+      std::fprintf(stderr, "%s\n", failure.what());
       return 1;
     }
     diagram.has_reference = true;

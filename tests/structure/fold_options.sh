@@ -51,21 +51,21 @@ printf '(((.)))\n' > short.txt
 printf '>x\nGGGGCCCA\n(((..)))\n' > other.dbn
 printf '((((.)))\n' > open.txt
 printf '(((..)>)\n' > closer.txt
-check "short reference" 1 "" "short.txt: line 1: the structure has 7 characters, the folded sequence 8 bases" \
+check "short reference" 1 "" "rnaqubo-fold: short.txt: line 1: the structure has 7 characters, the folded sequence 8 bases" \
   g.txt 8 0 1 -200 --reference short.txt
-check "other sequence" 1 "" "other.dbn: line 2, position 8: letter 'A' differs from 'C' of the folded sequence" \
+check "other sequence" 1 "" "rnaqubo-fold: other.dbn: line 2, position 8: letter 'A' differs from 'C' of the folded sequence" \
   g.txt 8 0 1 -200 --reference other.dbn
-check "unclosed bracket" 1 "" "open.txt: line 1, position 1: '(' is never closed" \
+check "unclosed bracket" 1 "" "rnaqubo-fold: open.txt: line 1, position 1: '(' is never closed" \
   g.txt 8 0 1 -200 --reference open.txt
-check "wrong closer" 1 "" "closer.txt: line 1, position 7: '>' closes no '<'" \
+check "wrong closer" 1 "" "rnaqubo-fold: closer.txt: line 1, position 7: '>' closes no '<'" \
   g.txt 8 0 1 -200 --reference closer.txt
-check "missing reference" 2 "" "missing.dbn: cannot read: No such file or directory" \
+check "missing reference" 2 "" "rnaqubo-fold: missing.dbn: cannot read: No such file or directory" \
   g.txt 8 0 1 -200 --reference missing.dbn
-check "svg in a missing directory" 2 "" "no/dir.svg: cannot write: No such file or directory" \
+check "svg in a missing directory" 2 "" "rnaqubo-fold: no/dir.svg: cannot write: No such file or directory" \
   g.txt 8 0 1 -200 --svg no/dir.svg
 cp g.txt g.kept
 for input in g.txt ref.dbn conflict.txt; do
-  check "svg onto input $input" 2 "" "$input: cannot write: Input file would be overwritten" \
+  check "svg onto input $input" 2 "" "rnaqubo-fold: $input: cannot write: Input file would be overwritten" \
     g.txt 8 0 1 -200 --reference ref.dbn --solution conflict.txt --svg "$input"
 done
 cmp -s g.txt g.kept || { echo "FAIL: the sequence file was changed"; failures=$((failures + 1)); }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/failure.h"
 #include "fold/arc_diagram.h"
 #include "fold/reference_structure.h"
 
@@ -62,20 +64,18 @@ TEST(ParseReferenceStructure, AcceptsTheFormsAndRefusesWhatDoesNotFit) {
       {">x\n\nGGGAAACCCUUAGCUA\n(((...)))...(..)\n>y\n", "line 5: more lines than one record (a name, a sequence and a structure)", ""},
       {">x\n", "no structure line", ""},
       {"", "no structure line", ""},
-      {"((\0...)))...(..)", "line 1, position 3: character 0x00 is neither '.' nor one of the brackets ()[]{}<>", ""},
+      {"((\0...)))...(..)", "line 1, position 3: character '\\x00' is neither '.' nor one of the brackets ()[]{}<>", ""},
   };
   for (const auto& c : cases) {
     // The cases are C strings except the one holding a zero byte, which is 16 long.
     const size_t size = std::string(c.text).size() == 2 ? 16 : std::string(c.text).size();
-    ReferenceStructure reference{"stale", {{1, 2}}};
-    std::string error;
-    const bool ok = ParseReferenceStructure("ref.dbn", c.text, size, buffer.data(), 16,
-                                            &reference, &error);
-    if (ok) {
+    try {
+      const ReferenceStructure reference = ParseReferenceStructure("ref.dbn", c.text, size, buffer.data(), 16);
       EXPECT_EQ(PairText(reference.pairs), c.result) << c.text;
       EXPECT_EQ(reference.name, c.name) << c.text;
-    } else {
-      EXPECT_EQ(error, std::string("ref.dbn: ") + c.result) << c.text;
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::kData) << c.text;
+      EXPECT_EQ(failure.what(), std::string("ref.dbn: ") + c.result) << c.text;
     }
   }
 }
@@ -85,17 +85,25 @@ TEST(ReadReferenceStructure, ReadsTheFileAndNamesAFileItCannotRead) {
   const std::string path = dir + "/structure_test_ref.dbn";
   std::ofstream(path) << ">t\nGGGAAACCC\n(((...)))\n";
   const std::string buffer = std::string("\0GGGAAACCC\0", 11);
-  ReferenceStructure reference;
-  std::string error;
-  ASSERT_EQ(ReadReferenceStructure(path, buffer.data(), 9, &reference, &error),
-            ReferenceOutcome::kRead) << error;
-  EXPECT_EQ(PairText(reference.pairs), "1-9 2-8 3-7 ");
-  EXPECT_EQ(ReadReferenceStructure(dir + "/no such file", buffer.data(), 9, &reference, &error),
-            ReferenceOutcome::kUnreadable);
-  EXPECT_EQ(error, dir + "/no such file: cannot read: No such file or directory");
-  EXPECT_EQ(ReadReferenceStructure(dir, buffer.data(), 9, &reference, &error),
-            ReferenceOutcome::kUnreadable);
-  EXPECT_EQ(error, dir + ": cannot read: Is a directory");
+  EXPECT_EQ(PairText(ReadReferenceStructure(path, buffer.data(), 9).pairs), "1-9 2-8 3-7 ");
+  const struct {
+    std::string path, message;
+    int error_number;
+  } unreadable[] = {
+      {dir + "/no such file", dir + "/no such file: cannot read: No such file or directory", ENOENT},
+      {dir, dir + ": cannot read: Is a directory", EISDIR},
+  };
+  for (const auto& c : unreadable) {
+    try {
+      ReadReferenceStructure(c.path, buffer.data(), 9);
+      ADD_FAILURE() << c.path << " was read";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::kFile);
+      EXPECT_EQ(failure.what(), c.message);
+      EXPECT_EQ(failure.path(), c.path);
+      EXPECT_EQ(failure.error_number(), c.error_number);
+    }
+  }
   std::remove(path.c_str());
 }
 
