@@ -21,7 +21,7 @@ namespace {
 // AlignStructure's is off for now: it quotes a bad structure character as it
 // stands, raw byte and all; switch it on once the message shows it escaped.
 constexpr bool kCheckNormaliseControlBytes = true;
-constexpr bool kCheckAlignControlBytes = false;
+constexpr bool kCheckAlignControlBytes = true;
 
 const std::string kName = "fuzz";
 constexpr std::string_view kOpeners = "([{<";
@@ -94,9 +94,8 @@ bool ExpectAligned(const LetterCounts& counts, std::string_view structure, std::
 bool TryNormalise(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record,
                   std::string* message) {
   try {
-    ReadFailure failure;
-    if (NormaliseLetters(raw, policy, record, &failure)) return true;
-    *message = failure.message;
+    NormaliseLetters(raw, policy, record);
+    return true;
   } catch (const Failure& failure) {
     *message = failure.what();
   }
@@ -107,9 +106,8 @@ bool TryNormalise(std::string_view raw, const LetterPolicy& policy, SequenceReco
 bool TryAlign(std::string_view raw, std::string_view structure, const LetterPolicy& policy,
               std::string* aligned, std::string* message) {
   try {
-    ReadFailure failure;
-    if (AlignStructure(raw, structure, policy, kName, aligned, &failure)) return true;
-    *message = failure.message;
+    *aligned = AlignStructure(raw, structure, policy, kName);
+    return true;
   } catch (const Failure& failure) {
     *message = failure.what();
   }

@@ -25,7 +25,7 @@ namespace {
 // Whether failure messages are checked for raw control bytes. Off for now: the
 // messages still quote the file's text as it stands ("unexpected text after the
 // structure: ..."); switch it on once they show it through ShowText.
-constexpr bool kCheckControlBytes = false;
+constexpr bool kCheckControlBytes = true;
 
 constexpr int32_t kLongestSequence = 4096;
 constexpr std::string_view kPath = "reference.dbn";
@@ -67,7 +67,8 @@ char ComparedLetter(char c) {
 bool TryParse(const char* text, size_t size, const char* buffer, int32_t n,
               ReferenceStructure* reference, std::string* message) {
   try {
-    return ParseReferenceStructure(std::string(kPath), text, size, buffer, n, reference, message);
+    *reference = ParseReferenceStructure(std::string(kPath), text, size, buffer, n);
+    return true;
   } catch (const Failure& failure) {
     *message = failure.what();
     return false;

@@ -68,7 +68,8 @@ bool Expect(std::string_view text, int32_t quad_count, bool zero_based, std::vec
 bool TryParse(std::string_view text, int32_t quad_count, bool zero_based, std::vector<uint8_t>* chosen,
               std::string* message) {
   try {
-    return ParseSelectionText(text.data(), text.size(), quad_count, zero_based, chosen, message);
+    *chosen = ParseSelectionText(text.data(), text.size(), quad_count, zero_based);
+    return true;
   } catch (const Failure& failure) {
     *message = failure.what();
     return false;
