@@ -41,3 +41,12 @@ if(TARGET rnaqubo-fold)
                    ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# The collection workflow on a one-node Slurm cluster that the test starts and
+# stops; it needs root (skipped otherwise), slurm-wlm, munge and snakemake.
+if(TARGET rnaqubo-fold)
+  add_test(NAME workflow.slurm
+           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/slurm_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(workflow.slurm PROPERTIES LABELS "seq;slurm" TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
