@@ -60,19 +60,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, Read
                          const char* kept_path) {
   const KeptFile kept = kept_path != nullptr ? IdentifyKeptFile(kept_path) : KeptFile{};
   OutputFile file;
-  OutputFailure output_failure;
   int error = 0;
-  if (StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file, &output_failure)) {
+  try {
+    StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file);
     if (WriteOutputBytes(&file, content.data(), content.size()) && CommitOutputFile(&file)) {
       return true;
     }
     error = errno;
     DiscardOutputFile(&file);
-  } else if (output_failure.reason != nullptr) {
-    return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
-                path + ": cannot write: " + output_failure.reason);
-  } else {
-    error = output_failure.error;
+  } catch (const OutputFileFailure& output_failure) {
+    if (output_failure.reason() != nullptr) {
+      return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
+                  path + ": cannot write: " + output_failure.reason());
+    }
+    error = output_failure.error_number();
   }
   return Fail(failure, SequenceFailureKind::kUnreadable, kSeqStatusFileError,
               path + ": cannot write: " + std::strerror(error));

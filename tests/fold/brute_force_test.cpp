@@ -27,10 +27,9 @@ struct QFileTable {
 };
 
 QFileTable ReadQRows(const QuadModel& model) {
-  const QModel writer = MakeQModel(model.buffer, model.n, model.quads, model.quad_count,
-                                   model.add_quads, model.penalty);
-  std::string text(RowsTextBound(writer, 1, model.quad_count), '\0');
-  text.resize(static_cast<size_t>(FormatQRows(writer, 1, model.quad_count, text.data()) - text.data()));
+  const QFileText writer = MakeQFileText(model);
+  std::string text(RowsTextBound(model, 1, model.quad_count), '\0');
+  text.resize(static_cast<size_t>(FormatQRows(model, writer, 1, model.quad_count, text.data()) - text.data()));
   QFileTable table;
   table.size = model.quad_count;
   table.entry.assign(table.size + 1, std::vector<int64_t>(table.size + 1, 0));
