@@ -55,31 +55,31 @@ inline char* AppendEntry(char* out, const char* prefix, size_t prefix_size, int3
 
 // Writes the conflict entries "l  m  penalty" of row l for the columns first..
 // first + count - 1 whose flag is set. Every column stores a whole entry at out
-// (the prefix and its conflict text, entry_copy bytes, reaching past the entry's
+// (the prefix and its conflict text, stride bytes, reaching past the entry's
 // end) and moves out past it only if its flag is set, so that no branch depends
 // on the flags.
-template <size_t entry_copy>
+template <size_t stride>
 inline char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QFileText& conflicts,
                                   int32_t first, const uint8_t* flags, int32_t count) {
   char prefix_block[16];
   std::memcpy(prefix_block, prefix, sizeof prefix_block);
-  const char* text = conflicts.text.data() + static_cast<size_t>(first) * kConflictTextStride;
+  const char* text = conflicts.text.data() + static_cast<size_t>(first) * stride;
   const uint8_t* text_size = conflicts.size.data() + first;
   for (int32_t k = 0; k < count; ++k) {
     std::memcpy(out, prefix_block, sizeof prefix_block);
-    std::memcpy(out + prefix_size, text, entry_copy);
+    std::memcpy(out + prefix_size, text, stride);
     out += flags[k] * (prefix_size + text_size[k]);
-    text += kConflictTextStride;
+    text += stride;
   }
   return out;
 }
 
 char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QFileText& conflicts,
                            int32_t first, const uint8_t* flags, int32_t count) {
-  if (conflicts.longest <= 16) {
-    return AppendFlaggedEntries<16>(out, prefix, prefix_size, conflicts, first, flags, count);
+  if (conflicts.stride == kShortConflictStride) {
+    return AppendFlaggedEntries<kShortConflictStride>(out, prefix, prefix_size, conflicts, first, flags, count);
   }
-  return AppendFlaggedEntries<kConflictTextStride>(out, prefix, prefix_size, conflicts, first, flags, count);
+  return AppendFlaggedEntries<kLongConflictStride>(out, prefix, prefix_size, conflicts, first, flags, count);
 }
 
 // Formats the entries of one row as WalkRowEntries visits them.
@@ -216,15 +216,20 @@ std::string QFileName(int32_t quad_count, const char* path) {
 
 QFileText MakeQFileText(const QuadModel& model) {
   const size_t columns_end = static_cast<size_t>(model.quad_count) + 1;
-  QFileText conflicts;
-  conflicts.text.resize(columns_end * kConflictTextStride);
-  conflicts.size.resize(columns_end);
   const EntryTail penalty_tail = MakeTail(model.penalty);
+  // The last column's text is the longest: no other has more digits.
+  char widest[kLongConflictStride];
+  const size_t longest =
+      static_cast<size_t>(AppendBytes(AppendDecimal(widest, model.quad_count), penalty_tail.text, penalty_tail.size) -
+                          widest);
+  QFileText conflicts;
+  conflicts.stride = longest <= kShortConflictStride ? kShortConflictStride : kLongConflictStride;
+  conflicts.text.resize(columns_end * conflicts.stride);
+  conflicts.size.resize(columns_end);
   for (int32_t m = 1; m <= model.quad_count; ++m) {
-    char* text = conflicts.text.data() + static_cast<size_t>(m) * kConflictTextStride;
+    char* text = conflicts.text.data() + static_cast<size_t>(m) * conflicts.stride;
     const size_t size = static_cast<size_t>(AppendBytes(AppendDecimal(text, m), penalty_tail.text, penalty_tail.size) - text);
     conflicts.size[m] = static_cast<uint8_t>(size);
-    conflicts.longest = std::max(conflicts.longest, size);
   }
   return conflicts;
 }

@@ -13,20 +13,22 @@
 // The name "Q_<quad_count>_<path>", with path exactly as given.
 std::string QFileName(int32_t quad_count, const char* path);
 
+// Bytes set aside for each column's conflict text: 16 when every column's text
+// fits (up to 9,999 columns with a penalty of up to four characters, and so on),
+// else room for the widest column and penalty, "2147483647  -2147483648\n".
+constexpr size_t kShortConflictStride = 16;
+constexpr size_t kLongConflictStride = 32;
+
 // The writer's text of the conflict entries of a model: the text "m  penalty\n"
 // that follows the row prefix in the conflict entry of column m (1..quad_count),
-// at text.data() + m * kConflictTextStride, its size in bytes at size[m], and the
-// longest of them. Row m's conflict text is the same in every row that
-// conflicts with m, so it is made once per column.
+// at text.data() + m * stride, and its size in bytes at size[m]. Row m's
+// conflict text is the same in every row that conflicts with m, so it is made
+// once per column.
 struct QFileText {
   std::vector<char> text;
   std::vector<uint8_t> size;
-  size_t longest = 0;
+  size_t stride = kLongConflictStride;  // kShortConflictStride or kLongConflictStride
 };
-
-// Bytes set aside for each column's conflict text: room for the widest column
-// and penalty, "2147483647  -2147483648\n".
-constexpr size_t kConflictTextStride = 32;
 
 // The conflict text of every column of model. Throws std::bad_alloc when memory
 // is short.
