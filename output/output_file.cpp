@@ -261,6 +261,7 @@ bool NameUnnamedFile(OutputFile* file) {
   return false;
 }
 
+// Throws the failure to start file under its final name, with error and reason.
 [[noreturn]] void FailToOpen(const OutputFile& file, int error, const char* reason = nullptr) {
   throw OutputFileFailure(OutputStage::kOpen, error, reason, file.final_name);
 }
@@ -312,10 +313,7 @@ void StartNamedOutput(const KeptFile* kept, OutputFile* file) {
   FailToOpen(*file, open_error);
 }
 
-}  // namespace
-
-namespace {
-
+// The message of an OutputFileFailure (see its class).
 std::string OutputFailureText(OutputStage stage, int error, const char* reason, const std::string& final_name) {
   if (stage == OutputStage::kMemory) return kArrayAllocationFailure;
   return final_name + ": cannot write: " + (reason != nullptr ? reason : std::strerror(error));
