@@ -16,19 +16,13 @@
 #include "core/status_codes.h"
 #include "driver/usage_text.h"
 #include "model/feasible_pairs.h"
+#include "model/quad_model.h"
 #include "model/stacked_quads.h"
 #include "output/output_file.h"
 #include "output/q_file.h"
 #include "output/quad_listings.h"
 
 namespace {
-
-// A run that ends early: the text rnaqubo prints on standard output (no line end
-// added) and the exit status.
-struct RunEnd {
-  std::string text;
-  int status;
-};
 
 // Threads that format and write the Q file: one per core, so that one thread
 // formats while another writes.
@@ -37,68 +31,58 @@ int FormattingThreads() {
   return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
-// The failure of an output. A failed open of "dot_paren.txt" is explained on
-// standard error ("Failed to open <reason>"); so is a refusal of any output that
-// would overwrite the input.
-RunEnd EndOnOutputFailure(const OutputFailure& failure, bool explain_open) {
-  if (failure.kind == OutputFailureKind::kOpen && (explain_open || failure.reason != nullptr)) {
-    std::fprintf(stderr, "Failed to open %s\n", OutputFailureReason(failure));
-  }
-  return RunEnd{OutputFailureMessage(failure), OutputFailureStatus(failure)};
-}
-
 // Refuses, before any output is written, a final name that is the input file
 // (the run would lose its own input) or is longer than the file system can hold
-// (a later output could not be written after an earlier one had replaced its file).
+// (a later output could not be written after an earlier one had replaced its
+// file). Throws OutputFileFailure (stage kOpen).
 void RefuseUnwritableNames(const KeptFile& input, const std::string* names, int count) {
   for (int k = 0; k < count; ++k) {
-    OutputFailure failure;
-    failure.kind = OutputFailureKind::kOpen;
-    if (!OutputNameFits(names[k])) {
-      failure.error = ENAMETOOLONG;
-      throw EndOnOutputFailure(failure, k == 0);
-    }
+    if (!OutputNameFits(names[k])) throw OutputFileFailure(OutputStage::kOpen, ENAMETOOLONG, nullptr, names[k]);
     if (OutputWouldReplace(names[k], input)) {
-      failure.reason = kInputOverwriteReason;
-      throw EndOnOutputFailure(failure, k == 0);
+      throw OutputFileFailure(OutputStage::kOpen, EEXIST, kInputOverwriteReason, names[k]);
     }
   }
 }
 
-// rnaqubo's message for a sequence file that could not be read.
-RunEnd SequenceEnd(const SequenceFileFailure& failure, int32_t n) {
-  switch (failure.outcome) {
-    case SequenceOutcome::kNoCount:
-    case SequenceOutcome::kTooFewWords:
-      return RunEnd{"Nothing read from Sequence", kStatusDataError};
-    case SequenceOutcome::kCountMismatch:
-      return RunEnd{"File size does not equal command line " + std::to_string(n) + " != " +
-                        std::to_string(failure.count),
-                    kStatusDataError};
-    case SequenceOutcome::kBadWord:
-      return RunEnd{"Invalid gene base read: " +
-                        ShowBadWord(reinterpret_cast<const unsigned char*>(failure.bad_word.data()),
-                                    failure.bad_word.size(), failure.bad_word_longer) +
-                        "\n",
-                    kStatusDataError};
-    case SequenceOutcome::kComplete:
-    case SequenceOutcome::kReadError:
-      break;
-  }
-  return RunEnd{"Could not read from Q file!\n", kStatusIoError};
-}
-
-// Reads the sequence, printing the count line once the count stage finished.
+// Reads the sequence into buffer, printing the count line once the count stage
+// finished. Throws SequenceFileFailure.
 void ReadSequence(const char* path, int32_t n, char* buffer) {
   try {
     ReadSequenceFile(path, n, buffer);
   } catch (const SequenceFileFailure& failure) {
     if (failure.count_read) std::printf("Number of bases on Sequence read = %d\n", failure.count);
-    throw SequenceEnd(failure, n);
+    throw;
   }
   std::printf("Number of bases on Sequence read = %d\n", n);
 }
 
+// Builds the pairs and quads of the sequence, printing their counts, and the
+// model over them. Throws Failure (kMemory).
+QuadModel BuildModel(const char* buffer, const RunParameters& params) {
+  const int32_t n = params.sequence_length;
+  int32_t pair_count = 0;
+  const IntMatrix pairs = BuildPairTable(buffer, n, params.min_distance_allowed_between_positions, &pair_count);
+  std::printf("\nFeasible Base Pairs = %d\n", pair_count);
+  int32_t quad_count = 0;
+  const IntMatrix quads = BuildQuadTable(pairs, pair_count, &quad_count);
+  std::printf("\nNested Feasible Base Pairs = %d\n", quad_count);
+  return MakeQuadModel(buffer, n, quads, quad_count, params.add_quads, params.M_penalty);
+}
+
+// Writes the three outputs of model, refusing unwritable names first. Throws
+// OutputFileFailure.
+void WriteOutputs(const char* path, const QuadModel& model, const KeptFile& input) {
+  const std::string names[3] = {kDotParenName, NestedQuadFileName(model.quad_count, path),
+                                QFileName(model.quad_count, path)};
+  RefuseUnwritableNames(input, names, 3);
+  WriteDotParenFile(model.n, model.quads, model.quad_count, &input);
+  WriteNestedQuadFile(path, model.buffer, model.quads, model.quad_count, &input);
+  WriteQFile(path, model, FormattingThreads(), &input);
+}
+
+// The whole run of params: returns rnaqubo's status once the outputs are
+// complete; throws Failure (SequenceFileFailure, OutputFileFailure, or one of
+// the tables) on failure.
 int RunStages(const RunParameters& params) {
   InstallTerminationHandlers();
   const int32_t n = params.sequence_length;
@@ -107,24 +91,8 @@ int RunStages(const RunParameters& params) {
   const char* path = params.input_RNA_sequence_filename;
   ReadSequence(path, n, buffer);
   const KeptFile input = IdentifyKeptFile(path);
-
-  int32_t pair_count = 0;
-  const IntMatrix pairs = BuildPairTable(buffer, n, params.min_distance_allowed_between_positions, &pair_count);
-  std::printf("\nFeasible Base Pairs = %d\n", pair_count);
-  int32_t quad_count = 0;
-  const IntMatrix quads = BuildQuadTable(pairs, pair_count, &quad_count);
-  std::printf("\nNested Feasible Base Pairs = %d\n", quad_count);
-
-  const std::string names[3] = {"dot_paren.txt", NestedQuadFileName(quad_count, path),
-                                QFileName(quad_count, path)};
-  RefuseUnwritableNames(input, names, 3);
-  OutputFailure failure;
-  if (!WriteDotParenFile(n, quads, quad_count, &failure, &input)) throw EndOnOutputFailure(failure, true);
-  if (!WriteNestedQuadFile(path, buffer, quads, quad_count, &failure, &input)) {
-    throw EndOnOutputFailure(failure, false);
-  }
-  const QModel model = MakeQModel(buffer, n, quads, quad_count, params.add_quads, params.M_penalty);
-  if (!WriteQFile(path, model, FormattingThreads(), &failure, &input)) throw EndOnOutputFailure(failure, false);
+  const QuadModel model = BuildModel(buffer, params);
+  WriteOutputs(path, model, input);
 
   // The outputs are complete; a console that cannot take the progress lines is
   // still reported, so that a script never reads a clean status over lost text.
@@ -135,10 +103,31 @@ int RunStages(const RunParameters& params) {
   return kStatusComplete;
 }
 
-// The text and status that end a run on failure (printed on standard output,
-// no line end added).
-int EndRun(const std::string& text, int status) {
-  std::fputs(text.c_str(), stdout);
+// rnaqubo's message for a sequence file that could not be read, for a run with
+// n bases (no line end added).
+std::string SequenceMessage(const SequenceFileFailure& failure, int32_t n) {
+  switch (failure.outcome) {
+    case SequenceOutcome::kNoCount:
+    case SequenceOutcome::kTooFewWords:
+      return "Nothing read from Sequence";
+    case SequenceOutcome::kCountMismatch:
+      return "File size does not equal command line " + std::to_string(n) + " != " + std::to_string(failure.count);
+    case SequenceOutcome::kBadWord:
+      return "Invalid gene base read: " +
+             ShowBadWord(reinterpret_cast<const unsigned char*>(failure.bad_word.data()), failure.bad_word.size(),
+                         failure.bad_word_longer) +
+             "\n";
+    case SequenceOutcome::kComplete:
+    case SequenceOutcome::kReadError:
+      break;
+  }
+  return "Could not read from Q file!\n";
+}
+
+// Ends a run that failed: prints text on standard output (no line end added)
+// and returns status.
+int EndRun(const char* text, int status) {
+  std::fputs(text, stdout);
   std::fflush(stdout);
   return status;
 }
@@ -155,20 +144,38 @@ int RunRnaqubo(int argc, char** argv) {
     PrintUsage(stderr, program);
     return kStatusIoError;
   }
+  // Every number is checked before anything else happens, so that a refused
+  // command line touches no file.
+  RunParameters params;
   try {
-    // Every number is checked before anything else happens, so that a refused
-    // command line touches no file.
-    RunParameters params;
-    try {
-      params = ParseModelArguments(argv + 1);
-    } catch (const Failure& failure) {
-      if (failure.kind() != FailureKind::kUsage) throw;
-      std::fprintf(stderr, "%s\n", failure.what());
-      return kStatusIoError;
+    params = ParseModelArguments(argv + 1);
+  } catch (const Failure& failure) {
+    if (failure.kind() != FailureKind::kUsage) {
+      return EndRun(failure.what(), FailureStatus(failure.kind()));
     }
+    std::fprintf(stderr, "%s\n", failure.what());
+    return kStatusIoError;
+  } catch (...) {
+    return EndRun(kArrayAllocationFailure, kStatusDataError);
+  }
+  // Every failure of the run meets rnaqubo's message here.
+  try {
     return RunStages(params);
-  } catch (const RunEnd& end) {
-    return EndRun(end.text, end.status);
+  } catch (const SequenceFileFailure& failure) {
+    const bool unreadable = failure.outcome == SequenceOutcome::kReadError || failure.outcome == SequenceOutcome::kComplete;
+    const int status = unreadable ? kStatusIoError : kStatusDataError;
+    try {
+      return EndRun(SequenceMessage(failure, params.sequence_length).c_str(), status);
+    } catch (...) {
+      return EndRun(kArrayAllocationFailure, kStatusDataError);
+    }
+  } catch (const OutputFileFailure& failure) {
+    // A failed open of dot_paren.txt is explained on standard error; so is a
+    // refusal of any output that would overwrite the input.
+    if (failure.stage() == OutputStage::kOpen && (failure.path() == kDotParenName || failure.reason() != nullptr)) {
+      std::fprintf(stderr, "Failed to open %s\n", failure.Explanation());
+    }
+    return EndRun(OutputFailureMessage(failure), FailureStatus(failure.kind()));
   } catch (const Failure& failure) {
     RemoveActiveTemporary();
     return EndRun(failure.what(), FailureStatus(failure.kind()));

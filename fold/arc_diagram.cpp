@@ -339,15 +339,16 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
 
 bool StartArcDiagramFile(const std::string& path, const std::vector<KeptFile>& kept,
                          OutputFile* file, std::string* error) {
-  OutputFailure failure;
   for (const KeptFile& input : kept) {
     if (OutputWouldReplace(path, input)) {
       *error = path + ": cannot write: " + kInputOverwriteReason;
       return false;
     }
   }
-  if (!StartOutputFile(path, nullptr, file, &failure)) {
-    *error = path + ": cannot write: " + OutputFailureReason(failure);
+  try {
+    StartOutputFile(path, nullptr, file);
+  } catch (const OutputFileFailure& failure) {
+    *error = path + ": cannot write: " + failure.Explanation();
     return false;
   }
   return true;

@@ -47,11 +47,7 @@ void PrintSolutionAssessment(std::FILE* out, const QuadModel& model, const uint8
   }
   std::fprintf(out, "conflicts: %" PRId64 "\n", conflict_count);
   if (conflict_count == 0) return;
-  std::vector<int32_t> columns;
-  for (int32_t l = 1; l <= model.quad_count; ++l) {
-    if (chosen[l] == 0) continue;
-    columns.clear();
-    ListRowConflicts(model, chosen, l, &columns);
-    for (int32_t m : columns) std::fprintf(out, "conflict: %d %d\n", l, m);
+  for (const QuadCouple& couple : ListSelectionConflicts(model, chosen)) {
+    std::fprintf(out, "conflict: %d %d\n", couple.l, couple.m);
   }
 }

@@ -3,20 +3,41 @@
 #include <algorithm>
 
 #include "model/feasible_pairs.h"
+#include "model/row_entries.h"
 #include "model/stack_score.h"
 #include "model/stacked_quads.h"
 
 namespace {
 
-// Candidates of one row whose conflicts are decided at a time.
-constexpr int32_t kFlagChunk = 2048;
+// Sums the entries of a chosen row whose columns are chosen.
+struct ChosenValue {
+  const uint8_t* chosen;
+  int64_t value = 0;
+  int64_t conflicts = 0;
+  void Diagonal(int32_t score) { value += score; }
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
+    const uint8_t* chosen_from = chosen + first;
+    int64_t total = 0;
+    for (int32_t k = 0; k < count; ++k) total += flags[k] & (chosen_from[k] != 0);
+    conflicts += total;
+  }
+  void Bonus(int32_t column) { value += chosen[column] != 0 ? kChainBonusValue : 0; }
+  void Link(int32_t column) { value += chosen[column] != 0 ? kStackLinkValue : 0; }
+};
 
-// Counts the chosen m in first..first + count - 1 whose flag is set.
-int64_t CountChosenFlags(const uint8_t* flags, const uint8_t* chosen, int32_t count) {
-  int64_t total = 0;
-  for (int32_t k = 0; k < count; ++k) total += flags[k] & (chosen[k] != 0);
-  return total;
-}
+// Collects the chosen columns of a row's conflict entries.
+struct ChosenConflicts {
+  const uint8_t* chosen;
+  std::vector<int32_t>* columns;
+  void Diagonal(int32_t) {}
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) {
+      if (flags[k] != 0 && chosen[first + k] != 0) columns->push_back(first + k);
+    }
+  }
+  void Bonus(int32_t) {}
+  void Link(int32_t) {}
+};
 
 }  // namespace
 
@@ -49,41 +70,20 @@ QuadModel BuildQuadModel(const char* buffer, int32_t n, int32_t min_distance, in
 }
 
 int64_t SelectionValue(const QuadModel& model, const uint8_t* chosen, int64_t* conflict_count) {
-  int64_t value = 0;
-  int64_t conflicts = 0;
+  ChosenValue sum{chosen};
   uint8_t flags[kFlagChunk];
   for (int32_t l = 1; l <= model.quad_count; ++l) {
-    if (chosen[l] == 0) continue;
-    value += model.score[l];
-    if (model.next[l] > 0 && chosen[model.next[l]] != 0) value += kStackLinkValue;
-    if (model.chain[l] > 0 && chosen[model.chain[l]] != 0) value += kChainBonusValue;
-    // Only rows up to LastCouplingRow can conflict with l.
-    const int32_t* ql = MatrixRow(model.quads, l);
-    const int32_t last_row = LastCouplingRow(ql, model.first_row);
-    for (int64_t first = int64_t{l} + 1; first <= last_row; first += kFlagChunk) {
-      const int32_t chunk_last = static_cast<int32_t>(std::min<int64_t>(last_row, first + kFlagChunk - 1));
-      const int32_t from = static_cast<int32_t>(first);
-      FlagQuadConflicts(ql, model.columns, from, chunk_last, flags);
-      conflicts += CountChosenFlags(flags, chosen + from, chunk_last - from + 1);
-    }
+    if (chosen[l] != 0) WalkRowEntries(model, l, flags, sum);
   }
-  if (conflict_count != nullptr) *conflict_count = conflicts;
-  return value + conflicts * model.penalty;
+  if (conflict_count != nullptr) *conflict_count = sum.conflicts;
+  return sum.value + sum.conflicts * model.penalty;
 }
 
 void ListRowConflicts(const QuadModel& model, const uint8_t* chosen, int32_t l,
                       std::vector<int32_t>* columns) {
+  ChosenConflicts list{chosen, columns};
   uint8_t flags[kFlagChunk];
-  const int32_t* ql = MatrixRow(model.quads, l);
-  const int32_t last_row = LastCouplingRow(ql, model.first_row);
-  for (int64_t first = int64_t{l} + 1; first <= last_row; first += kFlagChunk) {
-    const int32_t chunk_last = static_cast<int32_t>(std::min<int64_t>(last_row, first + kFlagChunk - 1));
-    const int32_t from = static_cast<int32_t>(first);
-    FlagQuadConflicts(ql, model.columns, from, chunk_last, flags);
-    for (int32_t m = from; m <= chunk_last; ++m) {
-      if (flags[m - from] != 0 && chosen[m] != 0) columns->push_back(m);
-    }
-  }
+  WalkRowEntries(model, l, flags, list);
 }
 
 std::vector<QuadCouple> ListSelectionConflicts(const QuadModel& model, const uint8_t* chosen) {

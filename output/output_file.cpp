@@ -17,7 +17,7 @@
 #include <cstring>
 #include <new>
 
-#include "core/status_codes.h"
+#include "core/index_arrays.h"
 
 const char* const kInputOverwriteReason = "Input file would be overwritten";
 
@@ -261,33 +261,28 @@ bool NameUnnamedFile(OutputFile* file) {
   return false;
 }
 
-void SetFailure(OutputFailure* failure, OutputFailureKind kind, int error, const char* reason) {
-  failure->kind = kind;
-  failure->error = error;
-  failure->reason = reason;
+// Throws the failure to start file under its final name, with error and reason.
+[[noreturn]] void FailToOpen(const OutputFile& file, int error, const char* reason = nullptr) {
+  throw OutputFileFailure(OutputStage::kOpen, error, reason, file.final_name);
 }
 
 // StartOutputFile once file->final_name is set.
-bool StartNamedOutput(const KeptFile* kept, OutputFile* file, OutputFailure* failure) {
+void StartNamedOutput(const KeptFile* kept, OutputFile* file) {
   const std::string& final_name = file->final_name;
   if (!OutputNameFits(final_name)) {
-    SetFailure(failure, OutputFailureKind::kOpen, ENAMETOOLONG, nullptr);
-    return false;
+    FailToOpen(*file, ENAMETOOLONG);
   }
   if (kept != nullptr && OutputWouldReplace(final_name, *kept)) {
-    SetFailure(failure, OutputFailureKind::kOpen, EEXIST, kInputOverwriteReason);
-    return false;
+    FailToOpen(*file, EEXIST, kInputOverwriteReason);
   }
   bool through_proc = false;
   if (!FollowLinks(final_name, &file->target_name, &through_proc)) {
-    SetFailure(failure, OutputFailureKind::kOpen, errno, nullptr);
-    return false;
+    FailToOpen(*file, errno);
   }
   struct stat info;
   const bool exists = stat(final_name.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) {
-    SetFailure(failure, OutputFailureKind::kOpen, EISDIR, nullptr);
-    return false;
+    FailToOpen(*file, EISDIR);
   }
   if (exists && (through_proc || !S_ISREG(info.st_mode))) {
     // Written in place: a FIFO or device cannot be replaced. One of this
@@ -300,41 +295,46 @@ bool StartNamedOutput(const KeptFile* kept, OutputFile* file, OutputFailure* fai
       fd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 0)
                     : open(final_name.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-      SetFailure(failure, OutputFailureKind::kOpen, errno, nullptr);
-      return false;
-    }
+    if (fd < 0) FailToOpen(*file, errno);
     file->fd = fd;
     file->direct = true;
-    return true;
+    return;
   }
   if (!OutputNameFits(file->target_name)) {
-    SetFailure(failure, OutputFailureKind::kOpen, ENAMETOOLONG, nullptr);
-    return false;
+    FailToOpen(*file, ENAMETOOLONG);
   }
   const std::string directory = DirectoryOf(file->target_name);
   bool unsupported = false;
   file->fd = OpenUnnamedFile(directory, &unsupported);
-  if (file->fd >= 0) return true;
-  if (unsupported && OpenNamedTemporary(directory, file)) return true;
-  SetFailure(failure, OutputFailureKind::kOpen, errno, nullptr);
+  if (file->fd >= 0) return;
+  if (unsupported && OpenNamedTemporary(directory, file)) return;
+  const int open_error = errno;
   file->fd = -1;
-  return false;
+  FailToOpen(*file, open_error);
+}
+
+// The message of an OutputFileFailure (see its class).
+std::string OutputFailureText(OutputStage stage, int error, const char* reason, const std::string& final_name) {
+  if (stage == OutputStage::kMemory) return kArrayAllocationFailure;
+  return final_name + ": cannot write: " + (reason != nullptr ? reason : std::strerror(error));
 }
 
 }  // namespace
 
-const char* OutputFailureMessage(const OutputFailure& failure) {
-  return failure.kind == OutputFailureKind::kMemory ? "Memory allocation problem in AllocateIntArray"
-                                                     : "Could not write to file!\n";
+OutputFileFailure::OutputFileFailure(OutputStage stage, int error, const char* reason, const std::string& final_name)
+    : Failure(stage == OutputStage::kMemory ? FailureKind::kMemory : FailureKind::kFile,
+              OutputFailureText(stage, error, reason, final_name),
+              stage == OutputStage::kMemory ? std::string() : final_name, error),
+      stage_(stage),
+      reason_(reason) {}
+
+const char* OutputFileFailure::Explanation() const {
+  return reason_ != nullptr ? reason_ : std::strerror(error_number());
 }
 
-int OutputFailureStatus(const OutputFailure& failure) {
-  return failure.kind == OutputFailureKind::kMemory ? kStatusDataError : kStatusIoError;
-}
-
-const char* OutputFailureReason(const OutputFailure& failure) {
-  return failure.reason != nullptr ? failure.reason : std::strerror(failure.error);
+const char* OutputFailureMessage(const OutputFileFailure& failure) {
+  return failure.stage() == OutputStage::kMemory ? "Memory allocation problem in AllocateIntArray"
+                                                   : "Could not write to file!\n";
 }
 
 KeptFile IdentifyKeptFile(const char* path) {
@@ -371,29 +371,20 @@ void InstallTerminationHandlers() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
-bool StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file,
-                     OutputFailure* failure) {
+void StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file) {
   file->fd = -1;
   file->temp_name.clear();
   file->target_name.clear();
   file->direct = false;
-  SetFailure(failure, OutputFailureKind::kNone, 0, nullptr);
   try {
     file->final_name = final_name;
-    return StartNamedOutput(kept, file, failure);
+    StartNamedOutput(kept, file);
+  } catch (const OutputFileFailure&) {
+    throw;
   } catch (...) {  // only the names' allocations can throw
     DiscardOutputFile(file);
-    SetFailure(failure, OutputFailureKind::kMemory, ENOMEM, nullptr);
-    return false;
+    throw OutputFileFailure(OutputStage::kMemory, ENOMEM, nullptr, std::string());
   }
-}
-
-
-bool OpenOutputFile(const std::string& final_name, OutputFile* file) {
-  OutputFailure failure;
-  if (StartOutputFile(final_name, nullptr, file, &failure)) return true;
-  errno = failure.error;
-  return false;
 }
 
 std::unique_ptr<char[]> AllocateOutputBuffer(size_t size) {

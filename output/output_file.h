@@ -21,6 +21,8 @@
 #include <memory>
 #include <string>
 
+#include "core/failure.h"
+
 // An output file being written.
 struct OutputFile {
   int fd = -1;             // descriptor of the file being written, -1 when closed
@@ -30,19 +32,31 @@ struct OutputFile {
   bool direct = false;     // written in place (FIFO, device, /proc descriptor); commit closes
 };
 
-// Why an output could not be produced.
-enum class OutputFailureKind {
-  kNone,    // no failure
+// The stage at which an output could not be produced.
+enum class OutputStage {
   kOpen,    // the file could not be started under its final name
   kWrite,   // a write, close, link or rename failed, or a formatting thread failed
-  kMemory,  // a buffer could not be allocated (nothing was created)
+  kMemory,  // a table or buffer could not be had (nothing was created)
 };
 
-// A failure of an output, returned to the caller instead of ending the run.
-struct OutputFailure {
-  OutputFailureKind kind = OutputFailureKind::kNone;
-  int error = 0;                 // errno of the failed call, 0 when none applies
-  const char* reason = nullptr;  // fixed text that replaces the system's text of error, or nullptr
+// The failure of an output, thrown by the writers (StartOutputFile, the Q file
+// and the listings) after the partial file is removed. Its kind is kMemory for
+// stage kMemory, else kFile; path() is the final name (empty for kMemory),
+// error_number() the errno of the failed call (ENOMEM for kMemory). The message
+// is kArrayAllocationFailure for kMemory, else "<final name>: cannot write:
+// <Explanation()>".
+class OutputFileFailure : public Failure {
+ public:
+  OutputFileFailure(OutputStage stage, int error, const char* reason, const std::string& final_name);
+  OutputStage stage() const { return stage_; }
+  // The fixed text that replaces the system's text of the error, or nullptr.
+  const char* reason() const { return reason_; }
+  // The text that explains the failure: its reason, else the system's text of its error.
+  const char* Explanation() const;
+
+ private:
+  OutputStage stage_;
+  const char* reason_;
 };
 
 // The file an output must never replace (the run's input): device and inode.
@@ -55,15 +69,9 @@ struct KeptFile {
 // Reason of an open refused because the final name is the run's input file.
 extern const char* const kInputOverwriteReason;
 
-// The message a failure prints on standard output: "Could not write to file!\n",
-// or "Memory allocation problem in AllocateIntArray" for kMemory.
-const char* OutputFailureMessage(const OutputFailure& failure);
-
-// The exit status a failure ends a run with: 2 for files, 1 for memory.
-int OutputFailureStatus(const OutputFailure& failure);
-
-// The text that explains failure: its reason, else the system's text of its error.
-const char* OutputFailureReason(const OutputFailure& failure);
+// The message rnaqubo prints on standard output for failure: "Could not write
+// to file!\n", or "Memory allocation problem in AllocateIntArray" for kMemory.
+const char* OutputFailureMessage(const OutputFileFailure& failure);
 
 // Identifies the file at path, following links; known stays false if it cannot
 // be examined.
@@ -84,13 +92,10 @@ bool OutputNameFits(const std::string& final_name);
 // refuses a final name that the file system cannot hold (ENAMETOOLONG), a
 // directory at final_name (EISDIR), more than 40 links in a row (ELOOP) and,
 // when kept is given, a final name that is that file (reason
-// kInputOverwriteReason). Returns false and fills *failure
-// (kind kOpen) on any refusal or failure.
-bool StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file,
-                     OutputFailure* failure);
-
-// StartOutputFile without a kept file; returns false with errno set.
-bool OpenOutputFile(const std::string& final_name, OutputFile* file);
+// kInputOverwriteReason, errno EEXIST). Throws OutputFileFailure (stage kOpen,
+// or kMemory when the names cannot be had) on any refusal or failure, with
+// file closed.
+void StartOutputFile(const std::string& final_name, const KeptFile* kept, OutputFile* file);
 
 // Whether final_name names the kept file now (following links).
 bool OutputWouldReplace(const std::string& final_name, const KeptFile& kept);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "model/quad_couplings.h"
-#include "model/stack_score.h"
+#include "model/row_entries.h"
 #include "output/output_file.h"
 
 namespace {
@@ -28,9 +28,6 @@ constexpr size_t kStoreReach = 48;
 // Candidates (later quads examined) per block of rows: a block's text stays
 // within a few megabytes, so the blocks in flight stay small whatever Q is.
 constexpr int64_t kBlockWork = 1 << 16;
-
-// Candidates of a row whose conflicts are decided at a time.
-constexpr int32_t kFlagChunk = 2048;
 
 // "  <value>\n", the tail of every entry with that value.
 struct EntryTail {
@@ -58,32 +55,54 @@ inline char* AppendEntry(char* out, const char* prefix, size_t prefix_size, int3
 
 // Writes the conflict entries "l  m  penalty" of row l for the columns first..
 // first + count - 1 whose flag is set. Every column stores a whole entry at out
-// (the prefix and its conflict text, entry_copy bytes, reaching past the entry's
+// (the prefix and its conflict text, stride bytes, reaching past the entry's
 // end) and moves out past it only if its flag is set, so that no branch depends
 // on the flags.
-template <size_t entry_copy>
-inline char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QModel& model,
+template <size_t stride>
+inline char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QFileText& conflicts,
                                   int32_t first, const uint8_t* flags, int32_t count) {
   char prefix_block[16];
   std::memcpy(prefix_block, prefix, sizeof prefix_block);
-  const char* text = ConflictText(model, first);
-  const uint8_t* text_size = model.conflict_text_size + first;
+  const char* text = conflicts.text.data() + static_cast<size_t>(first) * stride;
+  const uint8_t* text_size = conflicts.size.data() + first;
   for (int32_t k = 0; k < count; ++k) {
     std::memcpy(out, prefix_block, sizeof prefix_block);
-    std::memcpy(out + prefix_size, text, entry_copy);
+    std::memcpy(out + prefix_size, text, stride);
     out += flags[k] * (prefix_size + text_size[k]);
-    text += kConflictTextStride;
+    text += stride;
   }
   return out;
 }
 
-char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QModel& model,
+char* AppendFlaggedEntries(char* out, const char* prefix, size_t prefix_size, const QFileText& conflicts,
                            int32_t first, const uint8_t* flags, int32_t count) {
-  if (model.conflict_text_longest <= 16) {
-    return AppendFlaggedEntries<16>(out, prefix, prefix_size, model, first, flags, count);
+  if (conflicts.stride == kShortConflictStride) {
+    return AppendFlaggedEntries<kShortConflictStride>(out, prefix, prefix_size, conflicts, first, flags, count);
   }
-  return AppendFlaggedEntries<kConflictTextStride>(out, prefix, prefix_size, model, first, flags, count);
+  return AppendFlaggedEntries<kLongConflictStride>(out, prefix, prefix_size, conflicts, first, flags, count);
 }
+
+// Formats the entries of one row as WalkRowEntries visits them.
+struct RowFormatter {
+  const QFileText& conflicts;
+  const EntryTail link_tail = MakeTail(kStackLinkValue);
+  const EntryTail bonus_tail = MakeTail(kChainBonusValue);
+  char* out;
+  int32_t row = 0;
+  char prefix[16] = {};  // "l  "
+  size_t prefix_size = 0;
+
+  void StartRow(int32_t l) {
+    row = l;
+    prefix_size = static_cast<size_t>(AppendBytes(AppendDecimal(prefix, l), "  ", 2) - prefix);
+  }
+  void Diagonal(int32_t score) { out = AppendEntry(out, prefix, prefix_size, row, MakeTail(score)); }
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
+    out = AppendFlaggedEntries(out, prefix, prefix_size, conflicts, first, flags, count);
+  }
+  void Bonus(int32_t column) { out = AppendEntry(out, prefix, prefix_size, column, bonus_tail); }
+  void Link(int32_t column) { out = AppendEntry(out, prefix, prefix_size, column, link_tail); }
+};
 
 // Rows 1..quad_count split into blocks of about kBlockWork candidates.
 struct BlockPlan {
@@ -91,7 +110,7 @@ struct BlockPlan {
   size_t largest_text;          // RowsTextBound of the largest block
 };
 
-BlockPlan PlanBlocks(const QModel& model) {
+BlockPlan PlanBlocks(const QuadModel& model) {
   BlockPlan plan{{}, 0};
   int64_t work = 0;
   for (int32_t l = 1; l <= model.quad_count; ++l) {
@@ -133,8 +152,8 @@ void GiveUp(WriteTurns* turns, int error) noexcept {
 // Formats blocks into text (RowsTextBound of the largest block) and writes them in
 // turn until none is left or one thread failed. Never throws: a failure is
 // recorded in turns for the calling thread to report.
-void FormatAndWriteBlocks(const QModel& model, const BlockPlan& plan, OutputFile* file, WriteTurns* turns,
-                          char* text) noexcept {
+void FormatAndWriteBlocks(const QuadModel& model, const QFileText& conflicts, const BlockPlan& plan,
+                          OutputFile* file, WriteTurns* turns, char* text) noexcept {
   const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
   try {
     for (;;) {
@@ -144,7 +163,7 @@ void FormatAndWriteBlocks(const QModel& model, const BlockPlan& plan, OutputFile
         if (turns->failed || turns->next_block >= block_count) return;
         block = turns->next_block++;
       }
-      const char* end = FormatQRows(model, plan.starts[block], plan.starts[block + 1] - 1, text);
+      const char* end = FormatQRows(model, conflicts, plan.starts[block], plan.starts[block + 1] - 1, text);
       {
         std::unique_lock<std::mutex> hold(turns->lock);
         turns->changed.wait(hold, [&] { return turns->failed || turns->written == block; });
@@ -171,18 +190,19 @@ void FormatAndWriteBlocks(const QModel& model, const BlockPlan& plan, OutputFile
 // Formats and writes every row of model on the threads that texts has buffers
 // for, this one included; a helper thread that cannot be started leaves its
 // blocks to the others. Returns false, with errno set, if a write failed.
-bool WriteRows(const QModel& model, const BlockPlan& plan, OutputFile* file,
+bool WriteRows(const QuadModel& model, const QFileText& conflicts, const BlockPlan& plan, OutputFile* file,
                const std::vector<std::unique_ptr<char[]>>& texts, std::vector<std::thread>* threads) {
   WriteTurns turns;
   for (size_t t = 1; t < texts.size(); ++t) {
     try {
-      threads->emplace_back(FormatAndWriteBlocks, std::cref(model), std::cref(plan), file, &turns,
+      threads->emplace_back(FormatAndWriteBlocks, std::cref(model), std::cref(conflicts), std::cref(plan), file,
+                            &turns,
                             texts[t].get());
     } catch (...) {
       break;  // out of threads or memory: the ones started, and this one, do all the blocks
     }
   }
-  FormatAndWriteBlocks(model, plan, file, &turns, texts[0].get());
+  FormatAndWriteBlocks(model, conflicts, plan, file, &turns, texts[0].get());
   for (std::thread& thread : *threads) thread.join();
   errno = turns.error;
   return !turns.failed;
@@ -194,90 +214,62 @@ std::string QFileName(int32_t quad_count, const char* path) {
   return "Q_" + std::to_string(quad_count) + "_" + path;
 }
 
-QModel MakeQModel(const char* buffer, int32_t n, IntMatrix quads, int32_t quad_count,
-                  int32_t add_quads, int32_t penalty) {
-  IntArray first_row = IndexQuadsByPosition(quads, quad_count, n);
-  IntArray next = LinkStackedQuads(quads, quad_count, first_row);
-  const QuadColumns columns = SplitQuadColumns(quads, quad_count);
-  QModel model{buffer, n, quads, quad_count, add_quads, penalty, first_row, next, columns, nullptr, nullptr, 0};
-  // Row m's conflict text is the same in every row that conflicts with m.
-  const int64_t columns_end = static_cast<int64_t>(quad_count) + 1;
-  model.conflict_text = AllocateCharTable(columns_end * static_cast<int64_t>(kConflictTextStride));
-  model.conflict_text_size = reinterpret_cast<uint8_t*>(AllocateCharTable(columns_end));
-  const EntryTail penalty_tail = MakeTail(penalty);
-  for (int32_t m = 1; m <= quad_count; ++m) {
-    char* text = model.conflict_text + static_cast<size_t>(m) * kConflictTextStride;
-    char* end = AppendBytes(AppendDecimal(text, m), penalty_tail.text, penalty_tail.size);
-    model.conflict_text_size[m] = static_cast<uint8_t>(end - text);
-    model.conflict_text_longest = std::max(model.conflict_text_longest, static_cast<size_t>(end - text));
+QFileText MakeQFileText(const QuadModel& model) {
+  const size_t columns_end = static_cast<size_t>(model.quad_count) + 1;
+  const EntryTail penalty_tail = MakeTail(model.penalty);
+  // The last column's text is the longest: no other has more digits.
+  char widest[kLongConflictStride];
+  const size_t longest =
+      static_cast<size_t>(AppendBytes(AppendDecimal(widest, model.quad_count), penalty_tail.text, penalty_tail.size) -
+                          widest);
+  QFileText conflicts;
+  conflicts.stride = longest <= kShortConflictStride ? kShortConflictStride : kLongConflictStride;
+  conflicts.text.resize(columns_end * conflicts.stride);
+  conflicts.size.resize(columns_end);
+  for (int32_t m = 1; m <= model.quad_count; ++m) {
+    char* text = conflicts.text.data() + static_cast<size_t>(m) * conflicts.stride;
+    const size_t size = static_cast<size_t>(AppendBytes(AppendDecimal(text, m), penalty_tail.text, penalty_tail.size) - text);
+    conflicts.size[m] = static_cast<uint8_t>(size);
   }
-  return model;
+  return conflicts;
 }
 
-size_t RowsTextBound(const QModel& model, int32_t first, int32_t last) {
+size_t RowsTextBound(const QuadModel& model, int32_t first, int32_t last) {
   size_t entries = 0;
   for (int32_t l = first; l <= last; ++l) {
     // The diagonal, one entry per later candidate, and the chain bonus.
-    entries += static_cast<size_t>(LastCouplingRow(MatrixRow(model.quads, l), model.first_row) - l) + 2;
+    entries += static_cast<size_t>(LastRowCandidate(model, l) - l) + 2;
   }
   return entries * kLongestEntry + kStoreReach;
 }
 
-char* FormatQRows(const QModel& model, int32_t first, int32_t last, char* out) {
-  const EntryTail link_tail = MakeTail(kStackLinkValue);
-  const EntryTail bonus_tail = MakeTail(kChainBonusValue);
+char* FormatQRows(const QuadModel& model, const QFileText& text, int32_t first, int32_t last, char* out) {
+  RowFormatter row{text, MakeTail(kStackLinkValue), MakeTail(kChainBonusValue), out};
   uint8_t flags[kFlagChunk];
-  char prefix[16] = {};
   for (int32_t l = first; l <= last; ++l) {
-    const int32_t* ql = MatrixRow(model.quads, l);
-    const int32_t last_row = LastCouplingRow(ql, model.first_row);
-    const size_t prefix_size = static_cast<size_t>(AppendBytes(AppendDecimal(prefix, l), "  ", 2) - prefix);
-    out = AppendEntry(out, prefix, prefix_size, l, MakeTail(StackScore(model.buffer, ql)));
-
-    // Only quads whose outer i lies in [L0, L1] can share a position with l, cross
-    // it or continue its stack; those are the rows l + 1 .. last_row, taken in
-    // chunks of kFlagChunk. The stack link of l and the chain bonus that extends
-    // it come just before the link's conflict entry.
-    const int32_t link = model.next[l];
-    for (int32_t m = l + 1; m <= last_row;) {
-      const int32_t chunk_last = static_cast<int32_t>(std::min<int64_t>(last_row, int64_t{m} + kFlagChunk - 1));
-      FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
-      int32_t done = 0;
-      if (link >= m && link <= chunk_last) {
-        done = link - m;
-        out = AppendFlaggedEntries(out, prefix, prefix_size, model, m, flags, done);
-        const int32_t chain = model.next[link];
-        if (model.add_quads != 0 && chain > 0) out = AppendEntry(out, prefix, prefix_size, chain, bonus_tail);
-        out = AppendEntry(out, prefix, prefix_size, link, link_tail);
-      }
-      out = AppendFlaggedEntries(out, prefix, prefix_size, model, m + done, flags + done,
-                                 chunk_last - m + 1 - done);
-      if (chunk_last == last_row) break;
-      m = chunk_last + 1;
-    }
+    row.StartRow(l);
+    WalkRowEntries(model, l, flags, row);
   }
-  return out;
+  return row.out;
 }
 
-bool WriteQFile(const char* path, const QModel& model, int thread_count, OutputFailure* failure,
-                const KeptFile* kept) {
+void WriteQFile(const char* path, const QuadModel& model, int thread_count, const KeptFile* kept) {
   std::string name;
   try {
     name = QFileName(model.quad_count, path);
   } catch (const std::bad_alloc&) {
-    *failure = OutputFailure{OutputFailureKind::kMemory, ENOMEM, nullptr};
-    return false;
+    throw OutputFileFailure(OutputStage::kMemory, ENOMEM, nullptr, std::string());
   }
-  return WriteQFileNamed(name, model, thread_count, failure, kept);
+  WriteQFileNamed(name, model, thread_count, kept);
 }
 
-bool WriteQFileNamed(const std::string& name, const QModel& model, int thread_count, OutputFailure* failure,
-                     const KeptFile* kept) {
+void WriteQFileNamed(const std::string& name, const QuadModel& model, int thread_count, const KeptFile* kept) {
   OutputFile file;
-  *failure = OutputFailure{};
+  int write_error = 0;
   try {
-    // Everything that can run short (the plan, the buffers, the thread list) is
-    // had before the file exists.
+    // Everything that can run short (the conflict text, the plan, the buffers,
+    // the thread list) is had before the file exists.
+    const QFileText conflicts = MakeQFileText(model);
     const BlockPlan plan = PlanBlocks(model);
     const int64_t block_count = static_cast<int64_t>(plan.starts.size()) - 1;
     const int64_t thread_limit = std::max<int64_t>(std::min<int64_t>(std::max(thread_count, 1), block_count), 1);
@@ -288,30 +280,27 @@ bool WriteQFileNamed(const std::string& name, const QModel& model, int thread_co
       if (text == nullptr) break;  // fewer threads, as long as one has a buffer
       texts.push_back(std::move(text));
     }
-    if (texts.empty()) {
-      failure->kind = OutputFailureKind::kMemory;
-      failure->error = ENOMEM;
-      return false;
-    }
+    if (texts.empty()) throw std::bad_alloc();
     std::vector<std::thread> threads;
     threads.reserve(texts.size());
 
-    if (!StartOutputFile(name, kept, &file, failure)) return false;
+    StartOutputFile(name, kept, &file);
     char header[32];
     char* end = AppendBytes(header, "p ", 2);
     end = AppendDecimal(end, model.quad_count);
     end = AppendBytes(end, " 1\n", 3);
     if (WriteOutputBytes(&file, header, static_cast<size_t>(end - header)) &&
-        WriteRows(model, plan, &file, texts, &threads) && WriteOutputBytes(&file, "-1", 2) &&
+        WriteRows(model, conflicts, plan, &file, texts, &threads) && WriteOutputBytes(&file, "-1", 2) &&
         CommitOutputFile(&file)) {
-      return true;
+      return;
     }
-    failure->kind = OutputFailureKind::kWrite;
-    failure->error = errno;
+    write_error = errno;
+  } catch (const OutputFileFailure&) {
+    throw;
   } catch (const std::bad_alloc&) {
-    failure->kind = OutputFailureKind::kMemory;
-    failure->error = ENOMEM;
+    DiscardOutputFile(&file);
+    throw OutputFileFailure(OutputStage::kMemory, ENOMEM, nullptr, name);
   }
   DiscardOutputFile(&file);
-  return false;
+  throw OutputFileFailure(OutputStage::kWrite, write_error, nullptr, name);
 }

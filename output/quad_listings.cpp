@@ -21,43 +21,33 @@ bool FlushBlock(OutputFile* file, char* block, char** cursor, bool final) {
 
 // Writes the lines that format_line (char* out, int32_t k) -> char* puts at out
 // for k = 1..quad_count, after the text that head (char* out) -> char* puts,
-// to a file named final_name. Never throws; returns false with *failure filled.
+// to a file named final_name. Throws OutputFileFailure, with the partial file removed.
 template <typename Head, typename Line>
-bool WriteListing(const std::string& final_name, int32_t quad_count, const KeptFile* kept,
-                  OutputFailure* failure, Head head, Line format_line) {
-  *failure = OutputFailure{};
+void WriteListing(const std::string& final_name, int32_t quad_count, const KeptFile* kept, Head head,
+                  Line format_line) {
   // The block is had before the file exists, so that a shortage creates nothing.
   const std::unique_ptr<char[]> block = AllocateOutputBuffer(kBlockBytes);
-  if (block == nullptr) {
-    failure->kind = OutputFailureKind::kMemory;
-    failure->error = ENOMEM;
-    return false;
-  }
+  if (block == nullptr) throw OutputFileFailure(OutputStage::kMemory, ENOMEM, nullptr, final_name);
   OutputFile file;
-  if (!StartOutputFile(final_name, kept, &file, failure)) return false;
+  StartOutputFile(final_name, kept, &file);
   char* out = head(block.get());
   bool ok = true;
   for (int32_t k = 1; ok && k <= quad_count; ++k) {
     out = format_line(out, k);
     ok = FlushBlock(&file, block.get(), &out, false);
   }
-  if (ok && FlushBlock(&file, block.get(), &out, true) && CommitOutputFile(&file)) return true;
-  failure->kind = OutputFailureKind::kWrite;
-  failure->error = errno;
+  if (ok && FlushBlock(&file, block.get(), &out, true) && CommitOutputFile(&file)) return;
+  const int write_error = errno;
   DiscardOutputFile(&file);
-  return false;
+  throw OutputFileFailure(OutputStage::kWrite, write_error, nullptr, final_name);
 }
 
-// Builds name from its parts, or reports a memory failure; never throws.
-bool ListingName(const char* prefix, int32_t quad_count, const char* path, std::string* name,
-                 OutputFailure* failure) {
+// The name prefix + "<quad_count>_<path>"; a shortage is an output's memory failure.
+std::string ListingName(const char* prefix, int32_t quad_count, const char* path) {
   try {
-    *name = prefix + std::to_string(quad_count) + "_" + path;
-    return true;
-  } catch (...) {
-    failure->kind = OutputFailureKind::kMemory;
-    failure->error = ENOMEM;
-    return false;
+    return prefix + std::to_string(quad_count) + "_" + path;
+  } catch (const std::bad_alloc&) {
+    throw OutputFileFailure(OutputStage::kMemory, ENOMEM, nullptr, std::string());
   }
 }
 
@@ -67,11 +57,10 @@ std::string NestedQuadFileName(int32_t quad_count, const char* path) {
   return "Q_nested_" + std::to_string(quad_count) + "_" + path;
 }
 
-bool WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count, OutputFailure* failure,
-                       const KeptFile* kept) {
-  const std::string name = "dot_paren.txt";  // short enough never to allocate
-  return WriteListing(
-      name, quad_count, kept, failure,
+void WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count, const KeptFile* kept) {
+  const std::string name = kDotParenName;  // short enough never to allocate
+  WriteListing(
+      name, quad_count, kept,
       [n](char* out) {
         out = AppendDecimal(out, n);
         *out++ = '\n';
@@ -89,14 +78,13 @@ bool WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count, OutputFai
       });
 }
 
-bool WriteNestedQuadFile(const char* path, const char* buffer, IntMatrix quads, int32_t quad_count,
-                         OutputFailure* failure, const KeptFile* kept) {
-  std::string name;
-  if (!ListingName("Q_nested_", quad_count, path, &name, failure)) return false;
+void WriteNestedQuadFile(const char* path, const char* buffer, IntMatrix quads, int32_t quad_count,
+                         const KeptFile* kept) {
+  const std::string name = ListingName("Q_nested_", quad_count, path);
   // Separators after k and after each of the four positions but the last.
   static constexpr const char* kGaps[4] = {"  ", " ", "     ", " "};
-  return WriteListing(
-      name, quad_count, kept, failure, [](char* out) { return out; },
+  WriteListing(
+      name, quad_count, kept, [](char* out) { return out; },
       [buffer, quads](char* out, int32_t k) {
         const int32_t* quad = MatrixRow(quads, k);
         out = AppendDecimal(out, k);

@@ -10,16 +10,18 @@
 // The name "Q_nested_<quad_count>_<path>", with path exactly as given.
 std::string NestedQuadFileName(int32_t quad_count, const char* path);
 
-// Writes "dot_paren.txt" in the working directory: n, then "k\ti\tj\ti+1\tj-1"
-// for quad rows 1..quad_count. Never ends the process and never throws: on a
-// failure it removes the partial file, fills *failure and returns false. When
-// kept is given, a final name that is that file is refused before anything is
-// written.
-bool WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count, OutputFailure* failure,
-                       const KeptFile* kept = nullptr);
+// The name of the quad listing in the working directory.
+constexpr const char* kDotParenName = "dot_paren.txt";
+
+// Writes kDotParenName in the working directory: n, then "k\ti\tj\ti+1\tj-1"
+// for quad rows 1..quad_count. Never ends the process: on a failure it removes
+// the partial file and throws OutputFileFailure (stage kMemory before anything
+// is created when the buffer cannot be had). When kept is given, a final name
+// that is that file is refused before anything is written.
+void WriteDotParenFile(int32_t n, IntMatrix quads, int32_t quad_count, const KeptFile* kept = nullptr);
 
 // Writes the Q_nested_ listing: "k  X_i Y_j     Z_i+1 W_j-1" for rows
 // 1..quad_count with the letters of buffer (positions 1..n). Failures and kept
 // as for WriteDotParenFile.
-bool WriteNestedQuadFile(const char* path, const char* buffer, IntMatrix quads, int32_t quad_count,
-                         OutputFailure* failure, const KeptFile* kept = nullptr);
+void WriteNestedQuadFile(const char* path, const char* buffer, IntMatrix quads, int32_t quad_count,
+                         const KeptFile* kept = nullptr);

@@ -9,31 +9,29 @@
 
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
+#include "model/row_entries.h"
 #include "output/output_file.h"
 
 namespace {
 
-// Later quads whose conflicts with a row are decided at a time.
-constexpr int32_t kChunk = 2048;
-
-// The later quads of row l that may couple with it: l + 1 .. LastCouplingRow.
-int32_t LastCandidate(const QuadModel& model, int32_t l) {
-  return LastCouplingRow(MatrixRow(model.quads, l), model.first_row);
-}
-
-// Number of entries of row l: diagonal, chain bonus, stack link, conflicts.
-int64_t CountRowEntries(const QuadModel& model, int32_t l, uint8_t* flags) {
-  const int32_t* ql = MatrixRow(model.quads, l);
-  const int32_t last_row = LastCandidate(model, l);
-  int64_t count = 1 + (model.next[l] > 0) + (model.chain[l] > 0);
-  for (int32_t m = l + 1; m <= last_row; m += kChunk) {
-    const int32_t chunk_last = std::min(last_row, m + (kChunk - 1));
-    FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
+// Counts the entries of a row: diagonal, chain bonus, stack link, conflicts.
+struct EntryCounter {
+  int64_t count = 0;
+  void Diagonal(int32_t) { ++count; }
+  void Conflicts(int32_t, const uint8_t* flags, int32_t size) {
     int32_t flagged = 0;
-    for (int32_t k = 0; k <= chunk_last - m; ++k) flagged += flags[k];
+    for (int32_t k = 0; k < size; ++k) flagged += flags[k];
     count += flagged;
   }
-  return count;
+  void Bonus(int32_t) { ++count; }
+  void Link(int32_t) { ++count; }
+};
+
+// Number of entries of row l; flags holds kFlagChunk bytes.
+int64_t CountRowEntries(const QuadModel& model, int32_t l, uint8_t* flags) {
+  EntryCounter counter;
+  WalkRowEntries(model, l, flags, counter);
+  return counter.count;
 }
 
 // Rows first..last split among threads by their share of the work, given by
@@ -83,58 +81,62 @@ void RunParts(const std::vector<int32_t>& starts, Work work) {
 // The candidates of each row as a running total, to share rows among threads.
 std::vector<int64_t> CandidateTotals(const QuadModel& model) {
   std::vector<int64_t> totals(static_cast<size_t>(model.quad_count) + 1, 0);
-  for (int32_t l = 1; l <= model.quad_count; ++l) totals[l] = totals[l - 1] + LastCandidate(model, l) - l + 1;
+  for (int32_t l = 1; l <= model.quad_count; ++l) totals[l] = totals[l - 1] + LastRowCandidate(model, l) - l + 1;
   return totals;
 }
 
+// Writes the entries of a row at columns and values as WalkRowEntries visits
+// them: the conflicts' columns are compacted from their flags, with no branch
+// on the flags.
+struct EntryFiller {
+  int32_t* columns;
+  int32_t* values;
+  int32_t sign;      // -1 when negated
+  int32_t penalty;   // the conflict value, negated when negated
+  int32_t row;
+  int32_t* flagged;      // kFlagChunk columns of scratch
+  int32_t e = 0;         // entries written
+  int32_t bonus_at = -1; // index of the chain bonus entry, or -1
+  void Diagonal(int32_t score) {
+    columns[e] = row;
+    values[e++] = sign * score;
+  }
+  // Compacted in a buffer of its own: the store of an unflagged column would
+  // reach past the row's last entry, into the next row's or past the array.
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
+    int32_t flagged_count = 0;
+    for (int32_t k = 0; k < count; ++k) {
+      flagged[flagged_count] = first + k;
+      flagged_count += flags[k];
+    }
+    std::memcpy(columns + e, flagged, sizeof(int32_t) * static_cast<size_t>(flagged_count));
+    std::fill(values + e, values + e + flagged_count, penalty);
+    e += flagged_count;
+  }
+  void Bonus(int32_t column) {
+    bonus_at = e;
+    columns[e] = column;
+    values[e++] = sign * kChainBonusValue;
+  }
+  void Link(int32_t column) {
+    columns[e] = column;
+    values[e++] = sign * kStackLinkValue;
+  }
+};
+
 // Writes the entries of row l at columns and values (negated if negate) and
 // returns their number; *bonus_at is the index of the chain bonus entry, or -1.
-// columns and values hold LastCandidate(l) - l + 2 elements.
+// columns and values hold LastRowCandidate(l) - l + 2 elements.
 int32_t RowEntries(const QuadModel& model, int32_t l, bool negate, int32_t* columns, int32_t* values,
                    int32_t* bonus_at) {
-  const int32_t* ql = MatrixRow(model.quads, l);
-  const int32_t last_row = LastCandidate(model, l);
-  const int32_t sign = negate ? -1 : 1;
-  const int32_t link = model.next[l];
-  const int32_t chain = model.chain[l];
   // A negated INT32_MIN penalty is refused by the callers before any fill.
   const int32_t penalty = negate ? static_cast<int32_t>(-static_cast<int64_t>(model.penalty)) : model.penalty;
-  uint8_t flags[kChunk];
-  int32_t flagged[kChunk];
-  int32_t e = 0;
-  columns[e] = l;
-  values[e++] = sign * model.score[l];
-  *bonus_at = -1;
-  for (int32_t m = l + 1; m <= last_row; m += kChunk) {
-    const int32_t chunk_last = std::min(last_row, m + (kChunk - 1));
-    FlagQuadConflicts(ql, model.columns, m, chunk_last, flags);
-    int32_t count = 0;
-    for (int32_t k = 0; k <= chunk_last - m; ++k) {
-      flagged[count] = m + k;
-      count += flags[k];
-    }
-    // The stack link (never a conflict) goes between the conflicts before and
-    // after it, preceded by the chain bonus that extends it.
-    const bool link_here = link >= m && link <= chunk_last;
-    const int32_t before =
-        link_here ? static_cast<int32_t>(std::lower_bound(flagged, flagged + count, link) - flagged) : count;
-    std::memcpy(columns + e, flagged, sizeof(int32_t) * before);
-    std::fill(values + e, values + e + before, penalty);
-    e += before;
-    if (link_here) {
-      if (chain > 0) {
-        *bonus_at = e;
-        columns[e] = chain;
-        values[e++] = sign * kChainBonusValue;
-      }
-      columns[e] = link;
-      values[e++] = sign * kStackLinkValue;
-      std::memcpy(columns + e, flagged + before, sizeof(int32_t) * (count - before));
-      std::fill(values + e, values + e + (count - before), penalty);
-      e += count - before;
-    }
-  }
-  return e;
+  uint8_t flags[kFlagChunk];
+  int32_t flagged[kFlagChunk];
+  EntryFiller filler{columns, values, negate ? -1 : 1, penalty, l, flagged};
+  WalkRowEntries(model, l, flags, filler);
+  *bonus_at = filler.bonus_at;
+  return filler.e;
 }
 
 }  // namespace
@@ -166,7 +168,7 @@ std::vector<int64_t> RowEntryOffsets(const QuadModel& model, int thread_count) {
   if (quad_count == 0) return offsets;
   // offsets[l] receives row l's count, then the running total replaces them.
   RunParts(SplitRows(offsets, 1, quad_count, thread_count), [&model, &offsets](int32_t first, int32_t last) {
-    uint8_t flags[kChunk];
+    uint8_t flags[kFlagChunk];
     for (int32_t l = first; l <= last; ++l) offsets[l] = CountRowEntries(model, l, flags);
   });
   offsets[0] = 0;
@@ -205,7 +207,12 @@ constexpr size_t kLongestQuboLine = 11 + 1 + 11 + 1 + 11 + 1;
 class QuboWriter {
  public:
   explicit QuboWriter(const std::string& path) : path_(path), text_(1 << 20) {
-    if (!OpenOutputFile(path, &file_)) Fail();
+    try {
+      StartOutputFile(path, nullptr, &file_);
+    } catch (const OutputFileFailure& failure) {
+      errno = failure.error_number();
+      Fail();
+    }
   }
   ~QuboWriter() {
     if (file_.fd >= 0) DiscardOutputFile(&file_);
@@ -275,7 +282,7 @@ void WriteQuboFile(const QuadModel& model, const std::string& path, bool negate)
   // its place among the ascending columns.
   std::vector<int32_t> columns, values;
   for (int32_t l = 1; l <= quad_count; ++l) {
-    const size_t bound = static_cast<size_t>(LastCandidate(model, l) - l) + 2;
+    const size_t bound = static_cast<size_t>(LastRowCandidate(model, l) - l) + 2;
     if (columns.size() < bound) {
       columns.resize(bound);
       values.resize(bound);

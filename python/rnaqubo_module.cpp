@@ -289,23 +289,14 @@ py::object Decode(const SequenceModel& model, py::handle selection, bool zero_ba
 
 void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
   const std::string path = ToPath(path_object);
-  TableArena writer_tables;  // the writer's lookup tables, freed once the file is written
-  QModel writer_model;
-  {
-    CurrentArena owner(&writer_tables);
-    writer_model = MakeQModel(model.buffer, model.n, model.q.quads, model.q.quad_count, model.q.add_quads,
-                              model.q.penalty);
-  }
-  OutputFailure failure;
-  bool written;
-  {
+  try {
     py::gil_scoped_release unlocked;
-    written = WriteQFileNamed(path, writer_model, CountWorkThreads(), &failure);
+    WriteQFileNamed(path, model.q, CountWorkThreads());
+  } catch (const OutputFileFailure& failure) {
+    if (failure.stage() == OutputStage::kMemory) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
+    const int error = failure.error_number() != 0 ? failure.error_number() : EIO;
+    throw Failure(FailureKind::kFile, ShowText(path) + ": Q file: cannot write: " + std::strerror(error), path, error);
   }
-  if (written) return;
-  if (failure.kind == OutputFailureKind::kMemory) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
-  const int error = failure.error != 0 ? failure.error : EIO;
-  throw Failure(FailureKind::kFile, ShowText(path) + ": Q file: cannot write: " + std::strerror(error), path, error);
 }
 
 // Failures of the libraries as Python exceptions, their messages as the tools

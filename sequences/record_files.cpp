@@ -60,17 +60,18 @@ bool MakeDirectories(const std::string& path) {
 void WriteFileAtomically(const std::string& path, std::string_view content, const char* kept_path) {
   const KeptFile kept = kept_path != nullptr ? IdentifyKeptFile(kept_path) : KeptFile{};
   OutputFile file;
-  OutputFailure output_failure;
   int error = 0;
-  if (StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file, &output_failure)) {
+  try {
+    StartOutputFile(path, kept_path != nullptr ? &kept : nullptr, &file);
     if (WriteOutputBytes(&file, content.data(), content.size()) && CommitOutputFile(&file)) return;
     error = errno;
     DiscardOutputFile(&file);
-  } else if (output_failure.reason != nullptr) {
-    throw SequenceFailure(SequenceFailureKind::kUnreadable, ShowText(path) + ": cannot write: " + output_failure.reason,
-                          path);
-  } else {
-    error = output_failure.error;
+  } catch (const OutputFileFailure& output_failure) {
+    if (output_failure.reason() != nullptr) {
+      throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                            ShowText(path) + ": cannot write: " + output_failure.reason(), path);
+    }
+    error = output_failure.error_number();
   }
   throw SequenceFailure(SequenceFailureKind::kUnreadable, ShowText(path) + ": cannot write: " + std::strerror(error),
                         path, error);

@@ -9,12 +9,15 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "fold/optimum.h"
 #include "model/quad_model.h"
+#include "model/row_entries.h"
 #include "output/q_file.h"
+#include "python/model_entries.h"
 
 namespace {
 
@@ -27,10 +30,9 @@ struct QFileTable {
 };
 
 QFileTable ReadQRows(const QuadModel& model) {
-  const QModel writer = MakeQModel(model.buffer, model.n, model.quads, model.quad_count,
-                                   model.add_quads, model.penalty);
-  std::string text(RowsTextBound(writer, 1, model.quad_count), '\0');
-  text.resize(static_cast<size_t>(FormatQRows(writer, 1, model.quad_count, text.data()) - text.data()));
+  const QFileText writer = MakeQFileText(model);
+  std::string text(RowsTextBound(model, 1, model.quad_count), '\0');
+  text.resize(static_cast<size_t>(FormatQRows(model, writer, 1, model.quad_count, text.data()) - text.data()));
   QFileTable table;
   table.size = model.quad_count;
   table.entry.assign(table.size + 1, std::vector<int64_t>(table.size + 1, 0));
@@ -45,6 +47,38 @@ QFileTable ReadQRows(const QuadModel& model) {
     if (l != m && value == model.penalty) table.conflict[l][m] = true;
   }
   return table;
+}
+
+// One entry of the Q file: row, column, value.
+using Entry = std::tuple<int32_t, int32_t, int64_t>;
+
+// The entries of the Q file text of model, in the text's order, formatted in
+// blocks of rows that start at every row in starts (then quad_count + 1).
+std::vector<Entry> ParseQRows(const QuadModel& model, const std::vector<int32_t>& starts) {
+  const QFileText conflicts = MakeQFileText(model);
+  std::vector<Entry> entries;
+  std::string text;
+  for (size_t b = 0; b + 1 < starts.size(); ++b) {
+    text.resize(RowsTextBound(model, starts[b], starts[b + 1] - 1));
+    text.resize(static_cast<size_t>(FormatQRows(model, conflicts, starts[b], starts[b + 1] - 1, text.data()) -
+                                    text.data()));
+    std::istringstream lines(text);
+    int64_t l, m, value;
+    while (lines >> l >> m >> value) entries.emplace_back(static_cast<int32_t>(l), static_cast<int32_t>(m), value);
+  }
+  return entries;
+}
+
+// The entries as the Python module gives them (RowEntryOffsets, FillAllEntries
+// on threads threads), variables from 1, values as in the Q file.
+std::vector<Entry> ModuleEntries(const QuadModel& model, int threads) {
+  const std::vector<int64_t> offsets = RowEntryOffsets(model, threads);
+  const size_t total = static_cast<size_t>(offsets.back());
+  std::vector<int32_t> rows(total, -1), columns(total, -1), values(total, -1);
+  FillAllEntries(model, offsets, 0, false, threads, rows.data(), columns.data(), values.data());
+  std::vector<Entry> entries;
+  for (size_t k = 0; k < total; ++k) entries.emplace_back(rows[k], columns[k], values[k]);
+  return entries;
 }
 
 // The Q file's value of a selection and its count of conflicting couples.
@@ -209,6 +243,42 @@ TEST(FoldOptimum, EqualsTheBruteForceMaximumOfSmallModels) {
     EXPECT_GE(large, CaseCount() / 10);
     EXPECT_GT(weak_penalty_gap, 0);
   }
+}
+
+// Every reader of the entry order agrees with the Q file text: the module's
+// arrays hold the text's entries in the text's order, whatever the blocks and
+// threads, on small models and on models whose rows span several conflict
+// chunks (more than kFlagChunk later quads).
+TEST(RowEntries, ModuleArraysFollowTheQFileText) {
+  std::mt19937 random(20261209);
+  int long_rows = 0;
+  for (int trial = 0; trial < 160; ++trial) {
+    const bool large = trial % 80 == 79;
+    std::string letters = RandomSequence(&random);
+    if (large) {
+      letters.clear();
+      for (int k = 0; k < 200 + trial % 40; ++k) letters += "GCAUGC"[random() % 6];
+    }
+    const int32_t min_distance = static_cast<int32_t>(random() % 6) - 1;
+    const int32_t add_quads = static_cast<int32_t>(random() % 2);
+    const int32_t penalty = trial % 3 == 0 ? 0 : -200;
+    const std::string buffer = '\0' + letters + '\0';
+    const QuadModel model =
+        BuildQuadModel(buffer.data(), static_cast<int32_t>(letters.size()), min_distance, add_quads, penalty);
+    SCOPED_TRACE(letters.substr(0, 40) + " min_distance " + std::to_string(min_distance) + " add_quads " +
+                 std::to_string(add_quads));
+    for (int32_t l = 1; l <= model.quad_count; ++l) long_rows += LastRowCandidate(model, l) - l > kFlagChunk;
+    std::vector<int32_t> starts{1};
+    for (int32_t l = 2; l <= model.quad_count; ++l) {
+      if (random() % 5 == 0) starts.push_back(l);
+    }
+    starts.push_back(model.quad_count + 1);
+    const std::vector<Entry> text = ParseQRows(model, {1, model.quad_count + 1});
+    ASSERT_EQ(ParseQRows(model, starts), text);
+    ASSERT_EQ(ModuleEntries(model, 1), text);
+    ASSERT_EQ(ModuleEntries(model, 1 + trial % 3), text);
+  }
+  EXPECT_GT(long_rows, 0) << "no row crossed a chunk boundary";
 }
 
 }  // namespace

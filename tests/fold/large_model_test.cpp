@@ -52,8 +52,7 @@ int64_t CandidateCount(const QuadModel& model) {
 // that FormatQRows writes, block by block.
 template <typename Visit>
 void VisitQText(const QuadModel& model, Visit visit) {
-  const QModel writer = MakeQModel(model.buffer, model.n, model.quads, model.quad_count,
-                                   model.add_quads, model.penalty);
+  const QFileText writer = MakeQFileText(model);
   std::string text;
   for (int32_t first = 1; first <= model.quad_count;) {
     int32_t last = first;
@@ -62,8 +61,8 @@ void VisitQText(const QuadModel& model, Visit visit) {
       work += LastCouplingRow(MatrixRow(model.quads, last), model.first_row) - last + 1;
       ++last;
     }
-    text.resize(RowsTextBound(writer, first, last));
-    const char* end = FormatQRows(writer, first, last, text.data());
+    text.resize(RowsTextBound(model, first, last));
+    const char* end = FormatQRows(model, writer, first, last, text.data());
     const char* p = text.data();
     auto number = [&p]() {
       while (*p == ' ') ++p;

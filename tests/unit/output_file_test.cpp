@@ -77,8 +77,7 @@ TEST_P(OutputFileTest, CommitReplacesAndDiscardKeepsTheEarlierFile) {
   for (bool commit : {false, true}) {
     WriteText(target, "earlier");
     OutputFile file;
-    OutputFailure failure;
-    ASSERT_TRUE(StartOutputFile(target.string(), nullptr, &file, &failure)) << OutputFailureReason(failure);
+    ASSERT_NO_THROW(StartOutputFile(target.string(), nullptr, &file));
     ASSERT_TRUE(WriteOutputBytes(&file, "new ", 4));
     ASSERT_TRUE(WriteOutputBytes(&file, "content", 7));
     const std::set<std::string> during = Names(directory_);
@@ -126,18 +125,20 @@ TEST_P(OutputFileTest, RefusesBeforeCreatingAnything) {
   };
   for (const auto& c : cases) {
     OutputFile file;
-    OutputFailure failure;
-    const bool started = StartOutputFile((directory_ / c.name).string(), &input, &file, &failure);
     if (c.error == 0) {
-      ASSERT_TRUE(started) << OutputFailureReason(failure);
+      ASSERT_NO_THROW(StartOutputFile((directory_ / c.name).string(), &input, &file));
       DiscardOutputFile(&file);
     } else {
-      EXPECT_FALSE(started) << c.name;
-      EXPECT_EQ(failure.kind, OutputFailureKind::kOpen) << c.name;
-      EXPECT_EQ(failure.error, c.error) << c.name;
-      EXPECT_EQ(failure.reason, c.reason) << c.name;
-      EXPECT_EQ(OutputFailureStatus(failure), 2);
-      EXPECT_STREQ(OutputFailureMessage(failure), "Could not write to file!\n");
+      try {
+        StartOutputFile((directory_ / c.name).string(), &input, &file);
+        ADD_FAILURE() << c.name << " started";
+      } catch (const OutputFileFailure& failure) {
+        EXPECT_EQ(failure.stage(), OutputStage::kOpen) << c.name;
+        EXPECT_EQ(failure.error_number(), c.error) << c.name;
+        EXPECT_EQ(failure.reason(), c.reason) << c.name;
+        EXPECT_EQ(FailureStatus(failure.kind()), 2);
+        EXPECT_STREQ(OutputFailureMessage(failure), "Could not write to file!\n");
+      }
     }
     EXPECT_EQ(Names(directory_), before) << c.name;
     EXPECT_TRUE(Names(directory_ / "sub").empty()) << c.name;
@@ -148,9 +149,12 @@ TEST_P(OutputFileTest, RefusesBeforeCreatingAnything) {
 // Writes "new content" to name and commits it; false on any failure.
 bool WriteWhole(const fs::path& name) {
   OutputFile file;
-  OutputFailure failure;
-  return StartOutputFile(name.string(), nullptr, &file, &failure) &&
-         WriteOutputBytes(&file, "new content", 11) && CommitOutputFile(&file);
+  try {
+    StartOutputFile(name.string(), nullptr, &file);
+  } catch (const OutputFileFailure&) {
+    return false;
+  }
+  return WriteOutputBytes(&file, "new content", 11) && CommitOutputFile(&file);
 }
 
 // A link keeps being a link: the file it leads to (through a chain, relative or
@@ -177,9 +181,13 @@ TEST_P(OutputFileTest, FollowsLinksAndWritesDevicesInPlace) {
   }
   EXPECT_TRUE(fs::is_symlink(directory_ / "null.txt"));
   OutputFile file;
-  OutputFailure failure;
-  EXPECT_FALSE(StartOutputFile((directory_ / "loop.txt").string(), nullptr, &file, &failure));
-  EXPECT_EQ(failure.error, ELOOP);
+  int loop_error = 0;
+  try {
+    StartOutputFile((directory_ / "loop.txt").string(), nullptr, &file);
+  } catch (const OutputFileFailure& failure) {
+    loop_error = failure.error_number();
+  }
+  EXPECT_EQ(loop_error, ELOOP);
   EXPECT_EQ(Names(directory_),
             (std::set<std::string>{"first.txt", "second.txt", "null.txt", "loop.txt", "sub"}));
   EXPECT_EQ(Names(directory_ / "sub"), (std::set<std::string>{"real.txt", "dangling.txt", "made.txt"}));

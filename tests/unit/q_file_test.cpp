@@ -13,6 +13,7 @@
 
 #include "core/index_arrays.h"
 #include "model/feasible_pairs.h"
+#include "model/quad_model.h"
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"
 #include "model/stacked_quads.h"
@@ -38,9 +39,10 @@ Built BuildQuads(const std::string& letters, int32_t min_distance) {
   return built;
 }
 
-std::string FormatRows(const QModel& model, int32_t first, int32_t last) {
+std::string FormatRows(const QuadModel& model, int32_t first, int32_t last) {
+  const QFileText conflicts = MakeQFileText(model);
   std::string text(RowsTextBound(model, first, last), '\0');
-  text.resize(static_cast<size_t>(FormatQRows(model, first, last, text.data()) - text.data()));
+  text.resize(static_cast<size_t>(FormatQRows(model, conflicts, first, last, text.data()) - text.data()));
   return text;
 }
 
@@ -53,9 +55,9 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 TEST(FormatQRows, GggcccRowsInEntryOrder) {
   const Built built = BuildQuads("GGGGCCCC", 0);
-  const QModel model = MakeQModel(built.buffer.data(), 8, built.quads, built.quad_count, 1, -7);
+  const QuadModel model = MakeQuadModel(built.buffer.data(), 8, built.quads, built.quad_count, 1, -7);
   EXPECT_EQ(FormatRows(model, 3, 3), "3  3  33\n3  4  -7\n3  7  16\n3  5  8\n3  6  -7\n3  8  -7\n3  9  -7\n");
-  const QModel no_chain = MakeQModel(built.buffer.data(), 8, built.quads, built.quad_count, 0, 0);
+  const QuadModel no_chain = MakeQuadModel(built.buffer.data(), 8, built.quads, built.quad_count, 0, 0);
   EXPECT_EQ(FormatRows(no_chain, 3, 3), "3  3  33\n3  4  0\n3  5  8\n3  6  0\n3  8  0\n3  9  0\n");
 }
 
@@ -64,7 +66,7 @@ TEST(FormatQRows, AnySplitOfRowsGivesTheSameText) {
   std::string letters;
   for (int k = 0; k < 120; ++k) letters += "ACGU"[random() % 4];
   const Built built = BuildQuads(letters, 3);
-  const QModel model = MakeQModel(built.buffer.data(), 120, built.quads, built.quad_count, 1, -200);
+  const QuadModel model = MakeQuadModel(built.buffer.data(), 120, built.quads, built.quad_count, 1, -200);
   ASSERT_GT(built.quad_count, 10);
   const std::string whole = FormatRows(model, 1, built.quad_count);
   for (int32_t split = 1; split < built.quad_count; split += 7) {
@@ -73,7 +75,7 @@ TEST(FormatQRows, AnySplitOfRowsGivesTheSameText) {
 }
 
 // Row l of the matrix written one entry at a time from the definitions.
-std::string PlainRows(const QModel& model, int32_t first, int32_t last) {
+std::string PlainRows(const QuadModel& model, int32_t first, int32_t last) {
   std::string text;
   auto entry = [&](int32_t l, int32_t m, int32_t value) {
     text += std::to_string(l) + "  " + std::to_string(m) + "  " + std::to_string(value) + "\n";
@@ -103,7 +105,7 @@ TEST(FormatQRows, MatchesEntryByEntryFormatting) {
   const Built built = BuildQuads(letters, 3);
   ASSERT_GT(built.quad_count, 10000);
   for (int32_t penalty : {-200, 0, INT32_MAX, INT32_MIN}) {
-    const QModel model = MakeQModel(built.buffer.data(), 480, built.quads, built.quad_count,
+    const QuadModel model = MakeQuadModel(built.buffer.data(), 480, built.quads, built.quad_count,
                                     penalty == 0 ? 0 : 1, penalty);
     for (int32_t first : {1, 9, 95, 990, 9990, built.quad_count - 40}) {
       const int32_t last = std::min(first + 40, built.quad_count);
@@ -125,13 +127,12 @@ TEST(WriteQFile, BytesDoNotDependOnTheThreadCount) {
   std::string letters;
   for (int k = 0; k < 260; ++k) letters += "GCAUGC"[random() % 6];
   const Built built = BuildQuads(letters, 3);
-  const QModel model = MakeQModel(built.buffer.data(), 260, built.quads, built.quad_count, 1, -200);
+  const QuadModel model = MakeQuadModel(built.buffer.data(), 260, built.quads, built.quad_count, 1, -200);
   const std::string name = QFileName(built.quad_count, "x.txt");
 
   std::string first;
   for (int threads : {1, 2, 3, 5}) {
-    OutputFailure failure;
-    ASSERT_TRUE(WriteQFile("x.txt", model, threads, &failure)) << OutputFailureReason(failure);
+    ASSERT_NO_THROW(WriteQFile("x.txt", model, threads));
     const std::string text = ReadFile(name);
     if (threads == 1) {
       first = text;
