@@ -6,7 +6,6 @@
 #include <exception>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "core/failure.h"
 #include "core/index_arrays.h"
@@ -14,6 +13,7 @@
 #include "core/sequence_reader.h"
 #include "core/shown_text.h"
 #include "core/status_codes.h"
+#include "core/work_threads.h"
 #include "driver/usage_text.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_model.h"
@@ -23,13 +23,6 @@
 #include "output/quad_listings.h"
 
 namespace {
-
-// Threads that format and write the Q file: one per core, so that one thread
-// formats while another writes.
-int FormattingThreads() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(cores);
-}
 
 // Refuses, before any output is written, a final name that is the input file
 // (the run would lose its own input) or is longer than the file system can hold
@@ -56,28 +49,31 @@ void ReadSequence(const char* path, int32_t n, char* buffer) {
   std::printf("Number of bases on Sequence read = %d\n", n);
 }
 
-// Builds the pairs and quads of the sequence, printing their counts, and the
-// model over them. Throws Failure (kMemory).
-QuadModel BuildModel(const char* buffer, const RunParameters& params) {
-  const int32_t n = params.sequence_length;
+// Builds the pairs and quads of the sequence, printing their counts. Sets
+// *quad_count and returns the quad table. Throws Failure (kMemory).
+IntMatrix BuildQuads(const char* buffer, const RunParameters& params, int32_t* quad_count) {
   int32_t pair_count = 0;
-  const IntMatrix pairs = BuildPairTable(buffer, n, params.min_distance_allowed_between_positions, &pair_count);
+  const IntMatrix pairs =
+      BuildPairTable(buffer, params.sequence_length, params.min_distance_allowed_between_positions, &pair_count);
   std::printf("\nFeasible Base Pairs = %d\n", pair_count);
-  int32_t quad_count = 0;
-  const IntMatrix quads = BuildQuadTable(pairs, pair_count, &quad_count);
-  std::printf("\nNested Feasible Base Pairs = %d\n", quad_count);
-  return MakeQuadModel(buffer, n, quads, quad_count, params.add_quads, params.M_penalty);
+  const IntMatrix quads = BuildQuadTable(pairs, pair_count, quad_count);
+  std::printf("\nNested Feasible Base Pairs = %d\n", *quad_count);
+  return quads;
 }
 
-// Writes the three outputs of model, refusing unwritable names first. Throws
-// OutputFileFailure.
-void WriteOutputs(const char* path, const QuadModel& model, const KeptFile& input) {
-  const std::string names[3] = {kDotParenName, NestedQuadFileName(model.quad_count, path),
-                                QFileName(model.quad_count, path)};
+// Writes the three outputs, refusing unwritable names first: the two listings,
+// then the model over the quads and its Q file. Throws OutputFileFailure, or
+// Failure (kMemory) for the model's tables.
+void WriteOutputs(const char* buffer, const RunParameters& params, IntMatrix quads, int32_t quad_count,
+                  const KeptFile& input) {
+  const char* path = params.input_RNA_sequence_filename;
+  const std::string names[3] = {kDotParenName, NestedQuadFileName(quad_count, path), QFileName(quad_count, path)};
   RefuseUnwritableNames(input, names, 3);
-  WriteDotParenFile(model.n, model.quads, model.quad_count, &input);
-  WriteNestedQuadFile(path, model.buffer, model.quads, model.quad_count, &input);
-  WriteQFile(path, model, FormattingThreads(), &input);
+  WriteDotParenFile(params.sequence_length, quads, quad_count, &input);
+  WriteNestedQuadFile(path, buffer, quads, quad_count, &input);
+  const QuadModel model =
+      MakeQuadModel(buffer, params.sequence_length, quads, quad_count, params.add_quads, params.M_penalty);
+  WriteQFile(path, model, CountWorkThreads(), &input);
 }
 
 // The whole run of params: returns rnaqubo's status once the outputs are
@@ -91,8 +87,9 @@ int RunStages(const RunParameters& params) {
   const char* path = params.input_RNA_sequence_filename;
   ReadSequence(path, n, buffer);
   const KeptFile input = IdentifyKeptFile(path);
-  const QuadModel model = BuildModel(buffer, params);
-  WriteOutputs(path, model, input);
+  int32_t quad_count = 0;
+  const IntMatrix quads = BuildQuads(buffer, params, &quad_count);
+  WriteOutputs(buffer, params, quads, quad_count, input);
 
   // The outputs are complete; a console that cannot take the progress lines is
   // still reported, so that a script never reads a clean status over lost text.

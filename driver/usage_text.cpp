@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/model_arguments.h"
 #include "core/status_codes.h"
 #include "core/version.h"
 
@@ -48,10 +49,7 @@ int StatusAfterStdout() {
 }  // namespace
 
 void PrintUsage(std::FILE* stream, const char* program) {
-  std::fprintf(stream,
-               "usage: %s input_RNA_sequence_filename sequence_length "
-               "min_distance_allowed_between_positions add_quads0/1 M_penalty\n",
-               program);
+  std::fprintf(stream, "usage: %s %s\n", program, kModelArgumentNames);
   std::fprintf(stream, "usage: %s ase_00010.txt 316 4 1 -200\n", program);
 }
 

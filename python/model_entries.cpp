@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/shown_text.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 #include "model/row_entries.h"
@@ -203,7 +204,8 @@ namespace {
 // 11 (a negated 32-bit value), two spaces and a line end.
 constexpr size_t kLongestQuboLine = 11 + 1 + 11 + 1 + 11 + 1;
 
-// Buffered writing of a .qubo file, each failure thrown as a FileFailure.
+// Buffered writing of a .qubo file, each failure thrown as Failure kFile
+// "<path>: qubo file: cannot write: <reason>".
 class QuboWriter {
  public:
   explicit QuboWriter(const std::string& path) : path_(path), text_(1 << 20) {
@@ -239,7 +241,8 @@ class QuboWriter {
   [[noreturn]] void Fail() {
     const int error_number = errno != 0 ? errno : EIO;
     if (file_.fd >= 0) DiscardOutputFile(&file_);
-    throw Failure(FailureKind::kFile, "Could not write to file!", path_, error_number);
+    throw Failure(FailureKind::kFile, ShowText(path_) + ": qubo file: cannot write: " + std::strerror(error_number),
+                  path_, error_number);
   }
   std::string path_;
   OutputFile file_;
