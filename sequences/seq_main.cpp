@@ -156,7 +156,9 @@ int RunOne(const SeqOptions& options) {
     choice.kind = ChoiceKind::kByIndex;
     choice.index = options.index;
   }
-  const SequenceRecord record = ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy);
+  std::string index_note;
+  const SequenceRecord record = ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy, &index_note);
+  if (!index_note.empty()) Note(index_note);
   LetterTotals totals;
   AddLetterCounts(record, &totals);
   for (const std::string& note : LetterNotes(totals)) Note(note);

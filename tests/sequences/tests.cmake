@@ -41,3 +41,7 @@ if(TARGET rnaqubo-fold)
                    ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# Damaged and lying faidx indexes: never trusted blindly, never a crash.
+add_test(NAME seq.index_trust COMMAND bash ${seq_tests_dir}/index_trust.sh $<TARGET_FILE:rnaqubo-seq>)
+set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 120 SKIP_RETURN_CODE 77)
