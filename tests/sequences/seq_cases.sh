@@ -177,6 +177,20 @@ rnaqubo-seq: note: record 2 (-o) is written as _o
 " -- --split dashcoll dashes.fa
 check "no file name starts with '-'" test -z "$(find dashcoll -name '-*' -print -quit)"
 
+# Every byte a name can hold (all but white space, which ends the name): only
+# [A-Za-z0-9._-] reaches a file name, unchanged; every other byte becomes '_'.
+/usr/bin/python3 -c "
+import sys
+out = sys.stdout.buffer
+for b in range(1, 256):
+    if b in b' \t\n\r\v\f': continue
+    out.write(b'>n%d_' % b + bytes([b]) + b'\nGC\n')" > bytes.fa
+"$exe" --split bytecoll bytes.fa > /dev/null 2>&1
+check "split of every name byte" test "$(tail -n +2 bytecoll/manifest.tsv | wc -l)" -eq 249
+check "only [A-Za-z0-9._-] in written names" test -z "$(cut -f 1 bytecoll/manifest.tsv | tail -n +2 | LC_ALL=C grep -v '^[A-Za-z0-9._-]*$')"
+check "kept bytes unchanged" test "$(cut -f 1 bytecoll/manifest.tsv | LC_ALL=C grep -c '^n[0-9]*_[A-Za-z0-9.-]$')" -eq 64
+check "brace and dollar replaced" test -d bytecoll/n123__ -a -d bytecoll/n36__ -a -d bytecoll/n125__
+
 # A split never lands on its own input, and fails as a whole: records moved
 # into place are taken back and earlier files put back.
 mkdir -p selfdir/a && printf '>a\nGGAC\n' > selfdir/a/a.txt && cp selfdir/a/a.txt self.keep
