@@ -185,6 +185,9 @@ int main(int argc, char** argv) {
     if (!options.split.empty()) return RunSplit(options);
     if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
     return RunOne(options);
+  } catch (const SplitInterruption& interruption) {
+    Say(interruption.what());
+    return 128 + interruption.signal_number();
   } catch (const SequenceFailure& failure) {
     const bool ambiguous = failure.sequence_kind() == SequenceFailureKind::kAmbiguous;
     const char* hint = ambiguous ? "; --ambiguous drop removes them" : "";

@@ -191,6 +191,20 @@ check "only [A-Za-z0-9._-] in written names" test -z "$(cut -f 1 bytecoll/manife
 check "kept bytes unchanged" test "$(cut -f 1 bytecoll/manifest.tsv | LC_ALL=C grep -c '^n[0-9]*_[A-Za-z0-9.-]$')" -eq 64
 check "brace and dollar replaced" test -d bytecoll/n123__ -a -d bytecoll/n36__ -a -d bytecoll/n125__
 
+# A failed write names the record's file; links never lead a split out of DIR.
+awk 'BEGIN { for (r = 1; r <= 3; r++) { printf ">s%d\n", r; s = ""; for (k = 0; k < 600 * r; k++) s = s "A"; print s } }' > big.fa
+(ulimit -f 2; "$exe" --split fullcoll big.fa > /dev/null 2> full.err; echo $? > full.status)
+check "file size limit names the record" grep -qx 'rnaqubo-seq: fullcoll/s2/s2.txt: cannot write: File too large' full.err
+check "file size limit leaves nothing" test "$(cat full.status)" = 2 -a ! -e fullcoll
+mkdir -p outside linked && ln -s ../outside/manifest.tsv linked/manifest.tsv && ln -s ../outside/s1.txt linked/s1.txt
+mkdir linked/s1 && ln -s ../../outside/s1.txt linked/s1/s1.txt
+"$exe" --split linked big.fa 2> /dev/null
+check "links replaced, nothing written outside" test -z "$(ls outside)" -a ! -L linked/manifest.tsv -a ! -L linked/s1/s1.txt -a -s linked/manifest.tsv
+ln -s ../outside linked/s2.moved && rm -r linked/s2 && ln -s ../outside linked/s2
+expect "record directory that is a link refused" 2 "" "rnaqubo-seq: linked/s2: cannot create: a symbolic link is in the way; nothing was changed in linked
+" -- --split linked big.fa
+check "nothing written through the link" test -z "$(ls outside)"
+
 # A split never lands on its own input, and fails as a whole: records moved
 # into place are taken back and earlier files put back.
 mkdir -p selfdir/a && printf '>a\nGGAC\n' > selfdir/a/a.txt && cp selfdir/a/a.txt self.keep
