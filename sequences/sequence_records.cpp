@@ -425,7 +425,7 @@ IndexedFetch FetchIndexed(const char* path, const RecordChoice& choice, std::str
     BgzfPointer file = OpenSequenceFile(path);
     IndexedBytes bytes(path, file.get());
     const FaiEntry& entry = entries[chosen];
-    *raw = FetchCheckedRecord(&bytes, entry, chosen == 0, chosen + 1 == entries.size(), entry.quality_offset >= 0);
+    *raw = FetchCheckedRecord(&bytes, entry, choice.kind != ChoiceKind::kByName, chosen + 1 == entries.size(), entry.quality_offset >= 0);
     *name = entry.name;
     return IndexedFetch::kFetched;
   } catch (const IndexDoubt& doubt) {
@@ -463,8 +463,11 @@ RecordStreamPointer OpenRecordStream(const char* path) {
 bool ReadRawRecord(RecordStream* stream, std::string* name, std::string* raw) {
   const int result = kseq_read(stream->reader);
   const kseq_t* record = stream->reader;
-  const std::string where =
-      result == -1 ? std::string() : "record " + ShowText(record->name.s ? record->name.s : "") + ": ";
+  // A name decoded from damaged data may be garbage: the record is named only
+  // when the data read so far is sound.
+  const std::string where = result == -1 || stream->source.read_failed
+                                ? std::string()
+                                : "record " + ShowText(record->name.s ? record->name.s : "") + ": ";
   const std::string shown_path = ShowText(stream->path);
   if (stream->source.read_failed) FailRead(stream->path.c_str(), stream->source.file, where);
   if (stream->source.eof_missing) {

@@ -42,6 +42,9 @@ good=$(printf "$fasta" > ok.fa && samtools faidx ok.fa && cat ok.fa.fai)
 for record in q1 q2 q3 e; do check "sound index" ok.fa "$([ $record = e ] && echo no || echo no)" "$record"; done
 check "sound index, first record" ok.fa any
 check "sound index, missing record" ok.fa no q9
+printf '>e\n>q\nAC\n' > empty_first.fa && samtools faidx empty_first.fa
+check "empty record first, left out of the index" empty_first.fa no q
+check "empty record first, first record" empty_first.fa any
 
 # lie NAME TEXT: the index of ok.fa replaced by TEXT (printf format).
 n=0

@@ -102,7 +102,9 @@ head -c 30000 many.fa.gz > cut.fa.gz
 # The record being read when the damage shows is named where there is one.
 expect "truncated gzip" 1 "" "~rnaqubo-seq: cut.fa.gz: (record r[0-9]+: )?the compressed data is damaged or truncated" -- cut.fa.gz r400
 python3 -c "import sys; d = bytearray(open('many.fa.gz','rb').read()); d[20000] ^= 0x55; open('bad.fa.gz','wb').write(d)"
-expect "corrupt gzip" 1 "" "~rnaqubo-seq: bad.fa.gz: (record r[0-9]+: )?the compressed data is damaged or truncated" -- bad.fa.gz r400
+# Nothing decoded from damaged data is shown as a record name.
+expect "corrupt gzip" 1 "" "rnaqubo-seq: bad.fa.gz: the compressed data is damaged or truncated
+" -- bad.fa.gz r400
 if command -v bgzip > /dev/null && command -v samtools > /dev/null; then
   bgzip -c many.fa > many.fa.bgz
   expect "bgzip without index" 0 "$(as_input "$last")
