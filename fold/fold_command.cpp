@@ -112,13 +112,19 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
       command.options.*(option->flag) = true;
       continue;
     }
+    // A second value would silently win over the first: refused, as is an empty
+    // one, before anything is read or printed.
+    if (command.options.*(option->text) != nullptr) FailUsage("Option " + std::string(option->name) + " given twice");
+    const char* value = nullptr;
     if (equals != nullptr) {
-      command.options.*(option->text) = equals + 1;
+      value = equals + 1;
     } else if (k + 1 < argc) {
-      command.options.*(option->text) = argv[++k];
+      value = argv[++k];
     } else {
       FailUsage("Option " + std::string(option->name) + " needs a value");
     }
+    if (*value == '\0') FailUsage("Option " + std::string(option->name) + " needs a non-empty value");
+    command.options.*(option->text) = value;
   }
   if (command.options.help || command.options.version) return command;
   if (model_count != kModelArguments) {

@@ -1,5 +1,7 @@
 #include "fold/fold_report.h"
 
+#include <string>
+
 #include <cinttypes>
 #include <vector>
 
@@ -27,13 +29,16 @@ void PrintSelectionLines(std::FILE* out, const QuadModel& model, const uint8_t* 
 }
 
 void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound) {
+  // The negated bound, as "0" rather than "-0" for a model without couplings.
+  char limit[16] = "0";
+  if (bound != 0) std::snprintf(limit, sizeof limit, "-%d", bound);
   if (int64_t{penalty} <= -int64_t{bound}) {
-    std::fprintf(out, "certified: yes (penalty %d <= -%d)\n", penalty, bound);
+    std::fprintf(out, "certified: yes (penalty %d <= %s)\n", penalty, limit);
   } else {
     std::fprintf(out,
-                 "certified: no (penalty %d > -%d): best conflict-free selection only; "
+                 "certified: no (penalty %d > %s): best conflict-free selection only; "
                  "a selection with conflicts may score higher\n",
-                 penalty, bound);
+                 penalty, limit);
   }
 }
 

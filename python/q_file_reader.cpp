@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <thread>
+#include <unordered_map>
 
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -178,6 +179,11 @@ class EntryParser {
 
  private:
   void Store(int32_t row, int32_t column, int32_t value) {
+    // rnaqubo writes each couple once, on or above the diagonal.
+    if (row > column) {
+      Fail("entry " + std::to_string(row) + " " + std::to_string(column) +
+           " is below the diagonal: a Q file has row <= column");
+    }
     if (count_ == capacity_) Fail("more lines than when the file was first read: it changed meanwhile");
     rows_[count_] = row;
     columns_[count_] = column;
@@ -296,6 +302,27 @@ void RethrowFirst(const std::vector<std::exception_ptr>& failures) {
 
 }  // namespace
 
+void QFileInput::CheckCouplesOnce(const int32_t* rows, const int32_t* columns, int64_t count) const {
+  // Entry k is on line k + 2: no blank line comes before the final "-1". In
+  // rnaqubo's order (rows, then columns, ascending) no couple can repeat; only
+  // a file in another order is looked at couple by couple.
+  auto key = [&](int64_t k) { return uint64_t{static_cast<uint32_t>(rows[k])} << 32 | static_cast<uint32_t>(columns[k]); };
+  bool ascending = true;
+  for (int64_t k = 1; ascending && k < count; ++k) ascending = key(k - 1) < key(k);
+  if (ascending) return;
+  std::unordered_map<uint64_t, int64_t> first_line;
+  first_line.reserve(static_cast<size_t>(count));
+  for (int64_t k = 0; k < count; ++k) {
+    const auto [earlier, fresh] = first_line.emplace(key(k), k + 2);
+    if (!fresh) {
+      throw Failure(FailureKind::kData, ShowText(path_) + ": line " + std::to_string(k + 2) + ": the couple " +
+                                            std::to_string(rows[k]) + " " + std::to_string(columns[k]) +
+                                            " is given twice (first on line " + std::to_string(earlier->second) +
+                                            ")");
+    }
+  }
+}
+
 int64_t QFileInput::Survey(int thread_count) {
   // The header: the first line.
   char head[4096];
@@ -365,7 +392,9 @@ int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values
     if (finished[k]) {
       // Whatever follows the final "-1" must be blank.
       for (size_t later = k + 1; later < parts_.size(); ++later) parse(later, true);
-      return parts_[k].first_entry + counts[k];
+      const int64_t entries = parts_[k].first_entry + counts[k];
+      CheckCouplesOnce(rows, columns, entries);
+      return entries;
     }
     if (k + 1 < parts_.size() && counts[k] != parts_[k].entries) {
       throw Failure(FailureKind::kData, ShowText(path_) + ": the file changed while it was read");

@@ -27,7 +27,7 @@ class QFileInput {
   int32_t quad_count() const { return quad_count_; }
 
   // Parses the entry lines "row  column  value" (fields separated by spaces or
-  // tabs, 1 <= row, column <= Q, 32-bit values) and the final "-1" into the
+  // tabs, 1 <= row <= column <= Q, 32-bit values, no couple twice) and the final "-1" into the
   // arrays (Survey's count of elements each), in file order; returns the number
   // of entries. Throws Failure kData "<path>: line <k>: <what is wrong>"
   // for a malformed line, a missing final "-1" or text after it, and
@@ -48,6 +48,9 @@ class QFileInput {
   size_t ReadAt(int64_t offset, char* data, size_t size) const;
   // Offset just past the first line end at or after offset (the file's size if none).
   int64_t NextLineStart(int64_t offset) const;
+  // Throws Failure kData "<path>: line <k>: the couple ... is given twice" for
+  // the first of the count entries that repeats an earlier couple.
+  void CheckCouplesOnce(const int32_t* rows, const int32_t* columns, int64_t count) const;
   // Line ends in part.
   int64_t CountLineEnds(const Part& part) const;
 

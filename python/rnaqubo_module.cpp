@@ -25,10 +25,18 @@ using namespace pybind11::literals;
 namespace {
 
 // value as a signed 32-bit integer, as the tool's arguments are.
-int32_t ToInt32(py::handle value, const char* name) {
+// Any integer is taken through __index__ (numpy's integers among them); a float
+// or a string is refused.
+int32_t ToInt32(py::handle given, const char* name) {
+  py::object value = py::reinterpret_borrow<py::object>(given);
   if (!py::isinstance<py::int_>(value)) {
-    throw py::type_error(std::string(name) + " must be an integer, not " +
-                         py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+    PyObject* index = PyNumber_Index(given.ptr());
+    if (index == nullptr) {
+      PyErr_Clear();
+      throw py::type_error(std::string(name) + " must be an integer, not " +
+                           py::str(py::type::of(given).attr("__name__")).cast<std::string>());
+    }
+    value = py::reinterpret_steal<py::object>(index);
   }
   int overflow = 0;
   const long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
@@ -179,10 +187,13 @@ py::tuple ReadQFile(py::handle path_object) {
   return py::make_tuple(input.quad_count(), rows, columns, values);
 }
 
-// The selection given as chosen[v] (v = 1..Q, chosen[0] unused): a bool array,
-// or (unless zero_based) Q integers each 0 or 1, one per variable, or else the
-// chosen variables' numbers, from 1 (from 0 when zero_based), each at most once.
-// With zero_based integers are never a mask, as in rnaqubo-fold --zero-based.
+// The selection given as chosen[v] (v = 1..Q, chosen[0] unused). The rule, by
+// the array's type: a bool array is always one 0/1 per variable (of length Q);
+// integers are variable numbers, from 1 (from 0 when zero_based), each at most
+// once, except that without zero_based Q integers each 0 or 1 are one 0/1 per
+// variable. With zero_based integers are never 0/1 per variable, as in
+// rnaqubo-fold --zero-based. Without zero_based, integers holding a 0 are
+// refused as a 0/1 selection of the wrong length or with a value other than 0/1.
 std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle selection, bool zero_based) {
   const int32_t quad_count = model.q.quad_count;
   py::object source = py::reinterpret_borrow<py::object>(selection);
@@ -216,6 +227,23 @@ std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle select
   if (mask) {
     for (py::ssize_t k = 0; k < size; ++k) chosen[static_cast<size_t>(k) + 1] = static_cast<uint8_t>(number[k] != 0);
     return chosen;
+  }
+  // Variables count from 1 here, so integers holding a 0 were meant as one 0/1
+  // per variable: said as such, with the length or the first value wrong.
+  bool has_zero = false, only_bits = true;
+  for (py::ssize_t k = 0; k < size; ++k) {
+    has_zero = has_zero || number[k] == 0;
+    only_bits = only_bits && (number[k] == 0 || number[k] == 1);
+  }
+  if (!zero_based && has_zero && size == quad_count) {
+    py::ssize_t bad = 0;
+    while (number[bad] == 0 || number[bad] == 1) ++bad;
+    const std::string given = kind == 'u' ? std::to_string(static_cast<uint64_t>(number[bad])) : std::to_string(number[bad]);
+    throw py::value_error("a 0/1 selection holds only 0 and 1: index " + std::to_string(bad) + " holds " + given);
+  }
+  if (!zero_based && has_zero && only_bits) {
+    throw py::value_error("a 0/1 selection needs one element per variable: " + std::to_string(size) + " given for " +
+                          std::to_string(quad_count) + " variables");
   }
   const int64_t first = zero_based ? 0 : 1;
   const int64_t last = quad_count - 1 + first;
@@ -417,9 +445,12 @@ enough (penalty <= -bound) for this to be the maximum of the whole model.)")
       .def("decode", &Decode, "selection"_a, "zero_based"_a = false, R"(
 A solver's answer: Decoded(value, quads, structure, conflicts). selection is a
 list of variables (from 1, or from 0 with zero_based=True) or an array of one 0/1
-per variable: a bool array always, and without zero_based also quad_count
-integers that are all 0 or 1; with zero_based=True integers are always variable
-numbers. value is the model's value of the selection; structure its
+per variable. The array's type decides: a bool array is always one 0/1 per
+variable (quad_count long); integers are variable numbers, except that without
+zero_based quad_count integers that are all 0 or 1 are one 0/1 per variable
+(and integers holding a 0 are refused as a 0/1 selection, naming its wrong
+length or the first value that is not 0 or 1); with zero_based=True integers
+are always variable numbers. value is the model's value of the selection; structure its
 dot-bracket string, or None when the selection holds conflicting couples, listed
 in conflicts as (l, m), l < m.)")
       .def(

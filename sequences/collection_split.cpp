@@ -1,6 +1,8 @@
 #include "sequences/collection_split.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,45 @@ std::string StagedPath(const std::string& staging, int64_t index, const char* su
   throw SequenceFailure(failure.sequence_kind(), prefix + failure.what(), failure.path(), failure.error_number());
 }
 
+// The signals that end a run by default and that a run may receive from outside.
+// A split blocks them while it runs and looks for one between steps, so that an
+// interruption always finds the collection in a state it can take back.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1,
+                                SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF};
+
+sigset_t StopSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kStopSignals) sigaddset(&set, s);
+  return set;
+}
+
+// Blocks the stop signals for its lifetime.
+struct StopSignalBlock {
+  sigset_t saved;
+  StopSignalBlock() {
+    const sigset_t set = StopSignalSet();
+    pthread_sigmask(SIG_BLOCK, &set, &saved);
+  }
+  ~StopSignalBlock() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
+};
+
+// Throws SplitInterruption, taking the signal, when a stop signal is pending.
+void CheckInterrupted(const std::string& directory, const char* outcome) {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return;
+  for (int s : kStopSignals) {
+    if (sigismember(&pending, s) != 1) continue;
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, s);
+    const timespec now{0, 0};
+    sigtimedwait(&one, nullptr, &now);
+    throw SplitInterruption(s, ShowText(directory) + ": interrupted by signal " + std::to_string(s) + " (" +
+                                   strsignal(s) + "); " + outcome);
+  }
+}
+
 // The source of the records: a FASTA/FASTQ stream, or the dot-bracket records.
 struct RecordSource {
   RecordStream* stream;                    // nullptr when reading references
@@ -96,6 +137,7 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   SequenceRecord record;
   std::string raw, structure;
   while (NextRecord(&source, &record.name, &raw)) {
+    CheckInterrupted(request.directory, "nothing was changed");
     const int64_t index = static_cast<int64_t>(staged->size()) + 1;
     const std::string safe = SafeRecordName(record.name, index);
     const auto [owner, fresh] = owner_of.emplace(safe, std::make_pair(index, record.name));
@@ -137,9 +179,20 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
       }
     }
     staged->push_back(StagedRecord{index, safe, static_cast<int64_t>(record.letters.size()), has_structure});
-    WriteFileAtomically(StagedPath(staging, index, ".txt"), FormatInputFile(record.letters));
-    if (has_structure) {
-      WriteFileAtomically(StagedPath(staging, index, ".dbn"), FormatDbnFile(record.name, record.letters, structure));
+    // A failed write (a full disk, a file size limit) is reported on the record's
+    // file, not on its staged copy.
+    const std::string stem = request.directory + "/" + safe + "/" + safe;
+    try {
+      WriteFileAtomically(StagedPath(staging, index, ".txt"), FormatInputFile(record.letters));
+      if (has_structure) {
+        WriteFileAtomically(StagedPath(staging, index, ".dbn"), FormatDbnFile(record.name, record.letters, structure));
+      }
+    } catch (const SequenceFailure& failure) {
+      const std::string target = stem + (failure.path() == StagedPath(staging, index, ".dbn") ? ".dbn" : ".txt");
+      const int error = failure.error_number();
+      throw SequenceFailure(failure.sequence_kind(),
+                            ShowText(target) + ": cannot write: " + (error != 0 ? std::strerror(error) : "write error"),
+                            target, error);
     }
   }
   if (staged->empty()) FailData(SequenceFailureKind::kNotSequences, shown_source + ": no record found");
@@ -184,98 +237,266 @@ void CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord
   }
 }
 
-// What a commit did to one final path, so that it can be undone.
-struct CommitStep {
-  std::string final_path;  // the file placed or moved away
-  std::string backup;      // where its earlier file waits in staging, empty if none
-  bool placed;             // a staged file now sits at final_path
+// The journal of a commit, in the staging directory: written whole before the
+// first file of DIR is touched, it lists every record directory to create and
+// every move, so that a run killed in the middle can be taken back by the next.
+// A file "committed" beside it says that the commit was complete.
+//   rnaqubo-seq journal 1
+//   dir<TAB>NAME                                 a directory this commit creates
+//   move<TAB>FINAL<TAB>BACKUP<TAB>STAGED          FINAL (relative to DIR) is set aside
+//                                                as BACKUP, then STAGED (or "-" for
+//                                                none) takes its place
+// Every path in it is made of safe names, so holds no tab or line end.
+constexpr char kJournalFirstLine[] = "rnaqubo-seq journal 1";
+constexpr char kJournalName[] = "journal";
+constexpr char kCommittedName[] = "committed";
+constexpr char kOwnerName[] = "owner";
+
+struct JournalMove {
+  std::string final_path, backup, staged;
 };
 
-// Moves the file at final_path, if any, to backup in staging and records the
-// step; refuses a directory there (EISDIR).
-bool SetAside(const std::string& final_path, const std::string& backup,
-              std::vector<CommitStep>* steps) {
-  struct stat info;
-  if (lstat(final_path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
+struct Journal {
+  std::vector<std::string> directories;
+  std::vector<JournalMove> moves;
+};
+
+std::string FormatJournal(const Journal& journal) {
+  std::string text = std::string(kJournalFirstLine) + "\n";
+  for (const std::string& directory : journal.directories) text += "dir\t" + directory + "\n";
+  for (const JournalMove& move : journal.moves) {
+    text += "move\t" + move.final_path + "\t" + move.backup + "\t" + move.staged + "\n";
   }
-  if (rename(final_path.c_str(), backup.c_str()) == 0) {
-    steps->push_back(CommitStep{final_path, backup, false});
-    return true;
-  }
-  if (errno != ENOENT) return false;
-  steps->push_back(CommitStep{final_path, "", false});
-  return true;
+  return text;
 }
 
-// Undoes steps, latest first: removes the files placed and puts back the earlier
-// ones. Returns false if an earlier file could not be put back.
-bool UndoCommit(const std::vector<CommitStep>& steps, const std::vector<std::string>& made) {
-  bool restored = true;
-  for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
-    if (step->placed) unlink(step->final_path.c_str());
-    if (!step->backup.empty() && rename(step->backup.c_str(), step->final_path.c_str()) != 0) {
-      restored = false;
+// Reads a journal; false for one that is not complete and well formed.
+bool ParseJournal(const std::string& text, Journal* journal) {
+  size_t start = 0;
+  bool first = true;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) return false;
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (first) {
+      if (line != kJournalFirstLine) return false;
+      first = false;
+      continue;
+    }
+    std::vector<std::string> fields;
+    for (size_t field = 0;;) {
+      const size_t tab = line.find('\t', field);
+      fields.push_back(line.substr(field, tab == std::string::npos ? std::string::npos : tab - field));
+      if (tab == std::string::npos) break;
+      field = tab + 1;
+    }
+    for (const std::string& field : fields) {
+      if (field.empty() || field.find("..") == 0 || field[0] == '/') return false;
+    }
+    if (fields[0] == "dir" && fields.size() == 2) {
+      journal->directories.push_back(fields[1]);
+    } else if (fields[0] == "move" && fields.size() == 4) {
+      journal->moves.push_back(JournalMove{fields[1], fields[2], fields[3]});
+    } else {
+      return false;
     }
   }
-  for (auto directory = made.rbegin(); directory != made.rend(); ++directory) {
-    rmdir(directory->c_str());
+  return !first;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// Takes a commit back from its journal, latest move first: a file set aside is
+// put back over whatever took its place, a file placed where there was none is
+// removed, and the directories the commit created are removed when empty. Works
+// from any point of an interrupted commit and may be repeated. Returns false
+// when a file set aside could not be put back.
+bool UndoJournal(const std::string& directory, const std::string& staging, const Journal& journal) {
+  bool restored = true;
+  for (auto move = journal.moves.rbegin(); move != journal.moves.rend(); ++move) {
+    const std::string final_path = directory + "/" + move->final_path;
+    const std::string backup = staging + "/" + move->backup;
+    if (Exists(backup)) {
+      if (rename(backup.c_str(), final_path.c_str()) != 0) restored = false;
+    } else if (move->staged != "-" && !Exists(staging + "/" + move->staged)) {
+      unlink(final_path.c_str());
+    }
+  }
+  for (auto made = journal.directories.rbegin(); made != journal.directories.rend(); ++made) {
+    rmdir((directory + "/" + *made).c_str());
   }
   return restored;
 }
 
-// Moves every staged file to its place and writes the manifest. A failure puts
-// back the files of earlier runs and removes those of this one, and is thrown
-// again with what became of them; *keep_staging is set when an earlier file could
+// Removes a staging directory and whatever it holds.
+void RemoveStaging(const std::string& path) {
+  if (DIR* directory = opendir(path.c_str())) {
+    while (const dirent* entry = readdir(directory)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") unlink((path + "/" + name).c_str());
+    }
+    closedir(directory);
+  }
+  rmdir(path.c_str());
+}
+
+std::string ReadSmallText(const std::string& path) {
+  std::string text;
+  if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    std::fclose(file);
+  }
+  return text;
+}
+
+// Whether the staging directory belongs to a run that is still going.
+bool OwnerRuns(const std::string& staging) {
+  const std::string text = ReadSmallText(staging + "/" + kOwnerName);
+  char* end = nullptr;
+  const long pid = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || pid <= 0 || pid == getpid()) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// Finishes or takes back what a killed split left in directory: a complete
+// commit loses its staging directory, an incomplete one is undone from its
+// journal, and a run killed while staging only leaves files in staging, which
+// are removed. Staging directories of runs still going are left alone. Adds a
+// note per directory dealt with.
+void RecoverInterruptedSplits(const std::string& directory, SplitSummary* summary) {
+  std::vector<std::string> found;
+  if (DIR* listing = opendir(directory.c_str())) {
+    while (const dirent* entry = readdir(listing)) {
+      const std::string name = entry->d_name;
+      if (name.rfind(".rnaqubo-seq-", 0) == 0) found.push_back(name);
+    }
+    closedir(listing);
+  }
+  for (const std::string& name : found) {
+    const std::string staging = directory + "/" + name;
+    struct stat info;
+    if (lstat(staging.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || OwnerRuns(staging)) continue;
+    const std::string shown = ShowText(staging);
+    if (Exists(staging + "/" + kCommittedName)) {
+      RemoveStaging(staging);
+      summary->notes.push_back(shown + ": an earlier split was complete; its leftovers are removed");
+      continue;
+    }
+    if (!Exists(staging + "/" + kJournalName)) {
+      RemoveStaging(staging);
+      summary->notes.push_back(shown + ": an earlier split stopped before its commit; its staged files are removed");
+      continue;
+    }
+    Journal journal;
+    if (!ParseJournal(ReadSmallText(staging + "/" + kJournalName), &journal)) {
+      summary->notes.push_back(shown + ": the journal of an earlier split cannot be read; left as it is");
+      continue;
+    }
+    if (!UndoJournal(directory, staging, journal)) {
+      throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                            shown + ": an earlier split was stopped in its commit and its files could not all be "
+                                    "put back",
+                            staging);
+    }
+    RemoveStaging(staging);
+    summary->notes.push_back(shown + ": an earlier split was stopped in its commit; the files before it are restored");
+  }
+}
+
+// Refuses, before the commit starts, what would make a move fail or write through
+// a link out of DIR: a record directory that is a link or no directory, a
+// directory at a final path. A link at a final path is replaced, not followed.
+void CheckCommitPaths(const std::string& directory, const std::vector<StagedRecord>& staged) {
+  struct stat info;
+  if (lstat((directory + "/manifest.tsv").c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    FailFile(directory + "/manifest.tsv", "cannot replace");
+  }
+  for (const StagedRecord& record : staged) {
+    const std::string record_directory = directory + "/" + record.safe_name;
+    if (lstat(record_directory.c_str(), &info) == 0) {
+      if (S_ISLNK(info.st_mode)) {
+        throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                              ShowText(record_directory) + ": cannot create: a symbolic link is in the way",
+                              record_directory);
+      }
+      if (!S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
+        FailFile(record_directory, "cannot create");
+      }
+    }
+    for (const char* suffix : {".txt", ".dbn"}) {
+      const std::string path = record_directory + "/" + record.safe_name + suffix;
+      if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        FailFile(path, "cannot replace");
+      }
+    }
+  }
+}
+
+// Moves every staged file, and the staged manifest, to its place under the
+// journal. A failure or a stop signal takes the commit back and is thrown again
+// with what became of the files; *keep_staging is set when an earlier file could
 // not be put back and still waits in staging.
 void CommitRecords(const SplitRequest& request, const std::string& staging, const std::vector<StagedRecord>& staged,
                    SplitSummary* summary, bool* keep_staging) {
+  const std::string& directory = request.directory;
   std::string manifest = "name\tlength\tpath\n";
-  std::vector<CommitStep> steps;
-  std::vector<std::string> made;  // record directories this run created
+  Journal journal;
+  struct stat info;
+  for (const StagedRecord& record : staged) {
+    const std::string stem = record.safe_name + "/" + record.safe_name;
+    if (lstat((directory + "/" + record.safe_name).c_str(), &info) != 0) journal.directories.push_back(record.safe_name);
+    const std::string number = std::to_string(record.index);
+    journal.moves.push_back(JournalMove{stem + ".txt", number + ".old.txt", number + ".txt"});
+    // Without a structure, one left by an earlier split would be taken as this
+    // record's: it is moved away as well.
+    journal.moves.push_back(JournalMove{stem + ".dbn", number + ".old.dbn", record.has_structure ? number + ".dbn" : "-"});
+    manifest += record.safe_name + "\t" + std::to_string(record.length) + "\t" + stem + ".txt\n";
+  }
+  journal.moves.push_back(JournalMove{"manifest.tsv", "manifest.old", "manifest"});
+  bool journal_written = false;
   try {
-    for (const StagedRecord& record : staged) {
-      const std::string directory = request.directory + "/" + record.safe_name;
-      const std::string stem = directory + "/" + record.safe_name;
-      struct stat info;
-      const bool existed = stat(directory.c_str(), &info) == 0;
-      if (!MakeDirectories(directory)) FailFile(directory, "cannot create");
-      if (!existed) made.push_back(directory);
-      if (!SetAside(stem + ".txt", StagedPath(staging, record.index, ".old.txt"), &steps)) {
-        FailFile(stem + ".txt", "cannot replace");
-      }
-      if (rename(StagedPath(staging, record.index, ".txt").c_str(), (stem + ".txt").c_str()) != 0) {
-        FailFile(stem + ".txt", "cannot write");
-      }
-      steps.back().placed = true;
-      // Without a structure, one left by an earlier split would be taken as this
-      // record's: it is moved away as well.
-      if (!SetAside(stem + ".dbn", StagedPath(staging, record.index, ".old.dbn"), &steps)) {
-        FailFile(stem + ".dbn", "cannot replace");
-      }
-      if (record.has_structure) {
-        if (rename(StagedPath(staging, record.index, ".dbn").c_str(), (stem + ".dbn").c_str()) != 0) {
-          FailFile(stem + ".dbn", "cannot write");
-        }
-        steps.back().placed = true;
-      }
-      manifest += record.safe_name + "\t" + std::to_string(record.length) + "\t" + record.safe_name + "/" +
-                  record.safe_name + ".txt\n";
+    CheckCommitPaths(directory, staged);
+    WriteFileAtomically(staging + "/manifest", manifest);
+    WriteFileAtomically(staging + "/" + kJournalName, FormatJournal(journal));
+    journal_written = true;
+    for (const std::string& made : journal.directories) {
+      CheckInterrupted(directory, "nothing was changed");
+      if (mkdir((directory + "/" + made).c_str(), 0777) != 0) FailFile(directory + "/" + made, "cannot create");
     }
-    WriteFileAtomically(request.directory + "/manifest.tsv", manifest);
+    for (const JournalMove& move : journal.moves) {
+      CheckInterrupted(directory, "nothing was changed");
+      const std::string final_path = directory + "/" + move.final_path;
+      if (rename(final_path.c_str(), (staging + "/" + move.backup).c_str()) != 0 && errno != ENOENT) {
+        FailFile(final_path, "cannot replace");
+      }
+      if (move.staged != "-" && rename((staging + "/" + move.staged).c_str(), final_path.c_str()) != 0) {
+        FailFile(final_path, "cannot write");
+      }
+    }
+    const int marker = open((staging + "/" + kCommittedName).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (marker < 0) FailFile(staging + "/" + kCommittedName, "cannot write");
+    close(marker);
   } catch (const SequenceFailure& failure) {
     std::string message = failure.what();
-    if (!UndoCommit(steps, made)) {
+    if (journal_written && !UndoJournal(directory, staging, journal)) {
       *keep_staging = true;
       message += "; files of an earlier split could not all be put back: they remain in " + ShowText(staging);
-    } else {
-      message += "; nothing was changed in " + ShowText(request.directory);
+    } else if (message.find("; nothing was changed") == std::string::npos) {
+      message += "; nothing was changed in " + ShowText(directory);
+    }
+    if (const auto* interruption = dynamic_cast<const SplitInterruption*>(&failure)) {
+      throw SplitInterruption(interruption->signal_number(), message);
     }
     throw SequenceFailure(failure.sequence_kind(), message, failure.path(), failure.error_number());
-  }
-  for (const CommitStep& step : steps) {
-    if (!step.backup.empty()) unlink(step.backup.c_str());
   }
   for (const StagedRecord& record : staged) summary->structures += record.has_structure ? 1 : 0;
   summary->records = static_cast<int64_t>(staged.size());
@@ -286,15 +507,7 @@ struct StagingGuard {
   std::string path;
   bool keep = false;
   ~StagingGuard() {
-    if (path.empty() || keep) return;
-    if (DIR* directory = opendir(path.c_str())) {
-      while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") unlink((path + "/" + name).c_str());
-      }
-      closedir(directory);
-    }
-    rmdir(path.c_str());
+    if (!path.empty() && !keep) RemoveStaging(path);
   }
 };
 
@@ -338,17 +551,20 @@ std::vector<std::string> LetterNotes(const LetterTotals& totals) {
 }
 
 SplitSummary SplitCollection(const SplitRequest& request) {
+  const StopSignalBlock blocked;
   std::vector<DbnRecord> references;
   if (!request.dbn_path.empty()) references = ReadDbnRecords(request.dbn_path.c_str());
   struct stat info;
   CreatedDirectoryGuard collection{request.directory, stat(request.directory.c_str(), &info) != 0};
   if (!MakeDirectories(request.directory)) FailFile(request.directory, "cannot create");
   // A name of its own per run, so that one left by a killed run blocks nothing.
+  SplitSummary summary;
+  RecoverInterruptedSplits(request.directory, &summary);
   std::string pattern = request.directory + "/.rnaqubo-seq-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) FailFile(pattern, "cannot create");
   StagingGuard staging{pattern};
+  WriteFileAtomically(pattern + "/" + kOwnerName, std::to_string(getpid()) + "\n");
   std::vector<StagedRecord> staged;
-  SplitSummary summary;
   StageRecords(request, references, staging.path, &staged, &summary);
   CheckInputsKept(request, staged);
   CommitRecords(request, staging.path, staged, &summary, &staging.keep);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sequences/sequence_failure.h"
 #include "sequences/sequence_letters.h"
 
 // The letter conversions of one or more records, for the notes on standard error.
@@ -37,11 +38,31 @@ struct SplitSummary {
   std::vector<std::string> notes;      // one line each, no line end: conversions, renames
 };
 
+// A split stopped by a signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT and the other
+// signals that end a run by default), after the collection was put back as it was.
+class SplitInterruption : public SequenceFailure {
+ public:
+  SplitInterruption(int signal_number, const std::string& message)
+      : SequenceFailure(SequenceFailureKind::kUnreadable, message), signal_number_(signal_number) {}
+  // The signal that stopped the split.
+  int signal_number() const { return signal_number_; }
+
+ private:
+  int signal_number_;
+};
+
 // Splits as described above. Every record is read, checked and staged before the
 // first file appears in DIR, so bad data leaves DIR as it was. Two records that
 // would land on one path are refused. With both files given, a reference is
 // matched to the record of the same name and its sequence must equal the record's
 // (after the letter rules). Returns what was written; throws SequenceFailure
 // (kUnreadable for a file that cannot be read or written, a kData kind for bad
-// data) with DIR as it was.
+// data) with DIR as it was. The stop signals are held off while it runs and
+// looked for between records and between moves: one that arrives makes it remove
+// what it staged, take back what it moved, and throw SplitInterruption. The moves
+// into DIR follow a journal kept in the staging directory, so that a split killed
+// outright (SIGKILL, a crash) is finished or taken back by the next split into
+// DIR before it does anything else. A link at a record file or at manifest.tsv is
+// replaced by the file, never followed; a record directory that is a link is
+// refused.
 SplitSummary SplitCollection(const SplitRequest& request);

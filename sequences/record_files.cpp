@@ -32,9 +32,14 @@ std::string SafeRecordName(const std::string& name, int64_t index) {
   constexpr size_t kLongestName = 200;
   if (name.empty()) return "record_" + std::to_string(index);
   std::string safe = name.substr(0, kLongestName);
+  // Only letters, digits, '.', '_' and '-' are kept: every other byte (path
+  // separators, control bytes, white space, quotes, the shell's $ ` * ? [ ] ; & |
+  // < > ( ) \ # = ~ ! and Snakemake's wildcard braces { }, bytes of UTF-8)
+  // becomes '_', so that a name is safe unquoted in a shell and in a workflow rule.
   for (char& c : safe) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) c = '_';
+    const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                      c == '_' || c == '-';
+    if (!kept) c = '_';
   }
   // A leading '-' would make the file name read as an option by the tools run on it.
   if (safe[0] == '.' || safe[0] == '-') safe[0] = '_';

@@ -15,8 +15,8 @@ std::string FormatInputFile(std::string_view letters);
 std::string FormatDbnFile(const std::string& name, std::string_view letters,
                           std::string_view structure);
 
-// name made safe as a file and directory name: '/', '\\' and control characters
-// become '_', a leading '.' or '-' becomes '_' (so neither "." nor ".." nor a hidden
+// name made safe as a file and directory name, in a shell and in a Snakemake
+// rule: every byte but A-Z, a-z, 0-9, '.', '_' and '-' becomes '_', a leading '.' or '-' becomes '_' (so neither "." nor ".." nor a hidden
 // name nor one read as an option results), "manifest.tsv" gains a trailing '_', and names longer than 200 bytes
 // are cut. An empty name becomes "record_<index>" (index counted from 1).
 std::string SafeRecordName(const std::string& name, int64_t index);

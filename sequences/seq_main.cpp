@@ -156,7 +156,9 @@ int RunOne(const SeqOptions& options) {
     choice.kind = ChoiceKind::kByIndex;
     choice.index = options.index;
   }
-  const SequenceRecord record = ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy);
+  std::string index_note;
+  const SequenceRecord record = ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy, &index_note);
+  if (!index_note.empty()) Note(index_note);
   LetterTotals totals;
   AddLetterCounts(record, &totals);
   for (const std::string& note : LetterNotes(totals)) Note(note);
@@ -183,6 +185,9 @@ int main(int argc, char** argv) {
     if (!options.split.empty()) return RunSplit(options);
     if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
     return RunOne(options);
+  } catch (const SplitInterruption& interruption) {
+    Say(interruption.what());
+    return 128 + interruption.signal_number();
   } catch (const SequenceFailure& failure) {
     const bool ambiguous = failure.sequence_kind() == SequenceFailureKind::kAmbiguous;
     const char* hint = ambiguous ? "; --ambiguous drop removes them" : "";

@@ -32,12 +32,15 @@ enum class SequenceFileKind {
 
 // Reads the record chosen by choice from the FASTA or FASTQ file at path and
 // returns it with its letters normalised by policy (name, letters, counts). When
-// the file has a current faidx index (path.fai, and path.gzi for bgzip) the record
-// is fetched by random access; otherwise the file is read in one streaming pass up
-// to the record. Throws SequenceFailure on any failure: kUnreadable "<path>:
+// the file has a faidx index (path.fai, and path.gzi for bgzip) that holds up
+// against the file (well-formed lines, a consistent layout, and the fetched record
+// found exactly where the index puts it) the record is fetched by random access;
+// otherwise the file is read in one streaming pass up to the record, and *note
+// (when given) says why an existing index was not used. Throws SequenceFailure on any failure: kUnreadable "<path>:
 // sequence file: cannot read: <reason>" (with errno) for a file that cannot be
 // opened or read, a kData kind for anything else.
-SequenceRecord ReadSequenceRecord(const char* path, const RecordChoice& choice, const LetterPolicy& policy);
+SequenceRecord ReadSequenceRecord(const char* path, const RecordChoice& choice, const LetterPolicy& policy,
+                                  std::string* note = nullptr);
 
 // Tells rnaqubo's own input format from FASTA/FASTQ. Throws SequenceFailure
 // kUnreadable if the file cannot be opened or read.

@@ -43,6 +43,8 @@ def test_bad_model_arguments(args, error, text):
     (GOOD_Q.replace("1  2  -200", "0  2  -200"), 3, "variable 0"),
     (GOOD_Q.replace("1  2  -200", ""), 3, "found \"\""),
     (GOOD_Q + "\n1  1  3", 9, "after the final"),
+    (GOOD_Q.replace("1  2  -200", "2  1  -200"), 3, "entry 2 1 is below the diagonal"),
+    (GOOD_Q.replace("3  3  33", "1  2  -200"), 5, r"the couple 1 2 is given twice \(first on line 3\)"),
 ])
 def test_damaged_q_files(tmp_path, content, line, text):
     path = tmp_path / "Q_4_x.txt"
@@ -108,7 +110,12 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
 
 @pytest.mark.parametrize("selection, options, error, text", [
     ([5], {}, ValueError, r"variable 5 \(item 1 of the selection\) is outside 1..4"),
-    ([0], {}, ValueError, "variable 0 .* outside 1..4"),
+    ([0, 5], {}, ValueError, r"variable 0 \(item 1 of the selection\) is outside 1..4"),
+    # Integers holding a 0, without zero_based, can only be meant as 0/1 per variable.
+    ([0], {}, ValueError, "0/1 selection needs one element per variable: 1 given for 4"),
+    ([0, 1, 0], {}, ValueError, "0/1 selection needs one element per variable: 3 given for 4"),
+    ([0, 1, 2, 0], {}, ValueError, "0/1 selection holds only 0 and 1: index 2 holds 2"),
+    ([1, 0, 0, 7], {}, ValueError, "index 3 holds 7"),
     ([4], {"zero_based": True}, ValueError, "outside 0..3"),
     ([2, 3, 2], {}, ValueError, "variable 2 is given twice"),
     ([True, False], {}, ValueError, "one element per variable: 2 given for 4"),
@@ -133,6 +140,28 @@ def test_bad_selections(selection, options, error, text):
         import numpy as np
         with pytest.raises(ValueError, match=text):
             model.value(np.array(selection, dtype=np.uint64), **options)
+
+
+def test_selection_rule_by_type():
+    import numpy as np
+    model = rnaqubo.Model("GGGCCC", min_distance=0)
+    assert model.quad_count == 4
+    everything = model.value([1, 2, 3, 4])
+    for dtype in (np.int8, np.int64, np.uint8):
+        assert model.value(np.array([1, 1, 0, 1], dtype=dtype)) == model.value([1, 2, 4])   # 0/1 per variable
+        assert model.value(np.array([1, 0, 3, 2], dtype=dtype), zero_based=True) == everything  # numbers
+    for options in ({}, {"zero_based": True}):
+        assert model.value(np.array([True, True, False, True]), **options) == model.value([1, 2, 4])
+
+
+def test_numpy_integers_as_model_numbers():
+    import numpy as np
+    model = rnaqubo.Model("GGGCCC", np.int64(0), np.int8(1), penalty=np.int64(-5))
+    assert (model.min_distance, model.penalty) == (0, -5)
+    with pytest.raises(TypeError, match="penalty must be an integer, not float64"):
+        rnaqubo.Model("GGGCCC", penalty=np.float64(-5))
+    with pytest.raises(ValueError, match="Number out of range: 2147483648"):
+        rnaqubo.Model("GGGCCC", penalty=np.int64(2**31))
 
 
 def test_unsigned_selections_are_read():

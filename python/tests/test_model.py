@@ -202,7 +202,7 @@ def test_long_calls_let_other_threads_run(write, tmp_path):
     ("GGAAAAAACCC", [0, 1], False, [2]),
     ("GGAAAAAACCC", [1, 0], False, [1]),
     ("GGAAAAAACCC", [1], False, [1]),
-    ("GGAAAAAACCC", [0], False, "outside 1..2"),
+    ("GGAAAAAACCC", [0], False, "one element per variable: 1 given for 2"),
     ("GGAAAAAACCC", [0], True, [1]),
     ("GGAAAAAACCC", [1], True, [2]),
     ("GGAAAAAACCC", [0, 1], True, [1, 2]),

@@ -53,6 +53,9 @@ row fold 2 'Unknown option: --svgg' --svgg g.txt 8 0 1 -200
 row fold 2 'Unknown option: --x\x1B[2J' "--x${esc}[2J" g.txt 8 0 1 -200
 row fold 2 'Option --zero-based takes no value' --zero-based=1 g.txt 8 0 1 -200
 row fold 2 'Option --solution needs a value' g.txt 8 0 1 -200 --solution
+row fold 2 'Option --svg needs a non-empty value' g.txt 8 0 1 -200 --svg ''
+row fold 2 'Option --reference needs a non-empty value' g.txt 8 0 1 -200 --reference=
+row fold 2 'Option --solution given twice' g.txt 8 0 1 -200 --solution a --solution=b
 row fold 2 'Option --zero-based needs --solution' --zero-based g.txt 8 0 1 -200
 row fold 2 'expected 5 arguments (input_RNA_sequence_filename sequence_length min_distance_allowed_between_positions add_quads0/1 M_penalty), got 6' g.txt 8 0 1 -200 x
 row fold 2 'Number out of range: 99999999999\x07' g.txt 8 0 1 "99999999999${bel}"

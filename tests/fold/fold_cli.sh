@@ -45,7 +45,7 @@ run g4c4_no_chain 0 $'GGGGCCCC\n(((()))) (115)\nquads: 3 5 7\ncertified: yes (pe
   g4c4.txt 8 0 0 -49
 run g3c4_tie 0 $'GGGCCCC\n((())). (74)\nquads: 2 4\ncertified: yes (penalty -200 <= -41)\n' '' \
   g3c4.txt 7 0 1 -200
-run no_quad 0 $'GGACC\n..... (0)\nquads:\ncertified: yes (penalty -200 <= -0)\n' '' \
+run no_quad 0 $'GGACC\n..... (0)\nquads:\ncertified: yes (penalty -200 <= 0)\n' '' \
   ggacc.txt 5 2 1 -200
 
 # --solution: numbers, 0/1 string and zero-based numbers give the same lines;

@@ -125,13 +125,24 @@ QFile Reread(std::string_view text) {
     }
     fields.SkipBlanks();
     if (!fields.AtEnd()) return q;
-    if (entry.row < 1 || entry.row > q.quad_count || entry.column < 1 || entry.column > q.quad_count) {
+    if (entry.row < 1 || entry.row > q.quad_count || entry.column < 1 || entry.column > q.quad_count ||
+        entry.row > entry.column) {
       return q;
     }
     q.entries.push_back(entry);
   }
   q.bad_line = static_cast<int64_t>(lines.size()) + 1;
-  q.sound = finished;
+  if (!finished) return q;
+  // A couple given twice is refused at its second line, once the file is read.
+  for (size_t k = 0; k < q.entries.size(); ++k) {
+    for (size_t earlier = 0; earlier < k; ++earlier) {
+      if (q.entries[earlier].row == q.entries[k].row && q.entries[earlier].column == q.entries[k].column) {
+        q.bad_line = static_cast<int64_t>(k) + 2;
+        return q;
+      }
+    }
+  }
+  q.sound = true;
   return q;
 }
 

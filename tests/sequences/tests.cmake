@@ -50,3 +50,11 @@ if(TARGET rnaqubo-fold)
                    $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
   set_tests_properties(workflow.slurm PROPERTIES LABELS "seq;slurm" TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# Damaged and lying faidx indexes: never trusted blindly, never a crash.
+add_test(NAME seq.index_trust COMMAND bash ${seq_tests_dir}/index_trust.sh $<TARGET_FILE:rnaqubo-seq>)
+set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# --split stopped by SIGTERM or SIGKILL at random moments: all old or all new.
+add_test(NAME seq.split_signals COMMAND bash ${seq_tests_dir}/split_signals.sh $<TARGET_FILE:rnaqubo-seq>)
+set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 180)
