@@ -10,9 +10,11 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 
 write_sequence "$work/gggccc.txt" GGGCCC
-write_sequence "$work/ggggcccc.txt" GGGGCCCC
 run_tool "$work" gggccc "$work/gggccc.txt" 6 0 1 -200 || exit 1
-run_tool "$work" ggggcccc "$work/ggggcccc.txt" 8 0 1 -200 || exit 1
+# The bundled file the guide names, which must hold GGGGCCCC.
+[ "$(tail -n +2 "$source/examples/ggggcccc.txt" | tr -d '\n')" = GGGGCCCC ] ||
+  { echo "FAIL: examples/ggggcccc.txt does not hold GGGGCCCC"; exit 1; }
+run_tool "$work" ggggcccc "$source/examples/ggggcccc.txt" 8 0 1 -200 || exit 1
 run_tool "$work" srp_ecoli "$source/examples/srp_ecoli.txt" 113 4 1 -200 || exit 1
 runs="gggccc ggggcccc srp_ecoli"
 
