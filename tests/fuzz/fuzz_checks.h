@@ -8,12 +8,11 @@ inline void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-// Checks a failure message: not empty, one line, and, when control_bytes_checked,
-// free of raw control bytes (below 0x20, and DEL), which a terminal would act on.
-inline void CheckMessage(const std::string& message, bool control_bytes_checked) {
+// Checks a failure message: not empty, one line, and free of raw control bytes
+// (below 0x20, and DEL), which a terminal would act on.
+inline void CheckMessage(const std::string& message) {
   Check(!message.empty());
   Check(message.find('\n') == std::string::npos);
-  if (!control_bytes_checked) return;
   for (const char c : message) {
     const auto byte = static_cast<unsigned char>(c);
     Check(byte >= 0x20 && byte != 0x7f);
