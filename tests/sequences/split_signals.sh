@@ -10,7 +10,11 @@
 set -u
 exe=$(realpath "$1")
 work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
+# Only this shell cleans up: a signal can reach a background job's forked shell
+# before it execs rnaqubo-seq and has reset the traps, and that shell must not
+# take the whole scratch directory with it.
+main_shell=$BASHPID
+trap '[ "$BASHPID" = "$main_shell" ] && rm -rf "$work"' EXIT
 cd "$work" || exit 1
 failures=0 checks=0
 
