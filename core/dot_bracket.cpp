@@ -49,3 +49,35 @@ std::vector<BasePair> MatchBrackets(std::string_view structure) {
   std::sort(pairs.begin(), pairs.end(), [](const BasePair& a, const BasePair& b) { return a.i < b.i; });
   return pairs;
 }
+
+std::string FormatDotBracket(std::vector<BasePair> pairs, int32_t length) {
+  std::sort(pairs.begin(), pairs.end(), [](const BasePair& a, const BasePair& b) { return a.i < b.i; });
+  std::string line(static_cast<size_t>(std::max(length, 0)), '.');
+  // Per kind, the pairs written so far that are still open at the current
+  // position, outermost first: being of one kind they nest, so the innermost
+  // closes first, and a new pair crosses one of them exactly when it closes
+  // after the innermost.
+  std::vector<BasePair> open[kBracketKinds];
+  for (const BasePair& pair : pairs) {
+    for (const int32_t position : {pair.i, pair.j}) {
+      if (position < 1 || position > length) {
+        FailAt(static_cast<size_t>(std::max(position, 0)), "outside the structure of length " + std::to_string(length));
+      }
+      if (line[static_cast<size_t>(position - 1)] != '.') FailAt(static_cast<size_t>(position), "paired twice");
+    }
+    if (pair.i >= pair.j) FailAt(static_cast<size_t>(pair.i), "a pair must close after it opens");
+    size_t chosen = kBracketKinds;
+    for (size_t kind = 0; kind < kBracketKinds; ++kind) {
+      while (!open[kind].empty() && open[kind].back().j < pair.i) open[kind].pop_back();
+      if (chosen == kBracketKinds && (open[kind].empty() || open[kind].back().j > pair.j)) chosen = kind;
+    }
+    if (chosen == kBracketKinds) {
+      FailAt(static_cast<size_t>(pair.i), "the pair " + std::to_string(pair.i) + "-" + std::to_string(pair.j) +
+                                              " crosses pairs of all four bracket kinds");
+    }
+    open[chosen].push_back(pair);
+    line[static_cast<size_t>(pair.i - 1)] = kOpeners[chosen];
+    line[static_cast<size_t>(pair.j - 1)] = kClosers[chosen];
+  }
+  return line;
+}

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <unordered_map>
 
 #include "core/shown_text.h"
@@ -99,15 +100,32 @@ void CheckInterrupted(const std::string& directory, const char* outcome) {
   }
 }
 
-// The source of the records: a FASTA/FASTQ stream, or the dot-bracket records.
+// The source of the records: a FASTA/FASTQ stream, the dot-bracket records, or
+// the rows of Stockholm alignments.
 struct RecordSource {
-  RecordStream* stream;                    // nullptr when reading references
+  RecordStream* stream;                    // nullptr when reading references or Stockholm
   const std::vector<DbnRecord>* references;
   size_t next_reference;
+  const std::vector<StockholmAlignment>* alignments;  // nullptr unless Stockholm
+  size_t alignment = 0, next_row = 0;      // where the next Stockholm row is
+  size_t row = 0;                          // the row NextRecord named last
 };
 
+// Reads the next record's name and raw letters; for Stockholm only the name,
+// with source->alignment and source->row naming the row.
 bool NextRecord(RecordSource* source, std::string* name, std::string* raw) {
   if (source->stream != nullptr) return ReadRawRecord(source->stream, name, raw);
+  if (source->alignments != nullptr) {
+    const std::vector<StockholmAlignment>& alignments = *source->alignments;
+    while (source->alignment < alignments.size() && source->next_row == alignments[source->alignment].rows.size()) {
+      ++source->alignment;
+      source->next_row = 0;
+    }
+    if (source->alignment == alignments.size()) return false;
+    source->row = source->next_row++;
+    *name = alignments[source->alignment].rows[source->row].name;
+    return true;
+  }
   if (source->next_reference >= source->references->size()) return false;
   const DbnRecord& reference = (*source->references)[source->next_reference++];
   *name = reference.name;
@@ -116,8 +134,9 @@ bool NextRecord(RecordSource* source, std::string* name, std::string* raw) {
 }
 
 // Reads, checks and stages every record; fills staged and summary.
-void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& references, const std::string& staging,
-                  std::vector<StagedRecord>* staged, SplitSummary* summary) {
+void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& references,
+                  const std::vector<StockholmAlignment>* alignments, const std::string& staging,
+                  std::vector<StagedRecord>* staged, SplitSummary* summary, std::string* all_references) {
   const std::string shown_dbn = ShowText(request.dbn_path);
   std::unordered_map<std::string, size_t> reference_of;
   for (size_t k = 0; k < references.size(); ++k) {
@@ -129,8 +148,11 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   const bool from_references = request.sequences_path.empty();
   const std::string shown_source = ShowText(from_references ? request.dbn_path : request.sequences_path);
   RecordStreamPointer stream;
-  if (!from_references) stream = OpenRecordStream(request.sequences_path.c_str());
-  RecordSource source{stream.get(), &references, 0};
+  if (!from_references && alignments == nullptr) stream = OpenRecordStream(request.sequences_path.c_str());
+  RecordSource source{stream.get(), &references, 0, alignments};
+  std::set<int64_t> reversed_lines;  // the structure lines read reversed, by their first line
+  std::string reversed_first;
+  int64_t reversed_first_line = 0;
   std::unordered_map<std::string, std::pair<int64_t, std::string>> owner_of;  // safe name -> record
   std::vector<bool> reference_used(references.size(), false);
   LetterTotals totals;
@@ -151,15 +173,30 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
       summary->notes.push_back("record " + std::to_string(index) + " (" + ShowText(record.name) +
                                ") is written as " + ShowText(safe));
     }
-    try {
-      NormaliseLetters(raw, request.policy, &record);
-    } catch (const SequenceFailure& failure) {
-      FailWithin(shown_source + ": ", failure);
+    bool has_structure = false;
+    if (alignments != nullptr) {
+      StockholmProjection projection = ProjectStockholmRow(request.sequences_path.c_str(),
+                                                           (*alignments)[source.alignment], source.row,
+                                                           request.structure, request.policy);
+      record = std::move(projection.record);
+      structure = std::move(projection.structure);
+      has_structure = projection.has_structure;
+      if (projection.reversed && reversed_lines.insert(projection.structure_line).second &&
+          reversed_lines.size() == 1) {
+        reversed_first = projection.structure_source;
+        reversed_first_line = projection.structure_line;
+      }
+    } else {
+      try {
+        NormaliseLetters(raw, request.policy, &record);
+      } catch (const SequenceFailure& failure) {
+        FailWithin(shown_source + ": ", failure);
+      }
     }
     AddLetterCounts(record, &totals);
-    const auto found = reference_of.find(record.name);
-    const bool has_structure = found != reference_of.end();
-    if (has_structure) {
+    const auto found = alignments != nullptr ? reference_of.end() : reference_of.find(record.name);
+    if (found != reference_of.end()) {
+      has_structure = true;
       const DbnRecord& reference = references[found->second];
       reference_used[found->second] = true;
       try {
@@ -179,6 +216,7 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
       }
     }
     staged->push_back(StagedRecord{index, safe, static_cast<int64_t>(record.letters.size()), has_structure});
+    if (has_structure) *all_references += FormatDbnFile(record.name, record.letters, structure);
     // A failed write (a full disk, a file size limit) is reported on the record's
     // file, not on its staged copy.
     const std::string stem = request.directory + "/" + safe + "/" + safe;
@@ -209,6 +247,10 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
                              ShowText(request.sequences_path) + ": " + list);
   }
   for (std::string& note : LetterNotes(totals)) summary->notes.push_back(std::move(note));
+  const std::string note =
+      ReversedStructureNote(request.sequences_path.c_str(), static_cast<int64_t>(reversed_lines.size()),
+                            reversed_first, reversed_first_line);
+  if (!note.empty()) summary->notes.push_back(note);
 }
 
 // Refuses, before anything is moved into place, a record file or manifest that
@@ -554,6 +596,18 @@ SplitSummary SplitCollection(const SplitRequest& request) {
   const StopSignalBlock blocked;
   std::vector<DbnRecord> references;
   if (!request.dbn_path.empty()) references = ReadDbnRecords(request.dbn_path.c_str());
+  std::vector<StockholmAlignment> alignments;
+  const bool stockholm = !request.sequences_path.empty() && IsStockholmFile(request.sequences_path.c_str());
+  if (stockholm) {
+    if (!request.dbn_path.empty()) {
+      throw Failure(FailureKind::kUsage, ShowText(request.sequences_path) +
+                                             ": a Stockholm alignment carries its own structures: no --dbn with it");
+    }
+    alignments = ReadStockholmAlignments(request.sequences_path.c_str());
+  } else if (request.structure == StockholmStructure::kOwn) {
+    throw Failure(FailureKind::kUsage, ShowText(request.sequences_path.empty() ? request.dbn_path : request.sequences_path) +
+                                           ": not a Stockholm alignment: it has no #=GR SS lines to take structures from");
+  }
   struct stat info;
   CreatedDirectoryGuard collection{request.directory, stat(request.directory.c_str(), &info) != 0};
   if (!MakeDirectories(request.directory)) FailFile(request.directory, "cannot create");
@@ -565,9 +619,22 @@ SplitSummary SplitCollection(const SplitRequest& request) {
   StagingGuard staging{pattern};
   WriteFileAtomically(pattern + "/" + kOwnerName, std::to_string(getpid()) + "\n");
   std::vector<StagedRecord> staged;
-  StageRecords(request, references, staging.path, &staged, &summary);
+  std::string all_references;
+  StageRecords(request, references, stockholm ? &alignments : nullptr, staging.path, &staged, &summary,
+               &all_references);
   CheckInputsKept(request, staged);
   CommitRecords(request, staging.path, staged, &summary, &staging.keep);
   collection.done = true;
+  if (!request.dbn_output.empty()) {
+    try {
+      WriteFileAtomically(request.dbn_output, all_references,
+                          request.sequences_path.empty() ? request.dbn_path.c_str() : request.sequences_path.c_str());
+    } catch (const SequenceFailure& failure) {
+      throw SequenceFailure(failure.sequence_kind(),
+                            failure.what() + std::string("; the split into ") + ShowText(request.directory) +
+                                " is complete",
+                            failure.path(), failure.error_number());
+    }
+  }
   return summary;
 }

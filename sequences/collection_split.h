@@ -8,6 +8,7 @@
 
 #include "sequences/sequence_failure.h"
 #include "sequences/sequence_letters.h"
+#include "sequences/stockholm_records.h"
 
 // The letter conversions of one or more records, for the notes on standard error.
 struct LetterTotals {
@@ -25,10 +26,12 @@ void AddLetterCounts(const SequenceRecord& record, LetterTotals* totals);
 std::vector<std::string> LetterNotes(const LetterTotals& totals);
 
 struct SplitRequest {
-  std::string sequences_path;  // FASTA or FASTQ; empty: the sequences come from dbn_path
-  std::string dbn_path;        // dot-bracket references; empty for none
+  std::string sequences_path;  // FASTA, FASTQ or Stockholm; empty: the sequences come from dbn_path
+  std::string dbn_path;        // dot-bracket references; empty for none (and for Stockholm)
   std::string directory;       // DIR, created if missing
   LetterPolicy policy;
+  StockholmStructure structure = StockholmStructure::kConsensus;  // for Stockholm
+  std::string dbn_output;      // one dot-bracket file of every reference written; empty for none
 };
 
 // What a split wrote.
@@ -51,7 +54,9 @@ class SplitInterruption : public SequenceFailure {
   int signal_number_;
 };
 
-// Splits as described above. Every record is read, checked and staged before the
+// Splits as described above. A Stockholm file gives each row's reference
+// structure, projected as ProjectStockholmRow does (a --dbn file with it is a
+// usage failure). Every record is read, checked and staged before the
 // first file appears in DIR, so bad data leaves DIR as it was. Two records that
 // would land on one path are refused. With both files given, a reference is
 // matched to the record of the same name and its sequence must equal the record's
@@ -64,5 +69,6 @@ class SplitInterruption : public SequenceFailure {
 // outright (SIGKILL, a crash) is finished or taken back by the next split into
 // DIR before it does anything else. A link at a record file or at manifest.tsv is
 // replaced by the file, never followed; a record directory that is a link is
-// refused.
+// refused. With dbn_output, every reference written is also gathered into that
+// one file, written whole once DIR is complete.
 SplitSummary SplitCollection(const SplitRequest& request);

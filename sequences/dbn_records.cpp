@@ -1,17 +1,7 @@
 #include "sequences/dbn_records.h"
 
-#include <htslib/bgzf.h>
-#include <htslib/hts.h>
-#include <htslib/hts_log.h>
-#include <htslib/kstring.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-
 #include "core/shown_text.h"
+#include "sequences/text_lines.h"
 
 namespace {
 
@@ -30,32 +20,11 @@ std::string FirstWord(const std::string& text) {
   return end == std::string::npos ? text : text.substr(0, end);
 }
 
-[[noreturn]] void FailUnreadable(const char* path, int error) {
-  throw SequenceFailure(SequenceFailureKind::kUnreadable,
-                        ShowText(path) + ": dot-bracket file: cannot read: " + std::strerror(error), path, error);
-}
-
-struct BgzfCloser {
-  void operator()(BGZF* file) const { bgzf_close(file); }
-};
-
-// Frees the line buffer of the reading when it ends, however it ends.
-struct LineGuard {
-  kstring_t line = KS_INITIALIZE;
-  ~LineGuard() { free(line.s); }
-};
-
 }  // namespace
 
 std::vector<DbnRecord> ReadDbnRecords(const char* path) {
-  hts_set_log_level(HTS_LOG_OFF);
-  struct stat info;
-  if (stat(path, &info) != 0) FailUnreadable(path, errno);
-  if (S_ISDIR(info.st_mode)) FailUnreadable(path, EISDIR);
-  std::unique_ptr<BGZF, BgzfCloser> file(bgzf_open(path, "r"));
-  if (file == nullptr) FailUnreadable(path, errno);
-  LineGuard guard;
-  kstring_t& line = guard.line;
+  LineFilePointer file = OpenLineFile(path, "dot-bracket file");
+  std::string line;
   const std::string shown_path = ShowText(path);
   std::vector<DbnRecord> records;
   int64_t line_number = 0;
@@ -64,10 +33,9 @@ std::vector<DbnRecord> ReadDbnRecords(const char* path) {
     throw SequenceFailure(SequenceFailureKind::kBadStructure,
                           shown_path + ": line " + std::to_string(line_number) + ": " + what);
   };
-  int got;
-  while ((got = bgzf_getline(file.get(), '\n', &line)) >= 0) {
-    ++line_number;
-    const std::string text = TrimLine(line.s, line.l);
+  while (ReadLine(file.get(), &line)) {
+    line_number = LinesRead(file.get());
+    const std::string text = TrimLine(line.data(), line.size());
     if (text.empty()) continue;
     if (text[0] == '>') {
       if (!records.empty() && fields < 2) {
@@ -87,13 +55,6 @@ std::vector<DbnRecord> ReadDbnRecords(const char* path) {
     } else {
       bad("the record " + ShowText(records.back().name) + " has more than a sequence line and a structure line");
     }
-  }
-  if (got < -1) {
-    if (bgzf_compression(file.get()) != no_compression) {
-      throw SequenceFailure(SequenceFailureKind::kCorrupt,
-                            shown_path + ": the compressed data is damaged or truncated");
-    }
-    FailUnreadable(path, errno);
   }
   if (records.empty()) {
     throw SequenceFailure(SequenceFailureKind::kNotSequences, shown_path + ": no dot-bracket record found");

@@ -1,5 +1,6 @@
-// rnaqubo-seq: turns a record of a FASTA or FASTQ file (plain, gzip or bgzip) into
-// rnaqubo's input format, or splits a whole collection into a directory per record.
+// rnaqubo-seq: turns a record of a FASTA, FASTQ or Stockholm file (plain, gzip or
+// bgzip) into rnaqubo's input format, or splits a whole collection into a
+// directory per record.
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -18,19 +19,22 @@
 #include "sequences/collection_split.h"
 #include "sequences/record_files.h"
 #include "sequences/sequence_records.h"
+#include "sequences/stockholm_records.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: rnaqubo-seq [-o OUT] [-i K] [--ambiguous refuse|drop] FILE [NAME]\n"
-    "       rnaqubo-seq --split DIR [--dbn DBN] [--ambiguous refuse|drop] [FILE]\n"
+    "usage: rnaqubo-seq [-o OUT] [-i K] [--ambiguous refuse|drop] [--own-structure] FILE [NAME]\n"
+    "       rnaqubo-seq --split DIR [--dbn DBN] [--write-dbn ALL] [--ambiguous refuse|drop]\n"
+    "                   [--own-structure] [FILE]\n"
     "       rnaqubo-seq --help | --version\n";
 
 const char kHelp[] =
     "\n"
-    "Writes the record NAME of the FASTA or FASTQ file FILE (plain, gzip or bgzip;\n"
-    "the first record without NAME) in rnaqubo's input format: the number of bases,\n"
-    "then one base per line. FILE may be - for standard input.\n"
+    "Writes the record NAME of the FASTA, FASTQ or Stockholm file FILE (plain, gzip\n"
+    "or bgzip; the first record without NAME) in rnaqubo's input format: the number\n"
+    "of bases, then one base per line. FILE may be - for standard input (not for\n"
+    "Stockholm).\n"
     "\n"
     "  -o OUT             write to OUT (complete or not at all) instead of standard output\n"
     "  -i K               take the K-th record (counted from 1) instead of NAME\n"
@@ -39,7 +43,15 @@ const char kHelp[] =
     "                     in DIR/manifest.tsv (name, length, path)\n"
     "  --dbn DBN          with --split: dot-bracket reference structures, written as\n"
     "                     DIR/<name>/<name>.dbn; without FILE the sequences come from DBN\n"
+    "  --write-dbn ALL    with --split: also every reference structure in one dot-bracket\n"
+    "                     file ALL\n"
+    "  --own-structure    Stockholm: a sequence's reference is its own #=GR <name> SS\n"
+    "                     line where it has one, not the alignment's #=GC SS_cons\n"
     "\n"
+    "A Stockholm file (its first line \"# STOCKHOLM 1.0\") gives every sequence, ungapped\n"
+    "('.', '-', '_', '~'), and its reference structure projected from the WUSS line:\n"
+    "a pair is kept when both of its columns hold a base of the sequence; --split\n"
+    "writes it as DIR/<name>/<name>.dbn, with () first and [] {} <> for crossing pairs.\n"
     "T becomes U and gaps ('-', '.') are removed, each with a note on standard error.\n"
     "A file with a faidx index (FILE.fai, and FILE.gzi for bgzip) is read by random\n"
     "access. Exit status: 0 done, 1 bad data, 2 a file that cannot be read or written,\n"
@@ -50,6 +62,8 @@ struct SeqOptions {
   int64_t index = 0;     // -i, 0 when absent
   std::string split;     // --split
   std::string dbn;       // --dbn
+  std::string write_dbn; // --write-dbn
+  bool own_structure = false;  // --own-structure
   LetterPolicy policy;
   std::vector<std::string> positionals;
 };
@@ -90,6 +104,10 @@ SeqOptions ParseOptions(int argc, char** argv) {
       std::fputs(kSeqVersionLine, stdout);
       std::exit(FlushedStatus(stdout));
     }
+    if (arg == "--own-structure") {
+      options.own_structure = true;
+      continue;
+    }
     std::string value;
     bool has_value = false;
     const size_t equals = arg.find('=');
@@ -98,7 +116,8 @@ SeqOptions ParseOptions(int argc, char** argv) {
       arg.resize(equals);
       has_value = true;
     }
-    if (arg != "-o" && arg != "-i" && arg != "--ambiguous" && arg != "--split" && arg != "--dbn") {
+    if (arg != "-o" && arg != "-i" && arg != "--ambiguous" && arg != "--split" && arg != "--dbn" &&
+        arg != "--write-dbn") {
       UsageError("unknown option " + arg);
     }
     if (!has_value) {
@@ -123,6 +142,8 @@ SeqOptions ParseOptions(int argc, char** argv) {
       }
     } else if (arg == "--split") {
       options.split = value;
+    } else if (arg == "--write-dbn") {
+      options.write_dbn = value;
     } else {
       options.dbn = value;
     }
@@ -140,6 +161,8 @@ int RunSplit(const SeqOptions& options) {
   request.dbn_path = options.dbn;
   request.directory = options.split;
   request.policy = options.policy;
+  request.structure = options.own_structure ? StockholmStructure::kOwn : StockholmStructure::kConsensus;
+  request.dbn_output = options.write_dbn;
   for (const std::string& note : SplitCollection(request).notes) Note(note);
   return kStatusComplete;
 }
@@ -156,9 +179,19 @@ int RunOne(const SeqOptions& options) {
     choice.kind = ChoiceKind::kByIndex;
     choice.index = options.index;
   }
-  std::string index_note;
-  const SequenceRecord record = ReadSequenceRecord(options.positionals[0].c_str(), choice, options.policy, &index_note);
-  if (!index_note.empty()) Note(index_note);
+  const char* path = options.positionals[0].c_str();
+  SequenceRecord record;
+  if (IsStockholmFile(path)) {
+    const StockholmStructure which = options.own_structure ? StockholmStructure::kOwn : StockholmStructure::kConsensus;
+    const StockholmProjection projection = ReadStockholmRecord(path, choice, which, options.policy);
+    record = projection.record;
+    if (projection.reversed) Note(ReversedStructureNote(path, 1, projection.structure_source, projection.structure_line));
+  } else {
+    if (options.own_structure) UsageError(options.positionals[0] + ": --own-structure needs a Stockholm file");
+    std::string index_note;
+    record = ReadSequenceRecord(path, choice, options.policy, &index_note);
+    if (!index_note.empty()) Note(index_note);
+  }
   LetterTotals totals;
   AddLetterCounts(record, &totals);
   for (const std::string& note : LetterNotes(totals)) Note(note);
@@ -184,6 +217,7 @@ int main(int argc, char** argv) {
     const SeqOptions options = ParseOptions(argc, argv);
     if (!options.split.empty()) return RunSplit(options);
     if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
+    if (!options.write_dbn.empty()) UsageError("--write-dbn goes with --split DIR");
     return RunOne(options);
   } catch (const SplitInterruption& interruption) {
     Say(interruption.what());

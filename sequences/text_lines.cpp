@@ -1,0 +1,68 @@
+#include "sequences/text_lines.h"
+
+#include <htslib/bgzf.h>
+#include <htslib/hts.h>
+#include <htslib/hts_log.h>
+#include <htslib/kstring.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/shown_text.h"
+
+struct LineFile {
+  std::string path;
+  std::string what;
+  BGZF* file = nullptr;
+  kstring_t line = KS_INITIALIZE;
+  int64_t lines_read = 0;
+};
+
+namespace {
+
+[[noreturn]] void FailUnreadable(const std::string& path, const std::string& what, int error) {
+  throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                        ShowText(path) + ": " + what + ": cannot read: " + std::strerror(error), path, error);
+}
+
+}  // namespace
+
+void LineFileCloser::operator()(LineFile* file) const {
+  if (file == nullptr) return;
+  if (file->file != nullptr) bgzf_close(file->file);
+  free(file->line.s);
+  delete file;
+}
+
+LineFilePointer OpenLineFile(const char* path, const char* what) {
+  hts_set_log_level(HTS_LOG_OFF);
+  struct stat info;
+  if (stat(path, &info) != 0) FailUnreadable(path, what, errno);
+  if (S_ISDIR(info.st_mode)) FailUnreadable(path, what, EISDIR);
+  LineFilePointer file(new LineFile{path, what});
+  errno = 0;
+  file->file = bgzf_open(path, "r");
+  if (file->file == nullptr) FailUnreadable(path, what, errno != 0 ? errno : EIO);
+  return file;
+}
+
+bool ReadLine(LineFile* file, std::string* line) {
+  const int got = bgzf_getline(file->file, '\n', &file->line);
+  if (got == -1) return false;
+  if (got < -1) {
+    if (bgzf_compression(file->file) != no_compression) {
+      throw SequenceFailure(SequenceFailureKind::kCorrupt,
+                            ShowText(file->path) + ": the compressed data is damaged or truncated");
+    }
+    FailUnreadable(file->path, file->what, errno != 0 ? errno : EIO);
+  }
+  ++file->lines_read;
+  size_t length = file->line.l;
+  if (length > 0 && file->line.s[length - 1] == '\r') --length;
+  line->assign(file->line.s, length);
+  return true;
+}
+
+int64_t LinesRead(const LineFile* file) { return file->lines_read; }
