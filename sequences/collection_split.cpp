@@ -594,8 +594,6 @@ std::vector<std::string> LetterNotes(const LetterTotals& totals) {
 
 SplitSummary SplitCollection(const SplitRequest& request) {
   const StopSignalBlock blocked;
-  std::vector<DbnRecord> references;
-  if (!request.dbn_path.empty()) references = ReadDbnRecords(request.dbn_path.c_str());
   std::vector<StockholmAlignment> alignments;
   const bool stockholm = !request.sequences_path.empty() && IsStockholmFile(request.sequences_path.c_str());
   if (stockholm) {
@@ -608,6 +606,8 @@ SplitSummary SplitCollection(const SplitRequest& request) {
     throw Failure(FailureKind::kUsage, ShowText(request.sequences_path.empty() ? request.dbn_path : request.sequences_path) +
                                            ": not a Stockholm alignment: it has no #=GR SS lines to take structures from");
   }
+  std::vector<DbnRecord> references;
+  if (!request.dbn_path.empty()) references = ReadDbnRecords(request.dbn_path.c_str());
   struct stat info;
   CreatedDirectoryGuard collection{request.directory, stat(request.directory.c_str(), &info) != 0};
   if (!MakeDirectories(request.directory)) FailFile(request.directory, "cannot create");

@@ -58,3 +58,10 @@ set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 120 SKIP_RETU
 # --split stopped by SIGTERM or SIGKILL at random moments: all old or all new.
 add_test(NAME seq.split_signals COMMAND bash ${seq_tests_dir}/split_signals.sh $<TARGET_FILE:rnaqubo-seq>)
 set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 180)
+
+# Stockholm alignments: hand-worked cases, and the projection of the Infernal
+# test suite's alignments against a second implementation in Python.
+add_test(NAME seq.stockholm_cases COMMAND bash ${seq_tests_dir}/stockholm_cases.sh $<TARGET_FILE:rnaqubo-seq>)
+set_tests_properties(seq.stockholm_cases PROPERTIES LABELS seq TIMEOUT 120)
+add_test(NAME seq.stockholm_infernal COMMAND bash ${seq_tests_dir}/stockholm_infernal.sh $<TARGET_FILE:rnaqubo-seq>)
+set_tests_properties(seq.stockholm_infernal PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
