@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES; do
   grep -qx "$section" <<< "$text" || fail "no $section section"
 done
-for word in -o -i --ambiguous --split --dbn --help --version manifest.tsv .fai .gzi; do
+for word in -o -i --ambiguous --split --dbn --write-dbn --own-structure STOCKHOLM SS_cons --help --version manifest.tsv .fai .gzi; do
   grep -qF -- "$word" <<< "$text" || fail "$word is not described"
 done
 tail -n 2 <<< "$text" | grep -qF "rnaqubo $version" || fail "the footer does not name rnaqubo $version"

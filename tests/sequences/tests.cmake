@@ -33,7 +33,7 @@ set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 300 SKIP_
 # The command transcripts of the README's guide, replayed and compared.
 add_test(NAME seq.guide
          COMMAND bash ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
-                 getting_sequences_in split)
+                 getting_sequences_in split stockholm)
 set_tests_properties(seq.guide PROPERTIES LABELS seq TIMEOUT 120)
 if(TARGET rnaqubo-fold)
   add_test(NAME workflow.guide
@@ -65,3 +65,11 @@ add_test(NAME seq.stockholm_cases COMMAND bash ${seq_tests_dir}/stockholm_cases.
 set_tests_properties(seq.stockholm_cases PROPERTIES LABELS seq TIMEOUT 120)
 add_test(NAME seq.stockholm_infernal COMMAND bash ${seq_tests_dir}/stockholm_infernal.sh $<TARGET_FILE:rnaqubo-seq>)
 set_tests_properties(seq.stockholm_infernal PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+# The collection workflow on a Stockholm alignment.
+if(TARGET rnaqubo-fold)
+  add_test(NAME workflow.stockholm
+           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/stockholm_flow.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(workflow.stockholm PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
