@@ -253,8 +253,8 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   if (!note.empty()) summary->notes.push_back(note);
 }
 
-// Refuses, before anything is moved into place, a record file or manifest that
-// would land on an input file.
+// Refuses, before anything is moved into place, a record file, the manifest or
+// the one dot-bracket file of --write-dbn that would land on an input file.
 void CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord>& staged) {
   std::vector<KeptFile> kept;
   for (const std::string* input : {&request.sequences_path, &request.dbn_path}) {
@@ -264,6 +264,7 @@ void CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord
   }
   if (kept.empty()) return;
   std::vector<std::string> targets{request.directory + "/manifest.tsv"};
+  if (!request.dbn_output.empty()) targets.push_back(request.dbn_output);
   for (const StagedRecord& record : staged) {
     const std::string stem = request.directory + "/" + record.safe_name + "/" + record.safe_name;
     targets.push_back(stem + ".txt");

@@ -177,5 +177,17 @@ printf '>f\nACGU\n' > f.fa
 split "--own-structure without Stockholm" 2 "rnaqubo-seq: f.fa: not a Stockholm alignment: it has no #=GR SS lines to take structures from
 " - f.fa --own-structure
 
+# The one dot-bracket file is refused before anything is written when it would
+# replace the input, and a failure to write it says that the split is complete.
+cp blocks.sto kept.sto
+rm -rf out
+"$exe" --split out --write-dbn kept.sto kept.sto 2> actual.err
+check "--write-dbn on the input: refused" test $? -eq 2
+check "--write-dbn on the input: message" grep -qx "rnaqubo-seq: kept.sto: cannot write: Input file would be overwritten" actual.err
+check "--write-dbn on the input: input kept, nothing split" eval 'cmp -s kept.sto blocks.sto && test ! -e out'
+"$exe" --split out --write-dbn missing/all.dbn blocks.sto 2> actual.err
+check "--write-dbn unwritable: status 2" test $? -eq 2
+check "--write-dbn unwritable: the split is complete" eval 'grep -qx "rnaqubo-seq: missing/all.dbn: cannot write: No such file or directory; the split into out is complete" actual.err && test -s out/s1/s1.dbn'
+
 echo "$checks checks, $failures failures"
 [ "$failures" -eq 0 ]
