@@ -311,7 +311,7 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
   layout.left = 100;
   layout.letters = layout.step >= 7;
   // Arcs thinner than the gap between neighbouring bases stay distinct.
-  layout.stroke = std::clamp(layout.step * 0.35, 0.3, 2.0);
+  layout.stroke = std::clamp(layout.step * 0.35, 0.5, 2.0);
   for (int32_t every : {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000,
                         100000, 200000, 500000, 1000000}) {
     layout.label_every = every;
