@@ -79,6 +79,94 @@ std::string VarnaBody(const std::string& document, const std::string& what) {
   return document.substr(body + 1, close - body - 1);
 }
 
+// The number in attribute name (e.g. " x1=\"") of element, or NaN when it has none.
+double Attribute(const std::string& element, const char* name) {
+  const size_t at = element.find(name);
+  if (at == std::string::npos) return std::nan("");
+  return std::strtod(element.c_str() + at + std::strlen(name), nullptr);
+}
+
+bool SortedHas(const std::vector<BasePair>& sorted, const BasePair& pair) {
+  return std::binary_search(sorted.begin(), sorted.end(), pair, [](const BasePair& a, const BasePair& b) {
+    return a.i != b.i ? a.i < b.i : a.j < b.j;
+  });
+}
+
+// VARNA's drawing with every base-pair line recoloured by its class: each line
+// that is neither backbone nor a number tick joins two bases, found as the
+// letters nearest its ends (VARNA writes the n letters first, 5' to 3'). A pair
+// drawn twice (a laid-out pair restyled as an auxiliary one) keeps one line.
+// Throws Failure when the letters are not all there.
+std::string RecolourVarnaPairs(const std::string& body, int32_t n, const PairClasses& classes) {
+  std::vector<std::string> elements;
+  for (size_t start = 0; start < body.size();) {
+    size_t end = body.find('\n', start);
+    if (end == std::string::npos) end = body.size();
+    elements.push_back(body.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<std::pair<double, double>> bases;
+  for (const std::string& element : elements) {
+    if (static_cast<int32_t>(bases.size()) == n) break;
+    const size_t close = element.rfind("</text>");
+    if (element.compare(0, 5, "<text") != 0 || close == std::string::npos || close < 2 ||
+        element[close - 2] != '>') {
+      continue;
+    }
+    // The letter's centre: its baseline less a third of the font size.
+    bases.emplace_back(Attribute(element, " x=\""),
+                       Attribute(element, " y=\"") - Attribute(element, " font-size=\"") / 3);
+  }
+  if (static_cast<int32_t>(bases.size()) != n) {
+    throw Failure(FailureKind::kFile, "VARNA failed: its picture has " + std::to_string(bases.size()) +
+                                          " of the " + std::to_string(n) + " bases");
+  }
+  auto nearest = [&bases](double x, double y) {
+    int32_t best = 0;
+    double best_distance = 1e300;
+    for (size_t k = 0; k < bases.size(); ++k) {
+      const double distance = std::hypot(bases[k].first - x, bases[k].second - y);
+      if (distance < best_distance) best_distance = distance, best = static_cast<int32_t>(k) + 1;
+    }
+    return best;
+  };
+  std::vector<BasePair> drawn;
+  std::string result;
+  for (const std::string& element : elements) {
+    const bool pair_line = element.compare(0, 5, "<line") == 0 &&
+                           element.find("stroke=\"rgb(35%, 35%, 35%)\"") == std::string::npos &&
+                           element.find("stroke=\"rgb(25%, 25%, 25%)\"") == std::string::npos;
+    if (!pair_line) {
+      result += element + '\n';
+      continue;
+    }
+    const double x1 = Attribute(element, " x1=\""), y1 = Attribute(element, " y1=\"");
+    const double x2 = Attribute(element, " x2=\""), y2 = Attribute(element, " y2=\"");
+    const int32_t a = nearest(x1, y1), b = nearest(x2, y2);
+    const BasePair pair{std::min(a, b), std::max(a, b)};
+    const PairColour* colour = SortedHas(classes.conflicting, pair) ? &kArcColourConflict
+                               : SortedHas(classes.extra, pair)     ? &kArcColourExtra
+                               : SortedHas(classes.both, pair)      ? &kArcColourBoth
+                               : SortedHas(classes.missed, pair)    ? &kArcColourMissed
+                                                                    : nullptr;
+    if (colour == nullptr) {
+      result += element + '\n';
+      continue;
+    }
+    if (SortedHas(drawn, pair)) continue;
+    drawn.insert(std::upper_bound(drawn.begin(), drawn.end(), pair,
+                                  [](const BasePair& p, const BasePair& q) { return p.i != q.i ? p.i < q.i : p.j < q.j; }),
+                 pair);
+    char line[400];
+    std::snprintf(line, sizeof line,
+                  "<line class=\"pair\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\" "
+                  "stroke-width=\"1.5\"/>\n",
+                  x1, y1, x2, y2, colour->value);
+    result += line;
+  }
+  return result;
+}
+
 }  // namespace
 
 DrawingLayout ParseDrawingLayout(const std::string& text) {
@@ -116,10 +204,7 @@ std::vector<BasePair> ListHelices(const std::vector<BasePair>& pairs) {
   std::vector<BasePair> helices;
   for (const BasePair& pair : pairs) {
     const BasePair outer{pair.i - 1, pair.j + 1};
-    const bool continues = std::binary_search(pairs.begin(), pairs.end(), outer, [](const BasePair& a, const BasePair& b) {
-      return a.i != b.i ? a.i < b.i : a.j < b.j;
-    });
-    if (!continues) helices.push_back(pair);
+    if (!SortedHas(pairs, outer)) helices.push_back(pair);
   }
   return helices;
 }
@@ -175,7 +260,7 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
     const std::string said = FirstLine(messages);
     throw Failure(FailureKind::kFile, "VARNA failed: " + reason + (status > 0 && !said.empty() ? ": " + said : ""));
   }
-  const std::string body = VarnaBody(document, "VARNA");
+  const std::string body = RecolourVarnaPairs(VarnaBody(document, "VARNA"), n, classes);
   const Extent extent = MeasureVarnaBody(body);
   if (extent.left > extent.right || extent.top > extent.bottom) {
     throw Failure(FailureKind::kFile, "VARNA failed: its picture is empty");
