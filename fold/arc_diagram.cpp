@@ -216,7 +216,7 @@ PairClasses ClassifyPairs(const ArcDiagram& diagram) {
 
 std::string FormatModelSettings(const std::string& file, int32_t n, int32_t min_distance,
                                 int32_t add_quads, int32_t penalty) {
-  return file + " | " + std::to_string(n) + " bases | min. distance " + std::to_string(min_distance) +
+  return (file.empty() ? std::string() : file + " | ") + std::to_string(n) + " bases | min. distance " + std::to_string(min_distance) +
          " | add quads " + std::to_string(add_quads) + " | penalty " + std::to_string(penalty);
 }
 

@@ -60,7 +60,8 @@ struct PairClasses {
 PairClasses ClassifyPairs(const ArcDiagram& diagram);
 
 // The line of the five model settings: "<file> | <n> bases | min. distance <d> |
-// add quads <q> | penalty <p>", file as given (escaped when written).
+// add quads <q> | penalty <p>", file as given (escaped when written); without
+// "<file> | " when file is empty.
 std::string FormatModelSettings(const std::string& file, int32_t n, int32_t min_distance,
                                 int32_t add_quads, int32_t penalty);
 
