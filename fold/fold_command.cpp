@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <string>
+#include <utility>
 
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -24,6 +25,7 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--svg", &FoldOptions::svg_path, nullptr},
     {"--draw", &FoldOptions::draw_path, nullptr},
     {"--layout", &FoldOptions::layout_name, nullptr},
+    {"--title", &FoldOptions::title, nullptr},
     {"--help", nullptr, &FoldOptions::help},
     {"-h", nullptr, &FoldOptions::help},
     {"--version", nullptr, &FoldOptions::version},
@@ -60,6 +62,7 @@ constexpr const char* kHelpBody =
     "                    VARNA, needing java on PATH and VARNA's jar\n"
     "                    ($RNAQUBO_VARNA_JAR, else /usr/share/java/varna.jar;\n"
     "                    Debian: apt-get install varna default-jre-headless)\n"
+    "  --title TEXT      the picture's title instead of the record's name\n"
     "  --svg FILE        --draw FILE, always as SVG\n"
     "  -h, --help        print this help\n"
     "  --version         print the version\n"
@@ -148,9 +151,11 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
   if (command.options.svg_path != nullptr && command.options.draw_path != nullptr) {
     FailUsage("Options --svg and --draw cannot be given together");
   }
-  if (command.options.layout_name != nullptr && command.options.svg_path == nullptr &&
-      command.options.draw_path == nullptr) {
-    FailUsage("Option --layout needs --draw or --svg");
+  for (const auto& [given, name] : {std::pair{command.options.layout_name, "--layout"},
+                                     std::pair{command.options.title, "--title"}}) {
+    if (given != nullptr && command.options.svg_path == nullptr && command.options.draw_path == nullptr) {
+      FailUsage("Option " + std::string(name) + " needs --draw or --svg");
+    }
   }
   // Every number is checked before any file is read.
   command.params = ParseModelArguments(model_arguments);

@@ -16,6 +16,7 @@ struct FoldOptions {
   const char* svg_path = nullptr;       // --svg FILE: draw the picture into FILE as SVG
   const char* draw_path = nullptr;      // --draw FILE: draw the picture into FILE (.svg, .png, .pdf)
   const char* layout_name = nullptr;    // --layout arc|2d: the picture's layout (arc when not given)
+  const char* title = nullptr;          // --title TEXT: the picture's title instead of the record's name
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };

@@ -160,7 +160,8 @@ int RunFold(int argc, char** argv) {
       drawing.pairs = pairs;
       drawing.has_reference = options.reference_path != nullptr;
       drawing.reference = reference.pairs;
-      drawing.title = DrawingTitle(reference.name, params.input_RNA_sequence_filename);
+      drawing.title = options.title != nullptr ? options.title
+                                               : DrawingTitle(reference.name, params.input_RNA_sequence_filename);
       drawing.settings = FormatModelSettings(DrawingTitle("", params.input_RNA_sequence_filename),
                                              params.sequence_length, params.min_distance_allowed_between_positions,
                                              params.add_quads, params.M_penalty);
