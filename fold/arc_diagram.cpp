@@ -328,7 +328,9 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
   }
   const int32_t longest_span = std::max({1, longest_above, longest_below});
   const double height_cap = std::clamp(axis_width * 0.3, 60.0, 400.0);
-  layout.arc_scale = std::min(layout.step / 2, height_cap / longest_span);
+  // Never flatter than 1.5 units of height per position of span, so that the
+  // tops of nested arcs stay apart where the bases crowd together.
+  layout.arc_scale = std::min(std::max(layout.step / 2, 1.5), height_cap / longest_span);
 
   std::string legend;
   const auto [legend_width, legend_height] = AppendDrawingLegend(&legend, diagram, classes, 20);

@@ -141,6 +141,23 @@ check(numbers[0] == 1 and step > 10 and numbers[1:] == list(range(step, 3001, st
 check(root.find(f"{SVG}g[@id='letters']") is None, "long: letters drawn too close to read")
 check_picture("long", root, {"both": (True, False)}, zoom=4)
 
+# At 400 and 1,500 bases the letters give way to ticks, and the arcs of a stem
+# stay apart: a column through the stem's top, rendered at the PNG output's
+# zoom, crosses each of its six arcs as a run of its own.
+for n in (400, 1500):
+    stem_pairs = stem(n // 2 - 60, n // 2 + 60, 6)
+    _, root, _ = draw(f"long{n}", "".join(rng.choice("ACGU") for _ in range(n)), stem_pairs, "-", "x", 0)
+    check(root.find(f"{SVG}g[@id='letters']") is None and root.find(f"{SVG}g[@id='ticks']") is not None,
+          f"long{n}: letters instead of ticks")
+    image = render(root, f"long{n}", drop_legend=True, zoom=2)
+    upper = 2 * axis_y(root, "upper-axis")
+    path_d = root.find(f"{SVG}g[@id='structure']/{SVG}path").get("d")
+    left, right = float(path_d[1:].split()[0]), float(path_d.split("A")[1].split()[-2])
+    column = int(left + right)  # the centre, doubled
+    inked = [image.getpixel((column, y)) != (255, 255, 255) for y in range(int(upper) - 4)]
+    runs = sum(1 for y in range(1, len(inked)) if inked[y] and not inked[y - 1])
+    check(runs == 6, f"long{n}: {runs} separate arcs in the stem's column, want 6")
+
 shutil.rmtree(work)
 for failure in failures:
     print("FAIL:", failure)
