@@ -52,15 +52,6 @@ int32_t RangeMin(const RangeExtremes& table, int32_t first, int32_t last) {
 
 bool SamePair(const BasePair& a, const BasePair& b) { return a.i == b.i && a.j == b.j; }
 
-bool PairBefore(const BasePair& a, const BasePair& b) {
-  return a.i != b.i ? a.i < b.i : a.j < b.j;
-}
-
-bool ContainsPair(const std::vector<BasePair>& sorted, const BasePair& pair) {
-  auto found = std::lower_bound(sorted.begin(), sorted.end(), pair, PairBefore);
-  return found != sorted.end() && SamePair(*found, pair);
-}
-
 // Appends printf-formatted text to out.
 void Append(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Append(std::string* out, const char* format, ...) {
@@ -123,6 +114,15 @@ void AppendArcs(std::string* svg, const Layout& layout, const std::vector<BasePa
 }
 
 }  // namespace
+
+bool PairBefore(const BasePair& a, const BasePair& b) {
+  return a.i != b.i ? a.i < b.i : a.j < b.j;
+}
+
+bool ContainsPair(const std::vector<BasePair>& sorted, const BasePair& pair) {
+  auto found = std::lower_bound(sorted.begin(), sorted.end(), pair, PairBefore);
+  return found != sorted.end() && SamePair(*found, pair);
+}
 
 std::vector<uint8_t> FlagConflictingPairs(const std::vector<BasePair>& pairs, int32_t n) {
   std::vector<uint8_t> flags(pairs.size(), 0);

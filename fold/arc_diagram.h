@@ -24,6 +24,12 @@ constexpr PairColour kArcColourMissed = {"#CC79A7", "reddish purple"};    // in 
 constexpr PairColour kArcColourConflict = {"#D55E00", "vermillion"};      // shares a position with, or crosses, another pair
 constexpr PairColour kArcColourStructure = {"#0072B2", "blue"};           // any pair when no reference is given
 
+// Whether a comes before b in the order of (i, j).
+bool PairBefore(const BasePair& a, const BasePair& b);
+
+// Whether sorted (in PairBefore order) holds pair.
+bool ContainsPair(const std::vector<BasePair>& sorted, const BasePair& pair);
+
 // Flags, for each pair of pairs (i < j, positions 1..n), whether it shares a position
 // with a different pair or crosses one (i < k < j < l). Returns one 0/1 flag per
 // element of pairs, in order; a pair listed twice does not conflict with itself.

@@ -86,12 +86,6 @@ double Attribute(const std::string& element, const char* name) {
   return std::strtod(element.c_str() + at + std::strlen(name), nullptr);
 }
 
-bool SortedHas(const std::vector<BasePair>& sorted, const BasePair& pair) {
-  return std::binary_search(sorted.begin(), sorted.end(), pair, [](const BasePair& a, const BasePair& b) {
-    return a.i != b.i ? a.i < b.i : a.j < b.j;
-  });
-}
-
 // VARNA's drawing with every base-pair line recoloured by its class: each line
 // that is neither backbone nor a number tick joins two bases, found as the
 // letters nearest its ends (VARNA writes the n letters first, 5' to 3'). A pair
@@ -144,19 +138,17 @@ std::string RecolourVarnaPairs(const std::string& body, int32_t n, const PairCla
     const double x2 = Attribute(element, " x2=\""), y2 = Attribute(element, " y2=\"");
     const int32_t a = nearest(x1, y1), b = nearest(x2, y2);
     const BasePair pair{std::min(a, b), std::max(a, b)};
-    const PairColour* colour = SortedHas(classes.conflicting, pair) ? &kArcColourConflict
-                               : SortedHas(classes.extra, pair)     ? &kArcColourExtra
-                               : SortedHas(classes.both, pair)      ? &kArcColourBoth
-                               : SortedHas(classes.missed, pair)    ? &kArcColourMissed
+    const PairColour* colour = ContainsPair(classes.conflicting, pair) ? &kArcColourConflict
+                               : ContainsPair(classes.extra, pair)     ? &kArcColourExtra
+                               : ContainsPair(classes.both, pair)      ? &kArcColourBoth
+                               : ContainsPair(classes.missed, pair)    ? &kArcColourMissed
                                                                     : nullptr;
     if (colour == nullptr) {
       result += element + '\n';
       continue;
     }
-    if (SortedHas(drawn, pair)) continue;
-    drawn.insert(std::upper_bound(drawn.begin(), drawn.end(), pair,
-                                  [](const BasePair& p, const BasePair& q) { return p.i != q.i ? p.i < q.i : p.j < q.j; }),
-                 pair);
+    if (ContainsPair(drawn, pair)) continue;
+    drawn.insert(std::upper_bound(drawn.begin(), drawn.end(), pair, PairBefore), pair);
     char line[400];
     std::snprintf(line, sizeof line,
                   "<line class=\"pair\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\" "
@@ -204,7 +196,7 @@ std::vector<BasePair> ListHelices(const std::vector<BasePair>& pairs) {
   std::vector<BasePair> helices;
   for (const BasePair& pair : pairs) {
     const BasePair outer{pair.i - 1, pair.j + 1};
-    if (!SortedHas(pairs, outer)) helices.push_back(pair);
+    if (!ContainsPair(pairs, outer)) helices.push_back(pair);
   }
   return helices;
 }
@@ -216,8 +208,7 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
   // default colour, the others are restyled as auxiliary pairs.
   std::vector<BasePair> laid_out = classes.both;
   laid_out.insert(laid_out.end(), classes.extra.begin(), classes.extra.end());
-  std::sort(laid_out.begin(), laid_out.end(),
-            [](const BasePair& a, const BasePair& b) { return a.i != b.i ? a.i < b.i : a.j < b.j; });
+  std::sort(laid_out.begin(), laid_out.end(), PairBefore);
   const int32_t n = std::max<int32_t>(diagram.n, 1);
   std::string sequence(static_cast<size_t>(n), 'N');
   std::string brackets(static_cast<size_t>(n), '.');

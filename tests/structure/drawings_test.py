@@ -131,9 +131,35 @@ def varna_counts(root):
     return counts
 
 
+def helices(pairs):
+    """The outermost pair of each helix of a nested set, 5' to 3'."""
+    return sorted(p for p in pairs if (p[0] - 1, p[1] + 1) not in pairs)
+
+
+def check_helix_numbers(path, root, laid_out):
+    """Helix k's number is VARNA's text "k" nearest the centre of helix k's bases."""
+    texts = list(root.find(f"{SVG}g[@id='varna']").iter(f"{SVG}text"))
+    bases = [(float(t.get("x")), float(t.get("y"))) for t in texts[:76]]
+    numbers = [t for t in texts if t.get("font-size") == "12.0"]
+    outer = helices(laid_out)
+    check([t.text for t in numbers] == [str(k + 1) for k in range(len(outer))],
+          f"{path}: helix numbers {[t.text for t in numbers]}")
+    centres = []
+    for i, j in outer:
+        run = [p for p in laid_out if p[0] - i == j - p[1] >= 0 and all(
+            (i + d, j - d) in laid_out for d in range(p[0] - i + 1))]
+        spots = [bases[k - 1] for p in run for k in p]
+        centres.append((sum(x for x, _ in spots) / len(spots), sum(y for _, y in spots) / len(spots)))
+    for k, t in enumerate(numbers[:len(centres)]):
+        x, y = float(t.get("x")), float(t.get("y"))
+        nearest = min(range(len(centres)), key=lambda c: (centres[c][0] - x) ** 2 + (centres[c][1] - y) ** 2)
+        check(nearest == k, f"{path}: number {k + 1} sits at helix {nearest + 1}")
+
+
 def check_2d(path, root, expected):
     want = {name: len(expected[name]) for name in PALETTE}
     check(varna_counts(root) == want, f"{path}: pairs per colour {varna_counts(root)}, want {want}")
+    check_helix_numbers(path, root, expected["both"] | expected["extra"])
     image, scale = rendered(path, root)
     rows = colour_rows(image, int(scale * legend_bottom(root)) + 1)
     for name in PALETTE:
