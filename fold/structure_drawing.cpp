@@ -253,8 +253,10 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
   }
   const std::string body = RecolourVarnaPairs(VarnaBody(document, "VARNA"), n, classes);
   const Extent extent = MeasureVarnaBody(body);
-  if (extent.left > extent.right || extent.top > extent.bottom) {
-    throw Failure(FailureKind::kFile, "VARNA failed: its picture is empty");
+  // VARNA writes NaN for what it could not place (a lone base, for one).
+  if (body.find("\"NaN\"") != std::string::npos || extent.left > extent.right || extent.top > extent.bottom) {
+    throw Failure(FailureKind::kFile, "VARNA failed: it could not place every base of the " + std::to_string(n) +
+                                          "-base sequence");
   }
 
   std::string legend;

@@ -247,6 +247,13 @@ for extra_args, env, target, message in refusals:
           and not os.path.exists(os.path.join(work, target)),
           f"{target} {extra_args} {env}: status {result.returncode}, {result.stderr!r}")
 
+# VARNA cannot place a lone base: a failure, not a broken picture.
+open(os.path.join(work, "one.txt"), "w").write("1\nG\n")
+result = run(["one.txt", "1", "0", "1", "-200", "--layout", "2d", "--draw", "one.svg"])
+check(result.returncode == 2 and not os.path.exists(os.path.join(work, "one.svg")) and result.stderr ==
+      "rnaqubo-fold: one.svg: VARNA failed: it could not place every base of the 1-base sequence\n",
+      f"one base: status {result.returncode}, {result.stderr!r}")
+
 shutil.rmtree(work)
 for failure in failures:
     print("FAIL:", failure)
