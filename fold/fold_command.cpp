@@ -22,6 +22,10 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--zero-based", nullptr, &FoldOptions::zero_based},
     {"--reference", &FoldOptions::reference_path, nullptr},
     {"--svg", &FoldOptions::svg_path, nullptr},
+    {"--instance", &FoldOptions::instance_path, nullptr},
+    {"--write-lp", &FoldOptions::lp_path, nullptr},
+    {"--write-milp", &FoldOptions::milp_path, nullptr},
+    {"--write-qubo", &FoldOptions::qubo_path, nullptr},
     {"--help", nullptr, &FoldOptions::help},
     {"-h", nullptr, &FoldOptions::help},
     {"--version", nullptr, &FoldOptions::version},
@@ -50,6 +54,16 @@ constexpr const char* kHelpBody =
     "                    and structure; brackets ()[]{}<> are accepted\n"
     "  --svg FILE        draw the structure as an arc diagram (SVG) into FILE,\n"
     "                    with the reference's pairs below the axis\n"
+    "  --write-lp FILE   write the model as an LP file with a quadratic\n"
+    "                    objective (CPLEX, Gurobi, SCIP): x<k> is variable k\n"
+    "  --write-milp FILE write the model as a linear MILP in the LP format\n"
+    "                    (CBC, GLPK): x<k> is variable k, y<l>_<m> a coupling\n"
+    "  --write-qubo FILE write the model as a .qubo file, negated (minimise),\n"
+    "                    node k - 1 being variable k\n"
+    "  --instance FILE   take the model from the comment lines of an instance\n"
+    "                    file written by --write-lp, --write-milp or\n"
+    "                    --write-qubo, instead of the five arguments (which\n"
+    "                    are then left out)\n"
     "  -h, --help        print this help\n"
     "  --version         print the version\n"
     "\n"
@@ -59,9 +73,13 @@ constexpr const char* kHelpBody =
     "  quads: <chosen variables, ascending>\n"
     "then, for the optimum, whether it is the optimum of the whole model:\n"
     "  certified: yes (penalty <P> <= -<B>)   or   certified: no (...)\n"
-    "and for --solution, its value against the optimum and its conflicts:\n"
+    "and for --solution, its value against the optimum, its conflicts and the\n"
+    "agreement of its base pairs with the optimum's structure:\n"
     "  value: <v> optimum: <o> ratio: <v/o>\n"
     "  conflicts: <count>, then one line \"conflict: <l> <m>\" per couple\n"
+    "  optimum sensitivity: <s>\n"
+    "  optimum PPV: <p>\n"
+    "  optimum F1: <f>\n"
     "and last, with --reference, the agreement of the structure's base pairs\n"
     "with the reference's (exact matches, from 0 to 1):\n"
     "  sensitivity: <s>\n"
@@ -127,7 +145,12 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
     command.options.*(option->text) = value;
   }
   if (command.options.help || command.options.version) return command;
-  if (model_count != kModelArguments) {
+  if (command.options.instance_path != nullptr) {
+    if (model_count != 0) {
+      FailUsage("Option --instance takes the model from its file: expected no arguments, got " +
+                std::to_string(model_count));
+    }
+  } else if (model_count != kModelArguments) {
     FailUsage("expected " + std::to_string(kModelArguments) + " arguments (" + kModelArgumentNames + "), got " +
               std::to_string(model_count));
   }
@@ -135,7 +158,7 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
     FailUsage("Option --zero-based needs --solution");
   }
   // Every number is checked before any file is read.
-  command.params = ParseModelArguments(model_arguments);
+  if (command.options.instance_path == nullptr) command.params = ParseModelArguments(model_arguments);
   return command;
 }
 

@@ -14,6 +14,10 @@ struct FoldOptions {
   bool zero_based = false;              // --zero-based: numbers in FILE count from 0
   const char* reference_path = nullptr; // --reference FILE: score against this structure
   const char* svg_path = nullptr;       // --svg FILE: draw the arc diagram into FILE
+  const char* instance_path = nullptr;  // --instance FILE: the model recorded in an instance file
+  const char* lp_path = nullptr;        // --write-lp FILE: the model as an LP with a quadratic objective
+  const char* milp_path = nullptr;      // --write-milp FILE: the model as a linear MILP
+  const char* qubo_path = nullptr;      // --write-qubo FILE: the model as a .qubo file, negated
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };
@@ -21,12 +25,12 @@ struct FoldOptions {
 // A parsed command line.
 struct FoldCommand {
   FoldOptions options;
-  RunParameters params;  // valid only when neither help nor version is asked for
+  RunParameters params;  // valid only when neither help, version nor --instance is given
 };
 
 // Parses argv[1..argc - 1]: arguments starting with "--" (and "-h") are options,
-// "--" ends the options, the rest are the five model arguments in order. Returns
-// the command, or throws Failure: kUsage for an unknown option, a missing or
+// "--" ends the options, the rest are the five model arguments in order (none
+// with --instance, whose file gives the model). Returns the command, or throws Failure: kUsage for an unknown option, a missing or
 // unexpected option value, a wrong argument count or a number outside 32 bits
 // ("Number out of range: <text>"), kData for a length below 1 ("Error in sequence
 // length <n>"). An unknown option is shown through ShowText; the number's word

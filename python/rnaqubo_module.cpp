@@ -8,8 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "core/dot_bracket.h"
 #include "fold/optimum.h"
+#include "fold/reference_structure.h"
 #include "model/quad_model.h"
+#include "output/instance_files.h"
 #include "output/output_file.h"
 #include "output/q_file.h"
 #include "python/model_entries.h"
@@ -359,6 +362,16 @@ void TranslateFailures(std::exception_ptr failure) {
   }
 }
 
+// Writes the LP or MILP file of m at path through write, without the
+// interpreter's lock.
+void WriteLpFileOf(const SequenceModel& m, py::handle path,
+                   void (*write)(const QuadModel&, const InstanceHeader&, const std::string&,
+                                 const std::vector<KeptFile>&)) {
+  const std::string file = ToPath(path);
+  py::gil_scoped_release unlocked;
+  write(m.q, InstanceHeader{m.name, "-", m.min_distance}, file, {});
+}
+
 }  // namespace
 
 PYBIND11_MODULE(rnaqubo, module) {
@@ -428,12 +441,31 @@ for a penalty of -2147483648, which has no 32-bit negation.)")
             if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
             const std::string file = ToPath(path);
             py::gil_scoped_release unlocked;
-            WriteQuboFile(m.q, file, negate);
+            WriteQuboFile(m, file, negate);
           },
           "path"_a, "negate"_a = true, R"(
-Writes the model as a .qubo file (qbsolv's format), atomically: the header
-"p qubo 0 Q Q couplings", the diagonal, then the couplings sorted, variables from 0.
+Writes the model as a .qubo file (qbsolv's format), atomically: comment lines
+("c ...") with the name, sequence and settings, the header "p qubo 0 Q Q
+couplings", the diagonal, then the couplings sorted, variables from 0.
 Values are negated by default, since such solvers minimise.)")
+      .def(
+          "write_lp",
+          [](const SequenceModel& m, py::handle path) { WriteLpFileOf(m, path, WriteLpInstance); },
+          "path"_a, R"(
+Writes the model as an LP file with a quadratic objective (CPLEX LP format, for
+CPLEX, Gurobi, SCIP), atomically: Maximize, the diagonal as linear terms, the
+couplings in [ ... ] / 2 with doubled values, Binary, End. x<k> is variable k
+(from 1); comment lines give the name, sequence and settings, for
+rnaqubo-fold --instance.)")
+      .def(
+          "write_milp",
+          [](const SequenceModel& m, py::handle path) { WriteLpFileOf(m, path, WriteMilpInstance); },
+          "path"_a, R"(
+Writes the model as a linear MILP in the LP format (CBC, GLPK), atomically:
+x<k> is variable k (from 1), y<l>_<m> the product of a coupled couple, with
+y <= x<l>, y <= x<m> for a positive value; a certified negative penalty becomes
+x<l> + x<m> <= 1, an uncertified one y >= x<l> + x<m> - 1 in the objective.
+Both are exact; a comment line says which form was used.)")
       .def("write_q_file", &WriteQFileOf, "path"_a, R"(
 Writes the model as rnaqubo's Q file at path (exactly that name), atomically: the
 same bytes as the executable writes.)")
@@ -467,6 +499,31 @@ in conflicts as (l, m), l < m.)")
                ", pair_count=" + std::to_string(m.pair_count) + ", quad_count=" + std::to_string(m.q.quad_count) +
                ")";
       });
+
+  module.def(
+      "score",
+      [](const std::string& structure, const std::string& reference) {
+        if (structure.size() != reference.size()) {
+          throw Failure(FailureKind::kData, "structure: " + std::to_string(structure.size()) +
+                                                " characters, but the reference has " +
+                                                std::to_string(reference.size()));
+        }
+        auto pairs_of = [](const char* what, const std::string& text) {
+          try {
+            return MatchBrackets(text);
+          } catch (const Failure& failure) {
+            throw Failure(failure.kind(), std::string(what) + ": " + failure.what());
+          }
+        };
+        const PairScores scores = ScorePairs(pairs_of("structure", structure), pairs_of("reference", reference));
+        return py::make_tuple(scores.sensitivity, scores.ppv, scores.f1);
+      },
+      "structure"_a, "reference"_a, R"(
+(sensitivity, ppv, f1) of structure against reference, two dot-bracket strings
+of the same length (brackets ()[]{}<>, each kind balanced), as rnaqubo-fold
+--reference computes them: exact pair matches; a ratio whose denominator is 0
+is 1 when both have no pairs, else 0. A bad string raises ValueError naming the
+position.)");
 
   module.def("read_q_file", &ReadQFile, "path"_a, R"(
 Reads a Q file into (quad_count, rows, columns, values), int32 arrays in the
