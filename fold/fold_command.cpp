@@ -25,6 +25,7 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--instance", &FoldOptions::instance_path, nullptr},
     {"--write-lp", &FoldOptions::lp_path, nullptr},
     {"--write-milp", &FoldOptions::milp_path, nullptr},
+    {"--milp-pairwise", nullptr, &FoldOptions::milp_pairwise},
     {"--write-qubo", &FoldOptions::qubo_path, nullptr},
     {"--help", nullptr, &FoldOptions::help},
     {"-h", nullptr, &FoldOptions::help},
@@ -57,7 +58,10 @@ constexpr const char* kHelpBody =
     "  --write-lp FILE   write the model as an LP file with a quadratic\n"
     "                    objective (CPLEX, Gurobi, SCIP): x<k> is variable k\n"
     "  --write-milp FILE write the model as a linear MILP in the LP format\n"
-    "                    (CBC, GLPK): x<k> is variable k, y<l>_<m> a coupling\n"
+    "                    (CBC, GLPK): x<k> is variable k, y<l>_<m> a coupling;\n"
+    "                    a certified penalty's conflicts are constraints,\n"
+    "                    grouped by position\n"
+    "  --milp-pairwise   state them couple by couple instead: x<l> + x<m> <= 1\n"
     "  --write-qubo FILE write the model as a .qubo file, negated (minimise),\n"
     "                    node k - 1 being variable k\n"
     "  --instance FILE   take the model from the comment lines of an instance\n"
@@ -153,6 +157,9 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
   } else if (model_count != kModelArguments) {
     FailUsage("expected " + std::to_string(kModelArguments) + " arguments (" + kModelArgumentNames + "), got " +
               std::to_string(model_count));
+  }
+  if (command.options.milp_pairwise && command.options.milp_path == nullptr) {
+    FailUsage("Option --milp-pairwise needs --write-milp");
   }
   if (command.options.zero_based && command.options.solution_path == nullptr) {
     FailUsage("Option --zero-based needs --solution");

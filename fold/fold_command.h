@@ -17,6 +17,7 @@ struct FoldOptions {
   const char* instance_path = nullptr;  // --instance FILE: the model recorded in an instance file
   const char* lp_path = nullptr;        // --write-lp FILE: the model as an LP with a quadratic objective
   const char* milp_path = nullptr;      // --write-milp FILE: the model as a linear MILP
+  bool milp_pairwise = false;           // --milp-pairwise: the MILP's conflicts couple by couple only
   const char* qubo_path = nullptr;      // --write-qubo FILE: the model as a .qubo file, negated
   bool help = false;                    // --help, -h
   bool version = false;                 // --version

@@ -49,14 +49,24 @@ bool MilpUsesConflictConstraints(const QuadModel& model);
 void WriteLpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
                      const std::vector<KeptFile>& kept);
 
+// How the MILP states conflicts when MilpUsesConflictConstraints holds.
+enum class MilpForm {
+  kCliques,   // for each position p, one constraint over the quads whose outer pair
+              // holds p, one over those whose inner pair holds p (each such set
+              // conflicts pairwise), and x_l + x_m <= 1 for the other conflicts
+  kPairwise,  // x_l + x_m <= 1 for every conflicting couple
+};
+
 // Writes the linear MILP of model at path, as for WriteLpInstance ("milp file" in
 // messages): the objective over x<k> and one y<l>_<m> (continuous, >= 0) per
 // coupling taken into it, with y <= x_l and y <= x_m for a positive value; a
 // negative penalty either as the constraint x_l + x_m <= 1 (when
 // MilpUsesConflictConstraints) or as y >= x_l + x_m - 1 in the objective. A
-// zero penalty adds nothing. A comment line says which form was used and why.
+// zero penalty adds nothing. With form kCliques the conflict constraints are
+// grouped by position as MilpForm says: the same selections are feasible, and
+// the relaxation is tighter. A comment line says which form was used and why.
 void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
-                       const std::vector<KeptFile>& kept);
+                       const std::vector<KeptFile>& kept, MilpForm form = MilpForm::kCliques);
 
 // Writes the .qubo file of model at path: the comment lines, "p qubo 0 Q Q
 // <couplings>", the diagonal entries "k k value", then the couplings "l m value"
