@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/dot_bracket.h"
+#include "fold/anneal.h"
 #include "fold/optimum.h"
 #include "fold/reference_structure.h"
 #include "model/quad_model.h"
@@ -302,8 +303,8 @@ py::object Optimum(const SequenceModel& model) {
                                                         certified);
 }
 
-py::object Decode(const SequenceModel& model, py::handle selection, bool zero_based) {
-  const std::vector<uint8_t> chosen = ReadSelection(model, selection, zero_based);
+// Decoded(value, quads, structure, conflicts) of chosen (quad_count + 1 bytes).
+py::object DecodeChosen(const SequenceModel& model, const std::vector<uint8_t>& chosen) {
   int64_t conflict_count = 0;
   const int64_t value = SelectionValue(model.q, chosen.data(), &conflict_count);
   py::list conflicts;
@@ -316,6 +317,38 @@ py::object Decode(const SequenceModel& model, py::handle selection, bool zero_ba
     structure = py::str(DotBracket(model, chosen));
   }
   return py::module_::import("rnaqubo").attr("Decoded")(value, ChosenVariables(chosen), structure, conflicts);
+}
+
+py::object Decode(const SequenceModel& model, py::handle selection, bool zero_based) {
+  return DecodeChosen(model, ReadSelection(model, selection, zero_based));
+}
+
+// The temperatures of an annealing run: (hot, cold), spaced geometrically over
+// sweeps, or one temperature per sweep.
+std::vector<double> AnnealTemperatures(py::handle schedule, int64_t sweeps) {
+  if (sweeps < 0 || sweeps > INT32_MAX) throw Failure(FailureKind::kData, "anneal: sweeps must be 0 to 2147483647");
+  std::vector<double> given;
+  for (const py::handle t : py::iter(schedule)) given.push_back(t.cast<double>());
+  for (const double t : given) {
+    if (!(t > 0) || t > 1e300) throw Failure(FailureKind::kData, "anneal: temperatures must be positive numbers");
+  }
+  if (given.size() == 2 && sweeps != 2) return GeometricSchedule(given[0], given[1], static_cast<int32_t>(sweeps));
+  if (static_cast<int64_t>(given.size()) != sweeps) {
+    throw Failure(FailureKind::kData, "anneal: schedule holds " + std::to_string(given.size()) +
+                                          " temperatures: give (hot, cold) or one per sweep (" +
+                                          std::to_string(sweeps) + ")");
+  }
+  return given;
+}
+
+py::object Anneal(const SequenceModel& model, int64_t sweeps, uint64_t seed, py::handle schedule) {
+  const std::vector<double> temperatures = AnnealTemperatures(schedule, sweeps);
+  AnnealResult best;
+  {
+    py::gil_scoped_release unlocked;
+    best = AnnealModel(model.q, MakeCouplingRows(model.q), temperatures, seed);
+  }
+  return DecodeChosen(model, best.chosen);
 }
 
 void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
@@ -362,14 +395,17 @@ void TranslateFailures(std::exception_ptr failure) {
   }
 }
 
-// Writes the LP or MILP file of m at path through write, without the
+// Writes the LP file (milp false) or the MILP file of m at path, without the
 // interpreter's lock.
-void WriteLpFileOf(const SequenceModel& m, py::handle path,
-                   void (*write)(const QuadModel&, const InstanceHeader&, const std::string&,
-                                 const std::vector<KeptFile>&)) {
+void WriteLpFileOf(const SequenceModel& m, py::handle path, bool milp, bool pairwise) {
   const std::string file = ToPath(path);
+  const InstanceHeader header{m.name, "-", m.min_distance};
   py::gil_scoped_release unlocked;
-  write(m.q, InstanceHeader{m.name, "-", m.min_distance}, file, {});
+  if (milp) {
+    WriteMilpInstance(m.q, header, file, {}, pairwise ? MilpForm::kPairwise : MilpForm::kCliques);
+  } else {
+    WriteLpInstance(m.q, header, file, {});
+  }
 }
 
 }  // namespace
@@ -450,8 +486,7 @@ couplings", the diagonal, then the couplings sorted, variables from 0.
 Values are negated by default, since such solvers minimise.)")
       .def(
           "write_lp",
-          [](const SequenceModel& m, py::handle path) { WriteLpFileOf(m, path, WriteLpInstance); },
-          "path"_a, R"(
+          [](const SequenceModel& m, py::handle path) { WriteLpFileOf(m, path, false, false); }, "path"_a, R"(
 Writes the model as an LP file with a quadratic objective (CPLEX LP format, for
 CPLEX, Gurobi, SCIP), atomically: Maximize, the diagonal as linear terms, the
 couplings in [ ... ] / 2 with doubled values, Binary, End. x<k> is variable k
@@ -459,13 +494,15 @@ couplings in [ ... ] / 2 with doubled values, Binary, End. x<k> is variable k
 rnaqubo-fold --instance.)")
       .def(
           "write_milp",
-          [](const SequenceModel& m, py::handle path) { WriteLpFileOf(m, path, WriteMilpInstance); },
-          "path"_a, R"(
+          [](const SequenceModel& m, py::handle path, bool pairwise) { WriteLpFileOf(m, path, true, pairwise); },
+          "path"_a, "pairwise"_a = false, R"(
 Writes the model as a linear MILP in the LP format (CBC, GLPK), atomically:
 x<k> is variable k (from 1), y<l>_<m> the product of a coupled couple, with
 y <= x<l>, y <= x<m> for a positive value; a certified negative penalty becomes
-x<l> + x<m> <= 1, an uncertified one y >= x<l> + x<m> - 1 in the objective.
-Both are exact; a comment line says which form was used.)")
+x<l> + x<m> <= 1 constraints, grouped into one per position for the quads
+whose outer (or inner) pairs hold it unless pairwise=True, an uncertified one
+y >= x<l> + x<m> - 1 in the objective. Both are exact; a comment line says
+which form was used.)")
       .def("write_q_file", &WriteQFileOf, "path"_a, R"(
 Writes the model as rnaqubo's Q file at path (exactly that name), atomically: the
 same bytes as the executable writes.)")
@@ -499,6 +536,16 @@ in conflicts as (l, m), l < m.)")
                ", pair_count=" + std::to_string(m.pair_count) + ", quad_count=" + std::to_string(m.q.quad_count) +
                ")";
       });
+
+  module.def("anneal", &Anneal, "model"_a, "sweeps"_a = 1000, "seed"_a = 1,
+             "schedule"_a = py::make_tuple(200.0, 2.0), R"(
+Simulated annealing of model, compiled: from the empty selection, one flip at a
+time by the Metropolis rule over the model's sparse rows, every variable once
+per sweep in a random order. schedule is (hot, cold), temperatures spaced
+geometrically over sweeps (in the model's value units), or a sequence of one
+temperature per sweep. The same seed gives the same answer. Returns
+Decoded(value, quads, structure, conflicts) of the best selection seen at any
+flip (the empty one when nothing beats it).)");
 
   module.def(
       "score",
