@@ -1,0 +1,13 @@
+# Solver benchmarks: instance files against the model (and CBC against the
+# recursion), the annealer, and the benchmark workflow's summariser.
+set(solvers_tests_dir ${CMAKE_CURRENT_LIST_DIR})
+find_program(CBC_PROGRAM cbc)
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE AND CBC_PROGRAM)
+  add_test(NAME solvers.instance_files
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${solvers_tests_dir}/instance_files_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/workflow/solvers/cbc.sh)
+  set_tests_properties(solvers.instance_files PROPERTIES LABELS solvers TIMEOUT 600)
+else()
+  message(STATUS "The module or cbc (Debian: coinor-cbc) is missing: solvers.instance_files skipped")
+endif()
