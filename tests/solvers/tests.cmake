@@ -11,3 +11,12 @@ if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE AND CBC_PROGRAM)
 else()
   message(STATUS "The module or cbc (Debian: coinor-cbc) is missing: solvers.instance_files skipped")
 endif()
+
+add_test(NAME solvers.summary
+         COMMAND /usr/bin/python3 ${solvers_tests_dir}/summary_test.py ${PROJECT_SOURCE_DIR}/workflow/scripts)
+if(TARGET rnaqubo-seq)
+  add_test(NAME solvers.benchmark_workflow
+           COMMAND bash ${solvers_tests_dir}/benchmark_workflow_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
+  set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
