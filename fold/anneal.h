@@ -1,6 +1,6 @@
 // A simulated annealer over the model's sparse rows: single-variable flips
-// with the Metropolis rule, one sweep visiting every variable once in a random
-// order, keeping the best selection seen at any flip. No I/O; nothing ends the
+// with the Metropolis rule, one sweep visiting every variable once in order
+// 1..Q, keeping the best selection seen at any flip. No I/O; nothing ends the
 // process; memory failures throw std::bad_alloc.
 #pragma once
 
@@ -29,8 +29,8 @@ struct AnnealResult {
 
 // Anneals model from the empty selection over temperatures.size() sweeps, sweep s
 // at temperatures[s] (in the model's value units; a move that lowers the value
-// by d is taken with probability exp(-d / T), T > 0), the order and the
-// acceptances drawn from a generator seeded by seed. The same arguments give
+// by d is taken with probability exp(-d / T), T > 0; below exp(-40) never), the
+// acceptances drawn from a generator (xoshiro256**) seeded by seed. The same arguments give
 // the same result. Returns the best selection seen (the empty one when nothing
 // beats it).
 AnnealResult AnnealModel(const QuadModel& model, const CouplingRows& rows, const std::vector<double>& temperatures,

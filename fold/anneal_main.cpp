@@ -32,7 +32,7 @@ constexpr const char* kHelp =
     "\n"
     "Anneals the model recorded in INSTANCE (a .qubo, LP or MILP file written by\n"
     "rnaqubo-fold) from the empty selection, flipping one variable at a time by\n"
-    "the Metropolis rule, every variable once per sweep in a random order, and\n"
+    "the Metropolis rule, every variable once per sweep in order 1..Q, and\n"
     "writes the best selection seen to ANSWER: the chosen variables, one-based,\n"
     "for rnaqubo-fold --instance INSTANCE --solution ANSWER. Prints\n"
     "\"value: <v>\" on standard output.\n"

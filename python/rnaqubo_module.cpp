@@ -541,7 +541,7 @@ in conflicts as (l, m), l < m.)")
              "schedule"_a = py::make_tuple(200.0, 2.0), R"(
 Simulated annealing of model, compiled: from the empty selection, one flip at a
 time by the Metropolis rule over the model's sparse rows, every variable once
-per sweep in a random order. schedule is (hot, cold), temperatures spaced
+per sweep in order 1..Q. schedule is (hot, cold), temperatures spaced
 geometrically over sweeps (in the model's value units), or a sequence of one
 temperature per sweep. The same seed gives the same answer. Returns
 Decoded(value, quads, structure, conflicts) of the best selection seen at any
