@@ -20,3 +20,11 @@ if(TARGET rnaqubo-seq)
                    $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
   set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
+  add_test(NAME solvers.anneal
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${solvers_tests_dir}/anneal_test.py $<TARGET_FILE:rnaqubo-fold>
+                   $<TARGET_FILE:rnaqubo-anneal>)
+  set_tests_properties(solvers.anneal PROPERTIES LABELS solvers TIMEOUT 300)
+endif()
