@@ -31,7 +31,9 @@
 # Layout:
 #   runs/benchmark/instances/<name>/   the sequence, reference, instance files, optimum
 #   runs/benchmark/runs/<name>/<solver>/<seed>/   the answer, its decoding, run.tsv
-#   results/benchmark/runs.tsv, results/benchmark/summary.tsv
+#   results/benchmark/runs.tsv, results/benchmark/summary.tsv, and
+#   results/benchmark/report.html, self-contained: the summary, p_s and TTS99
+#   against the number of variables, the ratios, the best answers' arc diagrams
 import csv
 import os
 import re
@@ -107,6 +109,7 @@ rule all:
     input:
         "results/benchmark/runs.tsv",
         "results/benchmark/summary.tsv",
+        "results/benchmark/report.html",
 
 
 rule instance:
@@ -242,3 +245,17 @@ rule summary:
     run:
         rows = benchmark_summary.summarise(benchmark_summary.read_runs(input[0]))
         benchmark_summary.write_table(output[0], benchmark_summary.SUMMARY_COLUMNS, rows)
+
+
+rule report:
+    input:
+        runs="results/benchmark/runs.tsv",
+        summary="results/benchmark/summary.tsv",
+    output:
+        "results/benchmark/report.html",
+    params:
+        zero_based=[solver for solver, entry in SOLVERS.items() if entry.get("zero_based", False)],
+        script=os.path.join(workflow.basedir, "scripts", "benchmark_report.py"),
+    shell:
+        "/usr/bin/python3 {params.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
+        "runs/benchmark/runs {RNAQUBO_FOLD:q} {output:q} {params.zero_based:q}"

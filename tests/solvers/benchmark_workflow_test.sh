@@ -5,7 +5,8 @@
 # and a fourth that answers on seed 1, outlives the time limit on seed 2 and
 # writes a bad answer on seed 3, each run three times. runs.tsv and summary.tsv
 # are compared byte for byte with tables worked out by hand, the wall times
-# left out; a second run must find nothing to do.
+# left out; the report is opened in headless Chromium and its screenshot
+# checked; a second run must find nothing to do.
 #
 #   benchmark_workflow_test.sh SOURCE_DIR RNAQUBO_FOLD RNAQUBO_SEQ RNAQUBO_ANNEAL
 set -u
@@ -82,6 +83,20 @@ $(diff <(printf '%s' "$expected_summary") <(printf '%s\n' "$got_summary"))"
 # TTS99 is tau where p_s is 1.
 awk -F'\t' 'NR > 1 && $5 == "1.0000" && $9 != $10 { bad = 1 } END { exit bad }' results/benchmark/summary.tsv ||
   fail "TTS99 differs from tau at p_s = 1"
+
+# The report in headless Chromium: the table, each plot and the arc diagrams drawn.
+grep -q "<script\|https\?://[^\"]*\.\(js\|css\|png\)" results/benchmark/report.html &&
+  fail "the report loads something from outside"
+if command -v chromium > /dev/null; then
+  # Chromium writes its profile under HOME: a scratch one.
+  HOME=$work chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1300,6000 \
+    --screenshot="$work/report.png" "file://$work/results/benchmark/report.html" > chromium.log 2>&1 ||
+    fail "chromium failed: $(tail -n 3 chromium.log)"
+  /usr/bin/python3 "$source_dir/tests/solvers/report_screenshot.py" "$work/report.png" results/benchmark/report.html \
+    "$source_dir/workflow/scripts" || fail "the report's screenshot"
+else
+  echo "note: chromium is not installed: the report's screenshot is not checked"
+fi
 
 run -n || fail "the dry run failed"
 grep -q "Nothing to be done" snakemake.log || fail "a second run finds work: $(tail -n 5 snakemake.log)"
