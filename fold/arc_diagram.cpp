@@ -52,15 +52,6 @@ int32_t RangeMin(const RangeExtremes& table, int32_t first, int32_t last) {
 
 bool SamePair(const BasePair& a, const BasePair& b) { return a.i == b.i && a.j == b.j; }
 
-bool PairBefore(const BasePair& a, const BasePair& b) {
-  return a.i != b.i ? a.i < b.i : a.j < b.j;
-}
-
-bool ContainsPair(const std::vector<BasePair>& sorted, const BasePair& pair) {
-  auto found = std::lower_bound(sorted.begin(), sorted.end(), pair, PairBefore);
-  return found != sorted.end() && SamePair(*found, pair);
-}
-
 // Appends printf-formatted text to out.
 void Append(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Append(std::string* out, const char* format, ...) {
@@ -108,9 +99,9 @@ struct Layout {
 double PositionX(const Layout& layout, int32_t p) { return layout.left + (p - 0.5) * layout.step; }
 
 void AppendArcs(std::string* svg, const Layout& layout, const std::vector<BasePair>& pairs,
-                bool above, const char* id, const char* colour) {
+                bool above, const char* id, const PairColour& colour) {
   if (pairs.empty()) return;
-  Append(svg, "<g id=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"%.1f\">\n", id, colour,
+  Append(svg, "<g id=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"%.2f\">\n", id, colour.value,
          layout.stroke);
   const double y = above ? layout.upper_axis : layout.lower_axis;
   for (const BasePair& pair : pairs) {
@@ -123,6 +114,15 @@ void AppendArcs(std::string* svg, const Layout& layout, const std::vector<BasePa
 }
 
 }  // namespace
+
+bool PairBefore(const BasePair& a, const BasePair& b) {
+  return a.i != b.i ? a.i < b.i : a.j < b.j;
+}
+
+bool ContainsPair(const std::vector<BasePair>& sorted, const BasePair& pair) {
+  auto found = std::lower_bound(sorted.begin(), sorted.end(), pair, PairBefore);
+  return found != sorted.end() && SamePair(*found, pair);
+}
 
 std::vector<uint8_t> FlagConflictingPairs(const std::vector<BasePair>& pairs, int32_t n) {
   std::vector<uint8_t> flags(pairs.size(), 0);
@@ -187,120 +187,188 @@ std::string EscapeXml(const std::string& text) {
   return escaped;
 }
 
-std::string DrawArcDiagram(const ArcDiagram& diagram) {
-  const int32_t n = std::max<int32_t>(diagram.n, 1);
+PairClasses ClassifyPairs(const ArcDiagram& diagram) {
   const std::vector<BasePair> pairs = SortedDistinctPairs(diagram.pairs);
   const std::vector<BasePair> reference =
       diagram.has_reference ? SortedDistinctPairs(diagram.reference) : std::vector<BasePair>();
   const std::vector<uint8_t> conflicts = FlagConflictingPairs(pairs, diagram.n);
-
-  // Sort the structure's pairs by colour, and the reference's.
-  std::vector<BasePair> both, extra, conflicting, missed, below_both;
+  PairClasses classes;
+  classes.structure_pairs = pairs.size();
+  classes.reference_pairs = reference.size();
   for (size_t k = 0; k < pairs.size(); ++k) {
     if (conflicts[k]) {
       // Pairs with positions outside 1..n cannot be placed on the axis.
       if (pairs[k].i >= 1 && pairs[k].j <= diagram.n && pairs[k].i < pairs[k].j) {
-        conflicting.push_back(pairs[k]);
+        classes.conflicting.push_back(pairs[k]);
       }
     } else if (diagram.has_reference && !ContainsPair(reference, pairs[k])) {
-      extra.push_back(pairs[k]);
+      classes.extra.push_back(pairs[k]);
     } else {
-      both.push_back(pairs[k]);
+      classes.both.push_back(pairs[k]);
     }
   }
   for (const BasePair& pair : reference) {
     if (pair.i < 1 || pair.j > diagram.n || pair.i >= pair.j) continue;
-    (ContainsPair(pairs, pair) ? below_both : missed).push_back(pair);
+    (ContainsPair(pairs, pair) ? classes.below_both : classes.missed).push_back(pair);
   }
+  return classes;
+}
+
+std::string FormatModelSettings(const std::string& file, int32_t n, int32_t min_distance,
+                                int32_t add_quads, int32_t penalty) {
+  return (file.empty() ? std::string() : file + " | ") + std::to_string(n) + " bases | min. distance " + std::to_string(min_distance) +
+         " | add quads " + std::to_string(add_quads) + " | penalty " + std::to_string(penalty);
+}
+
+std::string DrawingTitle(const std::string& record_name, const std::string& path) {
+  if (!record_name.empty()) return record_name;
+  const size_t slash = path.find_last_of('/');
+  std::string base = slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+  return base.empty() ? "structure" : base;
+}
+
+std::pair<double, double> AppendDrawingLegend(std::string* svg, const ArcDiagram& diagram,
+                                              const PairClasses& classes, double x) {
+  struct LegendRow {
+    PairColour colour;
+    std::string text;
+  };
+  std::vector<LegendRow> rows;
+  std::string value_text = "value: " + std::to_string(diagram.value);
+  if (diagram.has_optimum) {
+    value_text += " | optimum: " + std::to_string(diagram.optimum) + " | ratio: ";
+    if (diagram.optimum == 0) {
+      value_text += "-";
+    } else {
+      char ratio[32];
+      std::snprintf(ratio, sizeof ratio, "%.4f",
+                    static_cast<double>(diagram.value) / static_cast<double>(diagram.optimum));
+      value_text += ratio;
+    }
+  } else {
+    value_text += " (the optimum)";
+  }
+  auto named = [](const PairColour& colour, const std::string& text) {
+    return LegendRow{colour, std::string(colour.name) + ": " + text};
+  };
+  if (diagram.has_reference) {
+    const PairScores scores =
+        ScorePairs(SortedDistinctPairs(diagram.pairs), SortedDistinctPairs(diagram.reference));
+    char text[160];
+    std::snprintf(text, sizeof text, " | F1: %.4f | sensitivity: %.4f | PPV: %.4f", scores.f1,
+                  scores.sensitivity, scores.ppv);
+    value_text += text;
+    rows.push_back(named(kArcColourBoth, "in both: " + std::to_string(classes.both.size()) + " (of " +
+                                             std::to_string(classes.structure_pairs) + " in this structure, " +
+                                             std::to_string(classes.reference_pairs) + " in the reference)"));
+    rows.push_back(named(kArcColourExtra, "in this structure only: " + std::to_string(classes.extra.size())));
+    rows.push_back(named(kArcColourMissed, "in the reference only: " + std::to_string(classes.missed.size())));
+  } else {
+    rows.push_back(named(kArcColourStructure, "base pairs: " + std::to_string(classes.both.size())));
+  }
+  const bool valid = classes.conflicting.empty();
+  if (!valid) {
+    rows.push_back(named(kArcColourConflict,
+                         "sharing a position or crossing: " + std::to_string(classes.conflicting.size())));
+  }
+  std::string title = diagram.title.empty() ? "structure" : diagram.title;
+  if (!valid) title += " (not a secondary structure)";
+
+  const double row_height = 18;
+  // Widths estimated from character counts: about 0.6 em per character.
+  double width = 9.5 * static_cast<double>(title.size());
+  *svg += "<g id=\"legend\">\n";
+  Append(svg, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">", x);
+  *svg += EscapeXml(title) + "</text>\n";
+  double y = 24;
+  for (const std::string* line : {&diagram.settings, static_cast<const std::string*>(&value_text)}) {
+    if (line->empty()) continue;
+    y += row_height;
+    Append(svg, "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">", x, y);
+    *svg += EscapeXml(*line) + "</text>\n";
+    width = std::max(width, 7.0 * static_cast<double>(line->size()));
+  }
+  for (const LegendRow& row : rows) {
+    y += row_height;
+    Append(svg,
+           "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"3\"/>"
+           "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">",
+           x, y - 4, x + 24, y - 4, row.colour.value, x + 32, y);
+    *svg += EscapeXml(row.text) + "</text>\n";
+    width = std::max(width, 32 + 7.0 * static_cast<double>(row.text.size()));
+  }
+  *svg += "</g>\n";
+  return {width, y + 6};
+}
+
+std::string DrawArcDiagram(const ArcDiagram& diagram) {
+  const int32_t n = std::max<int32_t>(diagram.n, 1);
+  const PairClasses classes = ClassifyPairs(diagram);
 
   Layout layout{};
   layout.step = n * 12 <= 1800 ? 12.0 : 1800.0 / n;
-  layout.left = 30;
+  // Room on the left for the words that name the two sides.
+  layout.left = 100;
   layout.letters = layout.step >= 7;
-  layout.stroke = layout.step >= 4 ? 2.0 : 1.0;
+  // Arcs thinner than the gap between neighbouring bases stay distinct.
+  layout.stroke = std::clamp(layout.step * 0.35, 0.5, 2.0);
   for (int32_t every : {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000,
                         100000, 200000, 500000, 1000000}) {
     layout.label_every = every;
     if (every * layout.step >= 40) break;
   }
   const double axis_width = n * layout.step;
-  const double width = std::max(axis_width + 2 * layout.left, 560.0);
 
-  int32_t longest_span = 1, longest_above = 0, longest_below = 0;
-  for (const BasePair& pair : pairs) longest_above = std::max(longest_above, pair.j - pair.i);
-  for (const BasePair& pair : reference) longest_below = std::max(longest_below, pair.j - pair.i);
-  longest_span = std::max({longest_span, longest_above, longest_below});
-  const double height_cap = std::clamp(width * 0.3, 120.0, 400.0);
-  layout.arc_scale = std::min(layout.step / 2, height_cap / longest_span);
-
-  // Header: title, value and scores, then one legend row per colour in use.
-  const PairScores scores = ScorePairs(pairs, reference);
-  const bool valid = conflicting.empty();
-  struct LegendRow {
-    const char* colour;
-    std::string text;
-  };
-  std::vector<LegendRow> rows;
-  std::string score_text = "value: " + std::to_string(diagram.value);
-  if (diagram.has_reference) {
-    char text[160];
-    std::snprintf(text, sizeof text, " | F1: %.4f | sensitivity: %.4f | PPV: %.4f", scores.f1,
-                  scores.sensitivity, scores.ppv);
-    score_text += text;
-    rows.push_back({kArcColourBoth, "in both: " + std::to_string(both.size()) + " (of " +
-                                        std::to_string(pairs.size()) + " in the structure, " +
-                                        std::to_string(reference.size()) + " in the reference)"});
-    rows.push_back({kArcColourExtra, "in the structure only: " + std::to_string(extra.size())});
-    rows.push_back({kArcColourMissed, "in the reference only: " + std::to_string(missed.size())});
-  } else {
-    rows.push_back({kArcColourStructure, "base pairs: " + std::to_string(both.size())});
+  int32_t longest_above = 0, longest_below = 0;
+  for (const auto* group : {&classes.both, &classes.extra, &classes.conflicting}) {
+    for (const BasePair& pair : *group) longest_above = std::max(longest_above, pair.j - pair.i);
   }
-  if (!valid) {
-    rows.push_back({kArcColourConflict, "sharing a position or crossing: " +
-                                            std::to_string(conflicting.size())});
+  for (const auto* group : {&classes.missed, &classes.below_both}) {
+    for (const BasePair& pair : *group) longest_below = std::max(longest_below, pair.j - pair.i);
   }
-  std::string title = diagram.title.empty() ? "structure" : diagram.title;
-  if (!valid) title += " (not a secondary structure)";
+  const int32_t longest_span = std::max({1, longest_above, longest_below});
+  const double height_cap = std::clamp(axis_width * 0.3, 60.0, 400.0);
+  // Never flatter than 1.5 units of height per position of span, so that the
+  // tops of nested arcs stay apart where the bases crowd together.
+  layout.arc_scale = std::min(std::max(layout.step / 2, 1.5), height_cap / longest_span);
 
-  const double row_height = 18;
-  const double header = 34 + row_height * static_cast<double>(rows.size() + 1);
-  layout.upper_axis = header + 10 + longest_above * layout.arc_scale;
+  std::string legend;
+  const auto [legend_width, legend_height] = AppendDrawingLegend(&legend, diagram, classes, 20);
+  const double width = std::ceil(std::max(layout.left + axis_width + 20, 20 + legend_width));
+  // The side labels sit left of the axes, at the height of the arcs they name.
+  layout.upper_axis = legend_height + 14 + std::max(longest_above * layout.arc_scale, 14.0);
   const double letters_y = layout.upper_axis + 14;
-  const double labels_y = layout.upper_axis + (layout.letters ? 29 : 14);
+  const double labels_y = layout.upper_axis + (layout.letters ? 29 : 18);
   layout.lower_axis = labels_y + 8;
-  const double height =
-      diagram.has_reference ? layout.lower_axis + longest_below * layout.arc_scale + 12
-                            : labels_y + 10;
+  const double height = std::ceil(
+      diagram.has_reference ? layout.lower_axis + std::max(longest_below * layout.arc_scale, 14.0) + 12
+                            : labels_y + 10);
 
   std::string svg;
-  svg.reserve(2048 + 64 * (pairs.size() + reference.size()) + 40 * static_cast<size_t>(n));
+  svg.reserve(4096 + 64 * (diagram.pairs.size() + diagram.reference.size()) + 40 * static_cast<size_t>(n));
   Append(&svg,
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
          "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\">\n",
-         width, std::ceil(height), width, std::ceil(height));
+         width, height, width, height);
+  std::string title = diagram.title.empty() ? "structure" : diagram.title;
+  if (!classes.conflicting.empty()) title += " (not a secondary structure)";
   svg += "<title>" + EscapeXml(title) + "</title>\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-  svg += "<g id=\"legend\">\n";
-  Append(&svg, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">", layout.left);
-  svg += EscapeXml(title) + "</text>\n";
-  Append(&svg, "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">", layout.left, 34 + row_height);
-  svg += score_text + "</text>\n";
-  for (size_t k = 0; k < rows.size(); ++k) {
-    const double y = 34 + row_height * static_cast<double>(k + 2);
-    Append(&svg,
-           "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"3\"/>"
-           "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">",
-           layout.left, y - 4, layout.left + 24, y - 4, rows[k].colour, layout.left + 32, y);
-    svg += rows[k].text + "</text>\n";
-  }
-  svg += "</g>\n";
+  svg += legend;
 
-  // The axis (two when a reference hangs below), letters and position labels.
+  // The axis (two when a reference hangs below), the words naming the sides,
+  // letters or ticks, and position labels.
   const double axis_end = layout.left + axis_width;
   Append(&svg, "<line id=\"upper-axis\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
                "stroke=\"#888888\" stroke-width=\"1\"/>\n",
          layout.left, layout.upper_axis, axis_end, layout.upper_axis);
+  svg += "<g id=\"sides\" font-size=\"12\" font-style=\"italic\" text-anchor=\"end\" fill=\"#333333\">\n";
+  Append(&svg, "<text x=\"%.0f\" y=\"%.2f\">this structure</text>\n", layout.left - 8, layout.upper_axis - 4);
+  if (diagram.has_reference) {
+    Append(&svg, "<text x=\"%.0f\" y=\"%.2f\">reference</text>\n", layout.left - 8, layout.lower_axis + 13);
+  }
+  svg += "</g>\n";
   if (diagram.has_reference) {
     Append(&svg, "<line id=\"lower-axis\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
                  "stroke=\"#888888\" stroke-width=\"1\"/>\n",
@@ -317,6 +385,13 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
              plain ? letter : '?');
     }
     svg += "</g>\n";
+  } else {
+    svg += "<g id=\"ticks\" stroke=\"#555555\" stroke-width=\"1\">\n";
+    for (int32_t p = 1; p <= diagram.n; p = p == 1 ? layout.label_every : p + layout.label_every) {
+      Append(&svg, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", PositionX(layout, p),
+             layout.upper_axis, PositionX(layout, p), layout.upper_axis + 5);
+    }
+    svg += "</g>\n";
   }
   svg += "<g id=\"labels\" font-size=\"10\" text-anchor=\"middle\" fill=\"#555555\">\n";
   for (int32_t p = 1; p <= diagram.n; p = p == 1 ? layout.label_every : p + layout.label_every) {
@@ -325,14 +400,14 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
   svg += "</g>\n";
 
   if (diagram.has_reference) {
-    AppendArcs(&svg, layout, extra, true, "structure-only", kArcColourExtra);
-    AppendArcs(&svg, layout, both, true, "structure-both", kArcColourBoth);
-    AppendArcs(&svg, layout, missed, false, "reference-only", kArcColourMissed);
-    AppendArcs(&svg, layout, below_both, false, "reference-both", kArcColourBoth);
+    AppendArcs(&svg, layout, classes.extra, true, "structure-only", kArcColourExtra);
+    AppendArcs(&svg, layout, classes.both, true, "structure-both", kArcColourBoth);
+    AppendArcs(&svg, layout, classes.missed, false, "reference-only", kArcColourMissed);
+    AppendArcs(&svg, layout, classes.below_both, false, "reference-both", kArcColourBoth);
   } else {
-    AppendArcs(&svg, layout, both, true, "structure", kArcColourStructure);
+    AppendArcs(&svg, layout, classes.both, true, "structure", kArcColourStructure);
   }
-  AppendArcs(&svg, layout, conflicting, true, "structure-conflicting", kArcColourConflict);
+  AppendArcs(&svg, layout, classes.conflicting, true, "structure-conflicting", kArcColourConflict);
   svg += "</svg>\n";
   return svg;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <string>
+#include <utility>
 
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -22,6 +23,9 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--zero-based", nullptr, &FoldOptions::zero_based},
     {"--reference", &FoldOptions::reference_path, nullptr},
     {"--svg", &FoldOptions::svg_path, nullptr},
+    {"--draw", &FoldOptions::draw_path, nullptr},
+    {"--layout", &FoldOptions::layout_name, nullptr},
+    {"--title", &FoldOptions::title, nullptr},
     {"--instance", &FoldOptions::instance_path, nullptr},
     {"--write-lp", &FoldOptions::lp_path, nullptr},
     {"--write-milp", &FoldOptions::milp_path, nullptr},
@@ -39,7 +43,7 @@ constexpr const char* kHelpBody =
     "Finds the best secondary structure of one RNA sequence in the QUBO model\n"
     "that rnaqubo writes for the same five arguments (the same quads, scores,\n"
     "couplings and variable numbers), or decodes a solver's answer to it. No\n"
-    "file is written unless --svg asks for one.\n"
+    "file is written unless --draw or --svg asks for one.\n"
     "\n"
     "Arguments: as for rnaqubo (see rnaqubo --help).\n"
     "\n"
@@ -53,8 +57,18 @@ constexpr const char* kHelpBody =
     "  --reference FILE  score the structure against the known one in FILE: a\n"
     "                    dot-bracket line, or a record of \">name\", sequence\n"
     "                    and structure; brackets ()[]{}<> are accepted\n"
-    "  --svg FILE        draw the structure as an arc diagram (SVG) into FILE,\n"
-    "                    with the reference's pairs below the axis\n"
+    "  --draw FILE       draw the structure into FILE, as SVG, PNG or PDF by\n"
+    "                    FILE's extension (.svg, .png, .pdf; PNG and PDF need\n"
+    "                    rsvg-convert), with the reference's pairs; the title is\n"
+    "                    the reference record's name, else the sequence file's\n"
+    "                    base name\n"
+    "  --layout LAYOUT   arc (default): an arc diagram, this structure above the\n"
+    "                    axis and the reference below; 2d: a 2D drawing by\n"
+    "                    VARNA, needing java on PATH and VARNA's jar\n"
+    "                    ($RNAQUBO_VARNA_JAR, else /usr/share/java/varna.jar;\n"
+    "                    Debian: apt-get install varna default-jre-headless)\n"
+    "  --title TEXT      the picture's title instead of the record's name\n"
+    "  --svg FILE        --draw FILE, always as SVG\n"
     "  --write-lp FILE   write the model as an LP file with a quadratic\n"
     "                    objective (CPLEX, Gurobi, SCIP): x<k> is variable k\n"
     "  --write-milp FILE write the model as a linear MILP in the LP format\n"
@@ -93,8 +107,8 @@ constexpr const char* kHelpBody =
     "is \"not a secondary structure: <K> conflicting couples (<value>)\".\n"
     "\n"
     "Exit status: 0 done, 1 bad sequence, bad solution or reference file or no\n"
-    "memory, 2 usage error, unreadable file, unwritable --svg file or number out\n"
-    "of range.\n"
+    "memory, 2 usage error, unreadable file, unwritable picture, a program the\n"
+    "picture needs missing or failing, or number out of range.\n"
     "See rnaqubo-fold(1).\n";
 
 const FoldOptionRow* FindOption(const char* name, size_t name_size) {
@@ -163,6 +177,15 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
   }
   if (command.options.zero_based && command.options.solution_path == nullptr) {
     FailUsage("Option --zero-based needs --solution");
+  }
+  if (command.options.svg_path != nullptr && command.options.draw_path != nullptr) {
+    FailUsage("Options --svg and --draw cannot be given together");
+  }
+  for (const auto& [given, name] : {std::pair{command.options.layout_name, "--layout"},
+                                     std::pair{command.options.title, "--title"}}) {
+    if (given != nullptr && command.options.svg_path == nullptr && command.options.draw_path == nullptr) {
+      FailUsage("Option " + std::string(name) + " needs --draw or --svg");
+    }
   }
   // Every number is checked before any file is read.
   if (command.options.instance_path == nullptr) command.params = ParseModelArguments(model_arguments);

@@ -13,7 +13,10 @@ struct FoldOptions {
   const char* solution_path = nullptr;  // --solution FILE: decode this selection
   bool zero_based = false;              // --zero-based: numbers in FILE count from 0
   const char* reference_path = nullptr; // --reference FILE: score against this structure
-  const char* svg_path = nullptr;       // --svg FILE: draw the arc diagram into FILE
+  const char* svg_path = nullptr;       // --svg FILE: draw the picture into FILE as SVG
+  const char* draw_path = nullptr;      // --draw FILE: draw the picture into FILE (.svg, .png, .pdf)
+  const char* layout_name = nullptr;    // --layout arc|2d: the picture's layout (arc when not given)
+  const char* title = nullptr;          // --title TEXT: the picture's title instead of the record's name
   const char* instance_path = nullptr;  // --instance FILE: the model recorded in an instance file
   const char* lp_path = nullptr;        // --write-lp FILE: the model as an LP with a quadratic objective
   const char* milp_path = nullptr;      // --write-milp FILE: the model as a linear MILP

@@ -24,6 +24,7 @@
 #include "fold/optimum.h"
 #include "fold/reference_structure.h"
 #include "fold/solution_text.h"
+#include "fold/structure_drawing.h"
 #include "model/quad_model.h"
 #include "output/instance_files.h"
 #include "output/output_file.h"
@@ -42,7 +43,7 @@ std::string StandardOutputMessage() {
   return std::string("standard output: cannot write: ") + std::strerror(errno != 0 ? errno : EIO);
 }
 
-// The --svg file while it is written: removed on every way out (an early return
+// The picture file while it is written: removed on every way out (an early return
 // or an exception) unless it was committed first.
 struct DiagramFileGuard {
   OutputFile file;
@@ -68,15 +69,40 @@ std::vector<uint8_t> LoadSelection(const FoldOptions& options, const QuadModel& 
   }
 }
 
-// Starts the --svg file before the search, so that a destination that cannot be
-// written is reported at once; it may not replace any input of the run.
-int StartDiagram(const FoldOptions& options, const RunParameters& params, OutputFile* file) {
+// The picture asked for by --draw or --svg: its file, layout and format.
+struct PictureRequest {
+  const char* path = nullptr;  // nullptr: no picture
+  DrawingLayout layout = DrawingLayout::kArc;
+  DrawingFormat format = DrawingFormat::kSvg;
+};
+
+// The picture of the command line; throws Failure (kUsage) for an unknown
+// layout or a --draw name without a known extension.
+PictureRequest ReadPictureRequest(const FoldOptions& options) {
+  PictureRequest picture;
+  picture.path = options.draw_path != nullptr ? options.draw_path : options.svg_path;
+  if (picture.path == nullptr) return picture;
+  if (options.layout_name != nullptr) picture.layout = ParseDrawingLayout(options.layout_name);
+  if (options.draw_path != nullptr) picture.format = DrawingFormatOf(options.draw_path);
+  return picture;
+}
+
+// Starts the picture file before the search, so that a destination that cannot
+// be written, or a program the picture needs that is missing, is reported at
+// once; it may not replace any input of the run.
+int StartDiagram(const FoldOptions& options, const RunParameters& params, const PictureRequest& picture,
+                 OutputFile* file) {
+  try {
+    CheckDrawingPrograms(picture.layout, picture.format);
+  } catch (const Failure& failure) {
+    return Report(FailureStatus(failure.kind()), std::string(picture.path) + ": " + failure.what());
+  }
   InstallTerminationHandlers();
   std::vector<KeptFile> inputs = {IdentifyKeptFile(params.input_RNA_sequence_filename)};
   if (options.reference_path != nullptr) inputs.push_back(IdentifyKeptFile(options.reference_path));
   if (options.solution_path != nullptr) inputs.push_back(IdentifyKeptFile(options.solution_path));
   std::string error;
-  if (!StartArcDiagramFile(options.svg_path, inputs, file, &error)) return Report(kStatusIoError, error);
+  if (!StartArcDiagramFile(picture.path, inputs, file, &error)) return Report(kStatusIoError, error);
   return 0;
 }
 
@@ -120,6 +146,7 @@ int RunFold(int argc, char** argv) {
     std::fputs(kFoldVersionLine, stdout);
   } else {
     RunParameters params = command.params;
+    const PictureRequest picture = ReadPictureRequest(options);
     InstanceSettings instance{};
     char* buffer = nullptr;
     if (options.instance_path != nullptr) {
@@ -156,8 +183,8 @@ int RunFold(int argc, char** argv) {
     std::vector<uint8_t> given;
     if (options.solution_path != nullptr) given = LoadSelection(options, model);
     DiagramFileGuard diagram;
-    if (options.svg_path != nullptr) {
-      if (const int status = StartDiagram(options, params, &diagram.file); status != 0) return status;
+    if (picture.path != nullptr) {
+      if (const int status = StartDiagram(options, params, picture, &diagram.file); status != 0) return status;
     }
     std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
     const int64_t optimum = FoldOptimum(model, best.data());
@@ -185,19 +212,28 @@ int RunFold(int argc, char** argv) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       return Report(kStatusIoError, StandardOutputMessage());
     }
-    if (options.svg_path != nullptr) {
+    if (picture.path != nullptr) {
       ArcDiagram drawing{};
       drawing.buffer = buffer;
       drawing.n = params.sequence_length;
       drawing.pairs = pairs;
       drawing.has_reference = options.reference_path != nullptr;
       drawing.reference = reference.pairs;
-      drawing.title = reference.name.empty() ? params.input_RNA_sequence_filename : reference.name;
+      drawing.title = options.title != nullptr ? options.title
+                                               : DrawingTitle(reference.name, params.input_RNA_sequence_filename);
+      drawing.settings = FormatModelSettings(DrawingTitle("", params.input_RNA_sequence_filename),
+                                             params.sequence_length, params.min_distance_allowed_between_positions,
+                                             params.add_quads, params.M_penalty);
       drawing.value = shown_value;
-      std::string error;
-      if (!FinishArcDiagramFile(&diagram.file, DrawArcDiagram(drawing), &error)) {
-        return Report(kStatusIoError, error);
+      drawing.has_optimum = options.solution_path != nullptr;
+      drawing.optimum = optimum;
+      std::string bytes, error;
+      try {
+        bytes = ConvertDrawing(DrawStructureSvg(drawing, picture.layout), picture.format);
+      } catch (const Failure& failure) {
+        return Report(FailureStatus(failure.kind()), std::string(picture.path) + ": " + failure.what());
       }
+      if (!FinishArcDiagramFile(&diagram.file, bytes, &error)) return Report(kStatusIoError, error);
     }
   }
   // A script must never read a clean status over lost output.

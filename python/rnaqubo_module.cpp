@@ -16,6 +16,7 @@
 #include "output/instance_files.h"
 #include "output/output_file.h"
 #include "output/q_file.h"
+#include "python/model_drawing.h"
 #include "python/model_entries.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -363,6 +364,24 @@ void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
   }
 }
 
+// Model.draw: the selection (None: the optimum) and the reference (None, a
+// dot-bracket string, or a path) read, then drawn by DrawModelStructure.
+void Draw(const SequenceModel& model, py::handle selection, py::handle path, py::handle reference,
+          const std::string& layout) {
+  std::vector<uint8_t> chosen;
+  if (!selection.is_none()) chosen = ReadSelection(model, selection, false);
+  DrawingReference known;
+  if (py::isinstance<py::str>(reference) &&
+      reference.cast<std::string>().find_first_not_of(".()[]{}<>") == std::string::npos) {
+    known = {DrawingReference::Kind::kDotBracket, reference.cast<std::string>()};
+  } else if (!reference.is_none()) {
+    known = {DrawingReference::Kind::kFile, ToPath(reference)};
+  }
+  const std::string destination = ToPath(path);
+  py::gil_scoped_release unlocked;
+  DrawModelStructure(model, selection.is_none() ? nullptr : chosen.data(), destination, known, layout);
+}
+
 // Failures of the libraries as Python exceptions, their messages as the tools
 // show them after the program's name: a file failure with its errno as the
 // matching OSError subclass (FileNotFoundError, ...) whose strerror is the
@@ -530,6 +549,18 @@ in conflicts as (l, m), l < m.)")
           },
           "selection"_a, "zero_based"_a = false,
           "The model's value of a selection (as for decode): the sum of the entries whose variables are both chosen.")
+      .def("draw", &Draw, "selection"_a, "path"_a, "reference"_a = py::none(), "layout"_a = "arc", R"(
+Draws the structure of selection (as for decode(); None for the optimum) into
+the file at path, as rnaqubo-fold --draw does: SVG, PNG or PDF by the
+extension (.svg, .png, .pdf; PNG and PDF need rsvg-convert), written whole or
+not at all. layout "arc" is the arc diagram, "2d" a drawing by VARNA (java on
+PATH and VARNA's jar, $RNAQUBO_VARNA_JAR or /usr/share/java/varna.jar;
+Debian: apt-get install varna default-jre-headless). reference is None, a
+dot-bracket string of n characters, or the path of a reference file as for
+rnaqubo-fold --reference; its pairs are drawn and scored against. The title is
+the reference record's name, else the model's name; a selection is shown with
+its ratio to the optimum. Raises OSError when a program is missing or the file
+cannot be written, ValueError for an unknown layout or extension.)")
       .def("__repr__", [](const SequenceModel& m) {
         return "rnaqubo.Model(n=" + std::to_string(m.n) + ", min_distance=" + std::to_string(m.min_distance) +
                ", add_quads=" + std::to_string(m.q.add_quads) + ", penalty=" + std::to_string(m.q.penalty) +

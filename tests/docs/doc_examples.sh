@@ -36,6 +36,18 @@ if [ -n "$fold" ]; then
     echo "FAIL: docs/trna_phe_yeast.svg is not the picture rnaqubo-fold draws now"
     failures=$((failures + 1))
   fi
+  # The same optimum in 2D, when VARNA is there to draw it.
+  if command -v java > /dev/null && [ -f "${RNAQUBO_VARNA_JAR:-/usr/share/java/varna.jar}" ]; then
+    mkdir -p "$work/trna_2d" && cp "$trna.dbn" "$work/trna_2d/" || exit 1
+    exe=$fold run_tool "$work" trna_2d "$trna.txt" 76 4 1 -200 --reference trna_phe_yeast.dbn \
+      --layout 2d --draw trna_phe_yeast_2d.svg || exit 1
+    if ! cmp -s "$source/docs/trna_phe_yeast_2d.svg" "$work/trna_2d/trna_phe_yeast_2d.svg"; then
+      echo "FAIL: docs/trna_phe_yeast_2d.svg is not the picture rnaqubo-fold draws now"
+      failures=$((failures + 1))
+    fi
+  else
+    echo "note: java or VARNA is not installed: docs/trna_phe_yeast_2d.svg is not checked"
+  fi
 fi
 
 for doc in md:README.md man:docs/rnaqubo.1; do

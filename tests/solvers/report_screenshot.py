@@ -1,10 +1,12 @@
 """Checks a screenshot of the benchmark report, taken by headless Chromium:
 the summary table's header and each matplotlib plot show their own background
 tint (benchmark_report.TINTS) over a real area, and below the last plot the
-arc diagrams' blue arcs cover at least 150 pixels per diagram the page holds.
+arc diagrams' arcs (the colours their SVG strokes name, greys left out) cover
+at least 150 pixels per diagram the page holds.
 
 usage: report_screenshot.py SCREENSHOT_PNG REPORT_HTML WORKFLOW_SCRIPTS_DIR
 """
+import re
 import sys
 
 from PIL import Image
@@ -18,7 +20,15 @@ pixels = image.load()
 wanted = {name: tuple(int(tint[k:k + 2], 16) for k in (1, 3, 5)) for name, tint in benchmark_report.TINTS.items()}
 counts = {name: 0 for name in wanted}
 lowest = 0  # the lowest row of any plot's tint
-blue, blue_below = (0x1F, 0x77, 0xB4), {}
+report = open(sys.argv[2]).read()
+figures = re.findall(r'<figure class="arcs"><svg.*?</svg>', report, re.S)
+arc_colours = set()
+for figure in figures:
+    for colour in re.findall(r'stroke="#([0-9A-Fa-f]{6})"', figure):
+        rgb = tuple(int(colour[k:k + 2], 16) for k in (0, 2, 4))
+        if len(set(rgb)) > 1:
+            arc_colours.add(rgb)
+arc_rows = {}
 for y in range(height):
     for x in range(width):
         p = pixels[x, y]
@@ -27,15 +37,15 @@ for y in range(height):
                 counts[name] += 1
                 if name != "table":
                     lowest = max(lowest, y)
-        if p == blue:
-            blue_below[y] = blue_below.get(y, 0) + 1
+        if p in arc_colours:
+            arc_rows[y] = arc_rows.get(y, 0) + 1
 failures = []
 for name, count in counts.items():
     need = 500 if name == "table" else 20000
     if count < need:
         failures.append(f"{name}: {count} pixels of its tint, at least {need} expected: not rendered")
-diagrams = open(sys.argv[2]).read().count('<figure class="arcs"><svg')
-arcs = sum(count for y, count in blue_below.items() if y > lowest)
+diagrams = len(figures)
+arcs = sum(count for y, count in arc_rows.items() if y > lowest)
 if diagrams == 0 or arcs < 150 * diagrams:
     failures.append(f"{diagrams} arc diagrams, {arcs} pixels of arcs below the plots")
 for failure in failures:

@@ -19,7 +19,7 @@ if shutil.which("rsvg-convert") is None:
     sys.exit(77)
 
 SVG = "{http://www.w3.org/2000/svg}"
-BOTH, EXTRA, MISSED, CONFLICT = (0x1F, 0x77, 0xB4), (0xFF, 0x7F, 0x0E), (0x2C, 0xA0, 0x2C), (0xD6, 0x27, 0x28)
+BOTH, EXTRA, MISSED, CONFLICT = (0x00, 0x72, 0xB2), (0xE6, 0x9F, 0x00), (0xCC, 0x79, 0xA7), (0xD5, 0x5E, 0x00)
 draw_arcs, examples = sys.argv[1], sys.argv[2]
 work = tempfile.mkdtemp()
 failures = []
@@ -45,13 +45,13 @@ def draw(name, letters, pairs, reference, title, value):
     return run.stdout, ET.parse(path).getroot(), path
 
 
-def render(root, name, drop_legend):
-    """Renders root (without its legend if asked) to PNG; returns the RGB image."""
+def render(root, name, drop_legend, zoom=1):
+    """Renders root (without its legend if asked) to PNG at zoom; returns the RGB image."""
     if drop_legend:
         root.remove(root.find(f"{SVG}g[@id='legend']"))
     svg_path, png_path = os.path.join(work, name + "-r.svg"), os.path.join(work, name + ".png")
     ET.ElementTree(root).write(svg_path)
-    subprocess.run(["rsvg-convert", "-o", png_path, svg_path], check=True)
+    subprocess.run(["rsvg-convert", "--zoom", str(zoom), "-o", png_path, svg_path], check=True)
     return Image.open(png_path).convert("RGB")
 
 
@@ -77,22 +77,23 @@ def axis_y(root, which):
     return float(root.find(f"{SVG}line[@id='{which}']").get("y1"))
 
 
-def check_picture(name, root, expected_sides):
+def check_picture(name, root, expected_sides, zoom=1):
     """The whole picture renders at the declared size; without the legend, each
-    colour appears on its expected side of the axes and no other colour is drawn."""
-    image = render(root, name, drop_legend=False)
-    check(image.size == (int(root.get("width")), int(root.get("height"))),
+    colour appears on its expected side of the axes and no other colour is drawn.
+    Thin arcs need a zoom to show pixels of their own colour."""
+    image = render(root, name, drop_legend=False, zoom=zoom)
+    check(image.size == (zoom * int(root.get("width")), zoom * int(root.get("height"))),
           f"{name}: PNG size {image.size} differs from the SVG's")
-    arcs = render(root, name + "-arcs", drop_legend=True)
-    upper = axis_y(root, "upper-axis")
-    lower = axis_y(root, "lower-axis") if root.find(f"{SVG}line[@id='lower-axis']") is not None else None
+    arcs = render(root, name + "-arcs", drop_legend=True, zoom=zoom)
+    upper = zoom * axis_y(root, "upper-axis")
+    lower = zoom * axis_y(root, "lower-axis") if root.find(f"{SVG}line[@id='lower-axis']") is not None else None
     labelled = (("both", BOTH), ("extra", EXTRA), ("missed", MISSED), ("conflict", CONFLICT))
     rows_of = colour_rows(arcs, [colour for _, colour in labelled])
     for label, colour in labelled:
         rows = rows_of[colour]
         # Row y covers y..y+1: the arcs end on the axes, so a row may touch an axis.
-        above = sum(1 for y in rows if y < upper + 1)
-        below = sum(1 for y in rows if lower is not None and y > lower - 1)
+        above = sum(1 for y in rows if y < upper + zoom)
+        below = sum(1 for y in rows if lower is not None and y > lower - zoom)
         want_above, want_below = expected_sides.get(label, (False, False))
         check((above >= 10) == want_above, f"{name}: {above} {label} pixels above the axis")
         check((below >= 10) == want_below, f"{name}: {below} {label} pixels below the axis")
@@ -138,7 +139,24 @@ step = numbers[1]
 check(numbers[0] == 1 and step > 10 and numbers[1:] == list(range(step, 3001, step)),
       f"long: labels {numbers[:5]}...")
 check(root.find(f"{SVG}g[@id='letters']") is None, "long: letters drawn too close to read")
-check_picture("long", root, {"both": (True, False)})
+check_picture("long", root, {"both": (True, False)}, zoom=4)
+
+# At 400 and 1,500 bases the letters give way to ticks, and the arcs of a stem
+# stay apart: a column through the stem's top, rendered at the PNG output's
+# zoom, crosses each of its six arcs as a run of its own.
+for n in (400, 1500):
+    stem_pairs = stem(n // 2 - 60, n // 2 + 60, 6)
+    _, root, _ = draw(f"long{n}", "".join(rng.choice("ACGU") for _ in range(n)), stem_pairs, "-", "x", 0)
+    check(root.find(f"{SVG}g[@id='letters']") is None and root.find(f"{SVG}g[@id='ticks']") is not None,
+          f"long{n}: letters instead of ticks")
+    image = render(root, f"long{n}", drop_legend=True, zoom=2)
+    upper = 2 * axis_y(root, "upper-axis")
+    path_d = root.find(f"{SVG}g[@id='structure']/{SVG}path").get("d")
+    left, right = float(path_d[1:].split()[0]), float(path_d.split("A")[1].split()[-2])
+    column = int(left + right)  # the centre, doubled
+    inked = [image.getpixel((column, y)) != (255, 255, 255) for y in range(int(upper) - 4)]
+    runs = sum(1 for y in range(1, len(inked)) if inked[y] and not inked[y - 1])
+    check(runs == 6, f"long{n}: {runs} separate arcs in the stem's column, want 6")
 
 shutil.rmtree(work)
 for failure in failures:

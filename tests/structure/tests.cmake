@@ -20,3 +20,11 @@ set_tests_properties(structure.render PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
 add_test(NAME structure.fold_options
          COMMAND bash ${structure_tests_dir}/fold_options.sh $<TARGET_FILE:rnaqubo-fold>)
 set_tests_properties(structure.fold_options PROPERTIES TIMEOUT 120)
+
+# rnaqubo-fold --draw: both layouts in SVG, PNG and PDF rendered by rsvg-convert
+# and pdftoppm and checked pair by pair; names escaped; missing programs refused.
+add_test(NAME structure.drawings
+         COMMAND /usr/bin/python3 ${structure_tests_dir}/drawings_test.py $<TARGET_FILE:rnaqubo-fold>
+                 $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}/examples)
+# 77: rsvg-convert, pdftoppm, the imaging module, java or VARNA is not installed.
+set_tests_properties(structure.drawings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

@@ -98,6 +98,10 @@ check "every record ran in a directory of its own" \
 check "the Q files are deleted once the table is made" \
   test -z "$(find runs -name 'Q_[0-9]*' -print -quit)"
 check "the quad listings stay" test "$(find runs -name 'Q_nested_*' | wc -l)" -eq 3
+check "each optimum is drawn under its record's name" eval \
+  '(for name in trna_phe_yeast hairpin_gc hairpin_alu; do
+      grep -q "<title>$name</title>" "runs/fold/$name/$name.svg" || exit 1
+    done)'
 check "the README's records/ is left as it was" \
   test -z "$(find records -newer runs/records/manifest.tsv -print -quit)"
 flow -n "${dbn_setting[@]}" > "$work/again.log" 2>&1

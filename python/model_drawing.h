@@ -1,0 +1,24 @@
+// Pictures of a model's structures for the module: the arc diagram or the 2D
+// drawing of rnaqubo-fold --draw, from a selection held in memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "python/model_entries.h"
+
+// A reference structure given to Model.draw: none, a dot-bracket line, or a file.
+struct DrawingReference {
+  enum class Kind { kNone, kDotBracket, kFile } kind = Kind::kNone;
+  std::string text;  // the dot-bracket line, or the file's path
+};
+
+// Draws the structure of chosen (quad_count + 1 bytes, chosen[v] != 0 for a
+// chosen variable v; nullptr for the model's optimum) into path, in layout
+// ("arc" or "2d") and the format path's extension names, as rnaqubo-fold
+// --draw does: titled by the reference record's name, else the model's name,
+// scored against reference when given, an answer compared with the optimum.
+// Throws Failure as DrawStructure and ReadReferenceStructure do.
+void DrawModelStructure(const SequenceModel& model, const uint8_t* chosen, const std::string& path,
+                        const DrawingReference& reference, const std::string& layout);

@@ -1,0 +1,260 @@
+"""rnaqubo-fold --draw, end to end: every layout in every format, rendered by a
+real renderer and checked against pairs worked out here from the model's own
+listing (dot_paren.txt) and the reference.
+
+usage: drawings_test.py RNAQUBO_FOLD RNAQUBO EXAMPLES_DIR
+Exits 77 when rsvg-convert, pdftoppm, PIL, java or VARNA's jar is missing. The
+missing programs are simulated by a PATH without them and by RNAQUBO_VARNA_JAR
+naming no file.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+
+try:
+    from PIL import Image
+except ImportError:
+    sys.exit(77)
+JAR = os.environ.get("RNAQUBO_VARNA_JAR") or "/usr/share/java/varna.jar"
+if not all(shutil.which(p) for p in ("rsvg-convert", "pdftoppm", "java")) or not os.path.exists(JAR):
+    sys.exit(77)
+
+SVG = "{http://www.w3.org/2000/svg}"
+PALETTE = {"both": (0x00, 0x72, 0xB2), "extra": (0xE6, 0x9F, 0x00), "missed": (0xCC, 0x79, 0xA7),
+           "conflict": (0xD5, 0x5E, 0x00)}
+fold, rnaqubo, examples = sys.argv[1:4]
+work = tempfile.mkdtemp()
+failures = []
+
+
+def check(condition, text):
+    if not condition:
+        failures.append(text)
+
+
+def run(args, env=None):
+    return subprocess.run([fold] + args, cwd=work, capture_output=True, text=True,
+                          env=dict(os.environ, **(env or {})))
+
+
+def brackets_pairs(line):
+    stack, pairs = [], set()
+    for p, c in enumerate(line, 1):
+        if c == "(":
+            stack.append(p)
+        elif c == ")":
+            pairs.add((stack.pop(), p))
+    return pairs
+
+
+def quad_pairs(quads):
+    """The pairs of the chosen quads, read from rnaqubo's own listing."""
+    rows = open(os.path.join(work, "dot_paren.txt")).read().split("\n")[1:]
+    pairs = set()
+    for q in quads:
+        _, i, j, i2, j2 = map(int, rows[q - 1].split())
+        pairs |= {(i, j), (i2, j2)}
+    return pairs
+
+
+def classes(pairs, reference):
+    """Each pair class of the picture, worked out from all couples of pairs."""
+    def conflicts(a, b):
+        return a != b and (set(a) & set(b) or a[0] < b[0] < a[1] < b[1] or b[0] < a[0] < b[1] < a[1])
+    bad = {a for a in pairs if any(conflicts(a, b) for b in pairs)}
+    good = pairs - bad
+    return {"both": good & reference, "extra": good - reference, "conflict": bad,
+            "missed": reference - pairs, "below_both": reference & pairs}
+
+
+def colour_rows(image, first_row):
+    """For each palette colour, the rows (from first_row) of pixels close to it."""
+    width = image.size[0]
+    rows = {name: [] for name in PALETTE}
+    for k, pixel in enumerate(image.getdata()):
+        if k // width < first_row or pixel == (255, 255, 255):
+            continue
+        for name, colour in PALETTE.items():
+            if all(abs(a - b) <= 12 for a, b in zip(pixel, colour)):
+                rows[name].append(k // width)
+    return rows
+
+
+def rendered(path, svg_root):
+    """The picture at path as an RGB image, and its scale against the SVG."""
+    png = path + ".check.png"
+    if path.endswith(".svg"):
+        subprocess.run(["rsvg-convert", "--zoom", "2", "-o", png, path], check=True)
+    elif path.endswith(".pdf"):
+        # The PDF's page is the SVG at 72 points per 96 pixels; 192 dpi doubles it.
+        subprocess.run(["pdftoppm", "-r", "192", "-singlefile", "-png", path, png[:-4]], check=True)
+    else:
+        png = path
+    image = Image.open(png).convert("RGB")
+    scale = image.size[0] / float(svg_root.get("width"))
+    check(abs(scale - 2) < 0.02 and abs(image.size[1] / float(svg_root.get("height")) - scale) < 0.02,
+          f"{path}: rendered at {image.size}, not twice the SVG's size")
+    return image, scale
+
+
+def legend_bottom(root):
+    return max(float(t.get("y")) for t in root.find(f"{SVG}g[@id='legend']").iter(f"{SVG}text")) + 6
+
+
+def check_arc(path, root, expected):
+    image, scale = rendered(path, root)
+    upper = scale * float(root.find(f"{SVG}line[@id='upper-axis']").get("y1"))
+    lower = scale * float(root.find(f"{SVG}line[@id='lower-axis']").get("y1"))
+    rows = colour_rows(image, int(scale * legend_bottom(root)) + 1)
+    sides = {"both": (expected["both"], expected["below_both"]), "extra": (expected["extra"], ()),
+             "missed": ((), expected["missed"]), "conflict": (expected["conflict"], ())}
+    for name, (want_above, want_below) in sides.items():
+        above = sum(1 for y in rows[name] if y < upper + scale)
+        below = sum(1 for y in rows[name] if y > lower - scale)
+        check((above >= 10) == bool(want_above), f"{path}: {above} {name} pixels above the axis")
+        check((below >= 10) == bool(want_below), f"{path}: {below} {name} pixels below the axis")
+        check(above + below == len(rows[name]), f"{path}: {name} pixels between the axes")
+
+
+def varna_counts(root):
+    """Pairs per palette colour in VARNA's drawing: the lines joining two bases,
+    which rnaqubo-fold colours, one per pair."""
+    counts = {name: 0 for name in PALETTE}
+    hex_of = {"#%02X%02X%02X" % colour: name for name, colour in PALETTE.items()}
+    for line in root.find(f"{SVG}g[@id='varna']").iter(f"{SVG}line"):
+        if line.get("class") == "pair":
+            counts[hex_of[line.get("stroke")]] += 1
+    return counts
+
+
+def helices(pairs):
+    """The outermost pair of each helix of a nested set, 5' to 3'."""
+    return sorted(p for p in pairs if (p[0] - 1, p[1] + 1) not in pairs)
+
+
+def check_helix_numbers(path, root, laid_out):
+    """Helix k's number is VARNA's text "k" nearest the centre of helix k's bases."""
+    texts = list(root.find(f"{SVG}g[@id='varna']").iter(f"{SVG}text"))
+    bases = [(float(t.get("x")), float(t.get("y"))) for t in texts[:76]]
+    numbers = [t for t in texts if t.get("font-size") == "12.0"]
+    outer = helices(laid_out)
+    check([t.text for t in numbers] == [str(k + 1) for k in range(len(outer))],
+          f"{path}: helix numbers {[t.text for t in numbers]}")
+    centres = []
+    for i, j in outer:
+        run = [p for p in laid_out if p[0] - i == j - p[1] >= 0 and all(
+            (i + d, j - d) in laid_out for d in range(p[0] - i + 1))]
+        spots = [bases[k - 1] for p in run for k in p]
+        centres.append((sum(x for x, _ in spots) / len(spots), sum(y for _, y in spots) / len(spots)))
+    for k, t in enumerate(numbers[:len(centres)]):
+        x, y = float(t.get("x")), float(t.get("y"))
+        nearest = min(range(len(centres)), key=lambda c: (centres[c][0] - x) ** 2 + (centres[c][1] - y) ** 2)
+        check(nearest == k, f"{path}: number {k + 1} sits at helix {nearest + 1}")
+
+
+def check_2d(path, root, expected):
+    want = {name: len(expected[name]) for name in PALETTE}
+    check(varna_counts(root) == want, f"{path}: pairs per colour {varna_counts(root)}, want {want}")
+    check_helix_numbers(path, root, expected["both"] | expected["extra"])
+    image, scale = rendered(path, root)
+    rows = colour_rows(image, int(scale * legend_bottom(root)) + 1)
+    for name in PALETTE:
+        check((len(rows[name]) >= 10) == (want[name] > 0), f"{path}: {len(rows[name])} {name} pixels")
+
+
+# The bundled tRNA, its reference under a name with markup characters, and
+# rnaqubo's listing of the quads.
+name = 'tRNA <Phe> & "yeast"'
+letters, structure = open(os.path.join(examples, "trna_phe_yeast.dbn")).read().split("\n")[1:3]
+shutil.copy(os.path.join(examples, "trna_phe_yeast.txt"), work)
+open(os.path.join(work, "ref.dbn"), "w").write(f">{name}\n{letters}\n{structure}\n")
+subprocess.run([rnaqubo, "trna_phe_yeast.txt", "76", "4", "1", "-200"], cwd=work, check=True,
+               capture_output=True)
+reference = brackets_pairs(structure)
+model = ["trna_phe_yeast.txt", "76", "4", "1", "-200", "--reference", "ref.dbn"]
+# The cloverleaf's quads and three quads of a hairpin that clashes with its arms.
+selection = [8, 16, 32, 41, 49, 70, 103, 112, 122, 246, 248, 251, 255, 343, 346, 351, 355, 124, 131, 135]
+open(os.path.join(work, "selection.txt"), "w").write(" ".join(map(str, selection)) + "\n")
+
+for case, extra_args in (("optimum", []), ("selection", ["--solution", "selection.txt"])):
+    for layout in ("arc", "2d"):
+        svg_root = None
+        for form in ("svg", "png", "pdf"):
+            path = os.path.join(work, f"{case}-{layout}.{form}")
+            result = run(model + extra_args + ["--draw", path, "--layout", layout])
+            if result.returncode != 0:
+                failures.append(f"{path}: status {result.returncode}: {result.stderr}")
+                continue
+            if case == "optimum":
+                expected = classes(brackets_pairs(result.stdout.split("\n")[1].split()[0]), reference)
+            else:
+                expected = classes(quad_pairs(selection), reference)
+                check(len(expected["conflict"]) > 0, "the selection has no conflicts")
+            if form == "svg":
+                text = open(path).read()
+                svg_root = ET.fromstring(text)
+                title = name + (" (not a secondary structure)" if case == "selection" else "")
+                check(svg_root.find(f"{SVG}title").text == title, f"{path}: title")
+                check("tRNA &lt;Phe&gt; &amp; &quot;yeast&quot;" in text and "<Phe>" not in text,
+                      f"{path}: the name is not escaped")
+                legend = " ".join(svg_root.find(f"{SVG}g[@id='legend']").itertext())
+                check("trna_phe_yeast.txt | 76 bases | min. distance 4 | add quads 1 | penalty -200"
+                      in legend, f"{path}: settings line")
+                check(("ratio: " in legend) == (case == "selection"), f"{path}: ratio shown or not")
+                for colour in ("blue: in both", "orange: in this structure only",
+                               "reddish purple: in the reference only"):
+                    check(colour in legend, f"{path}: legend lacks {colour!r}")
+                if layout == "arc":
+                    sides = [t.text for t in svg_root.find(f"{SVG}g[@id='sides']")]
+                    check(sides == ["this structure", "reference"], f"{path}: sides {sides}")
+            check_picture = check_arc if layout == "arc" else check_2d
+            check_picture(path, svg_root, expected)
+
+# A sequence file's base name with markup characters is the title, escaped.
+odd = "a<&'\">b.txt"
+shutil.copy(os.path.join(examples, "trna_phe_yeast.txt"), os.path.join(work, odd))
+for layout in ("arc", "2d"):
+    result = run([os.path.join(work, odd), "76", "4", "1", "-200", "--draw", "odd.svg", "--layout", layout])
+    text = open(os.path.join(work, "odd.svg")).read() if result.returncode == 0 else ""
+    check(result.returncode == 0 and ET.fromstring(text).find(f"{SVG}title").text == odd and
+          "a&lt;&amp;&apos;&quot;&gt;b.txt" in text and work not in text, f"{layout}: base name as title")
+
+# Refusals: the message, status 2, and no file. A directory with rsvg-convert
+# alone stands for a machine without Java.
+no_java = os.path.join(work, "no-java")
+os.mkdir(no_java)
+os.symlink(shutil.which("rsvg-convert"), os.path.join(no_java, "rsvg-convert"))
+install = ("install them (Debian: apt-get install varna default-jre-headless), or set "
+           "RNAQUBO_VARNA_JAR to VARNA's jar")
+refusals = [
+    (["--layout", "2d"], {"PATH": no_java}, "out.png",
+     f"out.png: 2D drawings need Java and VARNA: no java on PATH; {install}"),
+    (["--layout", "2d"], {"RNAQUBO_VARNA_JAR": "/nonexistent/varna.jar"}, "out.svg",
+     f"out.svg: 2D drawings need Java and VARNA: /nonexistent/varna.jar: No such file or directory; {install}"),
+    ([], {"PATH": os.path.join(work, "nowhere")}, "out.pdf",
+     "out.pdf: PNG and PDF pictures need rsvg-convert: no rsvg-convert on PATH; install it "
+     "(Debian: apt-get install librsvg2-bin)"),
+    (["--layout", "3d"], {}, "out.svg", "unknown layout: 3d (arc or 2d)"),
+    ([], {}, "out.jpg", "out.jpg: cannot tell the picture's format: the name must end in .svg, .png or .pdf"),
+]
+for extra_args, env, target, message in refusals:
+    result = run(model + ["--draw", target] + extra_args, env)
+    check(result.returncode == 2 and result.stderr == f"rnaqubo-fold: {message}\n" and result.stdout == ""
+          and not os.path.exists(os.path.join(work, target)),
+          f"{target} {extra_args} {env}: status {result.returncode}, {result.stderr!r}")
+
+# VARNA cannot place a lone base: a failure, not a broken picture.
+open(os.path.join(work, "one.txt"), "w").write("1\nG\n")
+result = run(["one.txt", "1", "0", "1", "-200", "--layout", "2d", "--draw", "one.svg"])
+check(result.returncode == 2 and not os.path.exists(os.path.join(work, "one.svg")) and result.stderr ==
+      "rnaqubo-fold: one.svg: VARNA failed: it could not place every base of the 1-base sequence\n",
+      f"one base: status {result.returncode}, {result.stderr!r}")
+
+shutil.rmtree(work)
+for failure in failures:
+    print("FAIL:", failure)
+sys.exit(1 if failures else 0)
