@@ -74,7 +74,7 @@ constexpr const char* kHelpBody =
     "  --write-milp FILE write the model as a linear MILP in the LP format\n"
     "                    (CBC, GLPK): x<k> is variable k, y<l>_<m> a coupling;\n"
     "                    a certified penalty's conflicts are constraints,\n"
-    "                    grouped by position\n"
+    "                    one per position where they share one\n"
     "  --milp-pairwise   state them couple by couple instead: x<l> + x<m> <= 1\n"
     "  --write-qubo FILE write the model as a .qubo file, negated (minimise),\n"
     "                    node k - 1 being variable k\n"

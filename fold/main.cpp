@@ -128,7 +128,7 @@ void WriteInstances(const FoldOptions& options, const QuadModel& model, const In
   InstallTerminationHandlers();
   if (options.lp_path != nullptr) WriteLpInstance(model, header, options.lp_path, inputs);
   if (options.milp_path != nullptr) WriteMilpInstance(model, header, options.milp_path, inputs,
-                      options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kCliques);
+                      options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
   if (options.qubo_path != nullptr) {
     if (model.penalty == INT32_MIN) {
       throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");

@@ -216,31 +216,37 @@ void WriteLpInstance(const QuadModel& model, const InstanceHeader& header, const
 
 namespace {
 
-// Whether two quads share a position in the same role: both outer pairs, or
-// both inner pairs hold it. Such couples are covered by the position cliques.
-bool ShareRolePosition(const int32_t* a, const int32_t* b) {
-  return a[0] == b[0] || a[0] == b[1] || a[1] == b[0] || a[1] == b[1] || a[2] == b[2] || a[2] == b[3] ||
-         a[3] == b[2] || a[3] == b[3];
+// Whether two quads share a position. Such couples are covered by the
+// position rows.
+bool SharePosition(const int32_t* a, const int32_t* b) {
+  for (int k = 0; k < 4; ++k) {
+    if (a[k] == b[0] || a[k] == b[1] || a[k] == b[2] || a[k] == b[3]) return true;
+  }
+  return false;
 }
 
-// The position cliques: for each position p with two or more quads, the quads
-// whose outer pair holds p, then those whose inner pair holds p.
-void AddPositionCliques(InstanceWriter* out, const QuadModel& model) {
-  std::vector<std::vector<int32_t>> outer(static_cast<size_t>(model.n) + 2), inner(outer.size());
+// The position rows: for each position p held by two or more quads, the sum of
+// those quads minus the y of each stack link among them is at most 1. The quads
+// at p and their links form a matching (a quad holding p in its inner pair is
+// linked to the one holding p in its outer pair, at most one each way), so the
+// sum counts the chosen groups at p: p pairs once, and two chosen quads that
+// share p without continuing one another exceed 1.
+void AddPositionRows(InstanceWriter* out, const QuadModel& model) {
+  std::vector<std::vector<int32_t>> holders(static_cast<size_t>(model.n) + 2);
   for (int32_t k = 1; k <= model.quad_count; ++k) {
     const int32_t* q = MatrixRow(model.quads, k);
-    outer[q[0]].push_back(k);
-    outer[q[1]].push_back(k);
-    inner[q[2]].push_back(k);
-    inner[q[3]].push_back(k);
+    for (int r = 0; r < 4; ++r) holders[q[r]].push_back(k);
   }
-  for (const auto* sets : {&outer, &inner}) {
-    for (const std::vector<int32_t>& members : *sets) {
-      if (members.size() < 2) continue;
-      for (size_t k = 0; k < members.size(); ++k) out->Add(k == 0 ? " " : " + ", XName(members[k]));
-      out->Add(" <= 1\n");
-      out->Drain();
+  for (int32_t p = 1; p <= model.n; ++p) {
+    const std::vector<int32_t>& members = holders[p];
+    if (members.size() < 2) continue;
+    for (size_t k = 0; k < members.size(); ++k) out->Add(k == 0 ? " " : " + ", XName(members[k]));
+    for (const int32_t l : members) {
+      const int32_t* q = MatrixRow(model.quads, l);
+      if ((q[2] == p || q[3] == p) && model.next[l] > 0) out->Add(" - ", YName(l, model.next[l]));
     }
+    out->Add(" <= 1\n");
+    out->Drain();
   }
 }
 
@@ -255,13 +261,13 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
     const std::string limit = std::to_string(-int64_t{QuadModelBound(model)});
     const std::string penalty = std::to_string(model.penalty);
     out.Add("\\ couplings: y<l>_<m> is x<l> x<m>: y <= x<l>, y <= x<m> for a positive value\n");
-    const bool cliques = constraints && form == MilpForm::kCliques;
+    const bool positions = constraints && form == MilpForm::kPositions;
     if (constraints) {
       out.Add("\\ conflicts: no conflicting couple may be chosen, because the penalty " + penalty + " <= " + limit +
               " certifies that the best conflict-free selection is the maximum of the model\n");
-      out.Add(cliques ? "\\ form: per position, the quads whose outer pairs hold it sum to at most 1, and so do "
-                        "those whose inner pairs hold it; x<l> + x<m> <= 1 for the other conflicting couples\n"
-                      : "\\ form: x<l> + x<m> <= 1 for each conflicting couple\n");
+      out.Add(positions ? "\\ form: per position, the quads that hold it minus the stack links among them sum to at "
+                          "most 1; x<l> + x<m> <= 1 for the conflicting couples that share no position\n"
+                        : "\\ form: x<l> + x<m> <= 1 for each conflicting couple\n");
     } else if (model.penalty < 0) {
       out.Add("\\ conflicts: y<l>_<m> >= x<l> + x<m> - 1 with the penalty in the objective, because the penalty " +
               penalty + " > " + limit + " does not certify the conflict-free optimum\n");
@@ -284,7 +290,7 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
       out.Drain();
     }
     out.Add("Subject To\n");
-    if (cliques) AddPositionCliques(&out, model);
+    if (positions) AddPositionRows(&out, model);
     for (int32_t l = 1; l <= model.quad_count; ++l) {
       ListRowCouplings(model, l, flags.data(), &couplings);
       const std::string xl = XName(l);
@@ -294,7 +300,7 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
           const std::string y = YName(l, c.column);
           out.Add(" ", y, " - ", xl, " <= 0\n ", y, " - ", xm, " <= 0\n");
         } else if (c.value < 0 && constraints) {
-          if (!cliques || !ShareRolePosition(MatrixRow(model.quads, l), MatrixRow(model.quads, c.column))) {
+          if (!positions || !SharePosition(MatrixRow(model.quads, l), MatrixRow(model.quads, c.column))) {
             out.Add(" ", xl, " + ", xm, " <= 1\n");
           }
         } else if (c.value < 0) {

@@ -51,9 +51,9 @@ void WriteLpInstance(const QuadModel& model, const InstanceHeader& header, const
 
 // How the MILP states conflicts when MilpUsesConflictConstraints holds.
 enum class MilpForm {
-  kCliques,   // for each position p, one constraint over the quads whose outer pair
-              // holds p, one over those whose inner pair holds p (each such set
-              // conflicts pairwise), and x_l + x_m <= 1 for the other conflicts
+  kPositions, // for each position p, the quads holding p minus the y of the stack
+              // links among them sum to at most 1 (p pairs once); x_l + x_m <= 1
+              // for the conflicting couples that share no position (they cross)
   kPairwise,  // x_l + x_m <= 1 for every conflicting couple
 };
 
@@ -62,11 +62,11 @@ enum class MilpForm {
 // coupling taken into it, with y <= x_l and y <= x_m for a positive value; a
 // negative penalty either as the constraint x_l + x_m <= 1 (when
 // MilpUsesConflictConstraints) or as y >= x_l + x_m - 1 in the objective. A
-// zero penalty adds nothing. With form kCliques the conflict constraints are
-// grouped by position as MilpForm says: the same selections are feasible, and
-// the relaxation is tighter. A comment line says which form was used and why.
+// zero penalty adds nothing. With form kPositions the conflicts that share a
+// position are stated per position as MilpForm says: the same selections are
+// feasible, and the relaxation is tighter. A comment line says which form was used and why.
 void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
-                       const std::vector<KeptFile>& kept, MilpForm form = MilpForm::kCliques);
+                       const std::vector<KeptFile>& kept, MilpForm form = MilpForm::kPositions);
 
 // Writes the .qubo file of model at path: the comment lines, "p qubo 0 Q Q
 // <couplings>", the diagonal entries "k k value", then the couplings "l m value"

@@ -421,7 +421,7 @@ void WriteLpFileOf(const SequenceModel& m, py::handle path, bool milp, bool pair
   const InstanceHeader header{m.name, "-", m.min_distance};
   py::gil_scoped_release unlocked;
   if (milp) {
-    WriteMilpInstance(m.q, header, file, {}, pairwise ? MilpForm::kPairwise : MilpForm::kCliques);
+    WriteMilpInstance(m.q, header, file, {}, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
   } else {
     WriteLpInstance(m.q, header, file, {});
   }
@@ -518,8 +518,9 @@ rnaqubo-fold --instance.)")
 Writes the model as a linear MILP in the LP format (CBC, GLPK), atomically:
 x<k> is variable k (from 1), y<l>_<m> the product of a coupled couple, with
 y <= x<l>, y <= x<m> for a positive value; a certified negative penalty becomes
-x<l> + x<m> <= 1 constraints, grouped into one per position for the quads
-whose outer (or inner) pairs hold it unless pairwise=True, an uncertified one
+constraints: per position, the quads holding it minus the y of the stack links
+among them sum to at most 1, and x<l> + x<m> <= 1 for the conflicting couples
+that cross (every couple so with pairwise=True); an uncertified one
 y >= x<l> + x<m> - 1 in the objective. Both are exact; a comment line says
 which form was used.)")
       .def("write_q_file", &WriteQFileOf, "path"_a, R"(

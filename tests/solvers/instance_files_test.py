@@ -61,27 +61,32 @@ def lp_value(text, chosen):
 
 
 def milp_value(text, chosen):
-    """The objective with every y at its best, or None when a constraint on x fails."""
+    """The objective with every y at its best, or None when a constraint fails.
+    Each y stands for x<l> x<m>: a positive one has y <= x<l> and y <= x<m>, a
+    negative one y >= x<l> + x<m> - 1 (and y >= 0), so its best is the product;
+    every constraint is then checked at that point."""
     body, marks = sections(text)
     objective = parse_lp_terms(body[marks["Maximize"] + 2:marks.get("Subject To", marks["Binary"])])
-    x = lambda name: 1 if int(name[1:]) in chosen else 0
-    upper, lower = {}, {}
+
+    def at(name):
+        if name.startswith("x"):
+            return 1 if int(name[1:]) in chosen else 0
+        l, m = map(int, name[1:].split("_"))
+        return 1 if l in chosen and m in chosen else 0
+
+    bounds = {}
+    feasible = True
     for line in body[marks["Subject To"] + 1:marks["Binary"]] if "Subject To" in marks else []:
         words = line.split()
-        if words[0].startswith("y") and words[-2] == "<=":       # y - x <= 0
-            upper[words[0]] = min(upper.get(words[0], 1), x(words[2]))
-        elif words[0].startswith("y"):                          # y - x - x >= -1
-            lower[words[0]] = max(lower.get(words[0], 0), x(words[2]) + x(words[4]) - 1)
-        elif sum(x(w) for w in words[:-2:2]) > 1:               # x + x (+ ...) <= 1
-            return None
-    total = 0
+        sense, limit, terms = words[-2], int(words[-1]), [(1, words[0])]
+        terms += [(1 if sign == "+" else -1, name) for sign, name in zip(words[1:-2:2], words[2:-2:2])]
+        total = sum(sign * at(name) for sign, name in terms)
+        feasible &= total <= limit if sense == "<=" else total >= limit
+        if words[0].startswith("y") and len(terms) <= 3:   # a y's own bound: y - x <= 0 or y - x - x >= -1
+            bounds.setdefault(words[0], set()).add(sense)
     for name, v in objective.items():
-        if name.startswith("x"):
-            total += v * x(name)
-        else:
-            assert (v > 0) == (name in upper) and (v < 0) == (name in lower), name
-            total += v * (upper[name] if v > 0 else lower[name])
-    return total
+        assert name.startswith("x") or bounds.get(name) == ({"<="} if v > 0 else {">="}), name
+    return sum(v * at(name) for name, v in objective.items()) if feasible else None
 
 
 def qubo_value(text, chosen):
