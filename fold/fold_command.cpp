@@ -26,6 +26,11 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--draw", &FoldOptions::draw_path, nullptr},
     {"--layout", &FoldOptions::layout_name, nullptr},
     {"--title", &FoldOptions::title, nullptr},
+    {"--instance", &FoldOptions::instance_path, nullptr},
+    {"--write-lp", &FoldOptions::lp_path, nullptr},
+    {"--write-milp", &FoldOptions::milp_path, nullptr},
+    {"--milp-pairwise", nullptr, &FoldOptions::milp_pairwise},
+    {"--write-qubo", &FoldOptions::qubo_path, nullptr},
     {"--help", nullptr, &FoldOptions::help},
     {"-h", nullptr, &FoldOptions::help},
     {"--version", nullptr, &FoldOptions::version},
@@ -64,6 +69,19 @@ constexpr const char* kHelpBody =
     "                    Debian: apt-get install varna default-jre-headless)\n"
     "  --title TEXT      the picture's title instead of the record's name\n"
     "  --svg FILE        --draw FILE, always as SVG\n"
+    "  --write-lp FILE   write the model as an LP file with a quadratic\n"
+    "                    objective (CPLEX, Gurobi, SCIP): x<k> is variable k\n"
+    "  --write-milp FILE write the model as a linear MILP in the LP format\n"
+    "                    (CBC, GLPK): x<k> is variable k, y<l>_<m> a coupling;\n"
+    "                    a certified penalty's conflicts are constraints,\n"
+    "                    one per position where they share one\n"
+    "  --milp-pairwise   state them couple by couple instead: x<l> + x<m> <= 1\n"
+    "  --write-qubo FILE write the model as a .qubo file, negated (minimise),\n"
+    "                    node k - 1 being variable k\n"
+    "  --instance FILE   take the model from the comment lines of an instance\n"
+    "                    file written by --write-lp, --write-milp or\n"
+    "                    --write-qubo, instead of the five arguments (which\n"
+    "                    are then left out)\n"
     "  -h, --help        print this help\n"
     "  --version         print the version\n"
     "\n"
@@ -73,9 +91,13 @@ constexpr const char* kHelpBody =
     "  quads: <chosen variables, ascending>\n"
     "then, for the optimum, whether it is the optimum of the whole model:\n"
     "  certified: yes (penalty <P> <= -<B>)   or   certified: no (...)\n"
-    "and for --solution, its value against the optimum and its conflicts:\n"
+    "and for --solution, its value against the optimum, its conflicts and the\n"
+    "agreement of its base pairs with the optimum's structure:\n"
     "  value: <v> optimum: <o> ratio: <v/o>\n"
     "  conflicts: <count>, then one line \"conflict: <l> <m>\" per couple\n"
+    "  optimum sensitivity: <s>\n"
+    "  optimum PPV: <p>\n"
+    "  optimum F1: <f>\n"
     "and last, with --reference, the agreement of the structure's base pairs\n"
     "with the reference's (exact matches, from 0 to 1):\n"
     "  sensitivity: <s>\n"
@@ -141,9 +163,17 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
     command.options.*(option->text) = value;
   }
   if (command.options.help || command.options.version) return command;
-  if (model_count != kModelArguments) {
+  if (command.options.instance_path != nullptr) {
+    if (model_count != 0) {
+      FailUsage("Option --instance takes the model from its file: expected no arguments, got " +
+                std::to_string(model_count));
+    }
+  } else if (model_count != kModelArguments) {
     FailUsage("expected " + std::to_string(kModelArguments) + " arguments (" + kModelArgumentNames + "), got " +
               std::to_string(model_count));
+  }
+  if (command.options.milp_pairwise && command.options.milp_path == nullptr) {
+    FailUsage("Option --milp-pairwise needs --write-milp");
   }
   if (command.options.zero_based && command.options.solution_path == nullptr) {
     FailUsage("Option --zero-based needs --solution");
@@ -158,7 +188,7 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
     }
   }
   // Every number is checked before any file is read.
-  command.params = ParseModelArguments(model_arguments);
+  if (command.options.instance_path == nullptr) command.params = ParseModelArguments(model_arguments);
   return command;
 }
 

@@ -17,6 +17,11 @@ struct FoldOptions {
   const char* draw_path = nullptr;      // --draw FILE: draw the picture into FILE (.svg, .png, .pdf)
   const char* layout_name = nullptr;    // --layout arc|2d: the picture's layout (arc when not given)
   const char* title = nullptr;          // --title TEXT: the picture's title instead of the record's name
+  const char* instance_path = nullptr;  // --instance FILE: the model recorded in an instance file
+  const char* lp_path = nullptr;        // --write-lp FILE: the model as an LP with a quadratic objective
+  const char* milp_path = nullptr;      // --write-milp FILE: the model as a linear MILP
+  bool milp_pairwise = false;           // --milp-pairwise: the MILP's conflicts couple by couple only
+  const char* qubo_path = nullptr;      // --write-qubo FILE: the model as a .qubo file, negated
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };
@@ -24,12 +29,12 @@ struct FoldOptions {
 // A parsed command line.
 struct FoldCommand {
   FoldOptions options;
-  RunParameters params;  // valid only when neither help nor version is asked for
+  RunParameters params;  // valid only when neither help, version nor --instance is given
 };
 
 // Parses argv[1..argc - 1]: arguments starting with "--" (and "-h") are options,
-// "--" ends the options, the rest are the five model arguments in order. Returns
-// the command, or throws Failure: kUsage for an unknown option, a missing or
+// "--" ends the options, the rest are the five model arguments in order (none
+// with --instance, whose file gives the model). Returns the command, or throws Failure: kUsage for an unknown option, a missing or
 // unexpected option value, a wrong argument count or a number outside 32 bits
 // ("Number out of range: <text>"), kData for a length below 1 ("Error in sequence
 // length <n>"). An unknown option is shown through ShowText; the number's word

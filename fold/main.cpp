@@ -20,11 +20,13 @@
 #include "fold/arc_diagram.h"
 #include "fold/fold_command.h"
 #include "fold/fold_report.h"
+#include "fold/instance_reader.h"
 #include "fold/optimum.h"
 #include "fold/reference_structure.h"
 #include "fold/solution_text.h"
 #include "fold/structure_drawing.h"
 #include "model/quad_model.h"
+#include "output/instance_files.h"
 #include "output/output_file.h"
 
 namespace {
@@ -104,6 +106,37 @@ int StartDiagram(const FoldOptions& options, const RunParameters& params, const 
   return 0;
 }
 
+// The record's name for instance files: the reference's, else the sequence
+// file's name without its directory and extension.
+std::string RecordName(const ReferenceStructure& reference, const char* sequence_path) {
+  if (!reference.name.empty()) return reference.name;
+  std::string name = sequence_path;
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+// Writes the instance files asked for, none of them over an input of the run.
+void WriteInstances(const FoldOptions& options, const QuadModel& model, const InstanceHeader& header) {
+  std::vector<KeptFile> inputs;
+  for (const char* path : {header.input.c_str(), options.reference_path, options.solution_path,
+                           options.instance_path}) {
+    if (path != nullptr) inputs.push_back(IdentifyKeptFile(path));
+  }
+  InstallTerminationHandlers();
+  if (options.lp_path != nullptr) WriteLpInstance(model, header, options.lp_path, inputs);
+  if (options.milp_path != nullptr) WriteMilpInstance(model, header, options.milp_path, inputs,
+                      options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+  if (options.qubo_path != nullptr) {
+    if (model.penalty == INT32_MIN) {
+      throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");
+    }
+    WriteQuboInstance(model, header, options.qubo_path, true, inputs);
+  }
+}
+
 int RunFold(int argc, char** argv) {
   const FoldCommand command = ParseFoldCommand(argc, argv);
   const FoldOptions& options = command.options;
@@ -112,11 +145,21 @@ int RunFold(int argc, char** argv) {
   } else if (options.version) {
     std::fputs(kFoldVersionLine, stdout);
   } else {
-    const RunParameters& params = command.params;
+    RunParameters params = command.params;
     const PictureRequest picture = ReadPictureRequest(options);
-    char* buffer = AllocateSequenceBuffer(params.sequence_length);
-    // The sequence file's failures carry the reader's own messages.
-    ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
+    InstanceSettings instance{};
+    char* buffer = nullptr;
+    if (options.instance_path != nullptr) {
+      instance = ReadInstanceSettings(options.instance_path);
+      params = RunParameters{options.instance_path, static_cast<int32_t>(instance.sequence.size()),
+                             instance.min_distance, instance.add_quads, instance.penalty};
+      buffer = AllocateSequenceBuffer(params.sequence_length);
+      std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
+    } else {
+      buffer = AllocateSequenceBuffer(params.sequence_length);
+      // The sequence file's failures carry the reader's own messages.
+      ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
+    }
     ReferenceStructure reference;
     if (options.reference_path != nullptr) {
       reference = ReadReferenceStructure(options.reference_path, buffer, params.sequence_length);
@@ -124,6 +167,19 @@ int RunFold(int argc, char** argv) {
     const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
+    if (options.instance_path != nullptr && model.quad_count != instance.quad_count) {
+      throw Failure(FailureKind::kData, ShowText(options.instance_path) + ": instance file: variables: " +
+                                            std::to_string(instance.quad_count) + " recorded, but its sequence has " +
+                                            std::to_string(model.quad_count));
+    }
+    if (options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr) {
+      InstanceHeader header{instance.name, instance.input, params.min_distance_allowed_between_positions};
+      if (options.instance_path == nullptr) {
+        header.name = RecordName(reference, params.input_RNA_sequence_filename);
+        header.input = params.input_RNA_sequence_filename;
+      }
+      WriteInstances(options, model, header);
+    }
     std::vector<uint8_t> given;
     if (options.solution_path != nullptr) given = LoadSelection(options, model);
     DiagramFileGuard diagram;
@@ -143,6 +199,9 @@ int RunFold(int argc, char** argv) {
       shown_value = SelectionValue(model, given.data(), &conflicts);
       PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
       PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
+      const PairScores against_optimum =
+          ScorePairs(SelectionPairs(model, given.data()), SelectionPairs(model, best.data()));
+      std::fputs(FormatPairScores(against_optimum, "optimum ").c_str(), stdout);
     }
     // The pairs of the chosen quads: the printed structure, or for a selection with
     // conflicts every pair it claims (drawn as conflicting).

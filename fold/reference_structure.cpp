@@ -187,10 +187,10 @@ PairScores ScorePairs(const std::vector<BasePair>& predicted,
   return scores;
 }
 
-std::string FormatPairScores(const PairScores& scores) {
-  char text[96];
-  std::snprintf(text, sizeof text, "sensitivity: %.4f\nPPV: %.4f\nF1: %.4f\n",
-                scores.sensitivity, scores.ppv, scores.f1);
+std::string FormatPairScores(const PairScores& scores, const char* prefix) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%ssensitivity: %.4f\n%sPPV: %.4f\n%sF1: %.4f\n", prefix,
+                scores.sensitivity, prefix, scores.ppv, prefix, scores.f1);
   return text;
 }
 

@@ -51,8 +51,9 @@ PairScores ScorePairs(const std::vector<BasePair>& predicted,
                       const std::vector<BasePair>& reference);
 
 // The three score lines, 4 decimals each:
-// "sensitivity: 0.8125\nPPV: 0.7647\nF1: 0.7879\n".
-std::string FormatPairScores(const PairScores& scores);
+// "sensitivity: 0.8125\nPPV: 0.7647\nF1: 0.7879\n", each line starting with
+// prefix (such as "optimum " for the scores against the optimum's structure).
+std::string FormatPairScores(const PairScores& scores, const char* prefix = "");
 
 // The distinct pairs of pairs (i < j), sorted by i and then j.
 std::vector<BasePair> SortedDistinctPairs(const std::vector<BasePair>& pairs);

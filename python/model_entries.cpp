@@ -11,7 +11,7 @@
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 #include "model/row_entries.h"
-#include "output/output_file.h"
+#include "output/instance_files.h"
 
 namespace {
 
@@ -198,110 +198,7 @@ void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets,
   });
 }
 
-namespace {
-
-// Bytes of one .qubo line at most: two numbers of 11 characters, a value of
-// 11 (a negated 32-bit value), two spaces and a line end.
-constexpr size_t kLongestQuboLine = 11 + 1 + 11 + 1 + 11 + 1;
-
-// Buffered writing of a .qubo file, each failure thrown as Failure kFile
-// "<path>: qubo file: cannot write: <reason>".
-class QuboWriter {
- public:
-  explicit QuboWriter(const std::string& path) : path_(path), text_(1 << 20) {
-    try {
-      StartOutputFile(path, nullptr, &file_);
-    } catch (const OutputFileFailure& failure) {
-      errno = failure.error_number();
-      Fail();
-    }
-  }
-  ~QuboWriter() {
-    if (file_.fd >= 0) DiscardOutputFile(&file_);
-  }
-  // Room for bytes more characters; returns where to write them.
-  char* Reserve(size_t bytes) {
-    if (used_ + bytes > text_.size()) {
-      Flush();
-      if (bytes > text_.size()) text_.resize(bytes);
-    }
-    return text_.data() + used_;
-  }
-  void Advance(char* end) { used_ = static_cast<size_t>(end - text_.data()); }
-  void Commit() {
-    Flush();
-    if (!CommitOutputFile(&file_)) Fail();
-  }
-
- private:
-  void Flush() {
-    if (used_ > 0 && !WriteOutputBytes(&file_, text_.data(), used_)) Fail();
-    used_ = 0;
-  }
-  [[noreturn]] void Fail() {
-    const int error_number = errno != 0 ? errno : EIO;
-    if (file_.fd >= 0) DiscardOutputFile(&file_);
-    throw Failure(FailureKind::kFile, ShowText(path_) + ": qubo file: cannot write: " + std::strerror(error_number),
-                  path_, error_number);
-  }
-  std::string path_;
-  OutputFile file_;
-  std::vector<char> text_;
-  size_t used_ = 0;
-};
-
-char* AppendQuboLine(char* out, int64_t row, int64_t column, int64_t value) {
-  out = std::to_chars(out, out + 20, row).ptr;
-  *out++ = ' ';
-  out = std::to_chars(out, out + 20, column).ptr;
-  *out++ = ' ';
-  out = std::to_chars(out, out + 20, value).ptr;
-  *out++ = '\n';
-  return out;
-}
-
-}  // namespace
-
-void WriteQuboFile(const QuadModel& model, const std::string& path, bool negate) {
-  const int32_t quad_count = model.quad_count;
-  const std::vector<int64_t> offsets = RowEntryOffsets(model, 1);
-  QuboWriter out(path);
-  char* text = out.Reserve(64);
-  const int64_t couplings = offsets[quad_count] - quad_count;
-  text = AppendBytes(text, "p qubo 0 ", 9);
-  text = std::to_chars(text, text + 20, quad_count).ptr;
-  *text++ = ' ';
-  text = std::to_chars(text, text + 20, quad_count).ptr;
-  *text++ = ' ';
-  text = std::to_chars(text, text + 20, couplings).ptr;
-  *text++ = '\n';
-  out.Advance(text);
-  const int64_t sign = negate ? -1 : 1;
-  for (int32_t l = 1; l <= quad_count; ++l) {
-    text = out.Reserve(kLongestQuboLine);
-    out.Advance(AppendQuboLine(text, l - 1, l - 1, sign * model.score[l]));
-  }
-  // Each row's entries in the Q file's order, with the chain bonus moved to
-  // its place among the ascending columns.
-  std::vector<int32_t> columns, values;
-  for (int32_t l = 1; l <= quad_count; ++l) {
-    const size_t bound = static_cast<size_t>(LastRowCandidate(model, l) - l) + 2;
-    if (columns.size() < bound) {
-      columns.resize(bound);
-      values.resize(bound);
-    }
-    int32_t bonus_at;
-    const int32_t count = RowEntries(model, l, false, columns.data(), values.data(), &bonus_at);
-    if (bonus_at >= 0) {
-      const int32_t place = static_cast<int32_t>(
-          std::upper_bound(columns.begin() + bonus_at + 1, columns.begin() + count, columns[bonus_at]) -
-          columns.begin());
-      std::rotate(columns.begin() + bonus_at, columns.begin() + bonus_at + 1, columns.begin() + place);
-      std::rotate(values.begin() + bonus_at, values.begin() + bonus_at + 1, values.begin() + place);
-    }
-    text = out.Reserve(kLongestQuboLine * static_cast<size_t>(count));
-    for (int32_t k = 1; k < count; ++k) text = AppendQuboLine(text, l - 1, columns[k] - 1, sign * values[k]);
-    out.Advance(text);
-  }
-  out.Commit();
+void WriteQuboFile(const SequenceModel& model, const std::string& path, bool negate) {
+  const InstanceHeader header{model.name, "-", model.min_distance};
+  WriteQuboInstance(model.q, header, path, negate, {});
 }

@@ -45,8 +45,9 @@ void FillRowEntries(const QuadModel& model, int32_t first, int32_t last, const i
 void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
                     int thread_count, int32_t* rows, int32_t* columns, int32_t* values);
 
-// Writes model as a .qubo file at path, atomically (complete or not at all):
-// "p qubo 0 Q Q couplings", the diagonal entries "k k value", then the couplings
-// "l m value" sorted by l then m, variables from 0, values negated when negate
-// is set. Throws FileFailure naming path when it cannot be written.
-void WriteQuboFile(const QuadModel& model, const std::string& path, bool negate);
+// Writes model as a .qubo file at path, atomically (complete or not at all), as
+// WriteQuboInstance writes it: the comment lines with the record's name (input
+// "-"), "p qubo 0 Q Q couplings", the diagonal entries "k k value", then the
+// couplings "l m value" sorted by l then m, variables from 0, values negated
+// when negate is set. Throws Failure kFile naming path when it cannot be written.
+void WriteQuboFile(const SequenceModel& model, const std::string& path, bool negate);

@@ -8,8 +8,12 @@
 #include <cstring>
 #include <string>
 
+#include "core/dot_bracket.h"
+#include "fold/anneal.h"
 #include "fold/optimum.h"
+#include "fold/reference_structure.h"
 #include "model/quad_model.h"
+#include "output/instance_files.h"
 #include "output/output_file.h"
 #include "output/q_file.h"
 #include "python/model_drawing.h"
@@ -300,8 +304,8 @@ py::object Optimum(const SequenceModel& model) {
                                                         certified);
 }
 
-py::object Decode(const SequenceModel& model, py::handle selection, bool zero_based) {
-  const std::vector<uint8_t> chosen = ReadSelection(model, selection, zero_based);
+// Decoded(value, quads, structure, conflicts) of chosen (quad_count + 1 bytes).
+py::object DecodeChosen(const SequenceModel& model, const std::vector<uint8_t>& chosen) {
   int64_t conflict_count = 0;
   const int64_t value = SelectionValue(model.q, chosen.data(), &conflict_count);
   py::list conflicts;
@@ -314,6 +318,38 @@ py::object Decode(const SequenceModel& model, py::handle selection, bool zero_ba
     structure = py::str(DotBracket(model, chosen));
   }
   return py::module_::import("rnaqubo").attr("Decoded")(value, ChosenVariables(chosen), structure, conflicts);
+}
+
+py::object Decode(const SequenceModel& model, py::handle selection, bool zero_based) {
+  return DecodeChosen(model, ReadSelection(model, selection, zero_based));
+}
+
+// The temperatures of an annealing run: (hot, cold), spaced geometrically over
+// sweeps, or one temperature per sweep.
+std::vector<double> AnnealTemperatures(py::handle schedule, int64_t sweeps) {
+  if (sweeps < 0 || sweeps > INT32_MAX) throw Failure(FailureKind::kData, "anneal: sweeps must be 0 to 2147483647");
+  std::vector<double> given;
+  for (const py::handle t : py::iter(schedule)) given.push_back(t.cast<double>());
+  for (const double t : given) {
+    if (!(t > 0) || t > 1e300) throw Failure(FailureKind::kData, "anneal: temperatures must be positive numbers");
+  }
+  if (given.size() == 2 && sweeps != 2) return GeometricSchedule(given[0], given[1], static_cast<int32_t>(sweeps));
+  if (static_cast<int64_t>(given.size()) != sweeps) {
+    throw Failure(FailureKind::kData, "anneal: schedule holds " + std::to_string(given.size()) +
+                                          " temperatures: give (hot, cold) or one per sweep (" +
+                                          std::to_string(sweeps) + ")");
+  }
+  return given;
+}
+
+py::object Anneal(const SequenceModel& model, int64_t sweeps, uint64_t seed, py::handle schedule) {
+  const std::vector<double> temperatures = AnnealTemperatures(schedule, sweeps);
+  AnnealResult best;
+  {
+    py::gil_scoped_release unlocked;
+    best = AnnealModel(model.q, MakeCouplingRows(model.q), temperatures, seed);
+  }
+  return DecodeChosen(model, best.chosen);
 }
 
 void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
@@ -375,6 +411,19 @@ void TranslateFailures(std::exception_ptr failure) {
         PyErr_SetString(PyExc_ValueError, message.c_str());
         break;
     }
+  }
+}
+
+// Writes the LP file (milp false) or the MILP file of m at path, without the
+// interpreter's lock.
+void WriteLpFileOf(const SequenceModel& m, py::handle path, bool milp, bool pairwise) {
+  const std::string file = ToPath(path);
+  const InstanceHeader header{m.name, "-", m.min_distance};
+  py::gil_scoped_release unlocked;
+  if (milp) {
+    WriteMilpInstance(m.q, header, file, {}, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+  } else {
+    WriteLpInstance(m.q, header, file, {});
   }
 }
 
@@ -447,12 +496,33 @@ for a penalty of -2147483648, which has no 32-bit negation.)")
             if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
             const std::string file = ToPath(path);
             py::gil_scoped_release unlocked;
-            WriteQuboFile(m.q, file, negate);
+            WriteQuboFile(m, file, negate);
           },
           "path"_a, "negate"_a = true, R"(
-Writes the model as a .qubo file (qbsolv's format), atomically: the header
-"p qubo 0 Q Q couplings", the diagonal, then the couplings sorted, variables from 0.
+Writes the model as a .qubo file (qbsolv's format), atomically: comment lines
+("c ...") with the name, sequence and settings, the header "p qubo 0 Q Q
+couplings", the diagonal, then the couplings sorted, variables from 0.
 Values are negated by default, since such solvers minimise.)")
+      .def(
+          "write_lp",
+          [](const SequenceModel& m, py::handle path) { WriteLpFileOf(m, path, false, false); }, "path"_a, R"(
+Writes the model as an LP file with a quadratic objective (CPLEX LP format, for
+CPLEX, Gurobi, SCIP), atomically: Maximize, the diagonal as linear terms, the
+couplings in [ ... ] / 2 with doubled values, Binary, End. x<k> is variable k
+(from 1); comment lines give the name, sequence and settings, for
+rnaqubo-fold --instance.)")
+      .def(
+          "write_milp",
+          [](const SequenceModel& m, py::handle path, bool pairwise) { WriteLpFileOf(m, path, true, pairwise); },
+          "path"_a, "pairwise"_a = false, R"(
+Writes the model as a linear MILP in the LP format (CBC, GLPK), atomically:
+x<k> is variable k (from 1), y<l>_<m> the product of a coupled couple, with
+y <= x<l>, y <= x<m> for a positive value; a certified negative penalty becomes
+constraints: per position, the quads holding it minus the y of the stack links
+among them sum to at most 1, and x<l> + x<m> <= 1 for the conflicting couples
+that cross (every couple so with pairwise=True); an uncertified one
+y >= x<l> + x<m> - 1 in the objective. Both are exact; a comment line says
+which form was used.)")
       .def("write_q_file", &WriteQFileOf, "path"_a, R"(
 Writes the model as rnaqubo's Q file at path (exactly that name), atomically: the
 same bytes as the executable writes.)")
@@ -498,6 +568,41 @@ cannot be written, ValueError for an unknown layout or extension.)")
                ", pair_count=" + std::to_string(m.pair_count) + ", quad_count=" + std::to_string(m.q.quad_count) +
                ")";
       });
+
+  module.def("anneal", &Anneal, "model"_a, "sweeps"_a = 1000, "seed"_a = 1,
+             "schedule"_a = py::make_tuple(200.0, 2.0), R"(
+Simulated annealing of model, compiled: from the empty selection, one flip at a
+time by the Metropolis rule over the model's sparse rows, every variable once
+per sweep in order 1..Q. schedule is (hot, cold), temperatures spaced
+geometrically over sweeps (in the model's value units), or a sequence of one
+temperature per sweep. The same seed gives the same answer. Returns
+Decoded(value, quads, structure, conflicts) of the best selection seen at any
+flip (the empty one when nothing beats it).)");
+
+  module.def(
+      "score",
+      [](const std::string& structure, const std::string& reference) {
+        if (structure.size() != reference.size()) {
+          throw Failure(FailureKind::kData, "structure: " + std::to_string(structure.size()) +
+                                                " characters, but the reference has " +
+                                                std::to_string(reference.size()));
+        }
+        auto pairs_of = [](const char* what, const std::string& text) {
+          try {
+            return MatchBrackets(text);
+          } catch (const Failure& failure) {
+            throw Failure(failure.kind(), std::string(what) + ": " + failure.what());
+          }
+        };
+        const PairScores scores = ScorePairs(pairs_of("structure", structure), pairs_of("reference", reference));
+        return py::make_tuple(scores.sensitivity, scores.ppv, scores.f1);
+      },
+      "structure"_a, "reference"_a, R"(
+(sensitivity, ppv, f1) of structure against reference, two dot-bracket strings
+of the same length (brackets ()[]{}<>, each kind balanced), as rnaqubo-fold
+--reference computes them: exact pair matches; a ratio whose denominator is 0
+is 1 when both have no pairs, else 0. A bad string raises ValueError naming the
+position.)");
 
   module.def("read_q_file", &ReadQFile, "path"_a, R"(
 Reads a Q file into (quad_count, rows, columns, values), int32 arrays in the

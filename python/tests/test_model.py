@@ -82,12 +82,17 @@ def test_model_equals_the_q_file(case, rnaqubo_exe, tmp_path):
 
 
 def check_qubo_file(model, path, expected):
-    """write_qubo parses back to the negated model, from 0: the diagonal first,
-    then the couplings in ascending order, with counts that match the body."""
+    """write_qubo parses back to the negated model, from 0: the comment lines
+    naming the model, then the diagonal, then the couplings in ascending order,
+    with counts that match the body."""
     model.write_qubo(path)
     with open(path) as f:
-        header = f.readline().split()
-        body = np.array(f.read().split(), dtype=np.int64).reshape(-1, 3)
+        lines = f.read().split("\n")
+    comments = [line[2:] for line in lines if line.startswith("c ")]
+    assert lines[:len(comments)] == ["c " + line for line in comments]
+    assert f"sequence: {model.sequence}" in comments and f"variables: {model.quad_count}" in comments
+    header = lines[len(comments)].split()
+    body = np.array(" ".join(lines[len(comments) + 1:]).split(), dtype=np.int64).reshape(-1, 3)
     q = model.quad_count
     assert header == ["p", "qubo", "0", str(q), str(q), str(len(body) - q)]
     order = np.lexsort((expected[:, 1], expected[:, 0], expected[:, 0] != expected[:, 1]))
@@ -95,7 +100,8 @@ def check_qubo_file(model, path, expected):
     # negate=False keeps the model's own signs.
     model.write_qubo(path, negate=False)
     with open(path) as f:
-        plain = np.array(f.read().split()[6:], dtype=np.int64).reshape(-1, 3)
+        entries = " ".join(line for line in f if not line.startswith(("c ", "p ")))
+    plain = np.array(entries.split(), dtype=np.int64).reshape(-1, 3)
     assert np.array_equal(plain[:, 2], -body[:, 2])
     assert sorted(os.listdir(os.path.dirname(path))) == ["model.qubo", "run", "written.txt"]  # no temporary left
 
@@ -133,7 +139,11 @@ def test_optimum_and_values_equal_the_tools(case, rnaqubo_exe, fold_exe, tmp_pat
         shown = f"not a secondary structure: {len(decoded.conflicts)} conflicting couples" \
             if decoded.conflicts else decoded.structure
         assert lines[1:3] == [f"{shown} ({decoded.value})", " ".join(["quads:"] + list(map(str, decoded.quads)))]
-        assert lines[5:] == [f"conflict: {l} {m}" for l, m in decoded.conflicts]
+        assert lines[5:-3] == [f"conflict: {l} {m}" for l, m in decoded.conflicts]
+        # score() of the structure against the optimum's is what the tool prints.
+        if decoded.structure is not None:
+            scores = rnaqubo.score(decoded.structure, best.structure)
+            assert lines[-3:] == [f"optimum {name}: {value:.4f}" for name, value in zip(("sensitivity", "PPV", "F1"), scores)]
         assert (decoded.structure is None) == bool(decoded.conflicts)
 
 

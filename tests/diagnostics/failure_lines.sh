@@ -75,6 +75,21 @@ row fold 1 'open.dbn: line 1, position 1: '"'('"' is never closed' --reference o
 row fold 1 "$shown: line 1, position 1: '(' is never closed" --reference "$hostile" g.txt 8 0 1 -200
 row fold 2 "no/$shown: cannot write: No such file or directory" --svg "no/$hostile" g.txt 8 0 1 -200
 row fold 2 'g.txt: cannot write: Input file would be overwritten' --svg g.txt g.txt 8 0 1 -200
+# Instance files: written never over an input, read back only when whole.
+row fold 2 'g.txt: lp file: cannot write: Input file would be overwritten' --write-lp g.txt g.txt 8 0 1 -200
+row fold 2 "no/$shown: qubo file: cannot write: No such file or directory" --write-qubo "no/$hostile" g.txt 8 0 1 -200
+row fold 2 'Option --milp-pairwise needs --write-milp' --milp-pairwise g.txt 8 0 1 -200
+row fold 2 'Option --instance takes the model from its file: expected no arguments, got 5' --instance m.qubo g.txt 8 0 1 -200
+"$fold" g.txt 8 0 1 -200 --write-qubo m.qubo > /dev/null
+row fold 1 'g.txt: instance file: line 1: not an instance written by rnaqubo-fold' --instance g.txt
+sed 's/^c variables: 9$/c variables: 8/' m.qubo > count.qubo
+row fold 1 'count.qubo: instance file: variables: 8 recorded, but its sequence has 9' --instance count.qubo
+sed 's/^c sequence: GGGGCCCC$/c sequence: GGGGCCCN/' m.qubo > letter.qubo
+row fold 1 "letter.qubo: instance file: sequence: position 8: 'N' is not A, C, G or U" --instance letter.qubo
+grep -v '^c penalty' m.qubo > nopenalty.qubo
+row fold 1 'nopenalty.qubo: instance file: no penalty line' --instance nopenalty.qubo
+sed 's/^c min_distance: 0$/c min_distance: 1e3/' m.qubo > number.qubo
+row fold 1 'number.qubo: instance file: min_distance: not a 32-bit number: "1e3"' --instance number.qubo
 
 printf '>r%s\nGGNCC\n' "${esc}[2J${bel}" > amb.fa
 printf '>a\nGGXCC\n>b\n\n' > two.fa

@@ -49,8 +49,11 @@ run no_quad 0 $'GGACC\n..... (0)\nquads:\ncertified: yes (penalty -200 <= 0)\n' 
   ggacc.txt 5 2 1 -200
 
 # --solution: numbers, 0/1 string and zero-based numbers give the same lines;
-# a selection with conflicts is never drawn as a structure.
-decoded=$'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\nvalue: 131 optimum: 131 ratio: 1.0000\nconflicts: 0\n'
+# a selection with conflicts is never drawn as a structure. The last three
+# lines score its pairs against the optimum's: all of them, or none.
+same=$'optimum sensitivity: 1.0000\noptimum PPV: 1.0000\noptimum F1: 1.0000\n'
+apart=$'optimum sensitivity: 0.0000\noptimum PPV: 0.0000\noptimum F1: 0.0000\n'
+decoded=$'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\nvalue: 131 optimum: 131 ratio: 1.0000\nconflicts: 0\n'$same
 printf '3 5\n7\n' >numbers.txt
 printf '001010100\n' >bits.txt
 printf '2 4 6' >zero.txt
@@ -58,12 +61,13 @@ run solution_numbers 0 "$decoded" '' --solution numbers.txt g4c4.txt 8 0 1 -200
 run solution_bits 0 "$decoded" '' g4c4.txt 8 0 1 -200 --solution bits.txt
 run solution_zero 0 "$decoded" '' g4c4.txt --zero-based 8 0 --solution=zero.txt 1 -200
 # Quads 1, 2 and 5 score 33 each, continue no stack and conflict pairwise:
-# 99 - 3 x 200.
+# 99 - 3 x 200. Their six distinct pairs hold two of the optimum's four
+# (2-7 and 3-6, of quad 5): sensitivity 2/4, PPV 2/6, F1 4/10.
 printf '1 2 5\n' >clash.txt
-run solution_clash 0 $'GGGGCCCC\nnot a secondary structure: 3 conflicting couples (-501)\nquads: 1 2 5\nvalue: -501 optimum: 131 ratio: -3.8244\nconflicts: 3\nconflict: 1 2\nconflict: 1 5\nconflict: 2 5\n' '' \
+run solution_clash 0 $'GGGGCCCC\nnot a secondary structure: 3 conflicting couples (-501)\nquads: 1 2 5\nvalue: -501 optimum: 131 ratio: -3.8244\nconflicts: 3\nconflict: 1 2\nconflict: 1 5\nconflict: 2 5\noptimum sensitivity: 0.5000\noptimum PPV: 0.3333\noptimum F1: 0.4000\n' '' \
   --solution clash.txt g4c4.txt 8 0 1 -200
 : >empty.txt
-run solution_empty 0 $'GGACC\n..... (0)\nquads:\nvalue: 0 optimum: 0 ratio: -\nconflicts: 0\n' '' \
+run solution_empty 0 $'GGACC\n..... (0)\nquads:\nvalue: 0 optimum: 0 ratio: -\nconflicts: 0\n'"$same" '' \
   --solution empty.txt ggacc.txt 5 2 1 -200
 
 # A lone word of 0 and 1: a 0/1 string only when it has one character per
@@ -72,15 +76,16 @@ run solution_empty 0 $'GGACC\n..... (0)\nquads:\nvalue: 0 optimum: 0 ratio: -\nc
 # and quad 2 (1-11/2-10), 33 each.
 printf '10\nG G A A A A A A C C\n' >q1.txt
 printf '11\nG G A A A A A A C C C\n' >q2.txt
-q1_one=$'GGAAAAAACC\n((......)) (33)\nquads: 1\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'
-q2_one=$'GGAAAAAACCC\n((......)). (33)\nquads: 1\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'
-q2_two=$'GGAAAAAACCC\n((.......)) (33)\nquads: 2\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'
+q1_one=$'GGAAAAAACC\n((......)) (33)\nquads: 1\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'$same
+q2_one=$'GGAAAAAACCC\n((......)). (33)\nquads: 1\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'$same
+# The optimum is quad 1 (position 1 takes its nearest partner): quad 2 shares no pair.
+q2_two=$'GGAAAAAACCC\n((.......)) (33)\nquads: 2\nvalue: 33 optimum: 33 ratio: 1.0000\nconflicts: 0\n'$apart
 hint=' (a 0/1 string is read only without --zero-based)'
 while IFS='|' read -r name word base input n expected_status expected; do
   printf '%s\n' "$word" >lone.txt
   flag=() && [ "$base" = 0 ] && flag=(--zero-based)
   case $expected in
-    q1_none) expected=$'GGAAAAAACC\n.......... (0)\nquads:\nvalue: 0 optimum: 33 ratio: 0.0000\nconflicts: 0\n' ;;
+    q1_none) expected=$'GGAAAAAACC\n.......... (0)\nquads:\nvalue: 0 optimum: 33 ratio: 0.0000\nconflicts: 0\n'$apart ;;
     q1_one | q2_one | q2_two) expected=${!expected} ;;
   esac
   if [ "$expected_status" = 0 ]; then

@@ -1,0 +1,154 @@
+#include "fold/anneal.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/quad_couplings.h"
+#include "model/row_entries.h"
+
+namespace {
+
+// Counts, then stores, the couplings of each row in both directions.
+struct RowCounter {
+  int32_t row;
+  std::vector<int64_t>* count;
+  void Diagonal(int32_t) {}
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t size) {
+    for (int32_t k = 0; k < size; ++k) {
+      if (flags[k] != 0) Add(first + k);
+    }
+  }
+  void Bonus(int32_t column) { Add(column); }
+  void Link(int32_t column) { Add(column); }
+  void Add(int32_t column) {
+    ++(*count)[row + 1];
+    ++(*count)[column + 1];
+  }
+};
+
+struct RowFiller {
+  int32_t row;
+  int32_t penalty;
+  std::vector<int64_t>* at;
+  CouplingRows* rows;
+  void Diagonal(int32_t) {}
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t size) {
+    for (int32_t k = 0; k < size; ++k) {
+      if (flags[k] != 0) Add(first + k, penalty);
+    }
+  }
+  void Bonus(int32_t column) { Add(column, kChainBonusValue); }
+  void Link(int32_t column) { Add(column, kStackLinkValue); }
+  void Add(int32_t column, int32_t value) {
+    const int64_t a = (*at)[row]++, b = (*at)[column]++;
+    rows->column[a] = column;
+    rows->value[a] = value;
+    rows->column[b] = row;
+    rows->value[b] = value;
+  }
+};
+
+}  // namespace
+
+CouplingRows MakeCouplingRows(const QuadModel& model) {
+  const int32_t q = model.quad_count;
+  CouplingRows rows;
+  rows.start.assign(static_cast<size_t>(q) + 2, 0);
+  uint8_t flags[kFlagChunk];
+  for (int32_t l = 1; l <= q; ++l) {
+    RowCounter counter{l, &rows.start};
+    WalkRowEntries(model, l, flags, counter);
+  }
+  for (int32_t v = 1; v <= q + 1; ++v) rows.start[v] += rows.start[v - 1];
+  rows.column.resize(static_cast<size_t>(rows.start[q + 1]));
+  rows.value.resize(rows.column.size());
+  std::vector<int64_t> at(rows.start.begin(), rows.start.end() - 1);
+  for (int32_t l = 1; l <= q; ++l) {
+    RowFiller filler{l, model.penalty, &at, &rows};
+    WalkRowEntries(model, l, flags, filler);
+  }
+  return rows;
+}
+
+namespace {
+
+// xoshiro256** (Blackman and Vigna), seeded through splitmix64: fast, and the
+// same numbers on every platform.
+class FlipGenerator {
+ public:
+  explicit FlipGenerator(uint64_t seed) {
+    for (uint64_t& word : state_) {
+      seed += 0x9E3779B97F4A7C15ull;
+      uint64_t z = seed;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      word = z ^ (z >> 31);
+    }
+  }
+  // A uniform number in [0, 1), 53 bits.
+  double Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+
+ private:
+  static uint64_t Rotate(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+  uint64_t Next() {
+    const uint64_t result = Rotate(state_[1] * 5, 7) * 9, t = state_[1] << 17;
+    state_[2] ^= state_[0];
+    state_[3] ^= state_[1];
+    state_[1] ^= state_[2];
+    state_[0] ^= state_[3];
+    state_[2] ^= t;
+    state_[3] = Rotate(state_[3], 45);
+    return result;
+  }
+  uint64_t state_[4];
+};
+
+// Below this exponent a move is refused without drawing: exp(-40) < 2^-57, less
+// than the smallest uniform number above 0 that can be drawn.
+constexpr double kNeverTaken = -40.0;
+
+}  // namespace
+
+AnnealResult AnnealModel(const QuadModel& model, const CouplingRows& rows, const std::vector<double>& temperatures,
+                         uint64_t seed) {
+  const int32_t q = model.quad_count;
+  FlipGenerator generator(seed);
+  std::vector<uint8_t> x(static_cast<size_t>(q) + 1, 0);
+  std::vector<int64_t> field(static_cast<size_t>(q) + 1, 0);  // sum of the couplings to chosen variables
+  AnnealResult best{x, 0};
+  // The flips since best was last brought up to date: each is applied to best
+  // at most once, when a better selection is reached.
+  std::vector<int32_t> journal;
+  int64_t value = 0;
+  for (const double temperature : temperatures) {
+    const double inverse = 1.0 / temperature;
+    for (int32_t v = 1; v <= q; ++v) {
+      const int64_t gain = (x[v] != 0 ? -1 : 1) * (model.score[v] + field[v]);
+      if (gain < 0) {
+        const double exponent = static_cast<double>(gain) * inverse;
+        // A draw of exactly 0 takes any move, as exp(exponent) > 0 would.
+        if (exponent < kNeverTaken || generator.Uniform() >= std::exp(exponent)) continue;
+      }
+      const int32_t change = x[v] != 0 ? -1 : 1;
+      x[v] = static_cast<uint8_t>(x[v] ^ 1);
+      for (int64_t k = rows.start[v]; k < rows.start[v + 1]; ++k) field[rows.column[k]] += change * rows.value[k];
+      value += gain;
+      journal.push_back(v);
+      if (value > best.value) {
+        for (const int32_t flipped : journal) best.chosen[flipped] ^= 1;
+        journal.clear();
+        best.value = value;
+      }
+    }
+  }
+  return best;
+}
+
+std::vector<double> GeometricSchedule(double hot, double cold, int32_t sweeps) {
+  std::vector<double> temperatures(static_cast<size_t>(std::max(sweeps, 0)));
+  for (int32_t s = 0; s < sweeps; ++s) {
+    const double t = sweeps > 1 ? static_cast<double>(s) / (sweeps - 1) : 0.0;
+    temperatures[s] = hot * std::pow(cold / hot, t);
+  }
+  return temperatures;
+}

@@ -1,0 +1,59 @@
+"""The compiled annealer on random models: the value it reports is the model's
+value of the selection it returns (the best seen is tracked right), the same
+seed gives the same answer and another seed may not, a schedule given sweep by
+sweep equals the (hot, cold) one it spells out, rnaqubo-anneal writes the
+module's answer, and on small models it reaches the recursion's optimum.
+
+usage: anneal_test.py RNAQUBO_FOLD RNAQUBO_ANNEAL   (PYTHONPATH holds the module)
+"""
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+import rnaqubo
+
+fold, anneal = sys.argv[1], sys.argv[2]
+failures = []
+rng = random.Random(7)
+reached = 0
+with tempfile.TemporaryDirectory() as work:
+    for case in range(60):
+        letters = "".join(rng.choice("GGCCAU") for _ in range(rng.randint(8, 40)))
+        model = rnaqubo.Model(letters, rng.randint(0, 3), rng.randint(0, 1), rng.choice([-200, -20, 0]))
+        sweeps, seed = rng.choice([1, 5, 300]), rng.randrange(2**64)
+        answer = rnaqubo.anneal(model, sweeps, seed)
+        label = f"{letters} {model.min_distance} {model.add_quads} {model.penalty} sweeps {sweeps} seed {seed}"
+        if answer.value != model.value(answer.quads) or answer.value < 0:
+            failures.append(f"reported {answer.value}, the model says {model.value(answer.quads)}: {label}")
+        if rnaqubo.anneal(model, sweeps, seed) != answer:
+            failures.append(f"the same seed gave another answer: {label}")
+        spelled = np.geomspace(200, 2, sweeps) if sweeps > 1 else [200.0]
+        if sweeps != 2 and rnaqubo.anneal(model, sweeps, seed, list(spelled)).value != answer.value:
+            failures.append(f"the spelled-out schedule differs: {label}")
+        if model.penalty == -200 and model.quad_count:
+            best = rnaqubo.anneal(model, 2000, seed)
+            reached += best.value == model.optimum().value
+        if case < 10:
+            instance = os.path.join(work, "m.qubo")
+            model.write_qubo(instance)
+            out = os.path.join(work, "answer.txt")
+            result = subprocess.run([anneal, "--sweeps", str(sweeps), "--seed", str(seed), instance, out],
+                                    capture_output=True, text=True)
+            written = list(map(int, open(out).read().split())) if result.returncode == 0 else None
+            if written != answer.quads or result.stdout != f"value: {answer.value}\n":
+                failures.append(f"rnaqubo-anneal wrote {written} ({result.stdout!r}), the module {answer.quads}: {label}")
+    if reached < 15:
+        failures.append(f"2000 sweeps reached the optimum of only {reached} small certified models")
+    # Bad arguments are refused with a message naming them.
+    for arguments, message in ((["--sweeps", "-1", "a", "b"], "--sweeps"), (["--hot", "0", "a", "b"], "--hot"),
+                               (["nothing.qubo", "b"], "nothing.qubo: cannot read")):
+        result = subprocess.run([anneal] + arguments, capture_output=True, text=True, cwd=work)
+        if result.returncode != 2 or message not in result.stderr:
+            failures.append(f"rnaqubo-anneal {arguments}: status {result.returncode}, {result.stderr!r}")
+for failure in failures[:20]:
+    print("FAIL:", failure)
+print(f"{len(failures)} failures; optimum reached on {reached} models")
+sys.exit(1 if failures else 0)

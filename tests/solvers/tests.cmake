@@ -1,0 +1,38 @@
+# Solver benchmarks: instance files against the model (and CBC against the
+# recursion), the annealer, and the benchmark workflow's summariser.
+set(solvers_tests_dir ${CMAKE_CURRENT_LIST_DIR})
+find_program(CBC_PROGRAM cbc)
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE AND CBC_PROGRAM)
+  add_test(NAME solvers.instance_files
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${solvers_tests_dir}/instance_files_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/workflow/solvers/cbc.sh)
+  set_tests_properties(solvers.instance_files PROPERTIES LABELS solvers TIMEOUT 600)
+else()
+  message(STATUS "The module or cbc (Debian: coinor-cbc) is missing: solvers.instance_files skipped")
+endif()
+
+add_test(NAME solvers.summary
+         COMMAND /usr/bin/python3 ${solvers_tests_dir}/summary_test.py ${PROJECT_SOURCE_DIR}/workflow/scripts)
+if(TARGET rnaqubo-seq)
+  add_test(NAME solvers.benchmark_workflow
+           COMMAND bash ${solvers_tests_dir}/benchmark_workflow_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
+  set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
+
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
+  add_test(NAME solvers.anneal
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${solvers_tests_dir}/anneal_test.py $<TARGET_FILE:rnaqubo-fold>
+                   $<TARGET_FILE:rnaqubo-anneal>)
+  set_tests_properties(solvers.anneal PROPERTIES LABELS solvers TIMEOUT 300)
+endif()
+
+# The README's transcripts of instance files and of the worked benchmark, replayed.
+if(TARGET rnaqubo-seq)
+  add_test(NAME solvers.guide
+           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" instance_files benchmarking_a_solver"
+                   ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()

@@ -1,0 +1,261 @@
+# Benchmarks solvers on rnaqubo's models: each instance is written as LP, MILP
+# and .qubo files with its certified optimum, each solver is run R times with
+# distinct seeds under a time limit, every answer is decoded and scored by
+# rnaqubo-fold, and the runs are summarised with the figures solver papers
+# report (p_s, P(gap < 1%), TTS99, F1).
+#
+#   snakemake -s workflow/benchmark.smk --configfile workflow/benchmark.yaml -j 2
+#
+# Configuration (YAML; every path relative to the working directory):
+#   instances     a list; each entry is one record:
+#       name          the instance's name (letters, digits, '.', '_', '-')      required
+#       file          rnaqubo's sequence format, or FASTA or FASTQ (plain,
+#                     gzip or bgzip)                                            required
+#       record        the record's name in a FASTA or FASTQ file              default the first
+#       dbn           reference structures (">name", sequence, structure), the
+#                     record's found by name                                    optional
+#       min_distance, add_quads, penalty   the model's numbers                 required
+#   solvers       a mapping from a solver's name to
+#       command       a shell command template; {qubo}, {lp}, {milp} are the
+#                     instance files, {seed} the run's seed, {seconds} the time
+#                     limit and {answer} the file the solver writes its answer
+#                     to, in any form rnaqubo-fold --solution reads             required
+#       zero_based    the answer numbers variables from 0                      default false
+#   repeats       R, runs per instance and solver                              default 3
+#   first_seed    the seeds are first_seed .. first_seed + R - 1              default 1
+#   seconds       the time limit of one run; a run still going is ended and
+#                 counted as no answer                                         default 60
+#   rnaqubo_fold, rnaqubo_seq, rnaqubo_anneal   the programs: names on PATH or paths
+# In a command, {rnaqubo_fold} and {rnaqubo_anneal} are the programs.
+#
+# Layout:
+#   runs/benchmark/instances/<name>/   the sequence, reference, instance files, optimum
+#   runs/benchmark/runs/<name>/<solver>/<seed>/   the answer, its decoding, run.tsv
+#   results/benchmark/runs.tsv, results/benchmark/summary.tsv, and
+#   results/benchmark/report.html, self-contained: the summary, p_s and TTS99
+#   against the number of variables, the ratios, the best answers' arc diagrams
+import csv
+import os
+import re
+import shlex
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(workflow.basedir, "scripts"))
+import benchmark_summary
+
+
+def program(key, default):
+    """A program from the configuration: a bare name is looked up on PATH."""
+    value = str(config.get(key, default))
+    return os.path.abspath(value) if os.sep in value else value
+
+
+RNAQUBO_FOLD = program("rnaqubo_fold", "rnaqubo-fold")
+RNAQUBO_SEQ = program("rnaqubo_seq", "rnaqubo-seq")
+RNAQUBO_ANNEAL = program("rnaqubo_anneal", "rnaqubo-anneal")
+REPEATS = int(config.get("repeats", 3))
+FIRST_SEED = int(config.get("first_seed", 1))
+SECONDS = float(config.get("seconds", 60))
+SEEDS = [FIRST_SEED + k for k in range(REPEATS)]
+if REPEATS < 1 or SECONDS <= 0:
+    raise ValueError("'repeats' must be at least 1 and 'seconds' positive")
+
+INSTANCES = {}
+for entry in config.get("instances") or []:
+    name = str(entry.get("name", ""))
+    if not re.fullmatch(r"[A-Za-z0-9_][A-Za-z0-9._-]*", name) or name in INSTANCES:
+        raise ValueError(f"instance name {name!r}: needs letters, digits, '.', '_' or '-', once each")
+    for key in ("file", "min_distance", "add_quads", "penalty"):
+        if key not in entry:
+            raise ValueError(f"instance {name}: no '{key}'")
+    for key in ("min_distance", "add_quads", "penalty"):
+        if not re.fullmatch(r"[+-]?[0-9]+", str(entry[key])):
+            raise ValueError(f"instance {name}: '{key}' must be an integer, not {entry[key]!r}")
+    INSTANCES[name] = entry
+SOLVERS = config.get("solvers") or {}
+for solver, entry in SOLVERS.items():
+    if not re.fullmatch(r"[A-Za-z0-9_][A-Za-z0-9._-]*", str(solver)) or "command" not in entry:
+        raise ValueError(f"solver {solver!r}: needs a plain name and a 'command'")
+if not INSTANCES or not SOLVERS:
+    raise ValueError("the configuration needs 'instances' and 'solvers'")
+
+INSTANCE_DIR = "runs/benchmark/instances/{name}"
+RUN_DIR = "runs/benchmark/runs/{name}/{solver}/{seed}"
+
+
+def sequence_format(path):
+    """'rnaqubo' for the tool's own format (a count first), else 'records'."""
+    if path.endswith((".gz", ".bgz")):
+        return "records"
+    with open(path, "rb") as f:
+        start = f.read(64).lstrip()
+    return "rnaqubo" if start[:1].isdigit() else "records"
+
+
+def reference_record(path, name):
+    """The three lines of name's record in a dot-bracket file, or None."""
+    with open(path) as f:
+        lines = [line.rstrip("\r\n") for line in f if line.strip() and not line.startswith("#")]
+    for k, line in enumerate(lines):
+        if line.startswith(">") and line[1:].split()[0:1] == [name] and k + 2 < len(lines):
+            return "\n".join(lines[k:k + 3]) + "\n"
+    return None
+
+
+rule all:
+    input:
+        "results/benchmark/runs.tsv",
+        "results/benchmark/summary.tsv",
+        "results/benchmark/report.html",
+
+
+rule instance:
+    # The record in rnaqubo's format as <name>.txt (so that the instance files
+    # carry its name), its reference, the three instance files and the optimum.
+    input:
+        lambda w: [INSTANCES[w.name]["file"]] + ([INSTANCES[w.name]["dbn"]] if INSTANCES[w.name].get("dbn") else []),
+    output:
+        qubo=INSTANCE_DIR + "/model.qubo",
+        lp=INSTANCE_DIR + "/model.lp",
+        milp=INSTANCE_DIR + "/model.milp.lp",
+        optimum=INSTANCE_DIR + "/optimum.txt",
+    params:
+        entry=lambda w: {key: str(value) for key, value in INSTANCES[w.name].items()},
+    run:
+        entry = params.entry
+        directory = os.path.dirname(output.qubo)
+        sequence = os.path.join(directory, f"{wildcards.name}.txt")
+        if sequence_format(entry["file"]) == "rnaqubo":
+            shell("cp {entry[file]:q} {sequence:q}")
+        else:
+            record = shlex.quote(entry["record"]) if entry.get("record") else ""
+            shell("{RNAQUBO_SEQ:q} -o {sequence:q} {entry[file]:q} " + record)
+        with open(sequence) as f:
+            length = f.read().split()[0]
+        reference = []
+        if entry.get("dbn"):
+            text = reference_record(entry["dbn"], entry.get("record") or wildcards.name)
+            if text is not None:
+                reference_path = os.path.join(directory, "reference.dbn")
+                with open(reference_path, "w") as f:
+                    f.write(text)
+                reference = ["--reference", reference_path]
+        arguments = [RNAQUBO_FOLD, sequence, length, entry["min_distance"], entry["add_quads"], entry["penalty"],
+                     "--write-qubo", output.qubo, "--write-lp", output.lp, "--write-milp", output.milp] + reference
+        with open(output.optimum + ".tmp", "w") as out:
+            subprocess.run(arguments, stdout=out, check=True)
+        os.replace(output.optimum + ".tmp", output.optimum)
+
+
+def decode(instance_dir, answer, zero_based):
+    """rnaqubo-fold's reading of an answer: value, optimum, ratio, conflicts, F1."""
+    arguments = [RNAQUBO_FOLD, "--instance", os.path.join(instance_dir, "model.qubo"), "--solution", answer]
+    if zero_based:
+        arguments.append("--zero-based")
+    reference = os.path.join(instance_dir, "reference.dbn")
+    if os.path.exists(reference):
+        arguments += ["--reference", reference]
+    result = subprocess.run(arguments, capture_output=True, text=True)
+    if result.returncode != 0:
+        return None, result.stderr.strip()
+    text = result.stdout
+    value, optimum, ratio = re.search(r"^value: (-?\d+) optimum: (-?\d+) ratio: (\S+)$", text, re.M).groups()
+    conflicts = re.search(r"^conflicts: (\d+)$", text, re.M).group(1)
+    f1 = re.search(r"^F1: (\S+)$", text, re.M)
+    return {
+        "value": value, "optimum": optimum, "ratio": "NA" if ratio == "-" else ratio,
+        "conflict_free": "yes" if conflicts == "0" else "no", "f1": f1.group(1) if f1 else "NA",
+    }, result.stdout
+
+
+rule run:
+    # One run of one solver, ended at the time limit with its whole process group.
+    input:
+        qubo=INSTANCE_DIR + "/model.qubo",
+        lp=INSTANCE_DIR + "/model.lp",
+        milp=INSTANCE_DIR + "/model.milp.lp",
+        optimum=INSTANCE_DIR + "/optimum.txt",
+    output:
+        RUN_DIR + "/run.tsv",
+    params:
+        command=lambda w: str(SOLVERS[w.solver]["command"]),
+        zero_based=lambda w: bool(SOLVERS[w.solver].get("zero_based", False)),
+        seconds=SECONDS,
+    run:
+        directory = os.path.dirname(output[0])
+        answer = os.path.abspath(os.path.join(directory, "answer.txt"))
+        if os.path.exists(answer):
+            os.remove(answer)
+        values = {"qubo": input.qubo, "lp": input.lp, "milp": input.milp, "answer": answer}
+        values = {key: shlex.quote(os.path.abspath(path)) for key, path in values.items()}
+        values.update(seed=wildcards.seed, seconds=f"{params.seconds:g}", rnaqubo_fold=shlex.quote(RNAQUBO_FOLD),
+                      rnaqubo_anneal=shlex.quote(RNAQUBO_ANNEAL))
+        command = params.command.format(**values)
+        with open(os.path.join(directory, "solver.log"), "w") as log:
+            start = time.monotonic()
+            process = subprocess.Popen(["bash", "-c", command], stdout=log, stderr=log, start_new_session=True)
+            try:
+                code = process.wait(timeout=params.seconds)
+                status = "ok" if code == 0 else "failed"
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+                status = "timeout"
+            seconds = time.monotonic() - start
+        certified = "yes" if "certified: yes" in open(input.optimum).read() else "no"
+        optimum = re.search(r"\((-?\d+)\)$", open(input.optimum).read().split("\n")[1]).group(1)
+        row = {"instance": wildcards.name, "solver": wildcards.solver, "seed": wildcards.seed,
+               "seconds": f"{seconds:.4f}", "status": status, "value": "NA", "optimum": optimum, "ratio": "NA",
+               "certified": certified, "conflict_free": "NA", "f1": "NA"}
+        if status == "ok" and not os.path.exists(answer):
+            row["status"] = "failed"
+        elif status == "ok":
+            decoded, text = decode(os.path.dirname(input.qubo), answer, params.zero_based)
+            with open(os.path.join(directory, "decoded.txt"), "w") as f:
+                f.write(text + "\n")
+            if decoded is None:
+                row["status"] = "failed"
+            else:
+                row.update(decoded)
+        benchmark_summary.write_table(output[0], benchmark_summary.RUN_COLUMNS, [row])
+
+
+rule runs_table:
+    input:
+        expand(RUN_DIR + "/run.tsv", name=list(INSTANCES), solver=list(SOLVERS), seed=SEEDS),
+    output:
+        "results/benchmark/runs.tsv",
+    run:
+        rows = []
+        for path in input:
+            with open(path, newline="") as f:
+                rows += list(csv.DictReader(f, delimiter="\t"))
+        os.makedirs(os.path.dirname(output[0]), exist_ok=True)
+        benchmark_summary.write_table(output[0], benchmark_summary.RUN_COLUMNS, rows)
+
+
+rule summary:
+    input:
+        "results/benchmark/runs.tsv",
+    output:
+        "results/benchmark/summary.tsv",
+    run:
+        rows = benchmark_summary.summarise(benchmark_summary.read_runs(input[0]))
+        benchmark_summary.write_table(output[0], benchmark_summary.SUMMARY_COLUMNS, rows)
+
+
+rule report:
+    input:
+        runs="results/benchmark/runs.tsv",
+        summary="results/benchmark/summary.tsv",
+    output:
+        "results/benchmark/report.html",
+    params:
+        zero_based=[solver for solver, entry in SOLVERS.items() if entry.get("zero_based", False)],
+        script=os.path.join(workflow.basedir, "scripts", "benchmark_report.py"),
+    shell:
+        "/usr/bin/python3 {params.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
+        "runs/benchmark/runs {RNAQUBO_FOLD:q} {output:q} {params.zero_based:q}"
