@@ -6,6 +6,7 @@ if(GTest_FOUND)
   add_executable(fold_tests
     ${fold_tests_dir}/brute_force_test.cpp
     ${fold_tests_dir}/large_model_test.cpp
+    ${fold_tests_dir}/landscape_test.cpp
     ${PROJECT_SOURCE_DIR}/python/model_entries.cpp
   )
   target_link_libraries(fold_tests PRIVATE rnaqubo_fold rnaqubo_output GTest::gtest_main)

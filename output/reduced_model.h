@@ -1,0 +1,24 @@
+// The files of a reduced model: PREFIX.q (rnaqubo's Q file format over the
+// kept variables), PREFIX.qubo (qbsolv's format, as the module's write_qubo
+// writes it) and PREFIX.map (the new numbers and the original ones).
+#pragma once
+
+#include <string>
+
+#include "model/kept_entries.h"
+#include "model/quad_model.h"
+#include "output/output_file.h"
+
+// The map's header line.
+constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
+
+// Writes prefix + ".q" ("p Q' 1", the kept entries "l  m  value" in the Q
+// file's order, "-1"), prefix + ".qubo" ("p qubo 0 Q' Q' couplings", the
+// diagonal "k k value", the couplings "l m value" sorted by l then m, from 0,
+// values negated for solvers that minimise) and prefix + ".map" (the header,
+// then "k\toriginal\ti\tj" for k = 1..Q', i and j the outer pair). All three are
+// written in full before any is committed; a name that is a kept file (the
+// run's inputs) is refused. Throws OutputFileFailure naming the file; nothing
+// half-written is left under a final name.
+void WriteReducedModel(const std::string& prefix, const QuadModel& model, const KeptVariables& kept,
+                       const std::vector<KeptFile>& inputs = {});
