@@ -14,6 +14,19 @@ struct FoldOptions {
   bool zero_based = false;              // --zero-based: numbers in FILE count from 0
   const char* reference_path = nullptr; // --reference FILE: score against this structure
   const char* svg_path = nullptr;       // --svg FILE: draw the arc diagram into FILE
+  // The landscape (checked and run by landscape_report.h):
+  const char* marginals_path = nullptr;          // --marginals FILE: each variable's best_with and gap
+  const char* subopt_text = nullptr;             // --subopt DELTA: every selection within DELTA
+  const char* max_selections_text = nullptr;     // --max-selections M: lines listed by --subopt
+  const char* encode_path = nullptr;             // --encode FILE: a known structure as a selection
+  const char* reduce_text = nullptr;             // --reduce DELTA: the model over the variables within DELTA
+  const char* out_prefix = nullptr;              // --out PREFIX: the reduced model's files
+  const char* map_path = nullptr;                // --map FILE: --solution is in this reduced numbering
+  const char* ensemble_text = nullptr;           // --ensemble T: the Boltzmann ensemble at T
+  const char* probabilities_path = nullptr;      // --probabilities FILE: each variable's probability
+  const char* pair_probabilities_path = nullptr; // --pair-probabilities FILE: each pair's probability
+  const char* sample_text = nullptr;             // --sample N: exact samples
+  const char* seed_text = nullptr;               // --seed S: their seed
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };

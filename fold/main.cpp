@@ -20,6 +20,7 @@
 #include "fold/arc_diagram.h"
 #include "fold/fold_command.h"
 #include "fold/fold_report.h"
+#include "fold/landscape_report.h"
 #include "fold/optimum.h"
 #include "fold/reference_structure.h"
 #include "fold/solution_text.h"
@@ -87,6 +88,7 @@ int RunFold(int argc, char** argv) {
     std::fputs(kFoldVersionLine, stdout);
   } else {
     const RunParameters& params = command.params;
+    const LandscapeRequest landscape = CheckLandscapeOptions(options);
     char* buffer = AllocateSequenceBuffer(params.sequence_length);
     // The sequence file's failures carry the reader's own messages.
     ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
@@ -98,7 +100,14 @@ int RunFold(int argc, char** argv) {
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
     std::vector<uint8_t> given;
-    if (options.solution_path != nullptr) given = LoadSelection(options, model);
+    if (options.solution_path != nullptr) {
+      given = options.map_path != nullptr ? LoadMappedSelection(options, model) : LoadSelection(options, model);
+    }
+    EncodedStructure encoded;
+    if (options.encode_path != nullptr) {
+      encoded = ReadEncodedStructure(options.encode_path, model, params.min_distance_allowed_between_positions);
+      given = encoded.chosen;
+    }
     DiagramFileGuard diagram;
     if (options.svg_path != nullptr) {
       if (const int status = StartDiagram(options, params, &diagram.file); status != 0) return status;
@@ -107,7 +116,7 @@ int RunFold(int argc, char** argv) {
     const int64_t optimum = FoldOptimum(model, best.data());
     const uint8_t* shown = best.data();
     int64_t shown_value = optimum;
-    if (options.solution_path == nullptr) {
+    if (given.empty()) {
       PrintSelectionLines(stdout, model, best.data(), optimum, 0);
       PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
     } else {
@@ -116,13 +125,16 @@ int RunFold(int argc, char** argv) {
       shown_value = SelectionValue(model, given.data(), &conflicts);
       PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
       PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
+      if (options.encode_path != nullptr) PrintUnrepresented(stdout, encoded);
     }
     // The pairs of the chosen quads: the printed structure, or for a selection with
     // conflicts every pair it claims (drawn as conflicting).
     const std::vector<BasePair> pairs = SelectionPairs(model, shown);
     if (options.reference_path != nullptr) {
       std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
+      PrintReferenceValue(stdout, model, params.min_distance_allowed_between_positions, reference.pairs, optimum);
     }
+    ReportLandscape(stdout, landscape, model, RunInputs(options, params));
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       return Report(kStatusIoError, StandardOutputMessage());
     }

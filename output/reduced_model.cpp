@@ -1,69 +1,12 @@
 #include "output/reduced_model.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <new>
 #include <tuple>
 #include <vector>
 
+#include "output/text_output.h"
+
 namespace {
-
-// One file of the three while it is written: its text is gathered in blocks
-// and written as they fill; removed unless committed.
-class ReducedFile {
- public:
-  ReducedFile(const std::string& name, const std::vector<KeptFile>& inputs) : name_(name) {
-    for (const KeptFile& input : inputs) {
-      if (input.known && OutputWouldReplace(name, input)) {
-        throw OutputFileFailure(OutputStage::kOpen, EEXIST, kInputOverwriteReason, name);
-      }
-    }
-    StartOutputFile(name, nullptr, &file_);
-    text_.reserve(kBlock + 64);
-  }
-  ReducedFile(const ReducedFile&) = delete;
-  ReducedFile& operator=(const ReducedFile&) = delete;
-  ~ReducedFile() { DiscardOutputFile(&file_); }
-
-  void Add(const char* text, size_t size) {
-    text_.append(text, size);
-    if (text_.size() >= kBlock) Flush();
-  }
-  void Add(const std::string& text) { Add(text.data(), text.size()); }
-  // Appends the numbers with separator between them and a line end.
-  void AddLine(std::initializer_list<int64_t> numbers, const char* separator, size_t separator_size) {
-    char line[96];
-    char* out = line;
-    bool first = true;
-    for (int64_t number : numbers) {
-      if (!first) out = AppendBytes(out, separator, separator_size);
-      first = false;
-      out = std::to_chars(out, line + sizeof line, number).ptr;
-    }
-    *out++ = '\n';
-    Add(line, static_cast<size_t>(out - line));
-  }
-  void Flush() {
-    if (!text_.empty() && !WriteOutputBytes(&file_, text_.data(), text_.size())) Fail();
-    text_.clear();
-  }
-  void Commit() {
-    Flush();
-    if (!CommitOutputFile(&file_)) Fail();
-  }
-
- private:
-  static constexpr size_t kBlock = 1 << 20;
-  [[noreturn]] void Fail() {
-    const int error = errno != 0 ? errno : EIO;
-    DiscardOutputFile(&file_);
-    throw OutputFileFailure(OutputStage::kWrite, error, nullptr, name_);
-  }
-  std::string name_;
-  OutputFile file_;
-  std::string text_;
-};
 
 // The kept entries, gathered.
 struct EntryList {
@@ -73,7 +16,7 @@ struct EntryList {
 
 // Writes the entries as Q file lines, row by row.
 struct QLines {
-  ReducedFile* file;
+  TextOutput* file;
   int64_t count = 0;
   void Entry(int32_t row, int32_t column, int32_t value) {
     file->AddLine({row, column, value}, "  ", 2);
@@ -86,9 +29,9 @@ struct QLines {
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const KeptVariables& kept,
                        const std::vector<KeptFile>& inputs) {
   const int32_t size = static_cast<int32_t>(kept.original.size()) - 1;
-  ReducedFile q_file(prefix + ".q", inputs);
-  ReducedFile qubo_file(prefix + ".qubo", inputs);
-  ReducedFile map_file(prefix + ".map", inputs);
+  TextOutput q_file(prefix + ".q", inputs);
+  TextOutput qubo_file(prefix + ".qubo", inputs);
+  TextOutput map_file(prefix + ".map", inputs);
 
   q_file.Add("p ");
   q_file.AddLine({size, 1}, " ", 1);
