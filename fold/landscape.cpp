@@ -114,6 +114,14 @@ struct BestValue {
   Value Times(Value a, Value b) const { return (a <= kNoValue || b <= kNoValue) ? kNoValue : a + b; }
   Value Weight(int64_t w) const { return w; }
   bool IsZero(Value a) const { return a <= kNoValue; }
+  using Accumulator = Value;
+  void Add(Accumulator* total, Value term) const { *total = std::max(*total, term); }
+  Value Result(Accumulator total) const { return total; }
+  Value Sum(const Value* terms, size_t count) const {
+    Value best = Zero();
+    for (size_t k = 0; k < count; ++k) best = std::max(best, terms[k]);
+    return best;
+  }
 };
 
 constexpr SelectionCount kCountLimit = ~SelectionCount{0};
@@ -139,6 +147,11 @@ struct CountedBest {
   }
   Value Weight(int64_t w) const { return {w, 1}; }
   bool IsZero(Value a) const { return a.value <= kNoValue; }
+  Value Sum(const Value* terms, size_t count) const {
+    Value total = Zero();
+    for (size_t k = 0; k < count; ++k) total = Plus(total, terms[k]);
+    return total;
+  }
 };
 
 // ln of the sum of exp(value / T): the Boltzmann sum in log space.
@@ -147,10 +160,48 @@ struct LogSum {
   double inverse_temperature;
   Value Zero() const { return -std::numeric_limits<double>::infinity(); }
   Value One() const { return 0; }
+  // Below this difference the smaller term is lost in rounding (exp(-38) <
+  // 2^-53) and is dropped without calling exp.
+  static constexpr double kNegligible = -38;
   Value Plus(Value a, Value b) const {
     if (a < b) std::swap(a, b);
-    if (b == Zero()) return a;
+    if (!(b - a > kNegligible)) return a;
     return a + std::log1p(std::exp(b - a));
+  }
+  // A sum gathered term by term with one exp each: the largest term so far and
+  // the sum of all terms scaled by it; ln of the sum only at the end.
+  struct Accumulator {
+    double top = -std::numeric_limits<double>::infinity();
+    double scaled = 0;
+  };
+  void Add(Accumulator* total, Value term) const {
+    if (term == Zero()) return;
+    if (total->scaled == 0) {
+      *total = {term, 1};
+    } else if (term <= total->top) {
+      const double difference = term - total->top;
+      if (difference > kNegligible) total->scaled += std::exp(difference);
+    } else {
+      const double difference = total->top - term;
+      total->scaled = (difference > kNegligible ? total->scaled * std::exp(difference) : 0) + 1;
+      total->top = term;
+    }
+  }
+  Value Result(const Accumulator& total) const {
+    return total.scaled == 0 ? Zero() : total.top + std::log(total.scaled);
+  }
+  // The sum of many terms with one logarithm: the largest, and the others
+  // scaled by it.
+  Value Sum(const Value* terms, size_t count) const {
+    Value top = Zero();
+    for (size_t k = 0; k < count; ++k) top = std::max(top, terms[k]);
+    if (top == Zero()) return top;
+    double scaled = 0;
+    for (size_t k = 0; k < count; ++k) {
+      const double difference = terms[k] - top;
+      if (difference > kNegligible) scaled += std::exp(difference);
+    }
+    return top + std::log(scaled);
   }
   Value Times(Value a, Value b) const { return a + b; }
   Value Weight(int64_t w) const { return static_cast<double>(w) * inverse_temperature; }
@@ -200,17 +251,17 @@ inline typename Algebra::Value Inside(const Algebra& algebra, const TablesOf<Alg
   return item.part == Part::kNone ? algebra.One() : tables.At(item);
 }
 
-// The inside value of item from its alternatives.
+// The inside value of item from its alternatives; terms is scratch space.
 template <typename Algebra>
 inline typename Algebra::Value Evaluate(const QuadModel& model, const Algebra& algebra,
-                                        const TablesOf<Algebra>& tables, Item item) {
-  typename Algebra::Value total = algebra.Zero();
+                                        const TablesOf<Algebra>& tables, Item item,
+                                        std::vector<typename Algebra::Value>* terms) {
+  terms->clear();
   ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
-    total = algebra.Plus(total, algebra.Times(algebra.Weight(weight),
-                                              algebra.Times(Inside(algebra, tables, left),
-                                                            Inside(algebra, tables, right))));
+    terms->push_back(algebra.Times(algebra.Weight(weight),
+                                   algebra.Times(Inside(algebra, tables, left), Inside(algebra, tables, right))));
   });
-  return total;
+  return algebra.Sum(terms->data(), terms->size());
 }
 
 // Calls step(item) for every item in an order where each item comes after all
@@ -238,38 +289,54 @@ template <typename Algebra>
 TablesOf<Algebra> FillInside(const QuadModel& model, const Algebra& algebra) {
   TablesOf<Algebra> tables;
   tables.Allocate(model, algebra.Zero());
+  std::vector<typename Algebra::Value> terms;
   ForEachItemInsideOut(model, tables.band,
-                       [&](Item item) { tables.At(item) = Evaluate(model, algebra, tables, item); });
+                       [&](Item item) { tables.At(item) = Evaluate(model, algebra, tables, item, &terms); });
   return tables;
 }
+
+// Calls step(item) for every item in the reverse of ForEachItemInsideOut's order.
+template <typename Step>
+void ForEachItemOutsideIn(const QuadModel& model, int32_t band, Step&& step) {
+  for (int32_t a = 1; a <= model.n; ++a) {
+    step(Item{Part::kExterior, a, 0});
+    const int32_t reach = std::min(band - 1, model.n - a);
+    for (int32_t d = reach; d >= 0; --d) step(Item{Part::kInterval, a, a + d});
+    for (int32_t q = model.first_row[a + 1] - 1; q >= model.first_row[a]; --q) {
+      step(Item{Part::kClosed, q, 1});
+      step(Item{Part::kClosed, q, 0});
+      step(Item{Part::kFree, q, 0});
+    }
+  }
+  step(Item{Part::kExterior, model.n + 1, 0});
+}
+
+// The outside values of an algebra, gathered term by term; read them with
+// algebra.Result.
+template <typename Algebra>
+using OutsideOf = ItemTables<typename Algebra::Accumulator>;
 
 // The outside pass: every item's value over the rest of the selections that
 // derive it (Exterior(1) is the whole). Items are visited in the reverse of
 // the inside order, so each is complete before it passes its value on.
 template <typename Algebra>
-TablesOf<Algebra> FillOutside(const QuadModel& model, const Algebra& algebra, const TablesOf<Algebra>& inside) {
-  TablesOf<Algebra> outside;
-  outside.Allocate(model, algebra.Zero());
-  outside.At(Item{Part::kExterior, 1, 0}) = algebra.One();
-  std::vector<Item> order;
-  order.reserve(inside.exterior.size() + inside.free.size() * 3 + inside.interval.size());
-  ForEachItemInsideOut(model, inside.band, [&](Item item) { order.push_back(item); });
-  for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    const Item item = *it;
-    const typename Algebra::Value from = outside.At(item);
-    if (algebra.IsZero(from)) continue;
+OutsideOf<Algebra> FillOutside(const QuadModel& model, const Algebra& algebra, const TablesOf<Algebra>& inside) {
+  OutsideOf<Algebra> outside;
+  outside.Allocate(model, typename Algebra::Accumulator{algebra.Zero()});
+  algebra.Add(&outside.At(Item{Part::kExterior, 1, 0}), algebra.One());
+  ForEachItemOutsideIn(model, inside.band, [&](Item item) {
+    const typename Algebra::Value from = algebra.Result(outside.At(item));
+    if (algebra.IsZero(from)) return;
     ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
       const typename Algebra::Value base = algebra.Times(from, algebra.Weight(weight));
       if (left.part != Part::kNone) {
-        auto& cell = outside.At(left);
-        cell = algebra.Plus(cell, algebra.Times(base, Inside(algebra, inside, right)));
+        algebra.Add(&outside.At(left), algebra.Times(base, Inside(algebra, inside, right)));
       }
       if (right.part != Part::kNone) {
-        auto& cell = outside.At(right);
-        cell = algebra.Plus(cell, algebra.Times(base, Inside(algebra, inside, left)));
+        algebra.Add(&outside.At(right), algebra.Times(base, Inside(algebra, inside, left)));
       }
     });
-  }
+  });
   return outside;
 }
 
@@ -371,7 +438,7 @@ std::string FormatSelectionCount(SelectionCount count) {
 QuadMarginals FindBestWith(const QuadModel& model) {
   const BestValue algebra;
   const TablesOf<BestValue> inside = FillInside(model, algebra);
-  const TablesOf<BestValue> outside = FillOutside(model, algebra, inside);
+  const OutsideOf<BestValue> outside = FillOutside(model, algebra, inside);
   QuadMarginals marginals;
   marginals.optimum = inside.exterior[1];
   marginals.best_with.assign(static_cast<size_t>(model.quad_count) + 1, 0);
@@ -379,7 +446,7 @@ QuadMarginals FindBestWith(const QuadModel& model) {
     int64_t best = kNoValue;
     for (int32_t p = 0; p <= 1; ++p) {
       const Item item{Part::kClosed, q, p};
-      best = algebra.Plus(best, algebra.Times(outside.At(item), inside.At(item)));
+      best = algebra.Plus(best, algebra.Times(algebra.Result(outside.At(item)), inside.At(item)));
     }
     marginals.best_with[q] = best;
   }
@@ -411,13 +478,13 @@ namespace {
 // The probability that q and the quad continuing its stack are both chosen,
 // from the Closed alternative that chooses both.
 double JointWithNext(const QuadModel& model, const LogSum& algebra, const TablesOf<LogSum>& inside,
-                     const TablesOf<LogSum>& outside, int32_t q, double log_z) {
+                     const OutsideOf<LogSum>& outside, int32_t q, double log_z) {
   const int32_t link = model.next[q];
   const int32_t carries = model.chain[q] > 0 ? 1 : 0;
   double total = algebra.Zero();
   for (int32_t p = 0; p <= 1; ++p) {
     const int64_t weight = model.score[q] + kStackLinkValue + p * kChainBonusValue;
-    total = algebra.Plus(total, outside.At(Item{Part::kClosed, q, p}) + algebra.Weight(weight) +
+    total = algebra.Plus(total, algebra.Result(outside.At(Item{Part::kClosed, q, p})) + algebra.Weight(weight) +
                                     inside.At(Item{Part::kClosed, link, carries}));
   }
   return std::exp(total - log_z);
@@ -428,7 +495,7 @@ double JointWithNext(const QuadModel& model, const LogSum& algebra, const Tables
 EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature) {
   const LogSum algebra{1.0 / temperature};
   const TablesOf<LogSum> inside = FillInside(model, algebra);
-  const TablesOf<LogSum> outside = FillOutside(model, algebra, inside);
+  const OutsideOf<LogSum> outside = FillOutside(model, algebra, inside);
   EnsembleSummary summary;
   summary.temperature = temperature;
   summary.log_z = inside.exterior[1];
@@ -437,7 +504,7 @@ EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature) {
     double total = algebra.Zero();
     for (int32_t p = 0; p <= 1; ++p) {
       const Item item{Part::kClosed, q, p};
-      total = algebra.Plus(total, outside.At(item) + inside.At(item));
+      total = algebra.Plus(total, algebra.Result(outside.At(item)) + inside.At(item));
     }
     summary.quad_probability[q] = std::min(1.0, std::exp(total - summary.log_z));
   }
