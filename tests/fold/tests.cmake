@@ -29,3 +29,7 @@ add_test(NAME fold.docs
                  ${PROJECT_SOURCE_DIR}/docs/rnaqubo-fold.1 ${PROJECT_VERSION} ${CMAKE_COMMAND}
                  ${CMAKE_BINARY_DIR} "$<CONFIG>" ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR})
 set_tests_properties(fold.docs PROPERTIES SKIP_RETURN_CODE 77)
+
+add_test(NAME fold.landscape_cli
+         COMMAND bash ${fold_tests_dir}/landscape_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>
+                 ${PROJECT_SOURCE_DIR}/examples)
