@@ -26,38 +26,68 @@ struct QLines {
 
 }  // namespace
 
-void WriteReducedModel(const std::string& prefix, const QuadModel& model, const KeptVariables& kept,
-                       const std::vector<KeptFile>& inputs) {
-  const int32_t size = static_cast<int32_t>(kept.original.size()) - 1;
-  TextOutput q_file(prefix + ".q", inputs);
-  TextOutput qubo_file(prefix + ".qubo", inputs);
-  TextOutput map_file(prefix + ".map", inputs);
+namespace {
 
-  q_file.Add("p ");
-  q_file.AddLine({size, 1}, " ", 1);
-  QLines lines{&q_file};
+void FillQFile(TextOutput* q_file, const QuadModel& model, const KeptVariables& kept) {
+  const int32_t size = static_cast<int32_t>(kept.original.size()) - 1;
+  q_file->Add("p ");
+  q_file->AddLine({size, 1}, " ", 1);
+  QLines lines{q_file};
+  for (int32_t k = 1; k <= size; ++k) WalkKeptRowEntries(model, kept, k, lines);
+  q_file->Add("-1", 2);
+}
+
+void FillQubo(TextOutput* qubo_file, const QuadModel& model, const KeptVariables& kept) {
+  const int32_t size = static_cast<int32_t>(kept.original.size()) - 1;
   EntryList couplings;
   for (int32_t k = 1; k <= size; ++k) {
-    WalkKeptRowEntries(model, kept, k, lines);
     const size_t before = couplings.entries.size();
     WalkKeptRowEntries(model, kept, k, couplings);
     // The .qubo lists the diagonal apart and each row's couplings by column.
     couplings.entries.erase(couplings.entries.begin() + static_cast<std::ptrdiff_t>(before));
     std::sort(couplings.entries.begin() + static_cast<std::ptrdiff_t>(before), couplings.entries.end());
   }
-  q_file.Add("-1", 2);
-
-  qubo_file.Add("p qubo 0 ");
-  qubo_file.AddLine({size, size, static_cast<int64_t>(couplings.entries.size())}, " ", 1);
-  for (int32_t k = 1; k <= size; ++k) qubo_file.AddLine({k - 1, k - 1, -int64_t{model.score[kept.original[k]]}}, " ", 1);
-  for (const auto& [row, column, value] : couplings.entries) qubo_file.AddLine({row - 1, column - 1, -int64_t{value}}, " ", 1);
-
-  map_file.Add(kReducedMapHeader);
+  qubo_file->Add("p qubo 0 ");
+  qubo_file->AddLine({size, size, static_cast<int64_t>(couplings.entries.size())}, " ", 1);
   for (int32_t k = 1; k <= size; ++k) {
-    const int32_t* quad = MatrixRow(model.quads, kept.original[k]);
-    map_file.AddLine({k, kept.original[k], quad[0], quad[1]}, "\t", 1);
+    qubo_file->AddLine({k - 1, k - 1, -int64_t{model.score[kept.original[k]]}}, " ", 1);
   }
+  for (const auto& [row, column, value] : couplings.entries) {
+    qubo_file->AddLine({row - 1, column - 1, -int64_t{value}}, " ", 1);
+  }
+}
+
+void FillMap(TextOutput* map_file, const QuadModel& model, const KeptVariables& kept) {
+  map_file->Add(kReducedMapHeader);
+  for (size_t k = 1; k < kept.original.size(); ++k) {
+    const int32_t* quad = MatrixRow(model.quads, kept.original[k]);
+    map_file->AddLine({static_cast<int64_t>(k), kept.original[k], quad[0], quad[1]}, "\t", 1);
+  }
+}
+
+}  // namespace
+
+void WriteReducedModel(const std::string& prefix, const QuadModel& model, const KeptVariables& kept,
+                       const std::vector<KeptFile>& inputs) {
+  TextOutput q_file(prefix + ".q", inputs);
+  TextOutput qubo_file(prefix + ".qubo", inputs);
+  TextOutput map_file(prefix + ".map", inputs);
+  FillQFile(&q_file, model, kept);
+  FillQubo(&qubo_file, model, kept);
+  FillMap(&map_file, model, kept);
   q_file.Commit();
   qubo_file.Commit();
   map_file.Commit();
+}
+
+void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept) {
+  TextOutput file(name, {});
+  FillQFile(&file, model, kept);
+  file.Commit();
+}
+
+void WriteReducedQubo(const std::string& name, const QuadModel& model, const KeptVariables& kept) {
+  TextOutput file(name, {});
+  FillQubo(&file, model, kept);
+  file.Commit();
 }

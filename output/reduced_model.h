@@ -22,3 +22,9 @@ constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
 // half-written is left under a final name.
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const KeptVariables& kept,
                        const std::vector<KeptFile>& inputs = {});
+
+// Writes only the .q file of the reduction, as WriteReducedModel does, at name.
+void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept);
+
+// Writes only the .qubo file of the reduction, as WriteReducedModel does, at name.
+void WriteReducedQubo(const std::string& name, const QuadModel& model, const KeptVariables& kept);

@@ -12,6 +12,7 @@
 #include "model/quad_model.h"
 #include "output/output_file.h"
 #include "output/q_file.h"
+#include "python/landscape_bindings.h"
 #include "python/model_entries.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -371,7 +372,7 @@ PYBIND11_MODULE(rnaqubo, module) {
   module.attr("Optimum") = named_tuple("Optimum", "value quads structure certified", "module"_a = "rnaqubo");
   module.attr("Decoded") = named_tuple("Decoded", "value quads structure conflicts", "module"_a = "rnaqubo");
 
-  py::class_<SequenceModel, std::unique_ptr<SequenceModel>>(module, "Model", R"(
+  auto model_class = py::class_<SequenceModel, std::unique_ptr<SequenceModel>>(module, "Model", R"(
 The model of one RNA sequence.
 
 Model(sequence, min_distance=4, add_quads=True, penalty=-200)
@@ -467,6 +468,7 @@ in conflicts as (l, m), l < m.)")
                ", pair_count=" + std::to_string(m.pair_count) + ", quad_count=" + std::to_string(m.q.quad_count) +
                ")";
       });
+  BindLandscape(module, model_class);
 
   module.def("read_q_file", &ReadQFile, "path"_a, R"(
 Reads a Q file into (quad_count, rows, columns, values), int32 arrays in the
