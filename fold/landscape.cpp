@@ -352,29 +352,101 @@ struct SuboptSearch {
   std::vector<Item> pending;
   std::vector<int32_t> chosen;
   uint64_t total = 0;
-  // The listed selections, kept as a heap whose top is the last in order.
-  std::vector<ListedSelection> kept;
+  // The selections listed so far, flat; cut back to the best max_listed
+  // whenever twice as many (at least 4096 more) are held.
+  SuboptListing listed;
+  // After a cut: the value of the last selection kept; a later selection worth
+  // less can never be listed and is only counted.
+  int64_t floor = INT64_MIN;
 
-  static bool Before(const ListedSelection& a, const ListedSelection& b) {
-    if (a.value != b.value) return a.value > b.value;
-    return a.quads < b.quads;
+  // Whether listed selection x comes before y.
+  bool Before(size_t x, size_t y) const {
+    if (listed.values[x] != listed.values[y]) return listed.values[x] > listed.values[y];
+    return std::lexicographical_compare(listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[x]),
+                                        listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[x + 1]),
+                                        listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[y]),
+                                        listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[y + 1]));
   }
 
   int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : best.At(item); }
 
+  // The stored selections in listing order: by value through buckets (values
+  // lie within delta of the optimum), then each bucket by quad lists.
+  std::vector<size_t> ListingOrder() const {
+    const size_t count = listed.values.size();
+    int64_t low = INT64_MAX, high = INT64_MIN;
+    for (int64_t v : listed.values) {
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+    std::vector<size_t> order(count);
+    if (count == 0) return order;
+    std::vector<size_t> bucket_start(static_cast<size_t>(high - low) + 2, 0);
+    for (int64_t v : listed.values) ++bucket_start[static_cast<size_t>(high - v) + 1];
+    for (size_t b = 1; b < bucket_start.size(); ++b) bucket_start[b] += bucket_start[b - 1];
+    std::vector<size_t> next = bucket_start;
+    for (size_t k = 0; k < count; ++k) order[next[static_cast<size_t>(high - listed.values[k])]++] = k;
+    // Within a bucket: by the first two quads packed in one key, then by the
+    // whole lists where those agree.
+    struct Keyed {
+      uint64_t key;
+      size_t index;
+    };
+    std::vector<Keyed> keyed;
+    for (size_t b = 0; b + 1 < bucket_start.size(); ++b) {
+      keyed.clear();
+      for (size_t k = bucket_start[b]; k < bucket_start[b + 1]; ++k) {
+        const size_t s = order[k];
+        const size_t first = listed.starts[s], end = listed.starts[s + 1];
+        // A list that ends sorts before any that goes on: missing quads are 0.
+        const uint64_t one = first < end ? static_cast<uint32_t>(listed.quads[first]) : 0;
+        const uint64_t two = first + 1 < end ? static_cast<uint32_t>(listed.quads[first + 1]) : 0;
+        keyed.push_back(Keyed{one << 32 | two, s});
+      }
+      std::sort(keyed.begin(), keyed.end(), [this](const Keyed& x, const Keyed& y) {
+        if (x.key != y.key) return x.key < y.key;
+        return Before(x.index, y.index);
+      });
+      for (size_t k = 0; k < keyed.size(); ++k) order[bucket_start[b] + k] = keyed[k].index;
+    }
+    return order;
+  }
+
+  // Keeps only the first max_listed stored selections, in listing order.
+  void Compact() {
+    std::vector<size_t> order = ListingOrder();
+    order.resize(std::min(order.size(), static_cast<size_t>(max_listed)));
+    SuboptListing kept;
+    kept.values.reserve(order.size());
+    kept.starts.reserve(order.size() + 1);
+    for (size_t k : order) {
+      kept.values.push_back(listed.values[k]);
+      kept.quads.insert(kept.quads.end(), listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[k]),
+                        listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[k + 1]));
+      kept.starts.push_back(kept.quads.size());
+    }
+    listed.values.swap(kept.values);
+    listed.starts.swap(kept.starts);
+    listed.quads.swap(kept.quads);
+    if (!listed.values.empty() && static_cast<int64_t>(listed.values.size()) == max_listed) floor = listed.values.back();
+  }
+
   void Emit(int64_t value) {
     ++total;
-    if (max_listed <= 0) return;
-    ListedSelection selection{value, chosen};
-    std::sort(selection.quads.begin(), selection.quads.end());
-    if (static_cast<int64_t>(kept.size()) < max_listed) {
-      kept.push_back(std::move(selection));
-      std::push_heap(kept.begin(), kept.end(), Before);
-    } else if (Before(selection, kept.front())) {
-      std::pop_heap(kept.begin(), kept.end(), Before);
-      kept.back() = std::move(selection);
-      std::push_heap(kept.begin(), kept.end(), Before);
+    if (max_listed <= 0 || value < floor) return;
+    const size_t first = listed.quads.size();
+    listed.quads.insert(listed.quads.end(), chosen.begin(), chosen.end());
+    // A few dozen quads: insertion sort.
+    for (size_t k = first + 1; k < listed.quads.size(); ++k) {
+      const int32_t quad = listed.quads[k];
+      size_t at = k;
+      for (; at > first && listed.quads[at - 1] > quad; --at) listed.quads[at] = listed.quads[at - 1];
+      listed.quads[at] = quad;
     }
+    listed.values.push_back(value);
+    listed.starts.push_back(listed.quads.size());
+    const size_t limit = static_cast<size_t>(std::min<int64_t>(max_listed, INT64_MAX / 4)) * 2 + 4096;
+    if (listed.values.size() >= limit) Compact();
   }
 
   // Expands the pending items: fixed is the value of the weights taken so far,
@@ -467,9 +539,12 @@ SuboptListing ListSuboptimal(const QuadModel& model, int64_t delta, int64_t max_
   SuboptSearch search{model, best, listing.optimum - delta, max_listed, {}, {}, 0, {}};
   search.pending.push_back(Item{Part::kExterior, 1, 0});
   search.Expand(0, listing.optimum);
+  if (search.listed.values.size() > static_cast<size_t>(std::max<int64_t>(max_listed, 0))) search.Compact();
+  search.listed.order = search.ListingOrder();
+  const int64_t optimum = listing.optimum;
+  listing = std::move(search.listed);
+  listing.optimum = optimum;
   listing.total = search.total;
-  std::sort_heap(search.kept.begin(), search.kept.end(), SuboptSearch::Before);
-  listing.listed = std::move(search.kept);
   return listing;
 }
 

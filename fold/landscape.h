@@ -10,6 +10,7 @@
 // positions are 1-based.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,13 +54,27 @@ struct ListedSelection {
 };
 
 // The conflict-free selections worth at least optimum - delta (delta >= 0):
-// total counts all of them exactly; listed holds the first max_listed of them
-// (max_listed >= 0) by decreasing value, equal values ordered by their quad
-// lists compared element by element.
+// total counts all of them exactly; the first max_listed of them (max_listed
+// >= 0) by decreasing value, equal values ordered by their quad lists compared
+// element by element, are held flat: the k-th (0-based) is stored selection
+// s = order[k], worth values[s], holding quads[starts[s]] .. quads[starts[s + 1]
+// - 1], ascending.
 struct SuboptListing {
   int64_t optimum = 0;
   uint64_t total = 0;
-  std::vector<ListedSelection> listed;
+  std::vector<size_t> order;
+  std::vector<int64_t> values;
+  std::vector<size_t> starts{0};
+  std::vector<int32_t> quads;
+
+  // The number of selections listed.
+  size_t Count() const { return order.size(); }
+  // The k-th listed selection (0-based) as a value and a list.
+  ListedSelection Selection(size_t k) const {
+    const size_t s = order[k];
+    return ListedSelection{values[s], std::vector<int32_t>(quads.begin() + static_cast<std::ptrdiff_t>(starts[s]),
+                                                           quads.begin() + static_cast<std::ptrdiff_t>(starts[s + 1]))};
+  }
 };
 
 // Every conflict-free selection of model within delta of the optimum.

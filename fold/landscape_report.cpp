@@ -1,11 +1,13 @@
 #include "fold/landscape_report.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -72,37 +74,57 @@ std::string Exact(double value) {
   return text;
 }
 
-// Appends "<dot-bracket>\t<value>\t<quads>\n" to line for selection.
-void AppendSelectionLine(const QuadModel& model, const ListedSelection& selection, std::string* structure,
-                         std::string* line) {
-  structure->assign(static_cast<size_t>(model.n), '.');
-  for (int32_t q : selection.quads) {
-    const int32_t* quad = MatrixRow(model.quads, q);
-    (*structure)[quad[0] - 1] = (*structure)[quad[2] - 1] = '(';
-    (*structure)[quad[1] - 1] = (*structure)[quad[3] - 1] = ')';
+// Writes selections one line each, "<dot-bracket>\t<value>\t<quads>", in
+// blocks: selection(k, &value, &quads, &count) gives selection k of count_of.
+template <typename Selection>
+void PrintSelections(std::FILE* out, const QuadModel& model, size_t count_of, Selection selection) {
+  const size_t block = 1 << 20;
+  const size_t n = static_cast<size_t>(model.n);
+  std::vector<char> text(block + n + 64);
+  size_t used = 0;
+  std::string structure(n, '.');
+  // Each variable's number as text, made once: 11 bytes at 12 v, its length at
+  // 12 v + 11.
+  std::vector<char> numbers(12 * (static_cast<size_t>(model.quad_count) + 1));
+  for (int32_t v = 1; v <= model.quad_count; ++v) {
+    char* at = numbers.data() + 12 * static_cast<size_t>(v);
+    at[11] = static_cast<char>(std::to_chars(at, at + 11, v).ptr - at);
   }
-  line->append(*structure);
-  line->push_back('\t');
-  line->append(std::to_string(selection.value));
-  line->push_back('\t');
-  for (size_t k = 0; k < selection.quads.size(); ++k) {
-    if (k > 0) line->push_back(' ');
-    line->append(std::to_string(selection.quads[k]));
-  }
-  line->push_back('\n');
-}
-
-// Writes selections, one line each, in blocks.
-void PrintSelections(std::FILE* out, const QuadModel& model, const std::vector<ListedSelection>& selections) {
-  std::string structure, text;
-  for (const ListedSelection& selection : selections) {
-    AppendSelectionLine(model, selection, &structure, &text);
-    if (text.size() >= (1 << 20)) {
-      std::fwrite(text.data(), 1, text.size(), out);
-      text.clear();
+  for (size_t k = 0; k < count_of; ++k) {
+    int64_t value = 0;
+    const int32_t* quads = nullptr;
+    size_t size = 0;
+    selection(k, &value, &quads, &size);
+    // The line's room: the structure, the value, 12 bytes per quad.
+    const size_t room = n + 24 + 12 * size;
+    if (used + room > text.size()) {
+      std::fwrite(text.data(), 1, used, out);
+      used = 0;
+      if (room > text.size()) text.resize(room);
     }
+    for (size_t c = 0; c < size; ++c) {
+      const int32_t* quad = MatrixRow(model.quads, quads[c]);
+      structure[quad[0] - 1] = structure[quad[2] - 1] = '(';
+      structure[quad[1] - 1] = structure[quad[3] - 1] = ')';
+    }
+    char* at = text.data() + used;
+    std::memcpy(at, structure.data(), n);
+    at += n;
+    *at++ = '\t';
+    at = std::to_chars(at, at + 20, value).ptr;
+    *at++ = '\t';
+    for (size_t c = 0; c < size; ++c) {
+      if (c > 0) *at++ = ' ';
+      const char* number = numbers.data() + 12 * static_cast<size_t>(quads[c]);
+      std::memcpy(at, number, 11);
+      at += number[11];
+      const int32_t* quad = MatrixRow(model.quads, quads[c]);
+      structure[quad[0] - 1] = structure[quad[2] - 1] = structure[quad[1] - 1] = structure[quad[3] - 1] = '.';
+    }
+    *at++ = '\n';
+    used = static_cast<size_t>(at - text.data());
   }
-  std::fwrite(text.data(), 1, text.size(), out);
+  std::fwrite(text.data(), 1, used, out);
 }
 
 void WriteMarginals(const char* path, const QuadModel& model, const QuadMarginals& marginals,
@@ -199,7 +221,12 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
     const SuboptListing listing = ListSuboptimal(model, delta, request.max_selections);
     std::fprintf(out, "subopt: %" PRIu64 " selections within %s of %" PRId64 "\n", listing.total,
                  request.subopt_text, listing.optimum);
-    PrintSelections(out, model, listing.listed);
+    PrintSelections(out, model, listing.Count(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
+      const size_t s = listing.order[k];
+      *value = listing.values[s];
+      *quads = listing.quads.data() + listing.starts[s];
+      *size = listing.starts[s + 1] - listing.starts[s];
+    });
   }
   if (request.marginals_path != nullptr || request.reduce_text != nullptr) {
     const QuadMarginals marginals = FindBestWith(model);
@@ -218,7 +245,13 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
     std::fprintf(out, "ensemble: %s %s\n", request.ensemble_text, Exact(ensemble.log_z).c_str());
     WriteProbabilities(request, model, ensemble, inputs);
     if (request.sample_count > 0) {
-      PrintSelections(out, model, SampleEnsemble(model, request.temperature, request.sample_count, request.seed));
+      const std::vector<ListedSelection> samples =
+          SampleEnsemble(model, request.temperature, request.sample_count, request.seed);
+      PrintSelections(out, model, samples.size(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
+        *value = samples[k].value;
+        *quads = samples[k].quads.data();
+        *size = samples[k].quads.size();
+      });
     }
   }
 }

@@ -248,8 +248,10 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
               py::gil_scoped_release unlocked;
               listing = ListSuboptimal(m.q, distance, max_selections);
             }
+            std::vector<ListedSelection> listed;
+            for (size_t k = 0; k < listing.Count(); ++k) listed.push_back(listing.Selection(k));
             return Tuple("Subopt")(listing.optimum, py::int_(py::str(FormatSelectionCount(count.count))),
-                                   listing.total, SelectionList(m.q, listing.listed));
+                                   listing.total, SelectionList(m.q, listed));
           },
           "delta"_a, "max_selections"_a = 100000, R"(
 Subopt(optimum, optima, total, selections): every conflict-free selection worth

@@ -213,12 +213,12 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
       const SuboptListing listing = ListSuboptimal(model, delta, 1000000);
       ASSERT_EQ(listing.total, expected.size()) << "delta " << delta;
       std::vector<std::pair<int64_t, std::vector<int32_t>>> got;
-      for (const ListedSelection& s : listing.listed) got.emplace_back(s.value, s.quads);
+      for (size_t k = 0; k < listing.Count(); ++k) got.emplace_back(listing.Selection(k).value, listing.Selection(k).quads);
       ASSERT_EQ(got, expected) << "delta " << delta;
       const SuboptListing cut = ListSuboptimal(model, delta, 2);
       ASSERT_EQ(cut.total, expected.size());
-      ASSERT_EQ(cut.listed.size(), std::min<size_t>(2, expected.size()));
-      for (size_t k = 0; k < cut.listed.size(); ++k) ASSERT_EQ(cut.listed[k].quads, expected[k].second);
+      ASSERT_EQ(cut.Count(), std::min<size_t>(2, expected.size()));
+      for (size_t k = 0; k < cut.Count(); ++k) ASSERT_EQ(cut.Selection(k).quads, expected[k].second);
 
       // The reduced model keeps exactly the selections within delta, each with
       // its value, and its map takes them back to the original numbering.
@@ -313,7 +313,8 @@ TEST(LandscapeSampling, SamplesFollowTheExactDistribution) {
     const double temperature = models % 2 ? 10.0 : 30.0;
     const EnsembleSummary ensemble = ComputeEnsemble(c.model, temperature);
     std::map<std::vector<int32_t>, double> expected;
-    for (const ListedSelection& s : all.listed) {
+    for (size_t k = 0; k < all.Count(); ++k) {
+      const ListedSelection s = all.Selection(k);
       expected[s.quads] = std::exp(static_cast<double>(s.value) / temperature - ensemble.log_z);
     }
     const int64_t draws = 20000;
