@@ -159,6 +159,37 @@ void WriteProbabilities(const LandscapeRequest& request, const QuadModel& model,
   }
 }
 
+// The lines and files after the suboptimal listing.
+void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
+                const std::vector<KeptFile>& inputs) {
+  if (request.marginals_path != nullptr || request.reduce_text != nullptr) {
+    const QuadMarginals marginals = FindBestWith(model);
+    if (request.marginals_path != nullptr) WriteMarginals(request.marginals_path, model, marginals, inputs);
+    if (request.reduce_text != nullptr) {
+      const KeptVariables kept = ReduceModel(model, marginals, ResolveDistance(request.reduce_delta, marginals.optimum));
+      WriteReducedModel(request.out_prefix, model, kept, inputs);
+      std::fprintf(out,
+                   "reduced: %zu of %d variables; every conflict-free selection within %s of %" PRId64
+                   " is kept with its value\n",
+                   kept.original.size() - 1, model.quad_count, request.reduce_text, marginals.optimum);
+    }
+  }
+  if (request.ensemble_text != nullptr) {
+    const EnsembleSummary ensemble = ComputeEnsemble(model, request.temperature);
+    std::fprintf(out, "ensemble: %s %s\n", request.ensemble_text, Exact(ensemble.log_z).c_str());
+    WriteProbabilities(request, model, ensemble, inputs);
+    if (request.sample_count > 0) {
+      const std::vector<ListedSelection> samples =
+          SampleEnsemble(model, request.temperature, request.sample_count, request.seed);
+      PrintSelections(out, model, samples.size(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
+        *value = samples[k].value;
+        *quads = samples[k].quads.data();
+        *size = samples[k].quads.size();
+      });
+    }
+  }
+}
+
 }  // namespace
 
 LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
@@ -218,6 +249,12 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
       std::fprintf(out, "optima: %s\n", FormatSelectionCount(optima.count).c_str());
     }
     const int64_t delta = ResolveDistance(request.subopt_delta, optima.optimum);
+    if (delta == 0 && request.max_selections == 0) {
+      // Nothing to list: the selections within 0 are the optima, already counted.
+      std::fprintf(out, "subopt: %s%s selections within %s of %" PRId64 "\n", optima.saturated ? "at least " : "",
+                   FormatSelectionCount(optima.count).c_str(), request.subopt_text, optima.optimum);
+      return ReportRest(out, request, model, inputs);
+    }
     const SuboptListing listing = ListSuboptimal(model, delta, request.max_selections);
     std::fprintf(out, "subopt: %" PRIu64 " selections within %s of %" PRId64 "\n", listing.total,
                  request.subopt_text, listing.optimum);
@@ -228,32 +265,7 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
       *size = listing.starts[s + 1] - listing.starts[s];
     });
   }
-  if (request.marginals_path != nullptr || request.reduce_text != nullptr) {
-    const QuadMarginals marginals = FindBestWith(model);
-    if (request.marginals_path != nullptr) WriteMarginals(request.marginals_path, model, marginals, inputs);
-    if (request.reduce_text != nullptr) {
-      const KeptVariables kept = ReduceModel(model, marginals, ResolveDistance(request.reduce_delta, marginals.optimum));
-      WriteReducedModel(request.out_prefix, model, kept, inputs);
-      std::fprintf(out,
-                   "reduced: %zu of %d variables; every conflict-free selection within %s of %" PRId64
-                   " is kept with its value\n",
-                   kept.original.size() - 1, model.quad_count, request.reduce_text, marginals.optimum);
-    }
-  }
-  if (request.ensemble_text != nullptr) {
-    const EnsembleSummary ensemble = ComputeEnsemble(model, request.temperature);
-    std::fprintf(out, "ensemble: %s %s\n", request.ensemble_text, Exact(ensemble.log_z).c_str());
-    WriteProbabilities(request, model, ensemble, inputs);
-    if (request.sample_count > 0) {
-      const std::vector<ListedSelection> samples =
-          SampleEnsemble(model, request.temperature, request.sample_count, request.seed);
-      PrintSelections(out, model, samples.size(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
-        *value = samples[k].value;
-        *quads = samples[k].quads.data();
-        *size = samples[k].quads.size();
-      });
-    }
-  }
+  ReportRest(out, request, model, inputs);
 }
 
 std::vector<uint8_t> LoadMappedSelection(const FoldOptions& options, const QuadModel& model) {

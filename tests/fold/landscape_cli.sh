@@ -80,6 +80,13 @@ awk 'NR == FNR { for (k = 1; k <= NF; k++) want[$k] = 1; next } FNR > 1 && ($2 i
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --solution renumbered.txt --map t10.map >decoded.txt
 head -n 5 encoded.txt | cmp -s - decoded.txt || fail "map round trip: $(diff <(head -n 5 encoded.txt) decoded.txt)"
 
+# Two optima (quad 180 or 194 with the same 18 others), listed or only counted.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --subopt 0 |
+  awk -F '\t' 'NR == 5 || NR == 6 { printf "%s|", $0 } NR == 7 || NR == 8 { printf "%s|", $2 }' >optima.txt
+[ "$(cat optima.txt)" = "optima: 2|subopt: 2 selections within 0 of 650|650|650|" ] || fail "tRNA optima: $(cat optima.txt)"
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --subopt 0 --max-selections 0 | sed -n 6p >counted.txt
+[ "$(cat counted.txt)" = "subopt: 2 selections within 0 of 650" ] || fail "tRNA optima counted: $(cat counted.txt)"
+
 # Samples: the same seed gives the same lines, each a selection of the model.
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 10 --sample 20 --seed 7 >s1.txt
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 10 --sample 20 --seed 7 >s2.txt
