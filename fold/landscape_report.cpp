@@ -12,6 +12,7 @@
 #include "core/failure.h"
 #include "core/shown_text.h"
 #include "core/whole_file.h"
+#include "core/work_threads.h"
 #include "fold/landscape.h"
 #include "fold/reference_structure.h"
 #include "fold/solution_text.h"
@@ -167,7 +168,7 @@ void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel
     if (request.marginals_path != nullptr) WriteMarginals(request.marginals_path, model, marginals, inputs);
     if (request.reduce_text != nullptr) {
       const KeptVariables kept = ReduceModel(model, marginals, ResolveDistance(request.reduce_delta, marginals.optimum));
-      WriteReducedModel(request.out_prefix, model, kept, inputs);
+      WriteReducedModel(request.out_prefix, model, kept, inputs, CountWorkThreads());
       std::fprintf(out,
                    "reduced: %zu of %d variables; every conflict-free selection within %s of %" PRId64
                    " is kept with its value\n",

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 
 namespace {
 
@@ -17,32 +18,41 @@ TextOutput::TextOutput(const std::string& name, const std::vector<KeptFile>& inp
     }
   }
   StartOutputFile(name, nullptr, &file_);
-  text_.reserve(kBlock + 128);
+  text_.resize(kBlock);
 }
 
 TextOutput::~TextOutput() { DiscardOutputFile(&file_); }
 
+char* TextOutput::Reserve(size_t bytes) {
+  if (used_ + bytes > text_.size()) {
+    Flush();
+    if (bytes > text_.size()) text_.resize(bytes);
+  }
+  return text_.data() + used_;
+}
+
 void TextOutput::Add(const char* text, size_t size) {
-  text_.append(text, size);
-  if (text_.size() >= kBlock) Flush();
+  char* at = Reserve(size);
+  std::memcpy(at, text, size);
+  used_ += size;
 }
 
 void TextOutput::AddLine(std::initializer_list<int64_t> numbers, const char* separator, size_t separator_size) {
-  char line[128];
+  char* const line = Reserve(128);
   char* out = line;
   bool first = true;
   for (int64_t number : numbers) {
     if (!first) out = AppendBytes(out, separator, separator_size);
     first = false;
-    out = std::to_chars(out, line + sizeof line, number).ptr;
+    out = std::to_chars(out, line + 127, number).ptr;
   }
   *out++ = '\n';
-  Add(line, static_cast<size_t>(out - line));
+  Advance(out);
 }
 
 void TextOutput::Flush() {
-  if (!text_.empty() && !WriteOutputBytes(&file_, text_.data(), text_.size())) Fail();
-  text_.clear();
+  if (used_ > 0 && !WriteOutputBytes(&file_, text_.data(), used_)) Fail();
+  used_ = 0;
 }
 
 void TextOutput::Commit() {

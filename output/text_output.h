@@ -26,6 +26,9 @@ class TextOutput {
   void Add(const std::string& text) { Add(text.data(), text.size()); }
   // Appends the decimal numbers with separator between them, then a line end.
   void AddLine(std::initializer_list<int64_t> numbers, const char* separator, size_t separator_size);
+  // Room for bytes more bytes: where to write them; then Advance(end).
+  char* Reserve(size_t bytes);
+  void Advance(char* end) { used_ = static_cast<size_t>(end - text_.data()); }
   // Writes what is gathered and gives the file its final name.
   void Commit();
 
@@ -34,7 +37,8 @@ class TextOutput {
   [[noreturn]] void Fail();
   std::string name_;
   OutputFile file_;
-  std::string text_;
+  std::vector<char> text_;
+  size_t used_ = 0;
 };
 
 // Writes text as the whole file name, as TextOutput does.

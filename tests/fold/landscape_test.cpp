@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -70,6 +71,28 @@ DenseModel ReadQFile(const std::string& path, int32_t penalty) {
   }
   EXPECT_EQ(l, -1) << path << ": no terminator";
   return dense;
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The .qubo text of a dense model: the header, the diagonal, then every
+// coupling by row and column, from 0, values negated.
+std::string QuboText(const DenseModel& dense) {
+  std::string diagonal, couplings;
+  int64_t count = 0;
+  for (int32_t l = 0; l < dense.size; ++l) {
+    diagonal += std::to_string(l) + " " + std::to_string(l) + " " + std::to_string(-dense.entry[l][l]) + "\n";
+    for (int32_t m = l + 1; m < dense.size; ++m) {
+      if (dense.entry[l][m] == 0 && !(dense.conflicts[l] >> m & 1u)) continue;
+      couplings += std::to_string(l) + " " + std::to_string(m) + " " + std::to_string(-dense.entry[l][m]) + "\n";
+      ++count;
+    }
+  }
+  return "p qubo 0 " + std::to_string(dense.size) + " " + std::to_string(dense.size) + " " + std::to_string(count) +
+         "\n" + diagonal + couplings;
 }
 
 // Every conflict-free selection of a dense model, as (value, mask).
@@ -225,7 +248,10 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
       const KeptVariables reduced = ReduceModel(model, marginals, delta);
       const std::string prefix = Path("reduced");
       WriteReducedModel(prefix, model, reduced);
+      WriteReducedModel(prefix + "_threads", model, reduced, {}, 2);
+      ASSERT_EQ(FileText(prefix + ".q"), FileText(prefix + "_threads.q")) << "the two Q file writers differ";
       const DenseModel small = ReadQFile(prefix + ".q", model.penalty);
+      ASSERT_EQ(FileText(prefix + ".qubo"), QuboText(small)) << "delta " << delta;
       ASSERT_EQ(small.size, static_cast<int32_t>(reduced.original.size()) - 1);
       const std::vector<int32_t> map = ReadReducedMap(prefix + ".map", model);
       ASSERT_EQ(map, reduced.original);
