@@ -33,3 +33,8 @@ set_tests_properties(fold.docs PROPERTIES SKIP_RETURN_CODE 77)
 add_test(NAME fold.landscape_cli
          COMMAND bash ${fold_tests_dir}/landscape_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>
                  ${PROJECT_SOURCE_DIR}/examples)
+
+# The README's landscape transcripts, replayed and compared.
+add_test(NAME fold.landscape_guide
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
+                 ${PROJECT_BINARY_DIR} landscape_subopt landscape_reduce landscape_encode landscape_ensemble)
