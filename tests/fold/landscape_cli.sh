@@ -6,24 +6,11 @@
 set -u
 fold=$(realpath "$1") rnaqubo=$(realpath "$2") examples=$(realpath "$3")
 
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# expect NAME STATUS STDOUT STDERR ARGS...: runs the tool and compares all three.
-expect() {
-  local name=$1 status=$2 stdout=$3 stderr=$4
-  shift 4
-  "$fold" "$@" >out.txt 2>err.txt </dev/null
-  local got=$?
-  [ "$got" -eq "$status" ] || fail "$name: status $got, expected $status"
-  printf '%s' "$stdout" | cmp -s - out.txt || fail "$name: stdout differs:
-$(diff <(printf '%s' "$stdout") out.txt)"
-  printf '%s' "$stderr" | cmp -s - err.txt || fail "$name: stderr differs:
-$(diff <(printf '%s' "$stderr") err.txt)"
-}
+. "$here/cli_lib.sh"
 
 # GGGGCCCC at 8 0 1 -200: quads 3 (1-8), 5 (2-7) and 7 (3-6) form one helix
 # worth 3 x 33 + 8 + 8 + 16 = 131; 3 and 7 alone 66 + 16 = 82; each linked
@@ -31,10 +18,10 @@ $(diff <(printf '%s' "$stderr") err.txt)"
 # couple of quads conflicts. So within 57 of 131 lie six selections.
 printf '8\nG G G G C C C C\n' >g.txt
 head=$'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\ncertified: yes (penalty -200 <= -57)\n'
-expect "subopt" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7
+run "subopt" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7
 (((())))\t82\t3 7\n(((.))).\t74\t2 4\n(((..)))\t74\t3 5\n.((())).\t74\t5 7\n.(((.)))\t74\t6 8\n' "" \
   g.txt 8 0 1 -200 --subopt 57
-expect "subopt cut" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7\n' "" \
+run "subopt cut" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7\n' "" \
   g.txt 8 0 1 -200 --subopt=57 --max-selections 1
 # 44% of 131 is 57.64: the same six.
 "$fold" g.txt 8 0 1 -200 --subopt 44% | grep -qx 'subopt: 6 selections within 44% of 131' || fail "subopt 44%"
@@ -53,7 +40,7 @@ printf 'variable\toriginal\ti\tj\n1\t3\t1\t8\n2\t5\t2\t7\n3\t7\t3\t6\n' | cmp -s
 
 # --encode: a pseudoknot, lone pairs, a G-G pair and a pair too close.
 printf '(([..)])\n' >pk.txt
-expect "encode pseudoknot" 0 $'GGGGCCCC\n........ (0)\nquads:\nvalue: 0 optimum: 131 ratio: 0.0000\nconflicts: 0
+run "encode pseudoknot" 0 $'GGGGCCCC\n........ (0)\nquads:\nvalue: 0 optimum: 131 ratio: 0.0000\nconflicts: 0
 lone pairs: 2 1-8 2-6\nnon-canonical pairs: 0\npairs out of range: 0\npseudoknotted pairs: 1 3-7\n' "" \
   g.txt 8 0 1 -200 --encode pk.txt
 printf '((())..)\n' >near.txt
@@ -94,11 +81,11 @@ cmp -s s1.txt s2.txt || fail "the same seed gave other samples"
 [ "$(grep -c $'\t' s1.txt)" -eq 20 ] || fail "not 20 samples"
 
 # Refusals: before anything is written, with the option named.
-expect "reduce without out" 2 "" $'rnaqubo-fold: Option --reduce needs --out PREFIX\n' g.txt 8 0 1 -200 --reduce 5
-expect "bad distance" 2 "" $'rnaqubo-fold: --subopt: not a distance: 5.5\n' g.txt 8 0 1 -200 --subopt 5.5
-expect "bad temperature" 2 "" $'rnaqubo-fold: --ensemble: not a temperature above 0: 0\n' g.txt 8 0 1 -200 --ensemble 0
-expect "sample without ensemble" 2 "" $'rnaqubo-fold: Option --sample needs --ensemble\n' g.txt 8 0 1 -200 --sample 3
-expect "map of another model" 1 "" \
+run "reduce without out" 2 "" $'rnaqubo-fold: Option --reduce needs --out PREFIX\n' g.txt 8 0 1 -200 --reduce 5
+run "bad distance" 2 "" $'rnaqubo-fold: --subopt: not a distance: 5.5\n' g.txt 8 0 1 -200 --subopt 5.5
+run "bad temperature" 2 "" $'rnaqubo-fold: --ensemble: not a temperature above 0: 0\n' g.txt 8 0 1 -200 --ensemble 0
+run "sample without ensemble" 2 "" $'rnaqubo-fold: Option --sample needs --ensemble\n' g.txt 8 0 1 -200 --sample 3
+run "map of another model" 1 "" \
   $'rnaqubo-fold: t10.map: line 2: original variable 8 is the quad of pair 3-7, not 1-72: a map of another model\n' \
   g.txt 8 0 1 -200 --solution pk.txt --map t10.map
 # An output that would replace the sequence file is refused, and nothing of

@@ -24,6 +24,7 @@
 #include "model/quad_model.h"
 #include "output/q_file.h"
 #include "output/reduced_model.h"
+#include "tests/fold/random_letters.h"
 
 namespace {
 
@@ -126,23 +127,6 @@ std::vector<int32_t> MaskQuads(uint32_t mask) {
   return quads;
 }
 
-// A sequence of 5 to 22 bases, half of them around a helix so that stacks,
-// links and chain bonuses are common.
-std::string RandomLetters(std::mt19937* random) {
-  auto letters = [&](int count) {
-    std::string text;
-    for (int k = 0; k < count; ++k) text += "ACGU"[(*random)() % 4];
-    return text;
-  };
-  if ((*random)() % 2 == 0) return letters(5 + static_cast<int>((*random)() % 18));
-  const std::string stem = letters(3 + static_cast<int>((*random)() % 5));
-  std::string other;
-  for (auto it = stem.rbegin(); it != stem.rend(); ++it) {
-    other += *it == 'A' ? 'U' : *it == 'C' ? 'G' : *it == 'G' ? ((*random)() % 3 ? 'C' : 'U') : ((*random)() % 3 ? 'A' : 'G');
-  }
-  return letters((*random)() % 3) + stem + letters(1 + (*random)() % 4) + other + letters((*random)() % 3);
-}
-
 double LogSumExp(const std::vector<double>& terms) {
   const double top = *std::max_element(terms.begin(), terms.end());
   double sum = 0;
@@ -190,7 +174,7 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
   const int cases = EnvironmentCount("FOLD_LANDSCAPE_CASES", kDefaultCases);
   int checked = 0, with_ties = 0, with_lost_pairs = 0;
   while (checked < cases) {
-    const std::string letters = RandomLetters(&random);
+    const std::string letters = RandomSequence(&random);
     SmallCase c = MakeCase(letters, static_cast<int32_t>(random() % 6) - 1, static_cast<int32_t>(random() % 2),
                            penalties[checked % 4]);
     const QuadModel& model = c.model;
@@ -329,7 +313,7 @@ TEST(LandscapeSampling, SamplesFollowTheExactDistribution) {
   std::mt19937 random(77);
   int models = 0;
   while (models < 12) {
-    SmallCase c = MakeCase(RandomLetters(&random), static_cast<int32_t>(random() % 6) - 1,
+    SmallCase c = MakeCase(RandomSequence(&random), static_cast<int32_t>(random() % 6) - 1,
                            static_cast<int32_t>(random() % 2), -200);
     if (c.model.quad_count == 0) continue;
     const SuboptListing all = ListSuboptimal(c.model, INT32_MAX, 13);
