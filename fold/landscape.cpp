@@ -609,13 +609,11 @@ EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature) {
   return summary;
 }
 
-std::vector<ListedSelection> SampleEnsemble(const QuadModel& model, double temperature, int64_t count,
-                                            uint64_t seed) {
+void SampleEnsemble(const QuadModel& model, double temperature, int64_t count, uint64_t seed,
+                    const std::function<void(const ListedSelection&)>& take) {
   const LogSum algebra{1.0 / temperature};
   const TablesOf<LogSum> inside = FillInside(model, algebra);
   std::mt19937_64 generator(seed);
-  std::vector<ListedSelection> samples;
-  samples.reserve(static_cast<size_t>(std::max<int64_t>(count, 0)));
   std::vector<Item> pending;
   for (int64_t s = 0; s < count; ++s) {
     ListedSelection sample;
@@ -650,7 +648,13 @@ std::vector<ListedSelection> SampleEnsemble(const QuadModel& model, double tempe
       if (last_left.part != Part::kNone) pending.push_back(last_left);
     }
     std::sort(sample.quads.begin(), sample.quads.end());
-    samples.push_back(std::move(sample));
+    take(sample);
   }
+}
+
+std::vector<ListedSelection> SampleEnsemble(const QuadModel& model, double temperature, int64_t count,
+                                            uint64_t seed) {
+  std::vector<ListedSelection> samples;
+  SampleEnsemble(model, temperature, count, seed, [&](const ListedSelection& sample) { samples.push_back(sample); });
   return samples;
 }

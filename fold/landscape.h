@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,3 +108,8 @@ EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature);
 // samples. Each sample's quads are ascending.
 std::vector<ListedSelection> SampleEnsemble(const QuadModel& model, double temperature, int64_t count,
                                             uint64_t seed);
+
+// The same samples, each given to take as it is drawn, so that any number of
+// them can be streamed.
+void SampleEnsemble(const QuadModel& model, double temperature, int64_t count, uint64_t seed,
+                    const std::function<void(const ListedSelection&)>& take);

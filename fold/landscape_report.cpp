@@ -180,13 +180,22 @@ void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel
     std::fprintf(out, "ensemble: %s %s\n", request.ensemble_text, Exact(ensemble.log_z).c_str());
     WriteProbabilities(request, model, ensemble, inputs);
     if (request.sample_count > 0) {
-      const std::vector<ListedSelection> samples =
-          SampleEnsemble(model, request.temperature, request.sample_count, request.seed);
-      PrintSelections(out, model, samples.size(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
-        *value = samples[k].value;
-        *quads = samples[k].quads.data();
-        *size = samples[k].quads.size();
-      });
+      // Streamed in batches: any number of samples in bounded memory.
+      std::vector<ListedSelection> batch;
+      const auto print_batch = [&]() {
+        PrintSelections(out, model, batch.size(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
+          *value = batch[k].value;
+          *quads = batch[k].quads.data();
+          *size = batch[k].quads.size();
+        });
+        batch.clear();
+      };
+      SampleEnsemble(model, request.temperature, request.sample_count, request.seed,
+                     [&](const ListedSelection& sample) {
+                       batch.push_back(sample);
+                       if (batch.size() >= 4096) print_batch();
+                     });
+      print_batch();
     }
   }
 }
