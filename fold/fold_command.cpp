@@ -111,7 +111,7 @@ constexpr const char* kHelpBody =
     "is \"not a secondary structure: <K> conflicting couples (<value>)\".\n"
     "\n"
     "Exit status: 0 done, 1 bad sequence, bad solution or reference file or no\n"
-    "memory, 2 usage error, unreadable file, unwritable --svg file or number out\n"
+    "memory, 2 usage error, unreadable file, unwritable output file or number out\n"
     "of range.\n"
     "See rnaqubo-fold(1).\n";
 
