@@ -370,6 +370,48 @@ struct SuboptSearch {
 
   int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : best.At(item); }
 
+  // Quad d of stored selection x plus 1, or 0 past its end.
+  uint32_t QuadAt(size_t x, size_t d) const {
+    const size_t at = listed.starts[x] + d;
+    return at < listed.starts[x + 1] ? static_cast<uint32_t>(listed.quads[at]) + 1 : 0;
+  }
+
+  // Sorts the stored selections first..end - 1, equal in their first depth
+  // quads, by their quad lists: three-way partitions on quad depth.
+  void SortByQuads(size_t* first, size_t* end, size_t depth) const {
+    while (end - first > 1) {
+      if (end - first < 16) {
+        std::sort(first, end, [&](size_t x, size_t y) {
+          for (size_t d = depth;; ++d) {
+            const uint32_t a = QuadAt(x, d), c = QuadAt(y, d);
+            if (a != c) return a < c;
+            if (a == 0) return false;
+          }
+        });
+        return;
+      }
+      const uint32_t pivot = QuadAt(first[(end - first) / 2], depth);
+      size_t* less = first;
+      size_t* greater = end;
+      for (size_t* at = first; at < greater;) {
+        const uint32_t key = QuadAt(*at, depth);
+        if (key < pivot) {
+          std::swap(*at++, *less++);
+        } else if (key > pivot) {
+          std::swap(*at, *--greater);
+        } else {
+          ++at;
+        }
+      }
+      SortByQuads(first, less, depth);
+      SortByQuads(greater, end, depth);
+      if (pivot == 0) return;  // lists that ended here are equal
+      first = less;
+      end = greater;
+      ++depth;
+    }
+  }
+
   // The stored selections in listing order: by value through buckets (values
   // lie within delta of the optimum), then each bucket by quad lists.
   std::vector<size_t> ListingOrder() const {
@@ -386,28 +428,10 @@ struct SuboptSearch {
     for (size_t b = 1; b < bucket_start.size(); ++b) bucket_start[b] += bucket_start[b - 1];
     std::vector<size_t> next = bucket_start;
     for (size_t k = 0; k < count; ++k) order[next[static_cast<size_t>(high - listed.values[k])]++] = k;
-    // Within a bucket: by the first two quads packed in one key, then by the
-    // whole lists where those agree.
-    struct Keyed {
-      uint64_t key;
-      size_t index;
-    };
-    std::vector<Keyed> keyed;
+    // Within a bucket: by quad lists, a multikey quicksort over the lists'
+    // positions (a list that ends sorts before one that goes on).
     for (size_t b = 0; b + 1 < bucket_start.size(); ++b) {
-      keyed.clear();
-      for (size_t k = bucket_start[b]; k < bucket_start[b + 1]; ++k) {
-        const size_t s = order[k];
-        const size_t first = listed.starts[s], end = listed.starts[s + 1];
-        // A list that ends sorts before any that goes on: missing quads are 0.
-        const uint64_t one = first < end ? static_cast<uint32_t>(listed.quads[first]) : 0;
-        const uint64_t two = first + 1 < end ? static_cast<uint32_t>(listed.quads[first + 1]) : 0;
-        keyed.push_back(Keyed{one << 32 | two, s});
-      }
-      std::sort(keyed.begin(), keyed.end(), [this](const Keyed& x, const Keyed& y) {
-        if (x.key != y.key) return x.key < y.key;
-        return Before(x.index, y.index);
-      });
-      for (size_t k = 0; k < keyed.size(); ++k) order[bucket_start[b] + k] = keyed[k].index;
+      SortByQuads(order.data() + bucket_start[b], order.data() + bucket_start[b + 1], 0);
     }
     return order;
   }
