@@ -60,28 +60,40 @@ struct QuboRow {
     file->Advance(at);
   }
   void FlushBonusBefore(int32_t original_column) {
-    if (pending_bonus != 0 && pending_bonus < original_column) {
+    if (pending_bonus != 0 && pending_bonus <= original_column) {
       Line(kept.renumbered[pending_bonus], -int64_t{kChainBonusValue});
       pending_bonus = 0;
     }
   }
   void Diagonal(int32_t) {}
-  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
+  // Columns first..first + count - 1, none of them the waiting bonus's: every
+  // column's line is stored and kept only when flagged and kept, so that no
+  // branch depends on the flags.
+  void Run(int32_t first, const uint8_t* flags, int32_t count) {
+    if (count <= 0) return;
     const int32_t* renumbered = kept.renumbered.data() + first;
     char* at = file->Reserve(static_cast<size_t>(count) * (prefix_size + kQuboStride) + 64);
+    char line_prefix[16];
+    std::memcpy(line_prefix, prefix, sizeof line_prefix);
     for (int32_t c = 0; c < count; ++c) {
-      if (flags[c] == 0 || renumbered[c] == 0) continue;
-      if (pending_bonus != 0 && pending_bonus < first + c) {
-        file->Advance(at);
-        FlushBonusBefore(first + c);
-        at = file->Reserve(static_cast<size_t>(count - c) * (prefix_size + kQuboStride) + 64);
-      }
       const char* text = conflict_text.data() + static_cast<size_t>(renumbered[c]) * kQuboStride;
-      at = AppendBytes(at, prefix, prefix_size);
-      std::memcpy(at, text, kQuboStride - 1);
-      at += static_cast<unsigned char>(text[kQuboStride - 1]);
+      std::memcpy(at, line_prefix, sizeof line_prefix);
+      std::memcpy(at + prefix_size, text, kQuboStride - 1);
+      const size_t keep = static_cast<size_t>(flags[c] != 0 && renumbered[c] != 0);
+      at += keep * (prefix_size + static_cast<unsigned char>(text[kQuboStride - 1]));
     }
     file->Advance(at);
+  }
+  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
+    if (pending_bonus >= first && pending_bonus < first + count) {
+      // The bonus's column is never a conflict: its line goes in its place.
+      const int32_t split = pending_bonus - first;
+      Run(first, flags, split);
+      FlushBonusBefore(INT32_MAX);
+      Run(first + split + 1, flags + split + 1, count - split - 1);
+      return;
+    }
+    Run(first, flags, count);
   }
   void Bonus(int32_t column) {
     if (kept.renumbered[column] != 0) pending_bonus = column;
@@ -89,6 +101,7 @@ struct QuboRow {
   void Link(int32_t column) {
     if (kept.renumbered[column] != 0) Line(kept.renumbered[column], -int64_t{kStackLinkValue});
   }
+  // A bonus beyond the row's last candidate column cannot be: flushed anyway.
   void Finish() { FlushBonusBefore(INT32_MAX); }
 };
 
