@@ -233,7 +233,7 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
               py::gil_scoped_release unlocked;
               count = CountOptima(m.q);
             }
-            if (count.saturated) throw py::value_error("more than 2^128 - 2 optimal selections: the count stops there");
+            if (count.saturated) throw py::value_error("at least 2^128 - 1 optimal selections: the count stops there");
             return py::int_(py::str(FormatSelectionCount(count.count)));
           },
           "The exact number of optimal conflict-free selections (of any size), as an int.")
@@ -243,6 +243,11 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
             if (max_selections < 0) throw py::value_error("max_selections must be 0 or more");
             const OptimaCount count = CountOptima(m.q);
             const int64_t distance = DeltaOf(delta, count.optimum);
+            const py::int_ optima(py::str(FormatSelectionCount(count.count)));
+            if (distance == 0 && max_selections == 0) {
+              // Nothing to list: the selections within 0 are the optima, counted.
+              return Tuple("Subopt")(count.optimum, optima, optima, py::list());
+            }
             SuboptListing listing;
             {
               py::gil_scoped_release unlocked;
@@ -250,8 +255,7 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
             }
             std::vector<ListedSelection> listed;
             for (size_t k = 0; k < listing.Count(); ++k) listed.push_back(listing.Selection(k));
-            return Tuple("Subopt")(listing.optimum, py::int_(py::str(FormatSelectionCount(count.count))),
-                                   listing.total, SelectionList(m.q, listed));
+            return Tuple("Subopt")(listing.optimum, optima, listing.total, SelectionList(m.q, listed));
           },
           "delta"_a, "max_selections"_a = 100000, R"(
 Subopt(optimum, optima, total, selections): every conflict-free selection worth

@@ -38,6 +38,7 @@ def test_methods_match_the_tool(fold_exe, tmp_path):
         optima = model.count_optima()
         assert lines[4] == f"optima: {optima}"
         subopt = model.subopt("5%", 50)
+        assert model.subopt(0, 0).total == optima == len(model.subopt(0).selections)
         assert lines[5] == f"subopt: {subopt.total} selections within 5% of {subopt.optimum}"
         listed = [f"{s}\t{v}\t{' '.join(map(str, q))}" for s, v, q in subopt.selections]
         assert lines[6:6 + len(listed)] == listed
