@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <queue>
 #include <random>
 
+#include "core/failure.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 
@@ -574,6 +576,16 @@ SuboptListing ListSuboptimal(const QuadModel& model, int64_t delta, int64_t max_
 
 namespace {
 
+// Refuses a temperature so low that the model's values over it leave the
+// range of doubles (ln Z infinite or undefined).
+void RequireFiniteSum(double log_z, double temperature) {
+  if (!std::isfinite(log_z)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", temperature);
+    throw Failure(FailureKind::kData, std::string("temperature ") + text + " is too low for this model: ln Z is not finite");
+  }
+}
+
 // The probability that q and the quad continuing its stack are both chosen,
 // from the Closed alternative that chooses both.
 double JointWithNext(const QuadModel& model, const LogSum& algebra, const TablesOf<LogSum>& inside,
@@ -594,6 +606,7 @@ double JointWithNext(const QuadModel& model, const LogSum& algebra, const Tables
 EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature) {
   const LogSum algebra{1.0 / temperature};
   const TablesOf<LogSum> inside = FillInside(model, algebra);
+  RequireFiniteSum(inside.exterior[1], temperature);
   const OutsideOf<LogSum> outside = FillOutside(model, algebra, inside);
   EnsembleSummary summary;
   summary.temperature = temperature;
@@ -637,6 +650,7 @@ void SampleEnsemble(const QuadModel& model, double temperature, int64_t count, u
                     const std::function<void(const ListedSelection&)>& take) {
   const LogSum algebra{1.0 / temperature};
   const TablesOf<LogSum> inside = FillInside(model, algebra);
+  RequireFiniteSum(inside.exterior[1], temperature);
   std::mt19937_64 generator(seed);
   std::vector<Item> pending;
   for (int64_t s = 0; s < count; ++s) {

@@ -101,11 +101,12 @@ struct EnsembleSummary {
 };
 
 // The ensemble of model at temperature (> 0, finite), computed in log space.
+// Throws Failure kData when the temperature is so low that ln Z is not finite.
 EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature);
 
 // count exact samples from the ensemble of model at temperature, drawn with a
 // 64-bit Mersenne Twister seeded with seed: the same arguments give the same
-// samples. Each sample's quads are ascending.
+// samples. Each sample's quads are ascending. Throws as ComputeEnsemble does.
 std::vector<ListedSelection> SampleEnsemble(const QuadModel& model, double temperature, int64_t count,
                                             uint64_t seed);
 

@@ -260,7 +260,8 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
           "delta"_a, "max_selections"_a = 100000, R"(
 Subopt(optimum, optima, total, selections): every conflict-free selection worth
 at least optimum - delta (an int, or a percentage of |optimum| such as "5%"):
-total counts them, selections lists up to max_selections of them as
+total counts them (with delta 0 and max_selections 0 the optima are counted,
+not visited), selections lists up to max_selections of them as
 (structure, value, quads) by decreasing value, ties by their quad lists.)")
       .def(
           "reduce",

@@ -88,6 +88,13 @@ run "sample without ensemble" 2 "" $'rnaqubo-fold: Option --sample needs --ensem
 run "map of another model" 1 "" \
   $'rnaqubo-fold: t10.map: line 2: original variable 8 is the quad of pair 3-7, not 1-72: a map of another model\n' \
   g.txt 8 0 1 -200 --solution pk.txt --map t10.map
+# ln Z past the range of doubles is refused, not printed as inf; at 1e-6 the
+# two optima give 650 / T + ln 2.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-306 >/dev/null 2>err.txt
+[ $? -eq 1 ] && grep -qx 'rnaqubo-fold: temperature 1e-306 is too low for this model: ln Z is not finite' err.txt ||
+  fail "a temperature too low: $(cat err.txt)"
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-6 | tail -n 1 | grep -qx 'ensemble: 1e-6 650000000.69314718' ||
+  fail "ln Z at 1e-6"
 # An output that would replace the sequence file is refused, and nothing of
 # the reduction takes its name when one of its files cannot be written.
 cp g.txt keep.txt
