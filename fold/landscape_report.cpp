@@ -240,6 +240,19 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
   return request;
 }
 
+void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<KeptFile>& inputs) {
+  std::vector<std::string> names;
+  for (const char* path : {request.marginals_path, request.probabilities_path, request.pair_probabilities_path}) {
+    if (path != nullptr) names.push_back(path);
+  }
+  if (request.out_prefix != nullptr) {
+    for (const char* suffix : {".q", ".qubo", ".map"}) names.push_back(std::string(request.out_prefix) + suffix);
+  }
+  // A signal while the files are written removes their temporaries.
+  if (!names.empty()) InstallTerminationHandlers();
+  for (const std::string& name : names) TextOutput probe(name, inputs);
+}
+
 std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters& params) {
   std::vector<KeptFile> inputs = {IdentifyKeptFile(params.input_RNA_sequence_filename)};
   for (const char* path : {options.reference_path, options.solution_path, options.encode_path, options.map_path}) {

@@ -49,6 +49,11 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options);
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
                      const std::vector<KeptFile>& inputs);
 
+// Starts and discards each file the request will write, so that a destination
+// that cannot be written (or that is one of inputs) is reported before the
+// search. Throws OutputFileFailure naming the file.
+void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<KeptFile>& inputs);
+
 // The files a run reads, which no output may replace: the sequence file and
 // every file option that reads.
 std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters& params);

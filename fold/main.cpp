@@ -108,6 +108,7 @@ int RunFold(int argc, char** argv) {
       encoded = ReadEncodedStructure(options.encode_path, model, params.min_distance_allowed_between_positions);
       given = encoded.chosen;
     }
+    ProbeLandscapeOutputs(landscape, RunInputs(options, params));
     DiagramFileGuard diagram;
     if (options.svg_path != nullptr) {
       if (const int status = StartDiagram(options, params, &diagram.file); status != 0) return status;

@@ -101,8 +101,11 @@ cp g.txt keep.txt
 "$fold" g.txt 8 0 1 -200 --marginals g.txt >/dev/null 2>err.txt && fail "marginals over the sequence file"
 cmp -s g.txt keep.txt || fail "the sequence file was replaced"
 mkdir blocked.qubo
-"$fold" g.txt 8 0 1 -200 --reduce 0 --out blocked >/dev/null 2>err.txt
+"$fold" g.txt 8 0 1 -200 --reduce 0 --out blocked >out.txt 2>err.txt
 [ $? -eq 2 ] || fail "a reduction into a directory did not fail with status 2"
+# The destinations are tried before the search: nothing is printed.
+[ -s out.txt ] && fail "a run whose output cannot be written printed: $(cat out.txt)"
+grep -qx 'rnaqubo-fold: blocked.qubo: cannot write: Is a directory' err.txt || fail "blocked: $(cat err.txt)"
 [ -e blocked.q ] || [ -e blocked.map ] && fail "a failed reduction left files: $(ls)"
 
 [ "$failures" -eq 0 ] && echo "ok: landscape options"
