@@ -31,6 +31,18 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {"--write-milp", &FoldOptions::milp_path, nullptr},
     {"--milp-pairwise", nullptr, &FoldOptions::milp_pairwise},
     {"--write-qubo", &FoldOptions::qubo_path, nullptr},
+    {"--marginals", &FoldOptions::marginals_path, nullptr},
+    {"--subopt", &FoldOptions::subopt_text, nullptr},
+    {"--max-selections", &FoldOptions::max_selections_text, nullptr},
+    {"--encode", &FoldOptions::encode_path, nullptr},
+    {"--reduce", &FoldOptions::reduce_text, nullptr},
+    {"--out", &FoldOptions::out_prefix, nullptr},
+    {"--map", &FoldOptions::map_path, nullptr},
+    {"--ensemble", &FoldOptions::ensemble_text, nullptr},
+    {"--probabilities", &FoldOptions::probabilities_path, nullptr},
+    {"--pair-probabilities", &FoldOptions::pair_probabilities_path, nullptr},
+    {"--sample", &FoldOptions::sample_text, nullptr},
+    {"--seed", &FoldOptions::seed_text, nullptr},
     {"--help", nullptr, &FoldOptions::help},
     {"-h", nullptr, &FoldOptions::help},
     {"--version", nullptr, &FoldOptions::version},
@@ -43,7 +55,7 @@ constexpr const char* kHelpBody =
     "Finds the best secondary structure of one RNA sequence in the QUBO model\n"
     "that rnaqubo writes for the same five arguments (the same quads, scores,\n"
     "couplings and variable numbers), or decodes a solver's answer to it. No\n"
-    "file is written unless --draw or --svg asks for one.\n"
+    "file is written unless an option names one.\n"
     "\n"
     "Arguments: as for rnaqubo (see rnaqubo --help).\n"
     "\n"
@@ -82,6 +94,31 @@ constexpr const char* kHelpBody =
     "                    file written by --write-lp, --write-milp or\n"
     "                    --write-qubo, instead of the five arguments (which\n"
     "                    are then left out)\n"
+    "The whole landscape (the conflict-free selections; DELTA is an integer\n"
+    "or a percentage of the optimum's absolute value, such as 5%):\n"
+    "  --marginals FILE  write the TSV \"variable i j best_with gap\": the best\n"
+    "                    value of a selection holding each variable\n"
+    "  --subopt DELTA    print \"optima: N\" (exact), \"subopt: K selections\n"
+    "                    within DELTA of OPTIMUM\" and the selections, one line\n"
+    "                    \"<dot-bracket> <value> <quads>\" (tab-separated),\n"
+    "                    best first, ties by their quad lists\n"
+    "  --max-selections M  list at most M of them (default 100000)\n"
+    "  --encode FILE     decode the structure in FILE (as --reference reads it):\n"
+    "                    the quads whose two pairs are pairs of it, then the\n"
+    "                    pairs the model cannot represent\n"
+    "  --reduce DELTA --out PREFIX  write PREFIX.q, PREFIX.qubo and PREFIX.map:\n"
+    "                    the model over the variables of the selections within\n"
+    "                    DELTA, renumbered from 1, each such selection kept\n"
+    "                    with its value\n"
+    "  --map FILE        the numbers in the --solution file are those of the\n"
+    "                    reduced model whose map is FILE\n"
+    "  --ensemble T      the Boltzmann ensemble, P(S) ~ exp(value(S) / T):\n"
+    "                    print \"ensemble: T ln(Z)\"\n"
+    "  --probabilities FILE       write \"variable i j probability\"\n"
+    "  --pair-probabilities FILE  write \"i j probability\", pairs from 1e-6\n"
+    "  --sample N        print N exact samples of the ensemble, as --subopt\n"
+    "                    prints selections\n"
+    "  --seed S          their seed (default 1): the same seed, the same samples\n"
     "  -h, --help        print this help\n"
     "  --version         print the version\n"
     "\n"
@@ -103,12 +140,15 @@ constexpr const char* kHelpBody =
     "  sensitivity: <s>\n"
     "  PPV: <p>\n"
     "  F1: <f>\n"
+    "  reference value: <v> ratio: <v/o>   (the reference's own selection)\n"
+    "then the landscape's lines, as asked: \"optima:\", \"subopt:\" and the\n"
+    "selections, \"reduced: Q' of Q variables; ...\", \"ensemble:\" and the samples.\n"
     "A selection with conflicts is not a secondary structure: its second line\n"
     "is \"not a secondary structure: <K> conflicting couples (<value>)\".\n"
     "\n"
     "Exit status: 0 done, 1 bad sequence, bad solution or reference file or no\n"
-    "memory, 2 usage error, unreadable file, unwritable picture, a program the\n"
-    "picture needs missing or failing, or number out of range.\n"
+    "memory, 2 usage error, unreadable file, unwritable picture or output file, a\n"
+    "program the picture needs missing or failing, or number out of range.\n"
     "See rnaqubo-fold(1).\n";
 
 const FoldOptionRow* FindOption(const char* name, size_t name_size) {

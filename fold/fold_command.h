@@ -22,6 +22,19 @@ struct FoldOptions {
   const char* milp_path = nullptr;      // --write-milp FILE: the model as a linear MILP
   bool milp_pairwise = false;           // --milp-pairwise: the MILP's conflicts couple by couple only
   const char* qubo_path = nullptr;      // --write-qubo FILE: the model as a .qubo file, negated
+  // The landscape (checked and run by landscape_report.h):
+  const char* marginals_path = nullptr;          // --marginals FILE: each variable's best_with and gap
+  const char* subopt_text = nullptr;             // --subopt DELTA: every selection within DELTA
+  const char* max_selections_text = nullptr;     // --max-selections M: lines listed by --subopt
+  const char* encode_path = nullptr;             // --encode FILE: a known structure as a selection
+  const char* reduce_text = nullptr;             // --reduce DELTA: the model over the variables within DELTA
+  const char* out_prefix = nullptr;              // --out PREFIX: the reduced model's files
+  const char* map_path = nullptr;                // --map FILE: --solution is in this reduced numbering
+  const char* ensemble_text = nullptr;           // --ensemble T: the Boltzmann ensemble at T
+  const char* probabilities_path = nullptr;      // --probabilities FILE: each variable's probability
+  const char* pair_probabilities_path = nullptr; // --pair-probabilities FILE: each pair's probability
+  const char* sample_text = nullptr;             // --sample N: exact samples
+  const char* seed_text = nullptr;               // --seed S: their seed
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };

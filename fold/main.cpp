@@ -21,6 +21,7 @@
 #include "fold/fold_command.h"
 #include "fold/fold_report.h"
 #include "fold/instance_reader.h"
+#include "fold/landscape_report.h"
 #include "fold/optimum.h"
 #include "fold/reference_structure.h"
 #include "fold/solution_text.h"
@@ -147,6 +148,7 @@ int RunFold(int argc, char** argv) {
   } else {
     RunParameters params = command.params;
     const PictureRequest picture = ReadPictureRequest(options);
+    const LandscapeRequest landscape = CheckLandscapeOptions(options);
     InstanceSettings instance{};
     char* buffer = nullptr;
     if (options.instance_path != nullptr) {
@@ -181,7 +183,15 @@ int RunFold(int argc, char** argv) {
       WriteInstances(options, model, header);
     }
     std::vector<uint8_t> given;
-    if (options.solution_path != nullptr) given = LoadSelection(options, model);
+    if (options.solution_path != nullptr) {
+      given = options.map_path != nullptr ? LoadMappedSelection(options, model) : LoadSelection(options, model);
+    }
+    EncodedStructure encoded;
+    if (options.encode_path != nullptr) {
+      encoded = ReadEncodedStructure(options.encode_path, model, params.min_distance_allowed_between_positions);
+      given = encoded.chosen;
+    }
+    ProbeLandscapeOutputs(landscape, RunInputs(options, params));
     DiagramFileGuard diagram;
     if (picture.path != nullptr) {
       if (const int status = StartDiagram(options, params, picture, &diagram.file); status != 0) return status;
@@ -190,7 +200,7 @@ int RunFold(int argc, char** argv) {
     const int64_t optimum = FoldOptimum(model, best.data());
     const uint8_t* shown = best.data();
     int64_t shown_value = optimum;
-    if (options.solution_path == nullptr) {
+    if (given.empty()) {
       PrintSelectionLines(stdout, model, best.data(), optimum, 0);
       PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
     } else {
@@ -199,16 +209,22 @@ int RunFold(int argc, char** argv) {
       shown_value = SelectionValue(model, given.data(), &conflicts);
       PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
       PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
-      const PairScores against_optimum =
-          ScorePairs(SelectionPairs(model, given.data()), SelectionPairs(model, best.data()));
-      std::fputs(FormatPairScores(against_optimum, "optimum ").c_str(), stdout);
+      if (options.encode_path != nullptr) {
+        PrintUnrepresented(stdout, encoded);
+      } else {
+        const PairScores against_optimum =
+            ScorePairs(SelectionPairs(model, given.data()), SelectionPairs(model, best.data()));
+        std::fputs(FormatPairScores(against_optimum, "optimum ").c_str(), stdout);
+      }
     }
     // The pairs of the chosen quads: the printed structure, or for a selection with
     // conflicts every pair it claims (drawn as conflicting).
     const std::vector<BasePair> pairs = SelectionPairs(model, shown);
     if (options.reference_path != nullptr) {
       std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
+      PrintReferenceValue(stdout, model, params.min_distance_allowed_between_positions, reference.pairs, optimum);
     }
+    ReportLandscape(stdout, landscape, model, RunInputs(options, params));
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       return Report(kStatusIoError, StandardOutputMessage());
     }

@@ -17,6 +17,7 @@
 #include "output/output_file.h"
 #include "output/q_file.h"
 #include "python/model_drawing.h"
+#include "python/landscape_bindings.h"
 #include "python/model_entries.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -439,7 +440,7 @@ PYBIND11_MODULE(rnaqubo, module) {
   module.attr("Optimum") = named_tuple("Optimum", "value quads structure certified", "module"_a = "rnaqubo");
   module.attr("Decoded") = named_tuple("Decoded", "value quads structure conflicts", "module"_a = "rnaqubo");
 
-  py::class_<SequenceModel, std::unique_ptr<SequenceModel>>(module, "Model", R"(
+  auto model_class = py::class_<SequenceModel, std::unique_ptr<SequenceModel>>(module, "Model", R"(
 The model of one RNA sequence.
 
 Model(sequence, min_distance=4, add_quads=True, penalty=-200)
@@ -568,6 +569,7 @@ cannot be written, ValueError for an unknown layout or extension.)")
                ", pair_count=" + std::to_string(m.pair_count) + ", quad_count=" + std::to_string(m.q.quad_count) +
                ")";
       });
+  BindLandscape(module, model_class);
 
   module.def("anneal", &Anneal, "model"_a, "sweeps"_a = 1000, "seed"_a = 1,
              "schedule"_a = py::make_tuple(200.0, 2.0), R"(

@@ -18,6 +18,7 @@
 #include "model/row_entries.h"
 #include "output/q_file.h"
 #include "python/model_entries.h"
+#include "tests/fold/random_letters.h"
 
 namespace {
 
@@ -146,24 +147,6 @@ std::set<std::pair<int32_t, int32_t>> BracketPairs(const std::string& text) {
   }
   EXPECT_TRUE(open.empty()) << text;
   return pairs;
-}
-
-// A sequence of 5 to 22 bases, half of them built around a helix so that
-// stacks, links and chain bonuses are common.
-std::string RandomSequence(std::mt19937* random) {
-  auto letters = [&](int count) {
-    std::string text;
-    for (int k = 0; k < count; ++k) text += "ACGU"[(*random)() % 4];
-    return text;
-  };
-  if ((*random)() % 2 == 0) return letters(5 + static_cast<int>((*random)() % 18));
-  std::string stem = letters(3 + static_cast<int>((*random)() % 4));
-  std::string other;
-  for (auto it = stem.rbegin(); it != stem.rend(); ++it) {
-    const char c = *it;
-    other += c == 'A' ? 'U' : c == 'C' ? 'G' : c == 'G' ? ((*random)() % 3 ? 'C' : 'U') : ((*random)() % 3 ? 'A' : 'G');
-  }
-  return letters((*random)() % 3) + stem + letters(1 + (*random)() % 4) + other + letters((*random)() % 3);
 }
 
 int CaseCount() {

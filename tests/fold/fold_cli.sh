@@ -6,25 +6,12 @@
 set -u
 fold=$(realpath "$1") rnaqubo=$(realpath "$2") examples=$(realpath "$3")
 
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# run NAME STATUS STDOUT STDERR ARGS...: runs the tool and compares all three.
-run() {
-  local name=$1 status=$2 stdout=$3 stderr=$4
-  shift 4
-  "$fold" "$@" >out.txt 2>err.txt </dev/null
-  local got=$?
-  [ "$got" -eq "$status" ] || fail "$name: status $got, expected $status"
-  printf '%s' "$stdout" | cmp -s - out.txt || fail "$name: stdout differs:
-$(diff <(printf '%s' "$stdout") out.txt)"
-  printf '%s' "$stderr" | cmp -s - err.txt || fail "$name: stderr differs:
-$(diff <(printf '%s' "$stderr") err.txt)"
-}
+. "$here/cli_lib.sh"
 
 printf '6\nG G G C C C\n' >gggccc.txt
 printf '8\nG\nG\nG\nG\nC\nC\nC\nC\n' >g4c4.txt

@@ -6,6 +6,7 @@ if(GTest_FOUND)
   add_executable(fold_tests
     ${fold_tests_dir}/brute_force_test.cpp
     ${fold_tests_dir}/large_model_test.cpp
+    ${fold_tests_dir}/landscape_test.cpp
     ${PROJECT_SOURCE_DIR}/python/model_entries.cpp
   )
   target_link_libraries(fold_tests PRIVATE rnaqubo_fold rnaqubo_output GTest::gtest_main)
@@ -28,3 +29,12 @@ add_test(NAME fold.docs
                  ${PROJECT_SOURCE_DIR}/docs/rnaqubo-fold.1 ${PROJECT_VERSION} ${CMAKE_COMMAND}
                  ${CMAKE_BINARY_DIR} "$<CONFIG>" ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR})
 set_tests_properties(fold.docs PROPERTIES SKIP_RETURN_CODE 77)
+
+add_test(NAME fold.landscape_cli
+         COMMAND bash ${fold_tests_dir}/landscape_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>
+                 ${PROJECT_SOURCE_DIR}/examples)
+
+# The README's landscape transcripts, replayed and compared.
+add_test(NAME fold.landscape_guide
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
+                 ${PROJECT_BINARY_DIR} landscape_subopt landscape_reduce landscape_encode landscape_ensemble)

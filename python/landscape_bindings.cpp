@@ -1,0 +1,338 @@
+#include "python/landscape_bindings.h"
+
+#include <pybind11/numpy.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/dot_bracket.h"
+#include "core/failure.h"
+#include "core/shown_text.h"
+#include "fold/landscape.h"
+#include "fold/optimum.h"
+#include "fold/reduction.h"
+#include "fold/structure_selection.h"
+#include "model/kept_entries.h"
+#include "output/reduced_model.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace {
+
+// A reduced model: the variables kept from its model, which it keeps alive.
+struct ReducedModel {
+  py::object parent;  // the Model
+  const SequenceModel* model;
+  KeptVariables kept;
+  int64_t delta;
+  int64_t optimum;
+};
+
+py::object Tuple(const char* name) { return py::module_::import("rnaqubo").attr(name); }
+
+// delta as an int (>= 0) or a text such as "5%", in the model's units.
+int64_t DeltaOf(py::handle delta, int64_t optimum) {
+  std::string text;
+  if (py::isinstance<py::str>(delta)) {
+    text = delta.cast<std::string>();
+  } else if (py::isinstance<py::int_>(delta) && !py::isinstance<py::bool_>(delta)) {
+    text = py::str(delta).cast<std::string>();
+  } else {
+    throw py::type_error("delta is an integer or a percentage such as \"5%\"");
+  }
+  return ResolveDistance(ParseOptimumDistance("delta", text.c_str()), optimum);
+}
+
+void CheckTemperature(double temperature) {
+  if (!(temperature > 0) || !std::isfinite(temperature)) {
+    throw py::value_error("temperature must be a finite number above 0, not " + std::to_string(temperature));
+  }
+}
+
+std::string StructureOf(const QuadModel& model, const std::vector<int32_t>& quads) {
+  std::string structure(static_cast<size_t>(model.n), '.');
+  for (int32_t q : quads) {
+    const int32_t* quad = MatrixRow(model.quads, q);
+    structure[quad[0] - 1] = structure[quad[2] - 1] = '(';
+    structure[quad[1] - 1] = structure[quad[3] - 1] = ')';
+  }
+  return structure;
+}
+
+// Selections as a list of (structure, value, quads).
+py::list SelectionList(const QuadModel& model, const std::vector<ListedSelection>& selections) {
+  py::list list;
+  for (const ListedSelection& s : selections) {
+    py::list quads;
+    for (int32_t q : s.quads) quads.append(q);
+    list.append(py::make_tuple(StructureOf(model, s.quads), s.value, quads));
+  }
+  return list;
+}
+
+py::list PairList(const std::vector<BasePair>& pairs) {
+  py::list list;
+  for (const BasePair& pair : pairs) list.append(py::make_tuple(pair.i, pair.j));
+  return list;
+}
+
+// The entries of the reduced model in the Q file's order.
+struct EntryArrays {
+  std::vector<int32_t> rows, columns, values;
+  void Entry(int32_t row, int32_t column, int32_t value) {
+    rows.push_back(row);
+    columns.push_back(column);
+    values.push_back(value);
+  }
+};
+
+template <typename T>
+py::array_t<T> ToArray(const std::vector<T>& values, T shift = 0, T sign = 1) {
+  py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
+  T* data = array.mutable_data();
+  for (size_t k = 0; k < values.size(); ++k) data[k] = sign * values[k] - shift;
+  return array;
+}
+
+// Writes through a writer of output/, reporting a failure as the module does.
+template <typename Write>
+void WriteFile(const std::string& path, const char* what, Write write) {
+  try {
+    py::gil_scoped_release unlocked;
+    write();
+  } catch (const OutputFileFailure& failure) {
+    if (failure.stage() == OutputStage::kMemory) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
+    const int error = failure.error_number() != 0 ? failure.error_number() : EIO;
+    throw Failure(FailureKind::kFile, ShowText(path) + ": " + what + ": cannot write: " + failure.Explanation(), path,
+                  error);
+  }
+}
+
+std::string PathOf(py::handle path) {
+  std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  if (bytes.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+  return bytes;
+}
+
+}  // namespace
+
+void BindLandscape(py::module_& module, py::class_<SequenceModel, std::unique_ptr<SequenceModel>>& model_class) {
+  const py::object named_tuple = py::module_::import("collections").attr("namedtuple");
+  module.attr("Marginals") = named_tuple("Marginals", "optimum best_with gap", "module"_a = "rnaqubo");
+  module.attr("Subopt") = named_tuple("Subopt", "optimum optima total selections", "module"_a = "rnaqubo");
+  module.attr("Ensemble") = named_tuple("Ensemble", "log_z probabilities pair_i pair_j pair_probabilities",
+                                        "module"_a = "rnaqubo");
+  module.attr("Encoded") = named_tuple(
+      "Encoded", "value quads structure conflicts lone non_canonical out_of_range pseudoknotted",
+      "module"_a = "rnaqubo");
+
+  py::class_<ReducedModel>(module, "Reduced", R"(
+The model over the variables of every conflict-free selection within delta of
+the optimum (Model.reduce), renumbered 1..quad_count in their original order:
+exactly the original entries among them, so each such selection keeps its value.)")
+      .def_property_readonly("quad_count", [](const ReducedModel& r) { return r.kept.original.size() - 1; })
+      .def_property_readonly("delta", [](const ReducedModel& r) { return r.delta; })
+      .def_property_readonly("optimum", [](const ReducedModel& r) { return r.optimum; })
+      .def_property_readonly(
+          "original_variables",
+          [](const ReducedModel& r) {
+            return ToArray(std::vector<int32_t>(r.kept.original.begin() + 1, r.kept.original.end()));
+          },
+          "int32 array: element k - 1 is the original variable of variable k.")
+      .def(
+          "coo",
+          [](const ReducedModel& r, bool zero_based, bool negate) {
+            EntryArrays entries;
+            for (size_t k = 1; k < r.kept.original.size(); ++k) {
+              WalkKeptRowEntries(r.model->q, r.kept, static_cast<int32_t>(k), entries);
+            }
+            const int32_t shift = zero_based ? 1 : 0;
+            return py::make_tuple(ToArray(entries.rows, shift), ToArray(entries.columns, shift),
+                                  ToArray(entries.values, 0, negate ? -1 : 1));
+          },
+          "zero_based"_a = false, "negate"_a = false,
+          "(rows, columns, values) as Model.coo gives them, over the reduced variables.")
+      .def(
+          "linear",
+          [](const ReducedModel& r, bool negate) {
+            std::vector<int32_t> scores;
+            for (size_t k = 1; k < r.kept.original.size(); ++k) scores.push_back(r.model->q.score[r.kept.original[k]]);
+            return ToArray(scores, 0, negate ? -1 : 1);
+          },
+          "negate"_a = false, "The diagonal: element k - 1 for variable k.")
+      .def(
+          "write_q_file",
+          [](const ReducedModel& r, py::handle path) {
+            const std::string file = PathOf(path);
+            WriteFile(file, "Q file", [&] { WriteReducedQFile(file, r.model->q, r.kept); });
+          },
+          "path"_a, "Writes the reduced model in rnaqubo's Q file format, atomically.")
+      .def(
+          "write_qubo",
+          [](const ReducedModel& r, py::handle path) {
+            const std::string file = PathOf(path);
+            WriteFile(file, "qubo file", [&] { WriteReducedQubo(file, r.model->q, r.kept); });
+          },
+          "path"_a, "Writes the reduced model as a .qubo file, values negated, as Model.write_qubo does.")
+      .def(
+          "decode",
+          [](const ReducedModel& r, py::handle selection, bool zero_based) {
+            // The reduced numbers, or one 0/1 per reduced variable, taken to the
+            // original numbering and decoded there.
+            const py::array items = py::module_::import("numpy").attr("asarray")(selection);
+            const auto numbers = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(items);
+            if (!numbers || numbers.ndim() != 1) throw py::value_error("a selection is a list of variables or a 0/1 array");
+            const int64_t size = static_cast<int64_t>(r.kept.original.size()) - 1;
+            const int64_t* number = numbers.data();
+            bool mask = items.dtype().kind() == 'b' || (!zero_based && numbers.size() == size);
+            for (py::ssize_t k = 0; mask && k < numbers.size(); ++k) mask = number[k] == 0 || number[k] == 1;
+            py::list original;
+            for (py::ssize_t k = 0; k < numbers.size(); ++k) {
+              if (mask) {
+                if (number[k] != 0) original.append(r.kept.original[static_cast<size_t>(k) + 1]);
+                continue;
+              }
+              const int64_t v = number[k] + (zero_based ? 1 : 0);
+              if (v < 1 || v > size) {
+                throw py::value_error("variable " + std::to_string(number[k]) + " (item " + std::to_string(k + 1) +
+                                      ") is outside the reduced model's " + std::to_string(size) + " variables");
+              }
+              original.append(r.kept.original[static_cast<size_t>(v)]);
+            }
+            return r.parent.attr("decode")(original);
+          },
+          "selection"_a, "zero_based"_a = false, R"(
+Decodes an answer given in the reduced numbering (variables, or one 0/1 per
+reduced variable) and reports it as Model.decode does, in the original numbering.)");
+
+  model_class
+      .def(
+          "marginals",
+          [](const SequenceModel& m) {
+            QuadMarginals marginals;
+            {
+              py::gil_scoped_release unlocked;
+              marginals = FindBestWith(m.q);
+            }
+            std::vector<int64_t> best(marginals.best_with.begin() + 1, marginals.best_with.end()), gap;
+            for (int64_t b : best) gap.push_back(marginals.optimum - b);
+            return Tuple("Marginals")(marginals.optimum, ToArray(best), ToArray(gap));
+          },
+          R"(
+Marginals(optimum, best_with, gap): best_with[k - 1] is the highest value of a
+conflict-free selection holding variable k, gap[k - 1] the optimum minus it
+(int64 arrays), from one inside and one outside pass.)")
+      .def(
+          "count_optima",
+          [](const SequenceModel& m) {
+            OptimaCount count;
+            {
+              py::gil_scoped_release unlocked;
+              count = CountOptima(m.q);
+            }
+            if (count.saturated) throw py::value_error("at least 2^128 - 1 optimal selections: the count stops there");
+            return py::int_(py::str(FormatSelectionCount(count.count)));
+          },
+          "The exact number of optimal conflict-free selections (of any size), as an int.")
+      .def(
+          "subopt",
+          [](const SequenceModel& m, py::handle delta, int64_t max_selections) {
+            if (max_selections < 0) throw py::value_error("max_selections must be 0 or more");
+            const OptimaCount count = CountOptima(m.q);
+            const int64_t distance = DeltaOf(delta, count.optimum);
+            const py::int_ optima(py::str(FormatSelectionCount(count.count)));
+            if (distance == 0 && max_selections == 0) {
+              // Nothing to list: the selections within 0 are the optima, counted.
+              return Tuple("Subopt")(count.optimum, optima, optima, py::list());
+            }
+            SuboptListing listing;
+            {
+              py::gil_scoped_release unlocked;
+              listing = ListSuboptimal(m.q, distance, max_selections);
+            }
+            std::vector<ListedSelection> listed;
+            for (size_t k = 0; k < listing.Count(); ++k) listed.push_back(listing.Selection(k));
+            return Tuple("Subopt")(listing.optimum, optima, listing.total, SelectionList(m.q, listed));
+          },
+          "delta"_a, "max_selections"_a = 100000, R"(
+Subopt(optimum, optima, total, selections): every conflict-free selection worth
+at least optimum - delta (an int, or a percentage of |optimum| such as "5%"):
+total counts them (with delta 0 and max_selections 0 the optima are counted,
+not visited), selections lists up to max_selections of them as
+(structure, value, quads) by decreasing value, ties by their quad lists.)")
+      .def(
+          "reduce",
+          [](py::object self, py::handle delta) {
+            const SequenceModel& m = self.cast<const SequenceModel&>();
+            const QuadMarginals marginals = FindBestWith(m.q);
+            const int64_t distance = DeltaOf(delta, marginals.optimum);
+            return ReducedModel{self, &m, ReduceModel(m.q, marginals, distance), distance, marginals.optimum};
+          },
+          "delta"_a, R"(
+The Reduced model over the variables whose best_with is at least optimum -
+delta (an int or a percentage such as "5%"): every conflict-free selection
+within delta is kept with its value.)")
+      .def(
+          "ensemble",
+          [](const SequenceModel& m, double temperature) {
+            CheckTemperature(temperature);
+            EnsembleSummary ensemble;
+            {
+              py::gil_scoped_release unlocked;
+              ensemble = ComputeEnsemble(m.q, temperature);
+            }
+            std::vector<double> quads(ensemble.quad_probability.begin() + 1, ensemble.quad_probability.end()), p;
+            std::vector<int32_t> i, j;
+            for (const PairProbability& pair : ensemble.pairs) {
+              i.push_back(pair.i);
+              j.push_back(pair.j);
+              p.push_back(pair.probability);
+            }
+            return Tuple("Ensemble")(ensemble.log_z, ToArray(quads), ToArray(i), ToArray(j), ToArray(p));
+          },
+          "temperature"_a, R"(
+The Boltzmann ensemble over the conflict-free selections, P(S) proportional to
+exp(value(S) / temperature): Ensemble(log_z, probabilities, pair_i, pair_j,
+pair_probabilities), log_z the natural logarithm of Z, probabilities[k - 1] that
+of variable k, and every base pair of a quad with its probability.)")
+      .def(
+          "sample",
+          [](const SequenceModel& m, int64_t n, double temperature, uint64_t seed) {
+            CheckTemperature(temperature);
+            if (n < 0) throw py::value_error("n must be 0 or more");
+            std::vector<ListedSelection> samples;
+            {
+              py::gil_scoped_release unlocked;
+              samples = SampleEnsemble(m.q, temperature, n, seed);
+            }
+            return SelectionList(m.q, samples);
+          },
+          "n"_a, "temperature"_a, "seed"_a = 1, R"(
+n exact samples of the ensemble at temperature, each (structure, value, quads);
+the same seed gives the same samples, as rnaqubo-fold --sample --seed does.)")
+      .def(
+          "encode",
+          [](py::object self, const std::string& structure) {
+            const SequenceModel& m = self.cast<const SequenceModel&>();
+            if (static_cast<int64_t>(structure.size()) != m.n) {
+              throw py::value_error("the structure has " + std::to_string(structure.size()) +
+                                    " characters, the sequence " + std::to_string(m.n) + " bases");
+            }
+            const EncodedStructure encoded = EncodeStructure(m.q, m.min_distance, MatchBrackets(structure));
+            const py::object decoded = self.attr("decode")(
+                py::array_t<bool>(static_cast<py::ssize_t>(m.q.quad_count),
+                                  reinterpret_cast<const bool*>(encoded.chosen.data() + 1)));
+            return Tuple("Encoded")(decoded.attr("value"), decoded.attr("quads"), decoded.attr("structure"),
+                                    decoded.attr("conflicts"), PairList(encoded.lone), PairList(encoded.mismatched),
+                                    PairList(encoded.out_of_range), PairList(encoded.pseudoknotted));
+          },
+          "structure"_a, R"(
+A known structure (dot-bracket, brackets ()[]{}<>) as a selection: every quad
+whose outer and inner pairs are both pairs of it. Encoded(value, quads,
+structure, conflicts, lone, non_canonical, out_of_range, pseudoknotted), the
+last four the pairs (i, j) the model cannot represent, as rnaqubo-fold --encode
+lists them.)");
+}

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# End-to-end runs of rnaqubo-fold's landscape options: hand-worked outputs of
+# the GGGGCCCC model compared byte for byte, the reduced Q file against the one
+# rnaqubo writes, the map's round trip on the bundled tRNA, and the refusals.
+# usage: landscape_cli.sh RNAQUBO_FOLD RNAQUBO EXAMPLES_DIR
+set -u
+fold=$(realpath "$1") rnaqubo=$(realpath "$2") examples=$(realpath "$3")
+
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+. "$here/cli_lib.sh"
+
+# GGGGCCCC at 8 0 1 -200: quads 3 (1-8), 5 (2-7) and 7 (3-6) form one helix
+# worth 3 x 33 + 8 + 8 + 16 = 131; 3 and 7 alone 66 + 16 = 82; each linked
+# couple 2-4, 3-5, 5-7 and 6-8 is worth 33 + 33 + 8 = 74, and every other
+# couple of quads conflicts. So within 57 of 131 lie six selections.
+printf '8\nG G G G C C C C\n' >g.txt
+head=$'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\ncertified: yes (penalty -200 <= -57)\n'
+run "subopt" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7
+(((())))\t82\t3 7\n(((.))).\t74\t2 4\n(((..)))\t74\t3 5\n.((())).\t74\t5 7\n.(((.)))\t74\t6 8\n' "" \
+  g.txt 8 0 1 -200 --subopt 57
+run "subopt cut" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7\n' "" \
+  g.txt 8 0 1 -200 --subopt=57 --max-selections 1
+# 44% of 131 is 57.64: the same six.
+"$fold" g.txt 8 0 1 -200 --subopt 44% | grep -qx 'subopt: 6 selections within 44% of 131' || fail "subopt 44%"
+
+# best_with: 131 for the helix's quads, 74 for those of a linked couple, 33 for
+# quads 1 and 9, which couple with nothing they can be chosen with.
+"$fold" g.txt 8 0 1 -200 --marginals m.tsv --reduce 0 --out r >/dev/null || fail "marginals run"
+printf 'variable\ti\tj\tbest_with\tgap\n1\t1\t6\t33\t98\n2\t1\t7\t74\t57\n3\t1\t8\t131\t0
+4\t2\t6\t74\t57\n5\t2\t7\t131\t0\n6\t2\t8\t74\t57\n7\t3\t6\t131\t0\n8\t3\t7\t74\t57\n9\t3\t8\t33\t98\n' |
+  cmp -s - m.tsv || fail "marginals file: $(cat m.tsv)"
+# The reduced model at 0: the helix, its entries in rnaqubo's order (the bonus
+# before the link in row 1).
+printf 'p 3 1\n1  1  33\n1  3  16\n1  2  8\n2  2  33\n2  3  8\n3  3  33\n-1' | cmp -s - r.q || fail "reduced q: $(cat r.q)"
+printf 'p qubo 0 3 3 3\n0 0 -33\n1 1 -33\n2 2 -33\n0 1 -8\n0 2 -16\n1 2 -8\n' | cmp -s - r.qubo || fail "reduced qubo: $(cat r.qubo)"
+printf 'variable\toriginal\ti\tj\n1\t3\t1\t8\n2\t5\t2\t7\n3\t7\t3\t6\n' | cmp -s - r.map || fail "reduced map: $(cat r.map)"
+
+# --encode: a pseudoknot, lone pairs, a G-G pair and a pair too close.
+printf '(([..)])\n' >pk.txt
+run "encode pseudoknot" 0 $'GGGGCCCC\n........ (0)\nquads:\nvalue: 0 optimum: 131 ratio: 0.0000\nconflicts: 0
+lone pairs: 2 1-8 2-6\nnon-canonical pairs: 0\npairs out of range: 0\npseudoknotted pairs: 1 3-7\n' "" \
+  g.txt 8 0 1 -200 --encode pk.txt
+printf '((())..)\n' >near.txt
+"$fold" g.txt 8 4 1 -200 --encode near.txt | tail -n 4 >tail.txt
+printf 'lone pairs: 1 1-8\nnon-canonical pairs: 1 3-4\npairs out of range: 1 2-5\npseudoknotted pairs: 0\n' |
+  cmp -s - tail.txt || fail "encode kinds: $(cat tail.txt)"
+
+# Whole reductions write rnaqubo's own Q file, byte for byte.
+cp "$examples/srp_ecoli.txt" .
+"$rnaqubo" srp_ecoli.txt 113 4 1 -200 >/dev/null
+"$fold" srp_ecoli.txt 113 4 1 -200 --reduce 100000 --out all >/dev/null || fail "full reduction"
+cmp -s all.q Q_922_srp_ecoli.txt || fail "the full reduction's .q is not rnaqubo's Q file"
+
+# The tRNA at 10%: 111 of 372 variables; the cloverleaf (617, 5.1% below) is
+# kept: encoded, renumbered through the map and decoded back, it is itself.
+cp "$examples/trna_phe_yeast.txt" "$examples/trna_phe_yeast.dbn" .
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --reduce 10% --out t10 | tail -n 1 >reduced.txt
+grep -qx "reduced: 111 of 372 variables; every conflict-free selection within 10% of 650 is kept with its value" reduced.txt ||
+  fail "tRNA reduction: $(cat reduced.txt)"
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --encode trna_phe_yeast.dbn >encoded.txt
+sed -n 3p encoded.txt | cut -d: -f2 >original.txt
+awk 'NR == FNR { for (k = 1; k <= NF; k++) want[$k] = 1; next } FNR > 1 && ($2 in want) { printf "%s ", $1 }' \
+  original.txt t10.map >renumbered.txt
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --solution renumbered.txt --map t10.map >decoded.txt
+head -n 5 decoded.txt | cmp -s <(head -n 5 encoded.txt) - || fail "map round trip: $(diff <(head -n 5 encoded.txt) decoded.txt)"
+grep -qx "optimum F1: 0.5333" decoded.txt || fail "map round trip: no score against the optimum: $(cat decoded.txt)"
+
+# Two optima (quad 180 or 194 with the same 18 others), listed or only counted.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --subopt 0 |
+  awk -F '\t' 'NR == 5 || NR == 6 { printf "%s|", $0 } NR == 7 || NR == 8 { printf "%s|", $2 }' >optima.txt
+[ "$(cat optima.txt)" = "optima: 2|subopt: 2 selections within 0 of 650|650|650|" ] || fail "tRNA optima: $(cat optima.txt)"
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --subopt 0 --max-selections 0 | sed -n 6p >counted.txt
+[ "$(cat counted.txt)" = "subopt: 2 selections within 0 of 650" ] || fail "tRNA optima counted: $(cat counted.txt)"
+
+# Samples: the same seed gives the same lines, each a selection of the model.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 10 --sample 20 --seed 7 >s1.txt
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 10 --sample 20 --seed 7 >s2.txt
+cmp -s s1.txt s2.txt || fail "the same seed gave other samples"
+[ "$(grep -c $'\t' s1.txt)" -eq 20 ] || fail "not 20 samples"
+
+# Refusals: before anything is written, with the option named.
+run "reduce without out" 2 "" $'rnaqubo-fold: Option --reduce needs --out PREFIX\n' g.txt 8 0 1 -200 --reduce 5
+run "bad distance" 2 "" $'rnaqubo-fold: --subopt: not a distance: 5.5\n' g.txt 8 0 1 -200 --subopt 5.5
+run "bad temperature" 2 "" $'rnaqubo-fold: --ensemble: not a temperature above 0: 0\n' g.txt 8 0 1 -200 --ensemble 0
+run "sample without ensemble" 2 "" $'rnaqubo-fold: Option --sample needs --ensemble\n' g.txt 8 0 1 -200 --sample 3
+run "map of another model" 1 "" \
+  $'rnaqubo-fold: t10.map: line 2: original variable 8 is the quad of pair 3-7, not 1-72: a map of another model\n' \
+  g.txt 8 0 1 -200 --solution pk.txt --map t10.map
+# ln Z past the range of doubles is refused, not printed as inf; at 1e-6 the
+# two optima give 650 / T + ln 2.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-306 >/dev/null 2>err.txt
+[ $? -eq 1 ] && grep -qx 'rnaqubo-fold: temperature 1e-306 is too low for this model: ln Z is not finite' err.txt ||
+  fail "a temperature too low: $(cat err.txt)"
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-6 | tail -n 1 | grep -qx 'ensemble: 1e-6 650000000.69314718' ||
+  fail "ln Z at 1e-6"
+# An output that would replace the sequence file is refused, and nothing of
+# the reduction takes its name when one of its files cannot be written.
+cp g.txt keep.txt
+"$fold" g.txt 8 0 1 -200 --marginals g.txt >/dev/null 2>err.txt && fail "marginals over the sequence file"
+cmp -s g.txt keep.txt || fail "the sequence file was replaced"
+mkdir blocked.qubo
+"$fold" g.txt 8 0 1 -200 --reduce 0 --out blocked >out.txt 2>err.txt
+[ $? -eq 2 ] || fail "a reduction into a directory did not fail with status 2"
+# The destinations are tried before the search: nothing is printed.
+[ -s out.txt ] && fail "a run whose output cannot be written printed: $(cat out.txt)"
+grep -qx 'rnaqubo-fold: blocked.qubo: cannot write: Is a directory' err.txt || fail "blocked: $(cat err.txt)"
+[ -e blocked.q ] || [ -e blocked.map ] && fail "a failed reduction left files: $(ls)"
+
+[ "$failures" -eq 0 ] && echo "ok: landscape options"
+[ "$failures" -eq 0 ]

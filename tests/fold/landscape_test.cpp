@@ -1,0 +1,403 @@
+// The landscape (best_with, the count of optima, the suboptimal lists, the
+// ensemble, samples, reductions and encodings) against every selection of
+// small models read back from the Q file that rnaqubo writes for them, and
+// against the optimum with a quad forced in on large models.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fold/landscape.h"
+#include "fold/optimum.h"
+#include "fold/reduction.h"
+#include "fold/structure_selection.h"
+#include "model/quad_model.h"
+#include "output/q_file.h"
+#include "output/reduced_model.h"
+#include "tests/fold/random_letters.h"
+
+namespace {
+
+#ifdef FOLD_TESTS_SMALL_MIX
+constexpr int kDefaultCases = 120;
+constexpr int32_t kLargeLength = 3000;
+#else
+constexpr int kDefaultCases = 320;
+constexpr int32_t kLargeLength = 15000;
+#endif
+
+int EnvironmentCount(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr ? std::max(1, std::atoi(text)) : fallback;
+}
+
+// A Q file read back: dense entries over variables 0..size - 1 and the
+// conflicting couples as bit masks.
+struct DenseModel {
+  int32_t size = 0;
+  std::vector<std::vector<int64_t>> entry;  // [l][m], l <= m
+  std::vector<uint32_t> conflicts;          // bit m of [l]: (l, m) conflict
+};
+
+// Reads the Q file at path ("p Q 1", "l m value" lines, "-1"); an entry whose
+// value is the penalty between two different variables is a conflict (the
+// penalties used differ from every score, link and bonus value).
+DenseModel ReadQFile(const std::string& path, int32_t penalty) {
+  std::ifstream in(path);
+  std::string p;
+  DenseModel dense;
+  int32_t one = 0;
+  in >> p >> dense.size >> one;
+  EXPECT_EQ(p, "p") << path;
+  EXPECT_EQ(one, 1) << path;
+  dense.entry.assign(dense.size, std::vector<int64_t>(dense.size, 0));
+  dense.conflicts.assign(dense.size, 0);
+  int64_t l = 0, m = 0, value = 0;
+  while (in >> l && l != -1 && in >> m >> value) {
+    dense.entry[l - 1][m - 1] = value;
+    if (l != m && value == penalty) {
+      dense.conflicts[l - 1] |= 1u << (m - 1);
+      dense.conflicts[m - 1] |= 1u << (l - 1);
+    }
+  }
+  EXPECT_EQ(l, -1) << path << ": no terminator";
+  return dense;
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The .qubo text of a dense model: the header, the diagonal, then every
+// coupling by row and column, from 0, values negated.
+std::string QuboText(const DenseModel& dense) {
+  std::string diagonal, couplings;
+  int64_t count = 0;
+  for (int32_t l = 0; l < dense.size; ++l) {
+    diagonal += std::to_string(l) + " " + std::to_string(l) + " " + std::to_string(-dense.entry[l][l]) + "\n";
+    for (int32_t m = l + 1; m < dense.size; ++m) {
+      if (dense.entry[l][m] == 0 && !(dense.conflicts[l] >> m & 1u)) continue;
+      couplings += std::to_string(l) + " " + std::to_string(m) + " " + std::to_string(-dense.entry[l][m]) + "\n";
+      ++count;
+    }
+  }
+  return "p qubo 0 " + std::to_string(dense.size) + " " + std::to_string(dense.size) + " " + std::to_string(count) +
+         "\n" + diagonal + couplings;
+}
+
+// Every conflict-free selection of a dense model, as (value, mask).
+std::vector<std::pair<int64_t, uint32_t>> ConflictFreeSelections(const DenseModel& dense) {
+  std::vector<std::pair<int64_t, uint32_t>> found;
+  // Depth-first over the variables, never adding one that conflicts.
+  std::vector<std::pair<int32_t, uint32_t>> stack{{0, 0u}};
+  while (!stack.empty()) {
+    const auto [v, mask] = stack.back();
+    stack.pop_back();
+    if (v == dense.size) {
+      int64_t value = 0;
+      for (int32_t l = 0; l < dense.size; ++l) {
+        if (!(mask >> l & 1u)) continue;
+        for (int32_t m = l; m < dense.size; ++m) value += (mask >> m & 1u) ? dense.entry[l][m] : 0;
+      }
+      found.emplace_back(value, mask);
+      continue;
+    }
+    stack.push_back({v + 1, mask});
+    if ((dense.conflicts[v] & mask) == 0) stack.push_back({v + 1, mask | 1u << v});
+  }
+  return found;
+}
+
+std::vector<int32_t> MaskQuads(uint32_t mask) {
+  std::vector<int32_t> quads;
+  for (int32_t v = 0; v < 32; ++v) {
+    if (mask >> v & 1u) quads.push_back(v + 1);
+  }
+  return quads;
+}
+
+double LogSumExp(const std::vector<double>& terms) {
+  const double top = *std::max_element(terms.begin(), terms.end());
+  double sum = 0;
+  for (double t : terms) sum += std::exp(t - top);
+  return top + std::log(sum);
+}
+
+void ExpectRelative(double got, double want, const std::string& what) {
+  EXPECT_LE(std::fabs(got - want), 1e-9 * std::max(std::fabs(want), 1e-300)) << what << ": " << got << " vs " << want;
+}
+
+class LandscapeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("rnaqubo-landscape-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  std::to_string(reinterpret_cast<uintptr_t>(this)));
+    std::filesystem::create_directories(directory_);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+  std::string Path(const std::string& name) const { return (directory_ / name).string(); }
+  std::filesystem::path directory_;
+};
+
+// One small model with its sequence kept alive.
+struct SmallCase {
+  std::string buffer;
+  QuadModel model;
+  int32_t min_distance;
+  std::string label;
+};
+
+SmallCase MakeCase(const std::string& letters, int32_t min_distance, int32_t add_quads, int32_t penalty) {
+  SmallCase c;
+  c.buffer = '\0' + letters + '\0';
+  c.model = BuildQuadModel(c.buffer.data(), static_cast<int32_t>(letters.size()), min_distance, add_quads, penalty);
+  c.min_distance = min_distance;
+  c.label = letters + " " + std::to_string(min_distance) + " " + std::to_string(add_quads) + " " + std::to_string(penalty);
+  return c;
+}
+
+TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
+  std::mt19937 random(20261209);
+  const int32_t penalties[] = {-200, -83, -50, 0};
+  const int cases = EnvironmentCount("FOLD_LANDSCAPE_CASES", kDefaultCases);
+  int checked = 0, with_ties = 0, with_lost_pairs = 0;
+  while (checked < cases) {
+    const std::string letters = RandomSequence(&random);
+    SmallCase c = MakeCase(letters, static_cast<int32_t>(random() % 6) - 1, static_cast<int32_t>(random() % 2),
+                           penalties[checked % 4]);
+    const QuadModel& model = c.model;
+    if (model.quad_count > 20 || model.quad_count == 0) continue;
+    ++checked;
+    SCOPED_TRACE(c.label);
+    const std::string q_path = Path("model.q");
+    WriteQFileNamed(q_path, model, 1);
+    const DenseModel dense = ReadQFile(q_path, model.penalty);
+    ASSERT_EQ(dense.size, model.quad_count);
+    std::vector<std::pair<int64_t, uint32_t>> all = ConflictFreeSelections(dense);
+    int64_t optimum = INT64_MIN;
+    for (const auto& [value, mask] : all) optimum = std::max(optimum, value);
+
+    // best_with of every variable, from one inside and one outside pass.
+    const QuadMarginals marginals = FindBestWith(model);
+    ASSERT_EQ(marginals.optimum, optimum);
+    for (int32_t v = 1; v <= model.quad_count; ++v) {
+      int64_t best = INT64_MIN;
+      for (const auto& [value, mask] : all) best = (mask >> (v - 1) & 1u) ? std::max(best, value) : best;
+      ASSERT_EQ(marginals.best_with[v], best) << "variable " << v;
+    }
+
+    // The number of optima, exact.
+    int64_t ties = 0;
+    for (const auto& entry : all) ties += entry.first == optimum;
+    const OptimaCount count = CountOptima(model);
+    ASSERT_EQ(count.optimum, optimum);
+    ASSERT_EQ(FormatSelectionCount(count.count), std::to_string(ties));
+    ASSERT_FALSE(count.saturated);
+    with_ties += ties > 1;
+
+    // The whole suboptimal list, in its order, and a cut listing.
+    std::sort(all.begin(), all.end(), [](const auto& x, const auto& y) {
+      return x.first != y.first ? x.first > y.first : MaskQuads(x.second) < MaskQuads(y.second);
+    });
+    const int64_t deltas[] = {0, 10, 50, std::llabs(optimum) * 5 / 100};
+    for (int64_t delta : deltas) {
+      std::vector<std::pair<int64_t, std::vector<int32_t>>> expected;
+      for (const auto& [value, mask] : all) {
+        if (value >= optimum - delta) expected.emplace_back(value, MaskQuads(mask));
+      }
+      const SuboptListing listing = ListSuboptimal(model, delta, 1000000);
+      ASSERT_EQ(listing.total, expected.size()) << "delta " << delta;
+      std::vector<std::pair<int64_t, std::vector<int32_t>>> got;
+      for (size_t k = 0; k < listing.Count(); ++k) got.emplace_back(listing.Selection(k).value, listing.Selection(k).quads);
+      ASSERT_EQ(got, expected) << "delta " << delta;
+      const SuboptListing cut = ListSuboptimal(model, delta, 2);
+      ASSERT_EQ(cut.total, expected.size());
+      ASSERT_EQ(cut.Count(), std::min<size_t>(2, expected.size()));
+      for (size_t k = 0; k < cut.Count(); ++k) ASSERT_EQ(cut.Selection(k).quads, expected[k].second);
+
+      // The reduced model keeps exactly the selections within delta, each with
+      // its value, and its map takes them back to the original numbering.
+      const KeptVariables reduced = ReduceModel(model, marginals, delta);
+      const std::string prefix = Path("reduced");
+      WriteReducedModel(prefix, model, reduced);
+      WriteReducedModel(prefix + "_threads", model, reduced, {}, 2);
+      ASSERT_EQ(FileText(prefix + ".q"), FileText(prefix + "_threads.q")) << "the two Q file writers differ";
+      const DenseModel small = ReadQFile(prefix + ".q", model.penalty);
+      ASSERT_EQ(FileText(prefix + ".qubo"), QuboText(small)) << "delta " << delta;
+      ASSERT_EQ(small.size, static_cast<int32_t>(reduced.original.size()) - 1);
+      const std::vector<int32_t> map = ReadReducedMap(prefix + ".map", model);
+      ASSERT_EQ(map, reduced.original);
+      std::vector<std::pair<int64_t, std::vector<int32_t>>> kept;
+      for (const auto& [value, mask] : ConflictFreeSelections(small)) {
+        if (value < optimum - delta) continue;
+        std::vector<int32_t> back;
+        for (int32_t v : MaskQuads(mask)) back.push_back(map[v]);
+        kept.emplace_back(value, back);
+      }
+      std::sort(kept.begin(), kept.end(), [](const auto& x, const auto& y) {
+        return x.first != y.first ? x.first > y.first : x.second < y.second;
+      });
+      ASSERT_EQ(kept, expected) << "reduced at delta " << delta;
+    }
+
+    // The ensemble: log Z, every quad's and every pair's probability.
+    for (double temperature : {1.0, 10.0, 100.0}) {
+      std::vector<double> terms;
+      for (const auto& entry : all) terms.push_back(static_cast<double>(entry.first) / temperature);
+      const double log_z = LogSumExp(terms);
+      const EnsembleSummary ensemble = ComputeEnsemble(model, temperature);
+      ExpectRelative(ensemble.log_z, log_z, "log Z at T " + std::to_string(temperature));
+      std::vector<double> quad(model.quad_count + 1, 0.0);
+      std::map<std::pair<int32_t, int32_t>, double> pair;
+      for (const auto& [value, mask] : all) {
+        const double weight = std::exp(static_cast<double>(value) / temperature - log_z);
+        std::map<std::pair<int32_t, int32_t>, bool> formed;
+        for (int32_t v : MaskQuads(mask)) {
+          quad[v] += weight;
+          const int32_t* row = MatrixRow(model.quads, v);
+          formed[{row[0], row[1]}] = formed[{row[2], row[3]}] = true;
+        }
+        for (const auto& entry : formed) pair[entry.first] += weight;
+      }
+      for (int32_t v = 1; v <= model.quad_count; ++v) {
+        ExpectRelative(ensemble.quad_probability[v], quad[v], "quad " + std::to_string(v));
+      }
+      for (const PairProbability& p : ensemble.pairs) {
+        const double want = pair.count({p.i, p.j}) ? pair[{p.i, p.j}] : 0.0;
+        if (want > 1e-12) ExpectRelative(p.probability, want, "pair " + std::to_string(p.i) + "-" + std::to_string(p.j));
+        else EXPECT_LE(p.probability, 1e-12);
+        pair.erase({p.i, p.j});
+      }
+      for (const auto& entry : pair) EXPECT_LE(entry.second, 1e-12) << "pair missing";
+    }
+
+    // Encoding the structure of any conflict-free selection gives a selection
+    // of at least its value, with nothing the model cannot represent.
+    for (int trial = 0; trial < 3; ++trial) {
+      const auto& [value, mask] = all[random() % all.size()];
+      std::vector<uint8_t> chosen(model.quad_count + 1, 0);
+      for (int32_t v : MaskQuads(mask)) chosen[v] = 1;
+      std::string structure(model.n + 1, '\0');
+      WriteDotBracket(model, chosen.data(), structure.data());
+      structure.pop_back();
+      const EncodedStructure encoded = EncodeStructure(model, c.min_distance, MatchBrackets(structure));
+      int64_t conflicts = -1;
+      EXPECT_GE(SelectionValue(model, encoded.chosen.data(), &conflicts), value) << structure;
+      EXPECT_EQ(conflicts, 0);
+      EXPECT_EQ(encoded.lone.size() + encoded.mismatched.size() + encoded.out_of_range.size() +
+                    encoded.pseudoknotted.size(), 0u);
+      with_lost_pairs += encoded.chosen != chosen;
+    }
+  }
+  EXPECT_GT(with_ties, cases / 20) << "too few models with tied optima to test the count";
+  EXPECT_GT(with_lost_pairs, 0) << "no structure whose encoding adds a quad";
+}
+
+// On models with at most 12 conflict-free selections, 20,000 samples agree
+// with the exact distribution: the chi-square statistic stays below the 0.999
+// quantile for the degrees of freedom (Wilson-Hilferty), so a correct sampler
+// fails one model in a thousand; the seeds are fixed, so a run is repeatable.
+TEST(LandscapeSampling, SamplesFollowTheExactDistribution) {
+  std::mt19937 random(77);
+  int models = 0;
+  while (models < 12) {
+    SmallCase c = MakeCase(RandomSequence(&random), static_cast<int32_t>(random() % 6) - 1,
+                           static_cast<int32_t>(random() % 2), -200);
+    if (c.model.quad_count == 0) continue;
+    const SuboptListing all = ListSuboptimal(c.model, INT32_MAX, 13);
+    if (all.total > 12 || all.total < 3) continue;
+    ++models;
+    SCOPED_TRACE(c.label);
+    const double temperature = models % 2 ? 10.0 : 30.0;
+    const EnsembleSummary ensemble = ComputeEnsemble(c.model, temperature);
+    std::map<std::vector<int32_t>, double> expected;
+    for (size_t k = 0; k < all.Count(); ++k) {
+      const ListedSelection s = all.Selection(k);
+      expected[s.quads] = std::exp(static_cast<double>(s.value) / temperature - ensemble.log_z);
+    }
+    const int64_t draws = 20000;
+    std::map<std::vector<int32_t>, int64_t> seen;
+    for (const ListedSelection& s : SampleEnsemble(c.model, temperature, draws, 1000 + models)) {
+      ASSERT_TRUE(expected.count(s.quads)) << "a sample that is no conflict-free selection";
+      int64_t conflicts = -1;
+      std::vector<uint8_t> chosen(c.model.quad_count + 1, 0);
+      for (int32_t v : s.quads) chosen[v] = 1;
+      ASSERT_EQ(SelectionValue(c.model, chosen.data(), &conflicts), s.value);
+      ++seen[s.quads];
+    }
+    double chi_square = 0;
+    int cells = 0;
+    for (const auto& [quads, p] : expected) {
+      const double want = p * static_cast<double>(draws);
+      if (want < 5) continue;  // too rare for the test
+      const double got = static_cast<double>(seen[quads]);
+      chi_square += (got - want) * (got - want) / want;
+      ++cells;
+    }
+    if (cells < 2) continue;
+    const double k = cells - 1;
+    const double z = 3.090;  // the 0.999 quantile of the normal distribution
+    const double limit = k * std::pow(1 - 2 / (9 * k) + z * std::sqrt(2 / (9 * k)), 3);
+    EXPECT_LT(chi_square, limit) << cells << " cells";
+    // The same seed gives the same samples.
+    const auto again = SampleEnsemble(c.model, temperature, 50, 1000 + models);
+    const auto first = SampleEnsemble(c.model, temperature, 50, 1000 + models);
+    for (size_t s = 0; s < again.size(); ++s) ASSERT_EQ(again[s].quads, first[s].quads);
+  }
+}
+
+// Large random models: best_with equals the optimum found with the quad forced
+// in (its score raised above everything else the model holds), and the
+// probabilities of each position's pairs sum to at most 1.
+TEST(LandscapeLarge, BestWithIsTheOptimumWithTheQuadForcedIn) {
+  std::mt19937 random(4242);
+  for (int32_t n : {600, 1200, kLargeLength}) {
+    std::string letters;
+    for (int32_t k = 0; k < n; ++k) letters += "ACGU"[random() % 4];
+    SmallCase c = MakeCase(letters, 4, 1, -200);
+    QuadModel model = c.model;
+    SCOPED_TRACE("n " + std::to_string(n));
+    const QuadMarginals marginals = FindBestWith(model);
+    std::vector<uint8_t> chosen(model.quad_count + 1);
+    ASSERT_EQ(marginals.optimum, FoldOptimum(model, chosen.data()));
+    std::vector<int32_t> scores(model.score, model.score + model.quad_count + 1);
+    IntArray forced = AllocateIntArray(model.quad_count);
+    std::copy(scores.begin(), scores.end(), forced);
+    model.score = forced;
+    const int32_t lift = 1 << 24;
+    for (int trial = 0; trial < 50; ++trial) {
+      const int32_t v = 1 + static_cast<int32_t>(random() % model.quad_count);
+      forced[v] = scores[v] + lift;
+      const int64_t best = FoldOptimum(model, chosen.data()) - lift;
+      ASSERT_EQ(chosen[v], 1);
+      ASSERT_EQ(marginals.best_with[v], best) << "variable " << v;
+      forced[v] = scores[v];
+    }
+    model.score = c.model.score;
+    for (double temperature : {0.1, 1000.0}) {
+      const EnsembleSummary ensemble = ComputeEnsemble(model, temperature);
+      ASSERT_TRUE(std::isfinite(ensemble.log_z));
+      std::vector<double> at(n + 1, 0.0);
+      for (const PairProbability& p : ensemble.pairs) {
+        ASSERT_TRUE(p.probability >= 0 && p.probability <= 1);
+        at[p.i] += p.probability;
+        at[p.j] += p.probability;
+      }
+      for (int32_t k = 1; k <= n; ++k) ASSERT_LE(at[k], 1 + 1e-9) << "position " << k << " T " << temperature;
+    }
+  }
+}
+
+}  // namespace
