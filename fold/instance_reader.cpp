@@ -80,6 +80,27 @@ InstanceSettings ReadInstanceSettings(const std::string& path) {
   settings.penalty = SettingNumber(path, "penalty", setting("penalty"));
   settings.quad_count = SettingNumber(path, "variables", setting("variables"));
   const int32_t length = SettingNumber(path, "length", setting("length"));
+  const bool reduce = values.count("reduce") != 0;
+  if (reduce != (values.count("reduced") != 0)) FailData(path, reduce ? "no reduced line" : "no reduce line");
+  if (reduce) {
+    settings.reduce = setting("reduce");
+    const std::string& reduced = setting("reduced");
+    const size_t of = reduced.find(" of ");
+    if (settings.reduce.empty() || of == std::string::npos) {
+      FailData(path, "reduced: expected \"<kept> of <variables>\": " + ShowQuoted(reduced, 40));
+    }
+    try {
+      settings.reduce_distance = ParseOptimumDistance("reduce", settings.reduce.c_str());
+    } catch (const Failure& failure) {
+      FailData(path, failure.what());
+    }
+    const int32_t kept = SettingNumber(path, "reduced", reduced.substr(0, of));
+    settings.original_count = SettingNumber(path, "reduced", reduced.substr(of + 4));
+    if (kept != settings.quad_count) {
+      FailData(path, "reduced: " + std::to_string(kept) + " kept, but variables says " +
+                         std::to_string(settings.quad_count));
+    }
+  }
   const size_t bad = settings.sequence.find_first_not_of("ACGU");
   if (bad != std::string::npos) {
     FailData(path, "sequence: position " + std::to_string(bad + 1) + ": " +

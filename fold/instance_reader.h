@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fold/reduction.h"
 #include "output/instance_files.h"
 
 // What an instance file's comment lines record.
@@ -17,7 +18,10 @@ struct InstanceSettings {
   int32_t min_distance;
   int32_t add_quads;
   int32_t penalty;
-  int32_t quad_count;    // variables of the model, checked by the caller against the rebuilt model
+  int32_t quad_count;    // variables of the instance (of the reduced model for a reduction), checked by the caller
+  std::string reduce;    // the reduction's DELTA as recorded, empty for the whole model
+  OptimumDistance reduce_distance;  // that DELTA, parsed
+  int32_t original_count = 0;  // for a reduction, the whole model's variables ("reduced: Q' of Q")
 };
 
 // Reads the comment lines at the top of the instance file at path (lines
@@ -26,5 +30,7 @@ struct InstanceSettings {
 // "<path>: instance file: <what>" when the first line is not
 // "rnaqubo instance: lp|milp|qubo", a setting is missing, given twice or not a
 // 32-bit number, the sequence holds a letter other than A, C, G, U, or its
-// length differs from the recorded one.
+// length differs from the recorded one; for a reduction, when "reduce:" and
+// "reduced:" do not come together, DELTA is not a distance, or "reduced: <Q'> of <Q>" is malformed or
+// its Q' differs from "variables:".
 InstanceSettings ReadInstanceSettings(const std::string& path);

@@ -162,13 +162,18 @@ void WriteProbabilities(const LandscapeRequest& request, const QuadModel& model,
 
 // The lines and files after the suboptimal listing.
 void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
-                const std::vector<KeptFile>& inputs) {
+                const std::vector<KeptFile>& inputs, const InstanceHeader& record, const QuadMarginals* known) {
   if (request.marginals_path != nullptr || request.reduce_text != nullptr) {
-    const QuadMarginals marginals = FindBestWith(model);
+    const QuadMarginals marginals = known != nullptr ? *known : FindBestWith(model);
     if (request.marginals_path != nullptr) WriteMarginals(request.marginals_path, model, marginals, inputs);
     if (request.reduce_text != nullptr) {
       const KeptVariables kept = ReduceModel(model, marginals, ResolveDistance(request.reduce_delta, marginals.optimum));
-      WriteReducedModel(request.out_prefix, model, kept, inputs, CountWorkThreads());
+      if (request.out_prefix != nullptr) {
+        InstanceHeader header = record;
+        header.reduction = &kept;
+        header.reduce = request.reduce_text;
+        WriteReducedModel(request.out_prefix, model, header, inputs, CountWorkThreads());
+      }
       std::fprintf(out,
                    "reduced: %zu of %d variables; every conflict-free selection within %s of %" PRId64
                    " is kept with its value\n",
@@ -213,7 +218,9 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
   if (options.max_selections_text != nullptr) {
     request.max_selections = ParseCount("--max-selections", options.max_selections_text);
   }
-  Require(options.reduce_text != nullptr && options.out_prefix == nullptr, "--reduce", "--out PREFIX");
+  Require(options.reduce_text != nullptr && options.out_prefix == nullptr && options.lp_path == nullptr &&
+              options.milp_path == nullptr && options.qubo_path == nullptr,
+          "--reduce", "--out PREFIX or --write-lp, --write-milp, --write-qubo");
   Require(options.out_prefix != nullptr && options.reduce_text == nullptr, "--out", "--reduce");
   if (options.reduce_text != nullptr) {
     request.reduce_text = options.reduce_text;
@@ -262,7 +269,8 @@ std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters&
 }
 
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
-                     const std::vector<KeptFile>& inputs) {
+                     const std::vector<KeptFile>& inputs, const InstanceHeader& record,
+                     const QuadMarginals* marginals) {
   if (request.subopt_text != nullptr) {
     const OptimaCount optima = CountOptima(model);
     if (optima.saturated) {
@@ -276,7 +284,7 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
       // Nothing to list: the selections within 0 are the optima, already counted.
       std::fprintf(out, "subopt: %s%s selections within %s of %" PRId64 "\n", optima.saturated ? "at least " : "",
                    FormatSelectionCount(optima.count).c_str(), request.subopt_text, optima.optimum);
-      return ReportRest(out, request, model, inputs);
+      return ReportRest(out, request, model, inputs, record, marginals);
     }
     const SuboptListing listing = ListSuboptimal(model, delta, request.max_selections);
     std::fprintf(out, "subopt: %" PRIu64 " selections within %s of %" PRId64 "\n", listing.total,
@@ -295,11 +303,15 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
       *size = listing.starts[s + 1] - listing.starts[s];
     });
   }
-  ReportRest(out, request, model, inputs);
+  ReportRest(out, request, model, inputs, record, marginals);
 }
 
 std::vector<uint8_t> LoadMappedSelection(const FoldOptions& options, const QuadModel& model) {
-  const std::vector<int32_t> original = ReadReducedMap(options.map_path, model);
+  return LoadReducedSelection(options, model, ReadReducedMap(options.map_path, model), ShowText(options.map_path));
+}
+
+std::vector<uint8_t> LoadReducedSelection(const FoldOptions& options, const QuadModel& model,
+                                          const std::vector<int32_t>& original, const std::string& numbering) {
   const std::string path = options.solution_path;
   std::string text;
   if (!ReadWholeFile(options.solution_path, &text)) {
@@ -311,8 +323,7 @@ std::vector<uint8_t> LoadMappedSelection(const FoldOptions& options, const QuadM
     reduced = ParseSelectionText(text.data(), text.size(), static_cast<int32_t>(original.size()) - 1,
                                  options.zero_based);
   } catch (const Failure& failure) {
-    throw Failure(failure.kind(), ShowText(path) + ": " + failure.what() + " (the numbering of " +
-                                      ShowText(options.map_path) + ")");
+    throw Failure(failure.kind(), ShowText(path) + ": " + failure.what() + " (the numbering of " + numbering + ")");
   }
   std::vector<uint8_t> chosen(static_cast<size_t>(model.quad_count) + 1, 0);
   for (size_t k = 1; k < reduced.size(); ++k) {

@@ -16,6 +16,7 @@
 #include "fold/structure_selection.h"
 #include "output/output_file.h"
 #include "model/quad_model.h"
+#include "output/instance_files.h"
 
 // The landscape options of a run, their values checked.
 struct LandscapeRequest {
@@ -36,8 +37,8 @@ struct LandscapeRequest {
 
 // Checks the landscape options of options: every value (a distance, M and N
 // non-negative integers, S an integer below 2^64, T a finite number above 0)
-// and every combination (--max-selections needs --subopt, --reduce and --out
-// go together, --probabilities, --pair-probabilities and --sample need
+// and every combination (--max-selections needs --subopt, --reduce needs --out
+// or an instance file to write, --out needs --reduce, --probabilities, --pair-probabilities and --sample need
 // --ensemble, --seed needs --sample, --map needs --solution, --encode excludes
 // --solution). Throws Failure kUsage naming the option.
 LandscapeRequest CheckLandscapeOptions(const FoldOptions& options);
@@ -45,9 +46,12 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options);
 // Runs the request on model after the usual block: prints on out the lines
 // "optima:", "subopt:" and the listing, "reduced:", "ensemble:" and the
 // samples, as asked, and writes the files asked for, none of which may
-// replace a file in inputs.
+// replace a file in inputs; record names the record in the reduced model's
+// .qubo (its reduction is set here). marginals, when not nullptr, are model's,
+// already found.
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
-                     const std::vector<KeptFile>& inputs);
+                     const std::vector<KeptFile>& inputs, const InstanceHeader& record,
+                     const QuadMarginals* marginals = nullptr);
 
 // Starts and discards each file the request will write, so that a destination
 // that cannot be written (or that is one of inputs) is reported before the
@@ -58,9 +62,14 @@ void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<Ke
 // every file option that reads.
 std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters& params);
 
-// The selection in the --solution file, whose numbers are those of the reduced
-// model of the --map file, in model's numbering (quad_count + 1 bytes). Throws
-// Failure naming the file and the item.
+// The selection in the --solution file, whose numbers are those of a reduced
+// model (original[k] the original variable of its variable k, [0] = 0,
+// numbering names where the numbering comes from in messages), in model's
+// numbering (quad_count + 1 bytes). Throws Failure naming the file and the item.
+std::vector<uint8_t> LoadReducedSelection(const FoldOptions& options, const QuadModel& model,
+                                          const std::vector<int32_t>& original, const std::string& numbering);
+
+// LoadReducedSelection through the map of the --map file.
 std::vector<uint8_t> LoadMappedSelection(const FoldOptions& options, const QuadModel& model);
 
 // The structure in the --encode file (as --reference reads it) encoded for

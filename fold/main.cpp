@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@
 #include "fold/fold_report.h"
 #include "fold/instance_reader.h"
 #include "fold/landscape_report.h"
+#include "fold/landscape.h"
 #include "fold/optimum.h"
+#include "fold/reduction.h"
 #include "fold/reference_structure.h"
 #include "fold/solution_text.h"
 #include "fold/structure_drawing.h"
@@ -119,7 +122,8 @@ std::string RecordName(const ReferenceStructure& reference, const char* sequence
   return name;
 }
 
-// Writes the instance files asked for, none of them over an input of the run.
+// Writes the instance files asked for, none of them over an input of the run:
+// of the whole model, or of the reduction header.reduction.
 void WriteInstances(const FoldOptions& options, const QuadModel& model, const InstanceHeader& header) {
   std::vector<KeptFile> inputs;
   for (const char* path : {header.input.c_str(), options.reference_path, options.solution_path,
@@ -169,22 +173,64 @@ int RunFold(int argc, char** argv) {
     const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
-    if (options.instance_path != nullptr && model.quad_count != instance.quad_count) {
-      throw Failure(FailureKind::kData, ShowText(options.instance_path) + ": instance file: variables: " +
-                                            std::to_string(instance.quad_count) + " recorded, but its sequence has " +
-                                            std::to_string(model.quad_count));
+    const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
+    if (options.instance_path != nullptr) {
+      const int32_t recorded = reduced_instance ? instance.original_count : instance.quad_count;
+      if (model.quad_count != recorded) {
+        throw Failure(FailureKind::kData, ShowText(options.instance_path) + ": instance file: " +
+                                              (reduced_instance ? "reduced: " : "variables: ") +
+                                              std::to_string(recorded) + " recorded, but its sequence has " +
+                                              std::to_string(model.quad_count));
+      }
+    }
+    if (reduced_instance && options.map_path != nullptr) {
+      throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "
+                                         "numbered as the instance is");
+    }
+    InstanceHeader record{instance.name, instance.input, params.min_distance_allowed_between_positions};
+    if (options.instance_path == nullptr) {
+      record.name = RecordName(reference, params.input_RNA_sequence_filename);
+      record.input = params.input_RNA_sequence_filename;
+    }
+    // The marginals, found once for every reduction of the run.
+    std::optional<QuadMarginals> marginals;
+    const auto reduce_at = [&](const OptimumDistance& distance) {
+      if (!marginals) marginals = FindBestWith(model);
+      return ReduceModel(model, *marginals, ResolveDistance(distance, marginals->optimum));
+    };
+    // A reduced instance's own reduction, rebuilt at its recorded distance.
+    KeptVariables instance_reduction;
+    if (reduced_instance) {
+      instance_reduction = reduce_at(instance.reduce_distance);
+      const size_t kept = instance_reduction.original.size() - 1;
+      if (kept != static_cast<size_t>(instance.quad_count)) {
+        throw Failure(FailureKind::kData, ShowText(options.instance_path) + ": instance file: reduced: " +
+                                              std::to_string(instance.quad_count) + " of " +
+                                              std::to_string(model.quad_count) + " recorded, but the model reduced at " +
+                                              ShowText(instance.reduce) + " keeps " + std::to_string(kept));
+      }
     }
     if (options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr) {
-      InstanceHeader header{instance.name, instance.input, params.min_distance_allowed_between_positions};
-      if (options.instance_path == nullptr) {
-        header.name = RecordName(reference, params.input_RNA_sequence_filename);
-        header.input = params.input_RNA_sequence_filename;
+      // --reduce's model, else a reduced instance's, else the whole model.
+      InstanceHeader header = record;
+      KeptVariables reduction;
+      if (landscape.reduce_text != nullptr) {
+        reduction = reduce_at(landscape.reduce_delta);
+        header.reduction = &reduction;
+        header.reduce = landscape.reduce_text;
+      } else if (reduced_instance) {
+        header.reduction = &instance_reduction;
+        header.reduce = instance.reduce;
       }
       WriteInstances(options, model, header);
     }
     std::vector<uint8_t> given;
     if (options.solution_path != nullptr) {
-      given = options.map_path != nullptr ? LoadMappedSelection(options, model) : LoadSelection(options, model);
+      if (reduced_instance) {
+        given = LoadReducedSelection(options, model, instance_reduction.original, ShowText(options.instance_path));
+      } else {
+        given = options.map_path != nullptr ? LoadMappedSelection(options, model) : LoadSelection(options, model);
+      }
     }
     EncodedStructure encoded;
     if (options.encode_path != nullptr) {
@@ -224,7 +270,8 @@ int RunFold(int argc, char** argv) {
       std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
       PrintReferenceValue(stdout, model, params.min_distance_allowed_between_positions, reference.pairs, optimum);
     }
-    ReportLandscape(stdout, landscape, model, RunInputs(options, params));
+    ReportLandscape(stdout, landscape, model, RunInputs(options, params), record,
+                    marginals ? &*marginals : nullptr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       return Report(kStatusIoError, StandardOutputMessage());
     }

@@ -33,11 +33,41 @@ struct CouplingCollector {
   void Link(int32_t column) { out->push_back({column, kStackLinkValue}); }
 };
 
-// The couplings of row l of model, ascending by column, at *out (replaced).
-void ListRowCouplings(const QuadModel& model, int32_t l, uint8_t* flags, std::vector<RowCoupling>* out) {
+// The instance's variables 1..size, in its numbering: all of the model's, or a
+// reduction's.
+struct InstanceVariables {
+  const QuadModel& model;
+  const KeptVariables* kept;
+  int32_t size;
+  // The model's number of variable k.
+  int32_t Original(int32_t k) const { return kept != nullptr ? kept->original[k] : k; }
+  // The instance's number of the model's variable v, 0 when dropped.
+  int32_t Renumbered(int32_t v) const { return kept != nullptr ? kept->renumbered[v] : v; }
+};
+
+InstanceVariables VariablesOf(const QuadModel& model, const InstanceHeader& header) {
+  const KeptVariables* kept = header.reduction;
+  return {model, kept, kept != nullptr ? static_cast<int32_t>(kept->original.size()) - 1 : model.quad_count};
+}
+
+// Gathers the couplings of a reduced row as WalkKeptRowEntries visits them.
+struct KeptCouplingCollector {
+  std::vector<RowCoupling>* out;
+  void Entry(int32_t row, int32_t column, int32_t value) {
+    if (row != column) out->push_back({column, value});
+  }
+};
+
+// The couplings of row l of the instance, ascending by column, at *out (replaced).
+void ListRowCouplings(const InstanceVariables& variables, int32_t l, uint8_t* flags, std::vector<RowCoupling>* out) {
   out->clear();
-  CouplingCollector collector{model.penalty, out};
-  WalkRowEntries(model, l, flags, collector);
+  if (variables.kept != nullptr) {
+    KeptCouplingCollector collector{out};
+    WalkKeptRowEntries(variables.model, *variables.kept, l, collector);
+  } else {
+    CouplingCollector collector{variables.model.penalty, out};
+    WalkRowEntries(variables.model, l, flags, collector);
+  }
   // Only the chain bonus stands out of the ascending order.
   std::sort(out->begin(), out->end(), [](const RowCoupling& a, const RowCoupling& b) { return a.column < b.column; });
 }
@@ -149,6 +179,11 @@ void AddBinaryEnd(InstanceWriter* out, int32_t quad_count) {
   out->Add("End\n");
 }
 
+// The linear terms of the objective, one per variable.
+void AddScoreTerms(InstanceWriter* out, const InstanceVariables& variables) {
+  for (int32_t k = 1; k <= variables.size; ++k) AddTerm(out, variables.model.score[variables.Original(k)], XName(k));
+}
+
 // Memory shortage while formatting, reported as the tools report it.
 template <typename Work>
 void WithMemoryFailure(Work work) {
@@ -164,6 +199,7 @@ void WithMemoryFailure(Work work) {
 std::string FormatInstanceHeader(const QuadModel& model, const InstanceHeader& header, InstanceKind kind,
                                  bool negated, const char* prefix) {
   const std::string p = prefix;
+  const InstanceVariables variables = VariablesOf(model, header);
   std::string text;
   text += p + "rnaqubo instance: " + KindWord(kind) + "\n";
   text += p + "name: " + (header.name.empty() ? std::string("-") : ShowText(header.name)) + "\n";
@@ -173,33 +209,59 @@ std::string FormatInstanceHeader(const QuadModel& model, const InstanceHeader& h
   text += p + "min_distance: " + std::to_string(header.min_distance) + "\n";
   text += p + "add_quads: " + std::to_string(model.add_quads != 0 ? 1 : 0) + "\n";
   text += p + "penalty: " + std::to_string(model.penalty) + "\n";
-  text += p + "variables: " + std::to_string(model.quad_count) + "\n";
+  if (header.reduction != nullptr) {
+    text += p + "reduce: " + ShowText(header.reduce) + "\n";
+    text += p + "reduced: " + std::to_string(variables.size) + " of " + std::to_string(model.quad_count) + "\n";
+  }
+  text += p + "variables: " + std::to_string(variables.size) + "\n";
+  const char* whose = header.reduction != nullptr
+                          ? " of the model reduced at the recorded distance"
+                          : " of the model";
   if (kind == InstanceKind::kQubo) {
-    text += p + "numbering: node k - 1 is variable k of the model (answers are zero-based)\n";
+    text += p + "numbering: node k - 1 is variable k" + whose + " (answers are zero-based)\n";
   } else {
-    text += p + "numbering: x<k> is variable k of the model (answers are one-based)\n";
+    text += p + "numbering: x<k> is variable k" + whose + " (answers are one-based)\n";
   }
   text += p + (negated ? "values: negated, minimise: the minimum is minus the model's maximum\n"
                        : "values: as in the model, maximise\n");
   return text;
 }
 
-bool MilpUsesConflictConstraints(const QuadModel& model) {
-  return model.penalty < 0 && int64_t{model.penalty} <= -int64_t{QuadModelBound(model)};
+int32_t InstanceBound(const QuadModel& model, const InstanceHeader& header) {
+  if (header.reduction == nullptr) return QuadModelBound(model);
+  const InstanceVariables variables = VariablesOf(model, header);
+  // Each variable's score plus its positive couplings, as row or as column.
+  struct PositiveSums {
+    std::vector<int64_t> sum;
+    void Entry(int32_t row, int32_t column, int32_t value) {
+      if (row != column && value > 0) sum[row] += value, sum[column] += value;
+    }
+  } sums{std::vector<int64_t>(static_cast<size_t>(variables.size) + 1, 0)};
+  for (int32_t k = 1; k <= variables.size; ++k) WalkKeptRowEntries(model, *header.reduction, k, sums);
+  int64_t bound = 0;
+  for (int32_t k = 1; k <= variables.size; ++k) {
+    bound = std::max(bound, model.score[variables.Original(k)] + sums.sum[k]);
+  }
+  return static_cast<int32_t>(bound);
+}
+
+bool MilpUsesConflictConstraints(const QuadModel& model, const InstanceHeader& header) {
+  return model.penalty < 0 && int64_t{model.penalty} <= -int64_t{InstanceBound(model, header)};
 }
 
 void WriteLpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
                      const std::vector<KeptFile>& kept) {
   WithMemoryFailure([&] {
     InstanceWriter out(path, InstanceKind::kLp, kept);
+    const InstanceVariables variables = VariablesOf(model, header);
     out.Add(FormatInstanceHeader(model, header, InstanceKind::kLp, false, "\\ "));
     out.Add("Maximize\n obj:\n");
-    for (int32_t k = 1; k <= model.quad_count; ++k) AddTerm(&out, model.score[k], XName(k));
+    AddScoreTerms(&out, variables);
     std::vector<uint8_t> flags(kFlagChunk);
     std::vector<RowCoupling> couplings;
     bool open = false;
-    for (int32_t l = 1; l <= model.quad_count; ++l) {
-      ListRowCouplings(model, l, flags.data(), &couplings);
+    for (int32_t l = 1; l <= variables.size; ++l) {
+      ListRowCouplings(variables, l, flags.data(), &couplings);
       for (const RowCoupling& c : couplings) {
         if (c.value == 0) continue;
         if (!open) out.Add(" + [\n");
@@ -209,7 +271,7 @@ void WriteLpInstance(const QuadModel& model, const InstanceHeader& header, const
       out.Drain();
     }
     if (open) out.Add(" ] / 2\n");
-    AddBinaryEnd(&out, model.quad_count);
+    AddBinaryEnd(&out, variables.size);
     out.Commit();
   });
 }
@@ -230,11 +292,14 @@ bool SharePosition(const int32_t* a, const int32_t* b) {
 // at p and their links form a matching (a quad holding p in its inner pair is
 // linked to the one holding p in its outer pair, at most one each way), so the
 // sum counts the chosen groups at p: p pairs once, and two chosen quads that
-// share p without continuing one another exceed 1.
-void AddPositionRows(InstanceWriter* out, const QuadModel& model) {
+// share p without continuing one another exceed 1. Over a reduction's
+// variables the rows are those of the whole model at every selection among
+// them: a dropped quad's x and the y of a link to it are 0 there.
+void AddPositionRows(InstanceWriter* out, const InstanceVariables& variables) {
+  const QuadModel& model = variables.model;
   std::vector<std::vector<int32_t>> holders(static_cast<size_t>(model.n) + 2);
-  for (int32_t k = 1; k <= model.quad_count; ++k) {
-    const int32_t* q = MatrixRow(model.quads, k);
+  for (int32_t k = 1; k <= variables.size; ++k) {
+    const int32_t* q = MatrixRow(model.quads, variables.Original(k));
     for (int r = 0; r < 4; ++r) holders[q[r]].push_back(k);
   }
   for (int32_t p = 1; p <= model.n; ++p) {
@@ -242,8 +307,10 @@ void AddPositionRows(InstanceWriter* out, const QuadModel& model) {
     if (members.size() < 2) continue;
     for (size_t k = 0; k < members.size(); ++k) out->Add(k == 0 ? " " : " + ", XName(members[k]));
     for (const int32_t l : members) {
-      const int32_t* q = MatrixRow(model.quads, l);
-      if ((q[2] == p || q[3] == p) && model.next[l] > 0) out->Add(" - ", YName(l, model.next[l]));
+      const int32_t original = variables.Original(l);
+      const int32_t* q = MatrixRow(model.quads, original);
+      const int32_t next = model.next[original] > 0 ? variables.Renumbered(model.next[original]) : 0;
+      if ((q[2] == p || q[3] == p) && next > 0) out->Add(" - ", YName(l, next));
     }
     out->Add(" <= 1\n");
     out->Drain();
@@ -256,9 +323,10 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
                        const std::vector<KeptFile>& kept, MilpForm form) {
   WithMemoryFailure([&] {
     InstanceWriter out(path, InstanceKind::kMilp, kept);
+    const InstanceVariables variables = VariablesOf(model, header);
     out.Add(FormatInstanceHeader(model, header, InstanceKind::kMilp, false, "\\ "));
-    const bool constraints = MilpUsesConflictConstraints(model);
-    const std::string limit = std::to_string(-int64_t{QuadModelBound(model)});
+    const bool constraints = MilpUsesConflictConstraints(model, header);
+    const std::string limit = std::to_string(-int64_t{InstanceBound(model, header)});
     const std::string penalty = std::to_string(model.penalty);
     out.Add("\\ couplings: y<l>_<m> is x<l> x<m>: y <= x<l>, y <= x<m> for a positive value\n");
     const bool positions = constraints && form == MilpForm::kPositions;
@@ -280,9 +348,9 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
     std::vector<uint8_t> flags(kFlagChunk);
     std::vector<RowCoupling> couplings;
     out.Add("Maximize\n obj:\n");
-    for (int32_t k = 1; k <= model.quad_count; ++k) AddTerm(&out, model.score[k], XName(k));
-    for (int32_t l = 1; l <= model.quad_count; ++l) {
-      ListRowCouplings(model, l, flags.data(), &couplings);
+    AddScoreTerms(&out, variables);
+    for (int32_t l = 1; l <= variables.size; ++l) {
+      ListRowCouplings(variables, l, flags.data(), &couplings);
       for (const RowCoupling& c : couplings) {
         if (c.value == 0 || (c.value < 0 && constraints)) continue;
         AddTerm(&out, c.value, YName(l, c.column));
@@ -290,9 +358,9 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
       out.Drain();
     }
     out.Add("Subject To\n");
-    if (positions) AddPositionRows(&out, model);
-    for (int32_t l = 1; l <= model.quad_count; ++l) {
-      ListRowCouplings(model, l, flags.data(), &couplings);
+    if (positions) AddPositionRows(&out, variables);
+    for (int32_t l = 1; l <= variables.size; ++l) {
+      ListRowCouplings(variables, l, flags.data(), &couplings);
       const std::string xl = XName(l);
       for (const RowCoupling& c : couplings) {
         const std::string xm = XName(c.column);
@@ -300,7 +368,8 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
           const std::string y = YName(l, c.column);
           out.Add(" ", y, " - ", xl, " <= 0\n ", y, " - ", xm, " <= 0\n");
         } else if (c.value < 0 && constraints) {
-          if (!positions || !SharePosition(MatrixRow(model.quads, l), MatrixRow(model.quads, c.column))) {
+          if (!positions || !SharePosition(MatrixRow(model.quads, variables.Original(l)),
+                                           MatrixRow(model.quads, variables.Original(c.column)))) {
             out.Add(" ", xl, " + ", xm, " <= 1\n");
           }
         } else if (c.value < 0) {
@@ -309,7 +378,7 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
       }
       out.Drain();
     }
-    AddBinaryEnd(&out, model.quad_count);
+    AddBinaryEnd(&out, variables.size);
     out.Commit();
   });
 }
@@ -318,33 +387,34 @@ void WriteQuboInstance(const QuadModel& model, const InstanceHeader& header, con
                        const std::vector<KeptFile>& kept) {
   WithMemoryFailure([&] {
     InstanceWriter out(path, InstanceKind::kQubo, kept);
+    const InstanceVariables variables = VariablesOf(model, header);
     std::vector<uint8_t> flags(kFlagChunk);
     std::vector<RowCoupling> couplings;
     int64_t coupling_count = 0;
-    for (int32_t l = 1; l <= model.quad_count; ++l) {
-      ListRowCouplings(model, l, flags.data(), &couplings);
+    for (int32_t l = 1; l <= variables.size; ++l) {
+      ListRowCouplings(variables, l, flags.data(), &couplings);
       coupling_count += static_cast<int64_t>(couplings.size());
     }
     out.Add(FormatInstanceHeader(model, header, InstanceKind::kQubo, negate, "c "));
     out.Add("p qubo 0 ");
-    out.Add(int64_t{model.quad_count});
+    out.Add(int64_t{variables.size});
     out.Add(" ");
-    out.Add(int64_t{model.quad_count});
+    out.Add(int64_t{variables.size});
     out.Add(" ");
     out.Add(coupling_count);
     out.Add("\n");
     const int64_t sign = negate ? -1 : 1;
-    for (int32_t l = 1; l <= model.quad_count; ++l) {
+    for (int32_t l = 1; l <= variables.size; ++l) {
       out.Add(int64_t{l - 1});
       out.Add(" ");
       out.Add(int64_t{l - 1});
       out.Add(" ");
-      out.Add(sign * model.score[l]);
+      out.Add(sign * model.score[variables.Original(l)]);
       out.Add("\n");
       out.Drain();
     }
-    for (int32_t l = 1; l <= model.quad_count; ++l) {
-      ListRowCouplings(model, l, flags.data(), &couplings);
+    for (int32_t l = 1; l <= variables.size; ++l) {
+      ListRowCouplings(variables, l, flags.data(), &couplings);
       for (const RowCoupling& c : couplings) {
         out.Add(int64_t{l - 1});
         out.Add(" ");

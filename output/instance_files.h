@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "model/kept_entries.h"
 #include "model/quad_model.h"
 #include "output/output_file.h"
 
@@ -19,6 +20,8 @@ struct InstanceHeader {
   std::string name;        // the record's name (any bytes; shown through ShowText, "-" when empty)
   std::string input;       // the sequence file as given, or "-" for a sequence from memory
   int32_t min_distance;    // a pair (i, j) needs j - i above this
+  const KeptVariables* reduction = nullptr;  // the variables of a reduced model, nullptr for the whole model
+  std::string reduce = {};  // the reduction's DELTA as given ("10%"), when reduction is set
 };
 
 // The three kinds of instance file.
@@ -30,16 +33,28 @@ enum class InstanceKind {
 
 // The comment lines of an instance of model, each starting with prefix ("c " for
 // .qubo, "\\ " for LP): "rnaqubo instance: <kind>", "name: ", "sequence: ",
-// "input: ", "length: ", "min_distance: ", "add_quads: ", "penalty: ",
-// "variables: <Q>", "numbering: ..." and "values: ...", in that order, one line
-// each ending in '\n'. negated tells whether the values are negated.
+// "input: ", "length: ", "min_distance: ", "add_quads: ", "penalty: ", for a
+// reduced model "reduce: <DELTA>" and "reduced: <Q'> of <Q>", then
+// "variables: <Q or Q'>", "numbering: ..." and "values: ...", in that order, one
+// line each ending in '\n'. negated tells whether the values are negated.
 std::string FormatInstanceHeader(const QuadModel& model, const InstanceHeader& header, InstanceKind kind,
                                  bool negated, const char* prefix);
 
-// Whether the MILP of model states conflicts as x_l + x_m <= 1: the penalty is
-// negative and at most minus QuadModelBound, so that the best conflict-free
-// selection is the maximum of the whole model.
-bool MilpUsesConflictConstraints(const QuadModel& model);
+// The bound of QuadModelBound over the entries of the instance's variables
+// (all of model's, or those of header.reduction): the largest score plus all
+// positive couplings of a variable among them. A sub-model's entries are a
+// subset of the model's, so its bound is never above QuadModelBound(model).
+int32_t InstanceBound(const QuadModel& model, const InstanceHeader& header);
+
+// Whether the MILP of the instance states conflicts as x_l + x_m <= 1: the
+// penalty is negative and at most minus InstanceBound, so that the best
+// conflict-free selection among its variables is the maximum of its model (a
+// penalty certified for the whole model is certified for any sub-model).
+bool MilpUsesConflictConstraints(const QuadModel& model, const InstanceHeader& header);
+
+// Each writer below writes the instance over the variables of header (the
+// whole model, or the reduced model numbered 1..Q' as its map says), exactly
+// the model's entries among them.
 
 // Writes the LP file of model at path: "Maximize", the diagonal as linear terms,
 // the couplings as "[ 2v x<l> * x<m> ... ] / 2", a "Binary" section and "End".
@@ -68,7 +83,8 @@ enum class MilpForm {
 void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
                        const std::vector<KeptFile>& kept, MilpForm form = MilpForm::kPositions);
 
-// Writes the .qubo file of model at path: the comment lines, "p qubo 0 Q Q
+// Writes the .qubo file of model at path (the one .qubo writer, reduced
+// models' included): the comment lines, "p qubo 0 Q Q
 // <couplings>", the diagonal entries "k k value", then the couplings "l m value"
 // sorted by l then m, nodes from 0, values negated when negate is set ("qubo
 // file" in messages). The caller refuses negating a penalty of INT32_MIN when

@@ -1,35 +1,34 @@
 // The files of a reduced model: PREFIX.q (rnaqubo's Q file format over the
-// kept variables), PREFIX.qubo (qbsolv's format, as the module's write_qubo
-// writes it) and PREFIX.map (the new numbers and the original ones).
+// kept variables), PREFIX.qubo (the reduced model's .qubo instance, written by
+// the one .qubo writer of instance_files.h) and PREFIX.map (the new numbers and
+// the original ones).
 #pragma once
 
 #include <string>
 
 #include "model/kept_entries.h"
 #include "model/quad_model.h"
+#include "output/instance_files.h"
 #include "output/output_file.h"
 
 // The map's header line.
 constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
 
-// Writes prefix + ".q" ("p Q' 1", the kept entries "l  m  value" in the Q
-// file's order, "-1"), prefix + ".qubo" ("p qubo 0 Q' Q' couplings", the
-// diagonal "k k value", the couplings "l m value" sorted by l then m, from 0,
-// values negated for solvers that minimise) and prefix + ".map" (the header,
-// then "k\toriginal\ti\tj" for k = 1..Q', i and j the outer pair). All three are
-// written in full before the .qubo and the .map are committed (the .q is
-// committed just before them); a name that is a kept file (the run's inputs) is
-// refused. With thread_count > 0 the .q is written by rnaqubo's own writer on
+// Writes, for the reduction header.reduction of model, prefix + ".q" ("p Q'
+// 1", the kept entries "l  m  value" in the Q file's order, "-1", no comment),
+// prefix + ".qubo" (WriteQuboInstance of header, negated: its comment lines
+// record the reduction) and prefix + ".map" (the header, then
+// "k\toriginal\ti\tj" for k = 1..Q', i and j the outer pair). The map is
+// written in full first and committed last, after the .q and the .qubo; a name
+// that is a kept file (the run's inputs) is refused. With thread_count > 0 the .q is written by rnaqubo's own writer on
 // up to thread_count threads over the sub-model, whose tables are made as index
 // arrays (so in the executables they live until the process ends), unless a
 // kept chain bonus has lost the quad between its two quads; else, and with 0,
 // by a walk over the original rows. Throws OutputFileFailure naming the file;
-// nothing half-written is left under a final name.
-void WriteReducedModel(const std::string& prefix, const QuadModel& model, const KeptVariables& kept,
+// nothing half-written is left under a final name (the .qubo's failures are
+// WriteQuboInstance's).
+void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs = {}, int thread_count = 0);
 
 // Writes only the .q file of the reduction, as WriteReducedModel does, at name.
 void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept);
-
-// Writes only the .qubo file of the reduction, as WriteReducedModel does, at name.
-void WriteReducedQubo(const std::string& name, const QuadModel& model, const KeptVariables& kept);

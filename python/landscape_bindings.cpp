@@ -16,6 +16,7 @@
 #include "fold/structure_selection.h"
 #include "model/kept_entries.h"
 #include "output/reduced_model.h"
+#include "python/model_entries.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -29,12 +30,13 @@ struct ReducedModel {
   KeptVariables kept;
   int64_t delta;
   int64_t optimum;
+  std::string delta_text;  // delta as given, recorded in the instance files
 };
 
 py::object Tuple(const char* name) { return py::module_::import("rnaqubo").attr(name); }
 
-// delta as an int (>= 0) or a text such as "5%", in the model's units.
-int64_t DeltaOf(py::handle delta, int64_t optimum) {
+// delta as text: an int (>= 0) or a text such as "5%".
+std::string DeltaText(py::handle delta) {
   std::string text;
   if (py::isinstance<py::str>(delta)) {
     text = delta.cast<std::string>();
@@ -43,8 +45,14 @@ int64_t DeltaOf(py::handle delta, int64_t optimum) {
   } else {
     throw py::type_error("delta is an integer or a percentage such as \"5%\"");
   }
-  return ResolveDistance(ParseOptimumDistance("delta", text.c_str()), optimum);
+  return text;
 }
+
+// delta (as DeltaText reads it) in the model's units.
+int64_t DeltaOf(py::handle delta, int64_t optimum) {
+  return ResolveDistance(ParseOptimumDistance("delta", DeltaText(delta).c_str()), optimum);
+}
+
 
 void CheckTemperature(double temperature) {
   if (!(temperature > 0) || !std::isfinite(temperature)) {
@@ -117,6 +125,16 @@ std::string PathOf(py::handle path) {
   return bytes;
 }
 
+// Writes an instance file of the reduced model r, without the interpreter's lock.
+void WriteReducedInstance(const ReducedModel& r, InstanceKind kind, py::handle path, bool negate, bool pairwise) {
+  if (negate && r.model->q.penalty == INT32_MIN) {
+    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
+  }
+  const std::string file = PathOf(path);
+  py::gil_scoped_release unlocked;
+  WriteModelInstance(*r.model, kind, file, negate, pairwise, &r.kept, r.delta_text);
+}
+
 }  // namespace
 
 void BindLandscape(py::module_& module, py::class_<SequenceModel, std::unique_ptr<SequenceModel>>& model_class) {
@@ -172,11 +190,27 @@ exactly the original entries among them, so each such selection keeps its value.
           "path"_a, "Writes the reduced model in rnaqubo's Q file format, atomically.")
       .def(
           "write_qubo",
-          [](const ReducedModel& r, py::handle path) {
-            const std::string file = PathOf(path);
-            WriteFile(file, "qubo file", [&] { WriteReducedQubo(file, r.model->q, r.kept); });
+          [](const ReducedModel& r, py::handle path, bool negate) {
+            WriteReducedInstance(r, InstanceKind::kQubo, path, negate, false);
           },
-          "path"_a, "Writes the reduced model as a .qubo file, values negated, as Model.write_qubo does.")
+          "path"_a, "negate"_a = true, R"(
+Writes the reduced model as a .qubo file, as Model.write_qubo does (values
+negated by default), nodes k - 1 for reduced variable k; its comment lines
+record the reduction (reduce: delta as given, reduced: Q' of Q), so that
+rnaqubo-fold --instance decodes an answer in the original numbering.)")
+      .def(
+          "write_lp",
+          [](const ReducedModel& r, py::handle path) { WriteReducedInstance(r, InstanceKind::kLp, path, false, false); },
+          "path"_a, "Writes the reduced model as Model.write_lp does, x<k> for reduced variable k; the comment lines record the reduction.")
+      .def(
+          "write_milp",
+          [](const ReducedModel& r, py::handle path, bool pairwise) {
+            WriteReducedInstance(r, InstanceKind::kMilp, path, false, pairwise);
+          },
+          "path"_a, "pairwise"_a = false, R"(
+Writes the reduced model as Model.write_milp does, x<k> for reduced variable k.
+A penalty certified for the whole model is certified for the reduced one (its
+entries are a subset); the bound in the comment is the reduced model's own.)")
       .def(
           "decode",
           [](const ReducedModel& r, py::handle selection, bool zero_based) {
@@ -268,8 +302,9 @@ not visited), selections lists up to max_selections of them as
           [](py::object self, py::handle delta) {
             const SequenceModel& m = self.cast<const SequenceModel&>();
             const QuadMarginals marginals = FindBestWith(m.q);
-            const int64_t distance = DeltaOf(delta, marginals.optimum);
-            return ReducedModel{self, &m, ReduceModel(m.q, marginals, distance), distance, marginals.optimum};
+            const std::string text = DeltaText(delta);
+            const int64_t distance = ResolveDistance(ParseOptimumDistance("delta", text.c_str()), marginals.optimum);
+            return ReducedModel{self, &m, ReduceModel(m.q, marginals, distance), distance, marginals.optimum, text};
           },
           "delta"_a, R"(
 The Reduced model over the variables whose best_with is at least optimum -

@@ -198,7 +198,18 @@ void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets,
   });
 }
 
-void WriteQuboFile(const SequenceModel& model, const std::string& path, bool negate) {
-  const InstanceHeader header{model.name, "-", model.min_distance};
+void WriteModelInstance(const SequenceModel& model, InstanceKind kind, const std::string& path, bool negate,
+                        bool pairwise, const KeptVariables* reduction, const std::string& reduce) {
+  InstanceHeader header{model.name, "-", model.min_distance};
+  header.reduction = reduction;
+  header.reduce = reduce;
+  switch (kind) {
+    case InstanceKind::kLp:
+      return WriteLpInstance(model.q, header, path, {});
+    case InstanceKind::kMilp:
+      return WriteMilpInstance(model.q, header, path, {}, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+    case InstanceKind::kQubo:
+      break;
+  }
   WriteQuboInstance(model.q, header, path, negate, {});
 }

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "core/index_arrays.h"
+#include "model/kept_entries.h"
 #include "model/quad_model.h"
 #include "core/failure.h"
+#include "output/instance_files.h"
 
 // The model of one sequence: its letters and every table of the model, all
 // owned by arena.
@@ -45,9 +47,11 @@ void FillRowEntries(const QuadModel& model, int32_t first, int32_t last, const i
 void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets, int32_t shift, bool negate,
                     int thread_count, int32_t* rows, int32_t* columns, int32_t* values);
 
-// Writes model as a .qubo file at path, atomically (complete or not at all), as
-// WriteQuboInstance writes it: the comment lines with the record's name (input
-// "-"), "p qubo 0 Q Q couplings", the diagonal entries "k k value", then the
-// couplings "l m value" sorted by l then m, variables from 0, values negated
-// when negate is set. Throws Failure kFile naming path when it cannot be written.
-void WriteQuboFile(const SequenceModel& model, const std::string& path, bool negate);
+// Writes the instance file of kind for model at path, atomically, as
+// WriteLpInstance, WriteMilpInstance (pairwise: MilpForm::kPairwise) and
+// WriteQuboInstance (values negated when negate is set) write it, with the
+// record's name and input "-": over the whole model, or over reduction (its
+// DELTA as given in reduce) when reduction is not nullptr. Throws Failure kFile
+// naming path when it cannot be written.
+void WriteModelInstance(const SequenceModel& model, InstanceKind kind, const std::string& path, bool negate,
+                        bool pairwise, const KeptVariables* reduction = nullptr, const std::string& reduce = "");

@@ -419,13 +419,8 @@ void TranslateFailures(std::exception_ptr failure) {
 // interpreter's lock.
 void WriteLpFileOf(const SequenceModel& m, py::handle path, bool milp, bool pairwise) {
   const std::string file = ToPath(path);
-  const InstanceHeader header{m.name, "-", m.min_distance};
   py::gil_scoped_release unlocked;
-  if (milp) {
-    WriteMilpInstance(m.q, header, file, {}, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
-  } else {
-    WriteLpInstance(m.q, header, file, {});
-  }
+  WriteModelInstance(m, milp ? InstanceKind::kMilp : InstanceKind::kLp, file, false, pairwise);
 }
 
 }  // namespace
@@ -497,7 +492,7 @@ for a penalty of -2147483648, which has no 32-bit negation.)")
             if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
             const std::string file = ToPath(path);
             py::gil_scoped_release unlocked;
-            WriteQuboFile(m, file, negate);
+            WriteModelInstance(m, InstanceKind::kQubo, file, negate, false);
           },
           "path"_a, "negate"_a = true, R"(
 Writes the model as a .qubo file (qbsolv's format), atomically: comment lines

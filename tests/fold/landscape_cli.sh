@@ -35,7 +35,50 @@ printf 'variable\ti\tj\tbest_with\tgap\n1\t1\t6\t33\t98\n2\t1\t7\t74\t57\n3\t1\t
 # The reduced model at 0: the helix, its entries in rnaqubo's order (the bonus
 # before the link in row 1).
 printf 'p 3 1\n1  1  33\n1  3  16\n1  2  8\n2  2  33\n2  3  8\n3  3  33\n-1' | cmp -s - r.q || fail "reduced q: $(cat r.q)"
-printf 'p qubo 0 3 3 3\n0 0 -33\n1 1 -33\n2 2 -33\n0 1 -8\n0 2 -16\n1 2 -8\n' | cmp -s - r.qubo || fail "reduced qubo: $(cat r.qubo)"
+# The .qubo is the reduced model's instance: its comment lines record the
+# reduction, so that an answer decodes in the original numbering.
+reduced_lines() {  # PREFIX: the comment lines of the reduced GGGGCCCC model at 0
+  printf '%s\n' "$1rnaqubo instance: $2" "$1name: g" "$1sequence: GGGGCCCC" "$1input: g.txt" "$1length: 8" \
+    "$1min_distance: 0" "$1add_quads: 1" "$1penalty: -200" "$1reduce: 0" "$1reduced: 3 of 9" "$1variables: 3"
+}
+{ reduced_lines "c " qubo
+  printf 'c numbering: node k - 1 is variable k of the model reduced at the recorded distance (answers are zero-based)
+c values: negated, minimise: the minimum is minus the model'"'"'s maximum
+p qubo 0 3 3 3\n0 0 -33\n1 1 -33\n2 2 -33\n0 1 -8\n0 2 -16\n1 2 -8\n'; } | cmp -s - r.qubo || fail "reduced qubo: $(cat r.qubo)"
+# Its MILP: quads 3 (1-8 2-7), 5 (2-7 3-6) and 7 (3-6 4-5) renumbered 1, 2, 3;
+# positions 2 and 7 are held by 1 and 2 (linked), 3 and 6 by 2 and 3 (linked),
+# the bound 33 + 8 + 16 of variable 1 is the full model's.
+"$fold" g.txt 8 0 1 -200 --reduce 0 --write-milp r.milp >/dev/null || fail "reduced milp run"
+{ reduced_lines '\ ' milp
+  printf '%s\n' '\ numbering: x<k> is variable k of the model reduced at the recorded distance (answers are one-based)' \
+    '\ values: as in the model, maximise' \
+    '\ couplings: y<l>_<m> is x<l> x<m>: y <= x<l>, y <= x<m> for a positive value' \
+    '\ conflicts: no conflicting couple may be chosen, because the penalty -200 <= -57 certifies that the best conflict-free selection is the maximum of the model' \
+    '\ form: per position, the quads that hold it minus the stack links among them sum to at most 1; x<l> + x<m> <= 1 for the conflicting couples that share no position' \
+    'Maximize' ' obj:' ' + 33 x1' ' + 33 x2' ' + 33 x3' ' + 8 y1_2' ' + 16 y1_3' ' + 8 y2_3' 'Subject To' \
+    ' x1 + x2 - y1_2 <= 1' ' x2 + x3 - y2_3 <= 1' ' x2 + x3 - y2_3 <= 1' ' x1 + x2 - y1_2 <= 1' \
+    ' y1_2 - x1 <= 0' ' y1_2 - x2 <= 0' ' y1_3 - x1 <= 0' ' y1_3 - x3 <= 0' ' y2_3 - x2 <= 0' ' y2_3 - x3 <= 0' \
+    'Binary' ' x1 x2 x3' 'End'; } | cmp -s - r.milp || fail "reduced milp: $(cat r.milp)"
+# An answer in the reduced numbering is reported in the original one: 1 and 3
+# are quads 3 and 7, worth 82.
+printf '1 3\n' >a13.txt
+printf '0 2\n' >a02.txt
+decoded=$'GGGGCCCC\n(((()))) (82)\nquads: 3 7\nvalue: 82 optimum: 131 ratio: 0.6260\nconflicts: 0
+optimum sensitivity: 1.0000\noptimum PPV: 1.0000\noptimum F1: 1.0000\n'
+run "reduced milp answer" 0 "$decoded" "" --instance r.milp --solution a13.txt
+run "reduced qubo answer" 0 "$decoded" "" --instance r.qubo --solution a02.txt --zero-based
+run "reduced answer out of range" 1 "" \
+  $'rnaqubo-fold: a13.txt: item 2 "3": out of range: variables are numbered 0 to 2 (the numbering of r.qubo)\n' \
+  --instance r.qubo --solution a13.txt --zero-based
+sed -e 's/^c reduced: 3 of 9$/c reduced: 2 of 9/' -e 's/^c variables: 3$/c variables: 2/' r.qubo >tampered.qubo
+run "reduction that does not hold" 1 "" \
+  $'rnaqubo-fold: tampered.qubo: instance file: reduced: 2 of 9 recorded, but the model reduced at 0 keeps 3\n' \
+  --instance tampered.qubo --solution a02.txt
+sed -e '/^c reduced: /d' r.qubo >half.qubo
+run "reduce without reduced" 1 "" $'rnaqubo-fold: half.qubo: instance file: no reduced line\n' --instance half.qubo
+run "map beside a reduced instance" 2 "" \
+  $'rnaqubo-fold: Option --map cannot be given with a reduced --instance: the answer is numbered as the instance is\n' \
+  --instance r.qubo --solution a02.txt --map r.map
 printf 'variable\toriginal\ti\tj\n1\t3\t1\t8\n2\t5\t2\t7\n3\t7\t3\t6\n' | cmp -s - r.map || fail "reduced map: $(cat r.map)"
 
 # --encode: a pseudoknot, lone pairs, a G-G pair and a pair too close.
@@ -82,7 +125,8 @@ cmp -s s1.txt s2.txt || fail "the same seed gave other samples"
 [ "$(grep -c $'\t' s1.txt)" -eq 20 ] || fail "not 20 samples"
 
 # Refusals: before anything is written, with the option named.
-run "reduce without out" 2 "" $'rnaqubo-fold: Option --reduce needs --out PREFIX\n' g.txt 8 0 1 -200 --reduce 5
+run "reduce without out" 2 "" \
+  $'rnaqubo-fold: Option --reduce needs --out PREFIX or --write-lp, --write-milp, --write-qubo\n' g.txt 8 0 1 -200 --reduce 5
 run "bad distance" 2 "" $'rnaqubo-fold: --subopt: not a distance: 5.5\n' g.txt 8 0 1 -200 --subopt 5.5
 run "bad temperature" 2 "" $'rnaqubo-fold: --ensemble: not a temperature above 0: 0\n' g.txt 8 0 1 -200 --ensemble 0
 run "sample without ensemble" 2 "" $'rnaqubo-fold: Option --sample needs --ensemble\n' g.txt 8 0 1 -200 --sample 3

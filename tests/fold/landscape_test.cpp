@@ -231,11 +231,18 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
       // its value, and its map takes them back to the original numbering.
       const KeptVariables reduced = ReduceModel(model, marginals, delta);
       const std::string prefix = Path("reduced");
-      WriteReducedModel(prefix, model, reduced);
-      WriteReducedModel(prefix + "_threads", model, reduced, {}, 2);
+      InstanceHeader header{"r", "-", c.min_distance};
+      header.reduction = &reduced;
+      header.reduce = std::to_string(delta);
+      WriteReducedModel(prefix, model, header);
+      WriteReducedModel(prefix + "_threads", model, header, {}, 2);
       ASSERT_EQ(FileText(prefix + ".q"), FileText(prefix + "_threads.q")) << "the two Q file writers differ";
       const DenseModel small = ReadQFile(prefix + ".q", model.penalty);
-      ASSERT_EQ(FileText(prefix + ".qubo"), QuboText(small)) << "delta " << delta;
+      const std::string qubo = FileText(prefix + ".qubo");
+      const size_t body = qubo.find("\np qubo ");
+      ASSERT_NE(body, std::string::npos);
+      ASSERT_EQ(qubo.substr(0, body + 1), FormatInstanceHeader(model, header, InstanceKind::kQubo, true, "c "));
+      ASSERT_EQ(qubo.substr(body + 1), QuboText(small)) << "delta " << delta;
       ASSERT_EQ(small.size, static_cast<int32_t>(reduced.original.size()) - 1);
       const std::vector<int32_t> map = ReadReducedMap(prefix + ".map", model);
       ASSERT_EQ(map, reduced.original);

@@ -6,9 +6,13 @@
    conflict must break a constraint, and only those) and from the .qubo file
    (negated) equals model.value(); rnaqubo-fold --instance decodes the same
    value from each file alone, and the files it writes are the module's.
+   Each model is also reduced at a random DELTA: the reduced files give every
+   random selection of reduced variables the model's value of its originals,
+   and rnaqubo-fold --instance reports a reduced answer in the original numbering.
 2. For 36 random models with certified penalties, CBC's proven optimum of the
    MILP (cliques and pairwise forms alternately) equals the recursion's optimum,
-   and CBC's answer, decoded through the instance, has that value.
+   and CBC's answer, decoded through the instance, has that value; so does
+   CBC's optimum of the MILP of the model reduced at a random DELTA.
 
 usage: instance_files_test.py RNAQUBO_FOLD CBC_SCRIPT   (PYTHONPATH holds the module)
 """
@@ -99,6 +103,19 @@ def qubo_value(text, chosen):
     return -total
 
 
+def decode_quads(path, chosen, zero_based):
+    """(value, quads) rnaqubo-fold --instance reports for the answer chosen."""
+    answer = path + ".answer"
+    with open(answer, "w") as f:
+        f.write(" ".join(str(v - zero_based) for v in sorted(chosen)) + "\n")
+    flags = ["--zero-based"] if zero_based else []
+    out = subprocess.run([fold, "--instance", path, "--solution", answer] + flags, capture_output=True, text=True)
+    if out.returncode != 0:
+        return "status %d: %s" % (out.returncode, out.stderr)
+    return (int(re.search(r"^value: (-?\d+) ", out.stdout, re.M).group(1)),
+            [int(q) for q in re.search(r"^quads:(.*)$", out.stdout, re.M).group(1).split()])
+
+
 def decode_value(path, chosen, zero_based):
     answer = path + ".answer"
     with open(answer, "w") as f:
@@ -142,6 +159,36 @@ with tempfile.TemporaryDirectory() as work:
                 for kind in ("lp", "milp", "qubo"):
                     got = decode_value(files[kind], chosen, 1 if kind == "qubo" else 0)
                     check(got == value, "--instance %s: %s, expected %d: %s" % (kind, got, value, label))
+        # The model reduced at a random DELTA: values of random reduced
+        # selections are those of their originals, answers decode to them.
+        delta = rng.choice([0, 10, 50, "5%", "20%"])
+        reduced = model.reduce(delta)
+        original = reduced.original_variables.tolist()
+        reduced_files = {kind: os.path.join(work, "r.%s" % kind) for kind in ("lp", "milp", "pairwise", "qubo")}
+        reduced.write_lp(reduced_files["lp"])
+        reduced.write_milp(reduced_files["milp"])
+        reduced.write_milp(reduced_files["pairwise"], pairwise=True)
+        reduced.write_qubo(reduced_files["qubo"])
+        reduced_texts = {kind: open(path).read() for kind, path in reduced_files.items()}
+        check("c reduced: %d of %d\n" % (len(original), model.quad_count) in reduced_texts["qubo"],
+              "reduced header: %s %s" % (label, delta))
+        for trial in range(6):
+            density = rng.choice([0.1, 0.3, 0.6, 1.0]) if trial else 0.0
+            chosen = {k for k in range(1, len(original) + 1) if rng.random() < density}
+            originals = sorted(original[k - 1] for k in chosen)
+            value = model.value(originals)
+            conflicted = bool(model.decode(originals).conflicts)
+            check(lp_value(reduced_texts["lp"], chosen) == value, "reduced lp: %s %s %s" % (label, delta, chosen))
+            check(qubo_value(reduced_texts["qubo"], chosen) == value, "reduced qubo: %s %s %s" % (label, delta, chosen))
+            for kind in ("milp", "pairwise"):
+                got = milp_value(reduced_texts[kind], chosen)
+                expected = None if certified and conflicted else value
+                check(got == expected, "reduced %s %s, expected %s: %s %s" % (kind, got, expected, label, delta))
+            if trial < 2:
+                for kind in ("milp", "qubo"):
+                    got = decode_quads(reduced_files[kind], chosen, 1 if kind == "qubo" else 0)
+                    check(got == (value, originals), "reduced --instance %s: %s, expected %s: %s %s"
+                          % (kind, got, (value, originals), label, delta))
         # rnaqubo-fold writes what the module writes, but for the name and input lines.
         with open(os.path.join(work, "seq.txt"), "w") as f:
             f.write("%d\n%s\n" % (len(letters), " ".join(letters)))
@@ -174,6 +221,19 @@ with tempfile.TemporaryDirectory() as work:
         check(decode_value(milp, set(map(int, open(answer).read().split())), 0) == best.value,
               "cbc's answer decodes to another value: %s" % letters)
         solved += 1
+        # The reduced model keeps every optimal selection, and a penalty
+        # certified for the whole model is certified for the sub-model.
+        reduced_milp = os.path.join(work, "c%d.reduced.milp" % case)
+        model.reduce(rng.choice([0, 20, "10%"])).write_milp(reduced_milp, pairwise=case % 2 == 0)
+        check("because the penalty -200 <= " in open(reduced_milp).read(), "reduced milp not certified: %s" % letters)
+        out = subprocess.run(["bash", cbc_script, reduced_milp, "60", answer], capture_output=True, text=True)
+        first = out.stdout.strip()
+        check(out.returncode == 0 and first.startswith("Optimal - objective value")
+              and abs(float(first.split()[-1]) - best.value) < 1e-6,
+              "cbc on the reduced milp: %s, recursion %d: %s" % (first, best.value, letters))
+        if out.returncode == 0:
+            check(decode_value(reduced_milp, set(map(int, open(answer).read().split())), 0) == best.value,
+                  "cbc's reduced answer decodes to another value: %s" % letters)
     check(solved >= 30, "cbc proved only %d of 36 models" % solved)
 
 for failure in failures[:20]:
