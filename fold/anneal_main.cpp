@@ -18,6 +18,7 @@
 #include "core/index_arrays.h"
 #include "core/shown_text.h"
 #include "core/status_codes.h"
+#include "core/version.h"
 #include "fold/anneal.h"
 #include "fold/instance_reader.h"
 #include "model/quad_model.h"
@@ -42,6 +43,7 @@ constexpr const char* kHelp =
     "  --hot T      the first sweep's temperature (default 200)\n"
     "  --cold T     the last sweep's temperature (default 2); geometric between\n"
     "  -h, --help   print this help\n"
+    "  --version    print the version\n"
     "\n"
     "Exit status: 0 done, 1 bad instance, 2 usage error or a file that cannot be\n"
     "read or written.\n";
@@ -85,6 +87,10 @@ int RunAnneal(int argc, char** argv) {
     if (word == "-h" || word == "--help") {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
+      return std::fflush(stdout) == 0 ? kStatusComplete : Report(kStatusIoError, "standard output: cannot write");
+    }
+    if (word == "--version") {
+      std::fputs(kAnnealVersionLine, stdout);
       return std::fflush(stdout) == 0 ? kStatusComplete : Report(kStatusIoError, "standard output: cannot write");
     }
     if (word == "--sweeps" || word == "--seed" || word == "--hot" || word == "--cold") {

@@ -8,8 +8,9 @@ add_test(NAME seq.round_trip
          COMMAND bash ${seq_tests_dir}/round_trip.sh $<TARGET_FILE:rnaqubo-seq>
                  $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}/examples)
 add_test(NAME seq.man_page
-         COMMAND bash ${seq_tests_dir}/seq_man_page.sh ${PROJECT_SOURCE_DIR}/docs/rnaqubo-seq.1
-                 ${PROJECT_VERSION})
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/tool_man_page.sh ${PROJECT_SOURCE_DIR}/docs/rnaqubo-seq.1
+                 ${PROJECT_VERSION} -o -i --ambiguous --split --dbn --write-dbn --own-structure STOCKHOLM
+                 SS_cons --help --version manifest.tsv .fai .gzi)
 set_tests_properties(seq.cases seq.round_trip seq.man_page PROPERTIES LABELS seq TIMEOUT 120)
 set_tests_properties(seq.man_page PROPERTIES SKIP_RETURN_CODE 77)
 

@@ -36,3 +36,12 @@ if(TARGET rnaqubo-seq)
                    ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# rnaqubo-anneal's manual page and version line.
+add_test(NAME solvers.anneal_man_page
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/tool_man_page.sh ${PROJECT_SOURCE_DIR}/docs/rnaqubo-anneal.1
+                 ${PROJECT_VERSION} --sweeps --seed --hot --cold --help --version "rnaqubo-fold --instance")
+add_test(NAME solvers.anneal_version COMMAND $<TARGET_FILE:rnaqubo-anneal> --version)
+set_tests_properties(solvers.anneal_man_page PROPERTIES LABELS solvers SKIP_RETURN_CODE 77)
+set_tests_properties(solvers.anneal_version PROPERTIES LABELS solvers
+                     PASS_REGULAR_EXPRESSION "^rnaqubo-anneal ${PROJECT_VERSION}\n$")
