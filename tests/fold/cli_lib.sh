@@ -1,4 +1,9 @@
-# The fold CLI tests' helpers, sourced with $fold naming rnaqubo-fold.
+# The fold CLI tests' helpers, sourced with $fold naming rnaqubo-fold: a scratch
+# directory, removed on exit and made the working directory, and the checks.
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 

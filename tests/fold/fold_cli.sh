@@ -6,12 +6,7 @@
 set -u
 fold=$(realpath "$1") rnaqubo=$(realpath "$2") examples=$(realpath "$3")
 
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-. "$here/cli_lib.sh"
+. "$(dirname "$0")/cli_lib.sh"
 
 printf '6\nG G G C C C\n' >gggccc.txt
 printf '8\nG\nG\nG\nG\nC\nC\nC\nC\n' >g4c4.txt

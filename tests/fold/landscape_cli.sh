@@ -6,11 +6,7 @@
 set -u
 fold=$(realpath "$1") rnaqubo=$(realpath "$2") examples=$(realpath "$3")
 
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-. "$here/cli_lib.sh"
+. "$(dirname "$0")/cli_lib.sh"
 
 # GGGGCCCC at 8 0 1 -200: quads 3 (1-8), 5 (2-7) and 7 (3-6) form one helix
 # worth 3 x 33 + 8 + 8 + 16 = 131; 3 and 7 alone 66 + 16 = 82; each linked

@@ -117,14 +117,9 @@ def decode_quads(path, chosen, zero_based):
 
 
 def decode_value(path, chosen, zero_based):
-    answer = path + ".answer"
-    with open(answer, "w") as f:
-        f.write(" ".join(str(v - zero_based) for v in sorted(chosen)) + "\n")
-    flags = ["--zero-based"] if zero_based else []
-    out = subprocess.run([fold, "--instance", path, "--solution", answer] + flags, capture_output=True, text=True)
-    if out.returncode != 0:
-        return "status %d: %s" % (out.returncode, out.stderr)
-    return int(re.search(r"^value: (-?\d+) ", out.stdout, re.M).group(1))
+    """The value rnaqubo-fold --instance reports for the answer chosen."""
+    decoded = decode_quads(path, chosen, zero_based)
+    return decoded if isinstance(decoded, str) else decoded[0]
 
 
 rng = random.Random(18)
