@@ -2,44 +2,49 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "model/quad_couplings.h"
 #include "model/row_entries.h"
 
 namespace {
 
-// Counts, then stores, the couplings of each row in both directions.
-struct RowCounter {
+// A row's entries as Entry(row, column, value) calls, the diagonal's included,
+// in the order WalkRowEntries gives them.
+template <typename Visitor>
+struct WholeRowEntries {
   int32_t row;
-  std::vector<int64_t>* count;
-  void Diagonal(int32_t) {}
+  int32_t penalty;
+  Visitor& visitor;
+  void Diagonal(int32_t score) { visitor.Entry(row, row, score); }
   void Conflicts(int32_t first, const uint8_t* flags, int32_t size) {
     for (int32_t k = 0; k < size; ++k) {
-      if (flags[k] != 0) Add(first + k);
+      if (flags[k] != 0) visitor.Entry(row, first + k, penalty);
     }
   }
-  void Bonus(int32_t column) { Add(column); }
-  void Link(int32_t column) { Add(column); }
-  void Add(int32_t column) {
-    ++(*count)[row + 1];
-    ++(*count)[column + 1];
+  void Bonus(int32_t column) { visitor.Entry(row, column, kChainBonusValue); }
+  void Link(int32_t column) { visitor.Entry(row, column, kStackLinkValue); }
+};
+
+// Counts the couplings of each row in both directions, and takes the scores.
+struct RowCounter {
+  CouplingRows* rows;
+  void Entry(int32_t row, int32_t column, int32_t value) {
+    if (row == column) {
+      rows->score[row] = value;
+      return;
+    }
+    ++rows->start[row + 1];
+    ++rows->start[column + 1];
   }
 };
 
+// Stores each coupling in both rows, at the next free place of each.
 struct RowFiller {
-  int32_t row;
-  int32_t penalty;
   std::vector<int64_t>* at;
   CouplingRows* rows;
-  void Diagonal(int32_t) {}
-  void Conflicts(int32_t first, const uint8_t* flags, int32_t size) {
-    for (int32_t k = 0; k < size; ++k) {
-      if (flags[k] != 0) Add(first + k, penalty);
-    }
-  }
-  void Bonus(int32_t column) { Add(column, kChainBonusValue); }
-  void Link(int32_t column) { Add(column, kStackLinkValue); }
-  void Add(int32_t column, int32_t value) {
+  void Entry(int32_t row, int32_t column, int32_t value) {
+    if (row == column) return;
     const int64_t a = (*at)[row]++, b = (*at)[column]++;
     rows->column[a] = column;
     rows->value[a] = value;
@@ -48,26 +53,37 @@ struct RowFiller {
   }
 };
 
-}  // namespace
-
-CouplingRows MakeCouplingRows(const QuadModel& model) {
-  const int32_t q = model.quad_count;
+// The rows of q variables, walk(l, visitor) giving row l's entries (each
+// coupling once, in one of its two rows) as visitor.Entry calls.
+template <typename Walk>
+CouplingRows BuildCouplingRows(int32_t q, const Walk& walk) {
   CouplingRows rows;
+  rows.score.assign(static_cast<size_t>(q) + 1, 0);
   rows.start.assign(static_cast<size_t>(q) + 2, 0);
-  uint8_t flags[kFlagChunk];
-  for (int32_t l = 1; l <= q; ++l) {
-    RowCounter counter{l, &rows.start};
-    WalkRowEntries(model, l, flags, counter);
-  }
+  RowCounter counter{&rows};
+  for (int32_t l = 1; l <= q; ++l) walk(l, counter);
   for (int32_t v = 1; v <= q + 1; ++v) rows.start[v] += rows.start[v - 1];
   rows.column.resize(static_cast<size_t>(rows.start[q + 1]));
   rows.value.resize(rows.column.size());
   std::vector<int64_t> at(rows.start.begin(), rows.start.end() - 1);
-  for (int32_t l = 1; l <= q; ++l) {
-    RowFiller filler{l, model.penalty, &at, &rows};
-    WalkRowEntries(model, l, flags, filler);
-  }
+  RowFiller filler{&at, &rows};
+  for (int32_t l = 1; l <= q; ++l) walk(l, filler);
   return rows;
+}
+
+}  // namespace
+
+CouplingRows MakeCouplingRows(const QuadModel& model) {
+  uint8_t flags[kFlagChunk];
+  return BuildCouplingRows(model.quad_count, [&](int32_t l, auto& visitor) {
+    WholeRowEntries<std::remove_reference_t<decltype(visitor)>> entries{l, model.penalty, visitor};
+    WalkRowEntries(model, l, flags, entries);
+  });
+}
+
+CouplingRows MakeKeptCouplingRows(const QuadModel& model, const KeptVariables& kept) {
+  return BuildCouplingRows(static_cast<int32_t>(kept.original.size()) - 1,
+                           [&](int32_t k, auto& visitor) { WalkKeptRowEntries(model, kept, k, visitor); });
 }
 
 namespace {
@@ -109,9 +125,8 @@ constexpr double kNeverTaken = -40.0;
 
 }  // namespace
 
-AnnealResult AnnealModel(const QuadModel& model, const CouplingRows& rows, const std::vector<double>& temperatures,
-                         uint64_t seed) {
-  const int32_t q = model.quad_count;
+AnnealResult AnnealModel(const CouplingRows& rows, const std::vector<double>& temperatures, uint64_t seed) {
+  const int32_t q = static_cast<int32_t>(rows.score.size()) - 1;
   FlipGenerator generator(seed);
   std::vector<uint8_t> x(static_cast<size_t>(q) + 1, 0);
   std::vector<int64_t> field(static_cast<size_t>(q) + 1, 0);  // sum of the couplings to chosen variables
@@ -123,7 +138,7 @@ AnnealResult AnnealModel(const QuadModel& model, const CouplingRows& rows, const
   for (const double temperature : temperatures) {
     const double inverse = 1.0 / temperature;
     for (int32_t v = 1; v <= q; ++v) {
-      const int64_t gain = (x[v] != 0 ? -1 : 1) * (model.score[v] + field[v]);
+      const int64_t gain = (x[v] != 0 ? -1 : 1) * (rows.score[v] + field[v]);
       if (gain < 0) {
         const double exponent = static_cast<double>(gain) * inverse;
         // A draw of exactly 0 takes any move, as exp(exponent) > 0 would.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,9 @@ constexpr const char* kHelp =
     "rnaqubo-fold) from the empty selection, flipping one variable at a time by\n"
     "the Metropolis rule, every variable once per sweep in order 1..Q, and\n"
     "writes the best selection seen to ANSWER: the chosen variables, one-based,\n"
-    "for rnaqubo-fold --instance INSTANCE --solution ANSWER. Prints\n"
-    "\"value: <v>\" on standard output.\n"
+    "for rnaqubo-fold --instance INSTANCE --solution ANSWER. An instance of a\n"
+    "reduced model (rnaqubo-fold --reduce) is annealed over its own variables\n"
+    "and answered in their numbers. Prints \"value: <v>\" on standard output.\n"
     "\n"
     "  --sweeps N   sweeps (default 1000)\n"
     "  --seed S     seed of the random generator, 0 to 2^64 - 1 (default 1)\n"
@@ -115,14 +117,13 @@ int RunAnneal(int argc, char** argv) {
   char* buffer = AllocateSequenceBuffer(n);
   std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
   const QuadModel model = BuildQuadModel(buffer, n, instance.min_distance, instance.add_quads, instance.penalty);
-  if (model.quad_count != instance.quad_count) {
-    throw Failure(FailureKind::kData, ShowText(files[0]) + ": instance file: variables: " +
-                                          std::to_string(instance.quad_count) + " recorded, but its sequence has " +
-                                          std::to_string(model.quad_count));
-  }
-  const AnnealResult best = AnnealModel(model, MakeCouplingRows(model), GeometricSchedule(hot, cold, sweeps), seed);
+  // A reduced instance is annealed over its own variables, and answered in their numbers.
+  std::optional<QuadMarginals> marginals;
+  const KeptVariables kept_variables = RebuildInstanceVariables(files[0], instance, model, &marginals);
+  const CouplingRows rows = instance.reduce.empty() ? MakeCouplingRows(model) : MakeKeptCouplingRows(model, kept_variables);
+  const AnnealResult best = AnnealModel(rows, GeometricSchedule(hot, cold, sweeps), seed);
   std::string answer;
-  for (int32_t v = 1; v <= model.quad_count; ++v) {
+  for (int32_t v = 1; v < static_cast<int32_t>(rows.score.size()); ++v) {
     if (best.chosen[v] == 0) continue;
     if (!answer.empty()) answer += ' ';
     answer += std::to_string(v);

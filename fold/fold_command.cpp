@@ -128,6 +128,7 @@ constexpr const char* kHelpBody =
     "  <sequence>\n"
     "  <dot-bracket structure> (<value>)\n"
     "  quads: <chosen variables, ascending>\n"
+    "  instance quads: <the same, numbered as the --instance file numbers them>\n"
     "then, for the optimum, whether it is the optimum of the whole model:\n"
     "  certified: yes (penalty <P> <= -<B>)   or   certified: no (...)\n"
     "and for --solution, its value against the optimum, its conflicts and the\n"

@@ -1,8 +1,7 @@
 #include "fold/fold_report.h"
 
-#include <string>
-
 #include <cinttypes>
+#include <string>
 #include <vector>
 
 #include "fold/optimum.h"
@@ -26,6 +25,26 @@ void PrintSelectionLines(std::FILE* out, const QuadModel& model, const uint8_t* 
     if (chosen[v] != 0) std::fprintf(out, " %d", v);
   }
   std::fputc('\n', out);
+}
+
+void PrintInstanceQuads(std::FILE* out, const QuadModel& model, const uint8_t* chosen,
+                        const std::vector<int32_t>* renumbered) {
+  std::string numbers, missing;
+  int32_t missing_count = 0;
+  for (int32_t v = 1; v <= model.quad_count; ++v) {
+    if (chosen[v] == 0) continue;
+    const int32_t k = renumbered != nullptr ? (*renumbered)[v] : v;
+    std::string& list = k != 0 ? numbers : missing;
+    list.push_back(' ');
+    list.append(std::to_string(k != 0 ? k : v));
+    missing_count += k == 0;
+  }
+  if (missing_count == 0) {
+    std::fprintf(out, "instance quads:%s\n", numbers.c_str());
+  } else {
+    std::fprintf(out, "instance quads: none: %s%s %s not in the reduced instance\n",
+                 missing_count == 1 ? "quad" : "quads", missing.c_str(), missing_count == 1 ? "is" : "are");
+  }
 }
 
 void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound) {

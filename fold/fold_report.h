@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "model/quad_model.h"
 
@@ -14,6 +15,14 @@
 // chosen holds quad_count + 1 bytes, chosen[v] != 0 for a chosen variable v.
 void PrintSelectionLines(std::FILE* out, const QuadModel& model, const uint8_t* chosen, int64_t value,
                          int64_t conflict_count);
+
+// Writes "instance quads: <k1> <k2> ...\n", the chosen variables as an instance
+// file numbers them (1-based, ascending): renumbered[v] for variable v of a
+// reduced instance, v itself when renumbered is null. When a chosen variable
+// is not in the reduced instance, writes "instance quads: none: quads <v1> ...
+// are not in the reduced instance\n" instead.
+void PrintInstanceQuads(std::FILE* out, const QuadModel& model, const uint8_t* chosen,
+                        const std::vector<int32_t>* renumbered);
 
 // Writes whether the conflict-free optimum is the optimum of the whole model:
 // "certified: yes (penalty <P> <= -<B>)\n" when penalty <= -bound, else

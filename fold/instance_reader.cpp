@@ -112,3 +112,24 @@ InstanceSettings ReadInstanceSettings(const std::string& path) {
   }
   return settings;
 }
+
+KeptVariables RebuildInstanceVariables(const std::string& path, const InstanceSettings& instance,
+                                       const QuadModel& model, std::optional<QuadMarginals>* marginals) {
+  const bool reduced = !instance.reduce.empty();
+  const int32_t recorded = reduced ? instance.original_count : instance.quad_count;
+  if (model.quad_count != recorded) {
+    FailData(path, std::string(reduced ? "reduced: " : "variables: ") + std::to_string(recorded) +
+                       " recorded, but its sequence has " + std::to_string(model.quad_count));
+  }
+  if (!reduced) return KeptVariables{};
+  if (!*marginals) *marginals = FindBestWith(model);
+  KeptVariables kept =
+      ReduceModel(model, **marginals, ResolveDistance(instance.reduce_distance, (*marginals)->optimum));
+  const size_t count = kept.original.size() - 1;
+  if (count != static_cast<size_t>(instance.quad_count)) {
+    FailData(path, "reduced: " + std::to_string(instance.quad_count) + " of " + std::to_string(model.quad_count) +
+                       " recorded, but the model reduced at " + ShowText(instance.reduce) + " keeps " +
+                       std::to_string(count));
+  }
+  return kept;
+}

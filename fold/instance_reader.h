@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fold/reduction.h"
@@ -34,3 +35,14 @@ struct InstanceSettings {
 // "reduced:" do not come together, DELTA is not a distance, or "reduced: <Q'> of <Q>" is malformed or
 // its Q' differs from "variables:".
 InstanceSettings ReadInstanceSettings(const std::string& path);
+
+// Checks the instance recorded at path as instance against model, rebuilt from
+// its settings, and returns the instance's variables: for a reduction, the
+// model reduced at the recorded distance (the marginals taken from *marginals,
+// found there first when empty); for the whole model, an empty KeptVariables.
+// Throws Failure kData "<path>: instance file: variables: <Q> recorded, but its
+// sequence has <q>" (or "reduced: <Q> recorded, ..." for the whole model of a
+// reduction), and "<path>: instance file: reduced: <Q'> of <Q> recorded, but
+// the model reduced at <DELTA> keeps <K>".
+KeptVariables RebuildInstanceVariables(const std::string& path, const InstanceSettings& instance,
+                                       const QuadModel& model, std::optional<QuadMarginals>* marginals);

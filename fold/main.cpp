@@ -174,15 +174,6 @@ int RunFold(int argc, char** argv) {
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
     const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
-    if (options.instance_path != nullptr) {
-      const int32_t recorded = reduced_instance ? instance.original_count : instance.quad_count;
-      if (model.quad_count != recorded) {
-        throw Failure(FailureKind::kData, ShowText(options.instance_path) + ": instance file: " +
-                                              (reduced_instance ? "reduced: " : "variables: ") +
-                                              std::to_string(recorded) + " recorded, but its sequence has " +
-                                              std::to_string(model.quad_count));
-      }
-    }
     if (reduced_instance && options.map_path != nullptr) {
       throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "
                                          "numbered as the instance is");
@@ -200,15 +191,8 @@ int RunFold(int argc, char** argv) {
     };
     // A reduced instance's own reduction, rebuilt at its recorded distance.
     KeptVariables instance_reduction;
-    if (reduced_instance) {
-      instance_reduction = reduce_at(instance.reduce_distance);
-      const size_t kept = instance_reduction.original.size() - 1;
-      if (kept != static_cast<size_t>(instance.quad_count)) {
-        throw Failure(FailureKind::kData, ShowText(options.instance_path) + ": instance file: reduced: " +
-                                              std::to_string(instance.quad_count) + " of " +
-                                              std::to_string(model.quad_count) + " recorded, but the model reduced at " +
-                                              ShowText(instance.reduce) + " keeps " + std::to_string(kept));
-      }
+    if (options.instance_path != nullptr) {
+      instance_reduction = RebuildInstanceVariables(options.instance_path, instance, model, &marginals);
     }
     if (options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr) {
       // --reduce's model, else a reduced instance's, else the whole model.
@@ -246,14 +230,19 @@ int RunFold(int argc, char** argv) {
     const int64_t optimum = FoldOptimum(model, best.data());
     const uint8_t* shown = best.data();
     int64_t shown_value = optimum;
+    // An instance's reader also gets the selection in the instance's numbering,
+    // which is how a solver of that file answers.
+    const std::vector<int32_t>* instance_numbering = reduced_instance ? &instance_reduction.renumbered : nullptr;
     if (given.empty()) {
       PrintSelectionLines(stdout, model, best.data(), optimum, 0);
+      if (options.instance_path != nullptr) PrintInstanceQuads(stdout, model, best.data(), instance_numbering);
       PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
     } else {
       int64_t conflicts = 0;
       shown = given.data();
       shown_value = SelectionValue(model, given.data(), &conflicts);
       PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
+      if (options.instance_path != nullptr) PrintInstanceQuads(stdout, model, given.data(), instance_numbering);
       PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
       if (options.encode_path != nullptr) {
         PrintUnrepresented(stdout, encoded);

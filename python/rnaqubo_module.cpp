@@ -348,7 +348,7 @@ py::object Anneal(const SequenceModel& model, int64_t sweeps, uint64_t seed, py:
   AnnealResult best;
   {
     py::gil_scoped_release unlocked;
-    best = AnnealModel(model.q, MakeCouplingRows(model.q), temperatures, seed);
+    best = AnnealModel(MakeCouplingRows(model.q), temperatures, seed);
   }
   return DecodeChosen(model, best.chosen);
 }

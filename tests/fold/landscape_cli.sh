@@ -56,11 +56,13 @@ p qubo 0 3 3 3\n0 0 -33\n1 1 -33\n2 2 -33\n0 1 -8\n0 2 -16\n1 2 -8\n'; } | cmp -
     ' y1_2 - x1 <= 0' ' y1_2 - x2 <= 0' ' y1_3 - x1 <= 0' ' y1_3 - x3 <= 0' ' y2_3 - x2 <= 0' ' y2_3 - x3 <= 0' \
     'Binary' ' x1 x2 x3' 'End'; } | cmp -s - r.milp || fail "reduced milp: $(cat r.milp)"
 # An answer in the reduced numbering is reported in the original one: 1 and 3
-# are quads 3 and 7, worth 82.
+# are quads 3 and 7, worth 82; and in its own.
 printf '1 3\n' >a13.txt
 printf '0 2\n' >a02.txt
-decoded=$'GGGGCCCC\n(((()))) (82)\nquads: 3 7\nvalue: 82 optimum: 131 ratio: 0.6260\nconflicts: 0
+decoded=$'GGGGCCCC\n(((()))) (82)\nquads: 3 7\ninstance quads: 1 3\nvalue: 82 optimum: 131 ratio: 0.6260\nconflicts: 0
 optimum sensitivity: 1.0000\noptimum PPV: 1.0000\noptimum F1: 1.0000\n'
+run "reduced optimum" 0 $'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\ninstance quads: 1 2 3
+certified: yes (penalty -200 <= -57)\n' "" --instance r.qubo
 run "reduced milp answer" 0 "$decoded" "" --instance r.milp --solution a13.txt
 run "reduced qubo answer" 0 "$decoded" "" --instance r.qubo --solution a02.txt --zero-based
 run "reduced answer out of range" 1 "" \

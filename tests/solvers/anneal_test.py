@@ -2,7 +2,8 @@
 value of the selection it returns (the best seen is tracked right), the same
 seed gives the same answer and another seed may not, a schedule given sweep by
 sweep equals the (hot, cold) one it spells out, rnaqubo-anneal writes the
-module's answer, and on small models it reaches the recursion's optimum.
+module's answer, answers a reduced instance in its own numbering, and on small
+models it reaches the recursion's optimum.
 
 usage: anneal_test.py RNAQUBO_FOLD RNAQUBO_ANNEAL   (PYTHONPATH holds the module)
 """
@@ -18,7 +19,7 @@ import rnaqubo
 fold, anneal = sys.argv[1], sys.argv[2]
 failures = []
 rng = random.Random(7)
-reached = 0
+reached = reduced_reached = 0
 with tempfile.TemporaryDirectory() as work:
     for case in range(60):
         letters = "".join(rng.choice("GGCCAU") for _ in range(rng.randint(8, 40)))
@@ -45,8 +46,25 @@ with tempfile.TemporaryDirectory() as work:
             written = list(map(int, open(out).read().split())) if result.returncode == 0 else None
             if written != answer.quads or result.stdout != f"value: {answer.value}\n":
                 failures.append(f"rnaqubo-anneal wrote {written} ({result.stdout!r}), the module {answer.quads}: {label}")
+            # The model reduced at a DELTA, annealed over its own variables: the
+            # answer is in the reduced numbering and worth its originals' value.
+            delta = rng.choice([0, 10, "10%"])
+            reduced = model.reduce(delta)
+            reduced.write_qubo(instance)
+            result = subprocess.run([anneal, "--sweeps", "300", "--seed", str(seed), instance, out],
+                                    capture_output=True, text=True)
+            written = list(map(int, open(out).read().split())) if result.returncode == 0 else []
+            original = reduced.original_variables.tolist()
+            value = model.value([original[k - 1] for k in written]) if all(
+                1 <= k <= len(original) for k in written) else None
+            if result.returncode != 0 or result.stdout != f"value: {value}\n":
+                failures.append(f"reduced at {delta}: rnaqubo-anneal wrote {written} ({result.stdout!r}, "
+                                f"{result.stderr!r}), worth {value}: {label}")
+            reduced_reached += value == model.optimum().value
     if reached < 15:
         failures.append(f"2000 sweeps reached the optimum of only {reached} small certified models")
+    if reduced_reached < 5:
+        failures.append(f"300 sweeps reached the optimum of only {reduced_reached} of 10 reduced models")
     # Bad arguments are refused with a message naming them.
     for arguments, message in ((["--sweeps", "-1", "a", "b"], "--sweeps"), (["--hot", "0", "a", "b"], "--hot"),
                                (["nothing.qubo", "b"], "nothing.qubo: cannot read")):

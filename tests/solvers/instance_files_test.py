@@ -8,7 +8,8 @@
    value from each file alone, and the files it writes are the module's.
    Each model is also reduced at a random DELTA: the reduced files give every
    random selection of reduced variables the model's value of its originals,
-   and rnaqubo-fold --instance reports a reduced answer in the original numbering.
+   and rnaqubo-fold --instance reports a reduced answer in the original numbering,
+   and in the instance's own.
 2. For 36 random models with certified penalties, CBC's proven optimum of the
    MILP (cliques and pairwise forms alternately) equals the recursion's optimum,
    and CBC's answer, decoded through the instance, has that value; so does
@@ -104,22 +105,29 @@ def qubo_value(text, chosen):
 
 
 def decode_quads(path, chosen, zero_based):
-    """(value, quads) rnaqubo-fold --instance reports for the answer chosen."""
-    answer = path + ".answer"
-    with open(answer, "w") as f:
-        f.write(" ".join(str(v - zero_based) for v in sorted(chosen)) + "\n")
-    flags = ["--zero-based"] if zero_based else []
-    out = subprocess.run([fold, "--instance", path, "--solution", answer] + flags, capture_output=True, text=True)
+    """(value, quads, instance quads) rnaqubo-fold --instance reports for the
+    answer chosen, or with chosen None for its optimum."""
+    flags = []
+    if chosen is not None:
+        answer = path + ".answer"
+        with open(answer, "w") as f:
+            f.write(" ".join(str(v - zero_based) for v in sorted(chosen)) + "\n")
+        flags = ["--solution", answer] + (["--zero-based"] if zero_based else [])
+    out = subprocess.run([fold, "--instance", path] + flags, capture_output=True, text=True)
     if out.returncode != 0:
         return "status %d: %s" % (out.returncode, out.stderr)
-    return (int(re.search(r"^value: (-?\d+) ", out.stdout, re.M).group(1)),
-            [int(q) for q in re.search(r"^quads:(.*)$", out.stdout, re.M).group(1).split()])
+    value = re.search(r"^value: (-?\d+) " if chosen is not None else r"^\S* \((-?\d+)\)$", out.stdout, re.M)
+    return (int(value.group(1)), [int(q) for q in re.search(r"^quads:(.*)$", out.stdout, re.M).group(1).split()],
+            [int(q) for q in re.search(r"^instance quads:(.*)$", out.stdout, re.M).group(1).split()])
 
 
 def decode_value(path, chosen, zero_based):
     """The value rnaqubo-fold --instance reports for the answer chosen."""
     decoded = decode_quads(path, chosen, zero_based)
-    return decoded if isinstance(decoded, str) else decoded[0]
+    if isinstance(decoded, str):
+        return decoded
+    # The instance's numbering is the answer's own.
+    return decoded[0] if decoded[2] == sorted(chosen) else "instance quads %s" % decoded[2]
 
 
 rng = random.Random(18)
@@ -182,8 +190,14 @@ with tempfile.TemporaryDirectory() as work:
             if trial < 2:
                 for kind in ("milp", "qubo"):
                     got = decode_quads(reduced_files[kind], chosen, 1 if kind == "qubo" else 0)
-                    check(got == (value, originals), "reduced --instance %s: %s, expected %s: %s %s"
-                          % (kind, got, (value, originals), label, delta))
+                    expected = (value, originals, sorted(chosen))
+                    check(got == expected, "reduced --instance %s: %s, expected %s: %s %s"
+                          % (kind, got, expected, label, delta))
+        # Its optimum, in both numberings: what an exact solver of the file answers.
+        best = model.optimum()
+        expected = (best.value, sorted(best.quads), sorted(original.index(v) + 1 for v in best.quads))
+        got = decode_quads(reduced_files["qubo"], None, 0)
+        check(got == expected, "reduced --instance optimum: %s, expected %s: %s %s" % (got, expected, label, delta))
         # rnaqubo-fold writes what the module writes, but for the name and input lines.
         with open(os.path.join(work, "seq.txt"), "w") as f:
             f.write("%d\n%s\n" % (len(letters), " ".join(letters)))
