@@ -15,6 +15,10 @@
 #       dbn           reference structures (">name", sequence, structure), the
 #                     record's found by name                                    optional
 #       min_distance, add_quads, penalty   the model's numbers                 required
+#       reduce        a DELTA (an integer, or a percentage such as 10%): the
+#                     instance is the model reduced to the variables of the
+#                     selections within DELTA of the optimum, numbered from 1
+#                     as rnaqubo-fold --reduce numbers them                    optional
 #   solvers       a mapping from a solver's name to
 #       command       a shell command template; {qubo}, {lp}, {milp} are the
 #                     instance files, {seed} the run's seed, {seconds} the time
@@ -26,10 +30,13 @@
 #   seconds       the time limit of one run; a run still going is ended and
 #                 counted as no answer                                         default 60
 #   rnaqubo_fold, rnaqubo_seq, rnaqubo_anneal   the programs: names on PATH or paths
-# In a command, {rnaqubo_fold} and {rnaqubo_anneal} are the programs.
+# In a command, {rnaqubo_fold} and {rnaqubo_anneal} are the programs. An answer
+# numbers the variables as the instance files do; for rnaqubo-fold's optimum
+# that is its line "instance quads:".
 #
 # Layout:
 #   runs/benchmark/instances/<name>/   the sequence, reference, instance files, optimum
+#                                      (with the line "reduced: Q' of Q variables; ..." for a reduction)
 #   runs/benchmark/runs/<name>/<solver>/<seed>/   the answer, its decoding, run.tsv
 #   results/benchmark/runs.tsv, results/benchmark/summary.tsv, and
 #   results/benchmark/report.html, self-contained: the summary, p_s and TTS99
@@ -74,6 +81,9 @@ for entry in config.get("instances") or []:
     for key in ("min_distance", "add_quads", "penalty"):
         if not re.fullmatch(r"[+-]?[0-9]+", str(entry[key])):
             raise ValueError(f"instance {name}: '{key}' must be an integer, not {entry[key]!r}")
+    if "reduce" in entry and not re.fullmatch(r"[0-9]+|[0-9]+(\.[0-9]+)?%", str(entry["reduce"])):
+        raise ValueError(f"instance {name}: 'reduce' must be an integer or a percentage such as 10%, "
+                         f"not {entry['reduce']!r}")
     INSTANCES[name] = entry
 SOLVERS = config.get("solvers") or {}
 for solver, entry in SOLVERS.items():
@@ -145,6 +155,8 @@ rule instance:
                 reference = ["--reference", reference_path]
         arguments = [RNAQUBO_FOLD, sequence, length, entry["min_distance"], entry["add_quads"], entry["penalty"],
                      "--write-qubo", output.qubo, "--write-lp", output.lp, "--write-milp", output.milp] + reference
+        if entry.get("reduce"):
+            arguments += ["--reduce", entry["reduce"]]
         with open(output.optimum + ".tmp", "w") as out:
             subprocess.run(arguments, stdout=out, check=True)
         os.replace(output.optimum + ".tmp", output.optimum)
@@ -207,7 +219,8 @@ rule run:
             seconds = time.monotonic() - start
         certified = "yes" if "certified: yes" in open(input.optimum).read() else "no"
         optimum = re.search(r"\((-?\d+)\)$", open(input.optimum).read().split("\n")[1]).group(1)
-        row = {"instance": wildcards.name, "solver": wildcards.solver, "seed": wildcards.seed,
+        row = {"instance": wildcards.name, "variables": benchmark_summary.instance_variables(input.qubo),
+               "solver": wildcards.solver, "seed": wildcards.seed,
                "seconds": f"{seconds:.4f}", "status": status, "value": "NA", "optimum": optimum, "ratio": "NA",
                "certified": certified, "conflict_free": "NA", "f1": "NA"}
         if status == "ok" and not os.path.exists(answer):

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The benchmark workflow end to end with snakemake -j 2: three instances (two
 # FASTA records, one with a reference, and a file in rnaqubo's own format),
-# three real solvers (the annealer, CBC on the MILP, rnaqubo-fold's optimum)
+# the third reduced to its optima's variables, three real solvers (the
+# annealer, CBC on the MILP, rnaqubo-fold's optimum)
 # and a fourth that answers on seed 1, outlives the time limit on seed 2 and
 # writes a bad answer on seed 3, each run three times. runs.tsv and summary.tsv
 # are compared byte for byte with tables worked out by hand, the wall times
@@ -25,16 +26,17 @@ instances:
      dbn: $source_dir/examples/collection.dbn, min_distance: 4, add_quads: 1, penalty: -200}
   - {name: alu, file: $source_dir/examples/collection.fa, record: hairpin_alu,
      dbn: $source_dir/examples/collection.dbn, min_distance: 4, add_quads: 1, penalty: -200}
-  - {name: g4c4, file: $source_dir/examples/ggggcccc.txt, min_distance: 0, add_quads: 1, penalty: -200}
+  - {name: g4c4, file: $source_dir/examples/ggggcccc.txt, min_distance: 0, add_quads: 1, penalty: -200,
+     reduce: 0}
 solvers:
   anneal:
     command: "{rnaqubo_anneal} --sweeps 1000 --seed {seed} {qubo} {answer}"
   cbc:
     command: "bash $source_dir/workflow/solvers/cbc.sh {milp} {seconds} {answer}"
   exact:
-    command: "{rnaqubo_fold} --instance {lp} | sed -n 's/^quads://p' > {answer}"
+    command: "{rnaqubo_fold} --instance {lp} | sed -n 's/^instance quads://p' > {answer}"
   moody:
-    command: "case {seed} in 2) sleep 30 ;; 3) echo x1 > {answer} ;; *) {rnaqubo_fold} --instance {milp} | sed -n 's/^quads://p' > {answer} ;; esac"
+    command: "case {seed} in 2) sleep 30 ;; 3) echo x1 > {answer} ;; *) {rnaqubo_fold} --instance {milp} | sed -n 's/^instance quads://p' > {answer} ;; esac"
 repeats: 3
 first_seed: 1
 seconds: 4
@@ -46,43 +48,51 @@ YAML
 run() { snakemake -s "$source_dir/workflow/benchmark.smk" --configfile config.yaml -j 2 "$@" > snakemake.log 2>&1; }
 run || { fail "snakemake failed"; tail -n 30 snakemake.log; exit 1; }
 
-# By hand: the optima are 295 (hairpin_gc, whose reference is its optimum: F1
-# 1), 279 (hairpin_alu, no reference) and 131 (GGGGCCCC: quads 3 5 7); all
+# By hand: the optima are 295 (hairpin_gc, 15 variables, whose reference is
+# its optimum: F1 1), 279 (hairpin_alu, 21 variables, no reference) and 131
+# (GGGGCCCC: quads 3 5 7 of 9, the only ones kept at 0, renumbered 1 2 3); all
 # certified. Every real solver reaches them on these small models; moody's
 # seed 2 is ended at 4 s and seed 3's "x1" is no answer.
-expected_runs=$'instance\tsolver\tseed\tstatus\tvalue\toptimum\tratio\tcertified\tconflict_free\tf1\n'
-for instance in "hairpin_gc 295 1.0000" "alu 279 NA" "g4c4 131 NA"; do
-  read -r name optimum f1 <<< "$instance"
+expected_runs=$'instance\tvariables\tsolver\tseed\tstatus\tvalue\toptimum\tratio\tcertified\tconflict_free\tf1\n'
+for instance in "hairpin_gc 15 295 1.0000" "alu 21 279 NA" "g4c4 3 131 NA"; do
+  read -r name variables optimum f1 <<< "$instance"
   for solver in anneal cbc exact moody; do
     for seed in 1 2 3; do
-      line="$name	$solver	$seed	ok	$optimum	$optimum	1.0000	yes	yes	$f1"
-      [ "$solver.$seed" = moody.2 ] && line="$name	$solver	$seed	timeout	NA	$optimum	NA	yes	NA	NA"
-      [ "$solver.$seed" = moody.3 ] && line="$name	$solver	$seed	failed	NA	$optimum	NA	yes	NA	NA"
+      line="$name	$variables	$solver	$seed	ok	$optimum	$optimum	1.0000	yes	yes	$f1"
+      [ "$solver.$seed" = moody.2 ] && line="$name	$variables	$solver	$seed	timeout	NA	$optimum	NA	yes	NA	NA"
+      [ "$solver.$seed" = moody.3 ] && line="$name	$variables	$solver	$seed	failed	NA	$optimum	NA	yes	NA	NA"
       expected_runs+="$line"$'\n'
     done
   done
 done
-got_runs=$(cut -f 1-3,5- results/benchmark/runs.tsv)
+got_runs=$(cut -f 1-4,6- results/benchmark/runs.tsv)
 [ "$got_runs"$'\n' = "$expected_runs" ] || fail "runs.tsv differs:
 $(diff <(printf '%s' "$expected_runs") <(printf '%s\n' "$got_runs"))"
 # The timed-out runs ran to the limit, and no longer than a second past it.
-awk -F'\t' '$5 == "timeout" && ($4 < 4 || $4 > 5) { bad = 1 } END { exit bad }' results/benchmark/runs.tsv ||
+awk -F'\t' '$6 == "timeout" && ($5 < 4 || $5 > 5) { bad = 1 } END { exit bad }' results/benchmark/runs.tsv ||
   fail "a timed-out run's time is not the limit: $(grep timeout results/benchmark/runs.tsv)"
 
-expected_summary=$'instance\tsolver\truns\tconflict_free\tp_s\tp_gap1\tbest_ratio\tmean_ratio\tmean_f1\n'
-for instance in "hairpin_gc 1.0000" "alu NA" "g4c4 NA"; do
-  read -r name f1 <<< "$instance"
+expected_summary=$'instance\tvariables\tsolver\truns\tconflict_free\tp_s\tp_gap1\tbest_ratio\tmean_ratio\tmean_f1\n'
+for instance in "hairpin_gc 15 1.0000" "alu 21 NA" "g4c4 3 NA"; do
+  read -r name variables f1 <<< "$instance"
   for solver in anneal cbc exact; do
-    expected_summary+="$name	$solver	3	1.0000	1.0000	1.0000	1.0000	1.0000	$f1"$'\n'
+    expected_summary+="$name	$variables	$solver	3	1.0000	1.0000	1.0000	1.0000	1.0000	$f1"$'\n'
   done
-  expected_summary+="$name	moody	3	0.3333	0.3333	0.3333	1.0000	1.0000	$f1"$'\n'
+  expected_summary+="$name	$variables	moody	3	0.3333	0.3333	0.3333	1.0000	1.0000	$f1"$'\n'
 done
-got_summary=$(cut -f 1-8,11 results/benchmark/summary.tsv)
+got_summary=$(cut -f 1-9,12 results/benchmark/summary.tsv)
 [ "$got_summary"$'\n' = "$expected_summary" ] || fail "summary.tsv differs:
 $(diff <(printf '%s' "$expected_summary") <(printf '%s\n' "$got_summary"))"
 # TTS99 is tau where p_s is 1.
-awk -F'\t' 'NR > 1 && $5 == "1.0000" && $9 != $10 { bad = 1 } END { exit bad }' results/benchmark/summary.tsv ||
+awk -F'\t' 'NR > 1 && $6 == "1.0000" && $10 != $11 { bad = 1 } END { exit bad }' results/benchmark/summary.tsv ||
   fail "TTS99 differs from tau at p_s = 1"
+
+# The reduced instance is answered in its own numbering, decoded in the model's.
+[ "$(cat runs/benchmark/runs/g4c4/exact/1/answer.txt)" = " 1 2 3" ] ||
+  fail "the reduced instance's exact answer: $(cat runs/benchmark/runs/g4c4/exact/1/answer.txt)"
+grep -qx "quads: 3 5 7" runs/benchmark/runs/g4c4/cbc/1/decoded.txt || fail "CBC's reduced answer, decoded"
+grep -qx "reduced: 3 of 9 variables; every conflict-free selection within 0 of 131 is kept with its value" \
+  runs/benchmark/instances/g4c4/optimum.txt || fail "the reduced instance's optimum: $(cat runs/benchmark/instances/g4c4/optimum.txt)"
 
 # The report in headless Chromium: the table, each plot and the arc diagrams drawn.
 grep -q "<script\|https\?://[^\"]*\.\(js\|css\|png\)" results/benchmark/report.html &&

@@ -12,20 +12,20 @@ import tempfile
 sys.path.insert(0, sys.argv[1])
 import benchmark_summary  # noqa: E402
 
-H = "instance\tsolver\tseed\tseconds\tstatus\tvalue\toptimum\tratio\tcertified\tconflict_free\tf1\n"
+H = "instance\tvariables\tsolver\tseed\tseconds\tstatus\tvalue\toptimum\tratio\tcertified\tconflict_free\tf1\n"
 RUNS = H + """\
-i1\tmixed\t1\t1.0\tok\t200\t200\t1.0000\tyes\tyes\t0.8000
-i1\tmixed\t2\t3.0\tok\t199\t200\t0.9950\tyes\tyes\t0.6000
-i1\tmixed\t3\t2.0\tok\t190\t200\t0.9500\tyes\tyes\t0.4000
-i1\tmixed\t4\t10.0\ttimeout\tNA\t200\tNA\tyes\tNA\tNA
-i1\tnever\t1\t5.0\ttimeout\tNA\t200\tNA\tyes\tNA\tNA
-i1\tnever\t2\t1.0\tfailed\tNA\t200\tNA\tyes\tNA\tNA
-i1\talways\t1\t0.5\tok\t200\t200\t1.0000\tyes\tyes\tNA
-i1\talways\t2\t0.7\tok\t200\t200\t1.0000\tyes\tyes\tNA
-i1\talways\t3\t0.6\tok\t200\t200\t1.0000\tyes\tyes\tNA
-weak\tmixed\t1\t1.0\tok\t60\t50\t1.2000\tno\tno\t0.2000
-weak\tmixed\t2\t3.0\tok\t50\t50\t1.0000\tno\tyes\t0.4000
-empty\tmixed\t1\t0.25\tok\t0\t0\tNA\tyes\tyes\t1.0000
+i1\t40\tmixed\t1\t1.0\tok\t200\t200\t1.0000\tyes\tyes\t0.8000
+i1\t40\tmixed\t2\t3.0\tok\t199\t200\t0.9950\tyes\tyes\t0.6000
+i1\t40\tmixed\t3\t2.0\tok\t190\t200\t0.9500\tyes\tyes\t0.4000
+i1\t40\tmixed\t4\t10.0\ttimeout\tNA\t200\tNA\tyes\tNA\tNA
+i1\t40\tnever\t1\t5.0\ttimeout\tNA\t200\tNA\tyes\tNA\tNA
+i1\t40\tnever\t2\t1.0\tfailed\tNA\t200\tNA\tyes\tNA\tNA
+i1\t40\talways\t1\t0.5\tok\t200\t200\t1.0000\tyes\tyes\tNA
+i1\t40\talways\t2\t0.7\tok\t200\t200\t1.0000\tyes\tyes\tNA
+i1\t40\talways\t3\t0.6\tok\t200\t200\t1.0000\tyes\tyes\tNA
+weak\t12\tmixed\t1\t1.0\tok\t60\t50\t1.2000\tno\tno\t0.2000
+weak\t12\tmixed\t2\t3.0\tok\t50\t50\t1.0000\tno\tyes\t0.4000
+empty\t1\tmixed\t1\t0.25\tok\t0\t0\tNA\tyes\tyes\t1.0000
 """
 # By hand. i1/mixed: 1 of 4 at the optimum, 2 of 4 within 1% (199 is 0.5%
 # below), 3 of 4 conflict-free; ratios 1, 0.995, 0.95 (mean 0.98167); tau the
@@ -35,12 +35,12 @@ empty\tmixed\t1\t0.25\tok\t0\t0\tNA\tyes\tyes\t1.0000
 # so only the 50 counts: p_s 1/2, TTS99 = 2 ln 0.01 / ln 0.5 = 13.2877.
 # empty/mixed: the optimum 0 reached exactly, no ratio.
 EXPECTED = """\
-instance\tsolver\truns\tconflict_free\tp_s\tp_gap1\tbest_ratio\tmean_ratio\ttau\ttts99\tmean_f1
-i1\tmixed\t4\t0.7500\t0.2500\t0.5000\t1.0000\t0.9817\t2.5000\t40.0196\t0.6000
-i1\tnever\t2\t0.0000\t0.0000\t0.0000\tNA\tNA\t3.0000\tinf\tNA
-i1\talways\t3\t1.0000\t1.0000\t1.0000\t1.0000\t1.0000\t0.6000\t0.6000\tNA
-weak\tmixed\t2\t0.5000\t0.5000\t0.5000\t1.2000\t1.1000\t2.0000\t13.2877\t0.3000
-empty\tmixed\t1\t1.0000\t1.0000\t1.0000\tNA\tNA\t0.2500\t0.2500\t1.0000
+instance\tvariables\tsolver\truns\tconflict_free\tp_s\tp_gap1\tbest_ratio\tmean_ratio\ttau\ttts99\tmean_f1
+i1\t40\tmixed\t4\t0.7500\t0.2500\t0.5000\t1.0000\t0.9817\t2.5000\t40.0196\t0.6000
+i1\t40\tnever\t2\t0.0000\t0.0000\t0.0000\tNA\tNA\t3.0000\tinf\tNA
+i1\t40\talways\t3\t1.0000\t1.0000\t1.0000\t1.0000\t1.0000\t0.6000\t0.6000\tNA
+weak\t12\tmixed\t2\t0.5000\t0.5000\t0.5000\t1.2000\t1.1000\t2.0000\t13.2877\t0.3000
+empty\t1\tmixed\t1\t1.0000\t1.0000\t1.0000\tNA\tNA\t0.2500\t0.2500\t1.0000
 """
 
 failures = 0
@@ -55,7 +55,10 @@ with tempfile.TemporaryDirectory() as work:
         failures += 1
         print("FAIL: summary differs (status %d, %s)\n%s" % (result.returncode, result.stderr, got))
     # A table with other columns, or none at all, is refused and writes nothing.
-    for name, text in (("columns", "instance\tsolver\n"), ("empty", H)):
+    # So is one whose runs of a solver on an instance disagree on its size.
+    mixed = H + "i1\t40\tmixed\t1\t1.0\tok\t200\t200\t1.0000\tyes\tyes\tNA\n" \
+        "i1\t41\tmixed\t2\t1.0\tok\t200\t200\t1.0000\tyes\tyes\tNA\n"
+    for name, text in (("columns", "instance\tsolver\n"), ("empty", H), ("sizes", mixed)):
         with open(runs, "w") as f:
             f.write(text)
         os.remove(summary) if os.path.exists(summary) else None

@@ -35,17 +35,6 @@ def read_table(path):
         return list(csv.DictReader(f, delimiter="\t"))
 
 
-def instance_variables(instances_dir, name):
-    """The number of variables recorded in an instance's .qubo file."""
-    with open(os.path.join(instances_dir, name, "model.qubo")) as f:
-        for line in f:
-            if line.startswith("c variables: "):
-                return int(line.split()[2])
-            if not line.startswith("c "):
-                break
-    raise ValueError(f"{instances_dir}/{name}/model.qubo: no variables line")
-
-
 def svg_of(figure):
     """The figure as inline SVG markup (no XML declaration)."""
     text = io.StringIO()
@@ -128,7 +117,7 @@ def table_html(rows):
 def make_report(runs_path, summary_path, instances_dir, runs_dir, fold, zero_based_solvers):
     """The report's HTML text."""
     runs, summary = read_table(runs_path), read_table(summary_path)
-    sizes = {row["instance"]: instance_variables(instances_dir, row["instance"]) for row in summary}
+    sizes = {row["instance"]: int(row["variables"]) for row in summary}
     parts = [
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>rnaqubo solver benchmark</title>\n<style>",
         "body { font-family: sans-serif; margin: 1em; } table { border-collapse: collapse; }",

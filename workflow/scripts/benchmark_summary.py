@@ -1,13 +1,14 @@
 """The benchmark's table of runs summarised per instance and solver.
 
-A run is a row of runs.tsv: instance, solver, seed, seconds, status, value,
+A run is a row of runs.tsv: instance, variables (the instance's, of the
+reduced model for a reduced instance), solver, seed, seconds, status, value,
 optimum, ratio, certified, conflict_free, f1. status is "ok" when the solver
 gave an answer (decoded by rnaqubo-fold), "timeout" when it was ended at the
 time limit, "failed" when it exited with an error or wrote no answer; value,
 ratio, conflict_free and f1 are "NA" without an answer, f1 also without a
 reference.
 
-Per instance and solver (summary.tsv):
+Per instance and solver (summary.tsv), after the instance and its variables:
   runs             the number of runs
   conflict_free    the share of runs whose answer has no conflicting couple
   p_s              the share of runs that reached the optimum: a conflict-free
@@ -30,10 +31,22 @@ import os
 import statistics
 import sys
 
-RUN_COLUMNS = ["instance", "solver", "seed", "seconds", "status", "value", "optimum", "ratio", "certified",
+RUN_COLUMNS = ["instance", "variables", "solver", "seed", "seconds", "status", "value", "optimum", "ratio", "certified",
                "conflict_free", "f1"]
-SUMMARY_COLUMNS = ["instance", "solver", "runs", "conflict_free", "p_s", "p_gap1", "best_ratio", "mean_ratio",
+SUMMARY_COLUMNS = ["instance", "variables", "solver", "runs", "conflict_free", "p_s", "p_gap1", "best_ratio", "mean_ratio",
                    "tau", "tts99", "mean_f1"]
+
+
+def instance_variables(qubo_path):
+    """The number of variables recorded in an instance's .qubo file (of the
+    reduced model for a reduced instance)."""
+    with open(qubo_path) as f:
+        for line in f:
+            if line.startswith("c variables: "):
+                return int(line.split()[2])
+            if not line.startswith("c "):
+                break
+    raise ValueError(f"{qubo_path}: no variables line")
 
 
 def reached(run, within):
@@ -78,8 +91,11 @@ def summarise(runs):
         f1s = [float(run["f1"]) for run in answered if run["f1"] != "NA"]
         p_s = sum(reached(run, 0) for run in group) / count
         tau = statistics.median(float(run["seconds"]) for run in group)
+        sizes = {run["variables"] for run in group}
+        if len(sizes) != 1:
+            raise ValueError(f"instance {instance}: runs of {solver} on models of {' and '.join(sorted(sizes))} variables")
         rows.append({
-            "instance": instance, "solver": solver, "runs": str(count),
+            "instance": instance, "variables": sizes.pop(), "solver": solver, "runs": str(count),
             "conflict_free": number(sum(run["conflict_free"] == "yes" for run in group) / count),
             "p_s": number(p_s),
             "p_gap1": number(sum(reached(run, 0.01) for run in group) / count),
@@ -121,6 +137,11 @@ if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit("usage: benchmark_summary.py RUNS_TSV SUMMARY_TSV")
     try:
-        write_table(sys.argv[2], SUMMARY_COLUMNS, summarise(read_runs(sys.argv[1])))
+        runs = read_runs(sys.argv[1])
+        try:
+            rows = summarise(runs)
+        except ValueError as failure:
+            raise ValueError(f"{sys.argv[1]}: {failure}") from None
+        write_table(sys.argv[2], SUMMARY_COLUMNS, rows)
     except (OSError, ValueError) as failure:
         sys.exit(f"benchmark_summary.py: {failure}")
