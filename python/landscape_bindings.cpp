@@ -10,6 +10,7 @@
 #include "core/dot_bracket.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
+#include "fold/anneal.h"
 #include "fold/landscape.h"
 #include "fold/optimum.h"
 #include "fold/reduction.h"
@@ -137,6 +138,24 @@ void WriteReducedInstance(const ReducedModel& r, InstanceKind kind, py::handle p
 
 }  // namespace
 
+// The temperatures of an annealing run: (hot, cold), spaced geometrically over
+// sweeps, or one temperature per sweep.
+std::vector<double> AnnealTemperatures(py::handle schedule, int64_t sweeps) {
+  if (sweeps < 0 || sweeps > INT32_MAX) throw Failure(FailureKind::kData, "anneal: sweeps must be 0 to 2147483647");
+  std::vector<double> given;
+  for (const py::handle t : py::iter(schedule)) given.push_back(t.cast<double>());
+  for (const double t : given) {
+    if (!(t > 0) || t > 1e300) throw Failure(FailureKind::kData, "anneal: temperatures must be positive numbers");
+  }
+  if (given.size() == 2 && sweeps != 2) return GeometricSchedule(given[0], given[1], static_cast<int32_t>(sweeps));
+  if (static_cast<int64_t>(given.size()) != sweeps) {
+    throw Failure(FailureKind::kData, "anneal: schedule holds " + std::to_string(given.size()) +
+                                          " temperatures: give (hot, cold) or one per sweep (" +
+                                          std::to_string(sweeps) + ")");
+  }
+  return given;
+}
+
 void BindLandscape(py::module_& module, py::class_<SequenceModel, std::unique_ptr<SequenceModel>>& model_class) {
   const py::object named_tuple = py::module_::import("collections").attr("namedtuple");
   module.attr("Marginals") = named_tuple("Marginals", "optimum best_with gap", "module"_a = "rnaqubo");
@@ -241,6 +260,26 @@ entries are a subset); the bound in the comment is the reduced model's own.)")
           "selection"_a, "zero_based"_a = false, R"(
 Decodes an answer given in the reduced numbering (variables, or one 0/1 per
 reduced variable) and reports it as Model.decode does, in the original numbering.)");
+
+  module.def(
+      "anneal",
+      [](const ReducedModel& r, int64_t sweeps, uint64_t seed, py::handle schedule) {
+        const std::vector<double> temperatures = AnnealTemperatures(schedule, sweeps);
+        AnnealResult best;
+        {
+          py::gil_scoped_release unlocked;
+          best = AnnealModel(MakeKeptCouplingRows(r.model->q, r.kept), temperatures, seed);
+        }
+        py::list original;
+        for (size_t k = 1; k < best.chosen.size(); ++k) {
+          if (best.chosen[k] != 0) original.append(r.kept.original[k]);
+        }
+        return r.parent.attr("decode")(original);
+      },
+      "model"_a, "sweeps"_a = 1000, "seed"_a = 1, "schedule"_a = py::make_tuple(200.0, 2.0), R"(
+Simulated annealing of a Reduced model, as of a Model (below), over the reduced
+model's own variables, as rnaqubo-anneal anneals a reduced instance. The best
+selection is reported in the original numbering, as Reduced.decode reports it.)");
 
   model_class
       .def(

@@ -6,7 +6,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "python/model_entries.h"
 
@@ -14,3 +16,9 @@
 // named tuples Marginals, Subopt, Ensemble, Encoded) to module.
 void BindLandscape(pybind11::module_& module,
                    pybind11::class_<SequenceModel, std::unique_ptr<SequenceModel>>& model_class);
+
+// The temperatures of an annealing run of sweeps sweeps: schedule is (hot,
+// cold), spaced geometrically, or one temperature per sweep. Throws Failure
+// kData for a count outside 0..2^31 - 1, a temperature that is not a positive
+// number, or a schedule of another length.
+std::vector<double> AnnealTemperatures(pybind11::handle schedule, int64_t sweeps);

@@ -325,24 +325,6 @@ py::object Decode(const SequenceModel& model, py::handle selection, bool zero_ba
   return DecodeChosen(model, ReadSelection(model, selection, zero_based));
 }
 
-// The temperatures of an annealing run: (hot, cold), spaced geometrically over
-// sweeps, or one temperature per sweep.
-std::vector<double> AnnealTemperatures(py::handle schedule, int64_t sweeps) {
-  if (sweeps < 0 || sweeps > INT32_MAX) throw Failure(FailureKind::kData, "anneal: sweeps must be 0 to 2147483647");
-  std::vector<double> given;
-  for (const py::handle t : py::iter(schedule)) given.push_back(t.cast<double>());
-  for (const double t : given) {
-    if (!(t > 0) || t > 1e300) throw Failure(FailureKind::kData, "anneal: temperatures must be positive numbers");
-  }
-  if (given.size() == 2 && sweeps != 2) return GeometricSchedule(given[0], given[1], static_cast<int32_t>(sweeps));
-  if (static_cast<int64_t>(given.size()) != sweeps) {
-    throw Failure(FailureKind::kData, "anneal: schedule holds " + std::to_string(given.size()) +
-                                          " temperatures: give (hot, cold) or one per sweep (" +
-                                          std::to_string(sweeps) + ")");
-  }
-  return given;
-}
-
 py::object Anneal(const SequenceModel& model, int64_t sweeps, uint64_t seed, py::handle schedule) {
   const std::vector<double> temperatures = AnnealTemperatures(schedule, sweeps);
   AnnealResult best;

@@ -60,6 +60,10 @@ with tempfile.TemporaryDirectory() as work:
             if result.returncode != 0 or result.stdout != f"value: {value}\n":
                 failures.append(f"reduced at {delta}: rnaqubo-anneal wrote {written} ({result.stdout!r}, "
                                 f"{result.stderr!r}), worth {value}: {label}")
+            # The module anneals the reduced model as the command does.
+            ours = rnaqubo.anneal(reduced, 300, seed)
+            if (ours.value, ours.quads) != (value, sorted(original[k - 1] for k in written)):
+                failures.append(f"reduced at {delta}: the module's {ours.value} {ours.quads}, the command's {value}: {label}")
             reduced_reached += value == model.optimum().value
     if reached < 15:
         failures.append(f"2000 sweeps reached the optimum of only {reached} small certified models")
