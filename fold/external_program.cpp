@@ -2,14 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "core/failure.h"
 #include "core/whole_file.h"
@@ -42,7 +46,7 @@ std::string FindProgram(const std::string& name) {
   return std::string();
 }
 
-int RunProgram(const std::vector<std::string>& arguments, std::string* messages) {
+int RunProgram(const std::vector<std::string>& arguments, std::string* messages, double time_limit_seconds) {
   messages->clear();
   if (arguments.empty()) {
     *messages = "no program given";
@@ -65,12 +69,28 @@ int RunProgram(const std::vector<std::string>& arguments, std::string* messages)
     *messages = std::strerror(started);
     return -1;
   }
+  // Polled, so that a program that hangs is ended at the limit: every 5 ms at
+  // first, every 50 ms after the first second.
   int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int polls = 0;; ++polls) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended == child) break;
+    if (ended < 0 && errno != EINTR) {
       *messages = std::strerror(errno);
       return -1;
     }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    if (elapsed.count() >= time_limit_seconds) {
+      kill(child, SIGKILL);
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      char limit[64];
+      std::snprintf(limit, sizeof limit, "did not finish within %g s", time_limit_seconds);
+      *messages = limit;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(polls < 200 ? 5 : 50));
   }
   std::string text;
   if (ReadWholeFile(messages_path.c_str(), &text)) *messages = text.substr(0, 65536);

@@ -12,10 +12,12 @@ std::string FindProgram(const std::string& name);
 
 // Runs the program at arguments[0] (a path) with arguments[1..], its standard
 // input from /dev/null, its standard output discarded and its standard error
-// kept in *messages (at most 64 KiB). Returns its exit status, 128 + the signal
-// number when a signal ended it, or -1 with *messages the reason when it could
-// not be started. Waits for it to end.
-int RunProgram(const std::vector<std::string>& arguments, std::string* messages);
+// kept in *messages (at most 64 KiB). Waits for it to end, at most
+// time_limit_seconds: a program still running then is killed (SIGKILL). Returns
+// its exit status, 128 + the signal number when a signal ended it, or -1 with
+// *messages the reason when it could not be started or was killed at the limit
+// ("did not finish within <S> s").
+int RunProgram(const std::vector<std::string>& arguments, std::string* messages, double time_limit_seconds);
 
 // A private directory for a subprocess's files ("rnaqubo-XXXXXX" under TMPDIR,
 // else /tmp), removed with the files in it when the object goes.

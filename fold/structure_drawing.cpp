@@ -19,6 +19,9 @@ constexpr const char* kVarnaClass = "fr.orsay.lri.varna.applications.VARNAcmd";
 constexpr const char* kVarnaInstall =
     "install them (Debian: apt-get install varna default-jre-headless), or set RNAQUBO_VARNA_JAR to "
     "VARNA's jar";
+// How long VARNA or rsvg-convert may take for one picture before it is ended
+// and the drawing fails.
+constexpr double kDrawingTimeLimitSeconds = 300;
 constexpr const char* kRsvgInstall = "install it (Debian: apt-get install librsvg2-bin)";
 
 [[noreturn]] void FailMissing(const std::string& message) { throw Failure(FailureKind::kFile, message); }
@@ -242,7 +245,7 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
   if (!auxiliary.empty()) arguments.insert(arguments.end(), {"-auxBPs", auxiliary});
   if (!annotations.empty()) arguments.insert(arguments.end(), {"-annotations", annotations});
   std::string messages;
-  const int status = RunProgram(arguments, &messages);
+  const int status = RunProgram(arguments, &messages, kDrawingTimeLimitSeconds);
   std::string document;
   if (status != 0 || !ReadWholeFile(output.c_str(), &document)) {
     const std::string reason = status < 0    ? messages
@@ -302,13 +305,15 @@ std::string ConvertDrawing(const std::string& svg, DrawingFormat format) {
   if (format == DrawingFormat::kPng) arguments.insert(arguments.end(), {"--zoom", "2"});
   arguments.insert(arguments.end(), {"--output", output, input});
   std::string messages;
-  const int status = RunProgram(arguments, &messages);
+  const int status = RunProgram(arguments, &messages, kDrawingTimeLimitSeconds);
   std::string bytes;
   if (status != 0 || !ReadWholeFile(output.c_str(), &bytes) || bytes.empty()) {
     const std::string said = FirstLine(messages);
-    throw Failure(FailureKind::kFile, "rsvg-convert failed" +
-                                          (status != 0 ? ": exit status " + std::to_string(status) : std::string()) +
-                                          (said.empty() ? std::string() : ": " + said));
+    const std::string reason = status < 0    ? ": " + messages
+                               : status != 0 ? ": exit status " + std::to_string(status) +
+                                                   (said.empty() ? std::string() : ": " + said)
+                                             : (said.empty() ? std::string() : ": " + said);
+    throw Failure(FailureKind::kFile, "rsvg-convert failed" + reason);
   }
   return bytes;
 }

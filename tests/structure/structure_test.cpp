@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +17,7 @@
 
 #include "core/failure.h"
 #include "fold/arc_diagram.h"
+#include "fold/external_program.h"
 #include "fold/reference_structure.h"
 
 namespace {
@@ -228,3 +230,30 @@ TEST(WriteArcDiagram, WritesWholeOrLeavesTheOldFile) {
 }
 
 }  // namespace
+
+// The programs the drawings run: statuses, messages, signals, a program that
+// cannot start, and one that outlives its time limit and is ended there.
+TEST(RunProgram, ReportsHowTheProgramEndedAndEndsOneThatHangs) {
+  struct Case {
+    std::vector<std::string> arguments;
+    double limit;
+    int status;
+    std::string messages;
+  };
+  const std::vector<Case> cases = {
+      {{"/bin/sh", "-c", "exit 0"}, 10, 0, ""},
+      {{"/bin/sh", "-c", "echo said >&2; echo not kept; exit 3"}, 10, 3, "said\n"},
+      {{"/bin/sh", "-c", "kill -TERM $$"}, 10, 128 + 15, ""},
+      {{"/nonexistent/program"}, 10, -1, "No such file or directory"},
+      {{"/bin/sleep", "30"}, 0.3, -1, "did not finish within 0.3 s"},
+  };
+  for (const Case& c : cases) {
+    std::string messages;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunProgram(c.arguments, &messages, c.limit), c.status) << c.arguments.back();
+    EXPECT_EQ(messages, c.messages) << c.arguments.back();
+    // Ended at the limit, not waited for: well under the 30 s it would sleep.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0)
+        << c.arguments.back();
+  }
+}
