@@ -1,6 +1,11 @@
 #include "output/reduced_model.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -57,17 +62,35 @@ QuadModel MakeKeptModel(const QuadModel& model, const KeptVariables& kept) {
 
 }  // namespace
 
-void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
-                       const std::vector<KeptFile>& inputs, int thread_count) {
-  const KeptVariables& kept = *header.reduction;
-  const std::string q_name = prefix + ".q";
-  for (const KeptFile& input : inputs) {
-    if (input.known && OutputWouldReplace(q_name, input)) {
-      throw OutputFileFailure(OutputStage::kOpen, EEXIST, kInputOverwriteReason, q_name);
-    }
+namespace {
+
+// The name beside final_name under which its complete file waits for the
+// other files of the reduction.
+std::string StagedName(const std::string& final_name) {
+  return final_name + ".rnaqubo-" + std::to_string(getpid()) + ".staged";
+}
+
+// Whether each name is free or a regular file of its own (not a link, a FIFO
+// or a device) and has room for its staged name: a staged file can then take
+// its place by a rename.
+bool CanStage(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (!OutputNameFits(StagedName(name))) return false;
+    struct stat status;
+    if (lstat(name.c_str(), &status) == 0 ? !S_ISREG(status.st_mode) : errno != ENOENT) return false;
   }
-  TextOutput map_file(prefix + ".map", inputs);
+  return true;
+}
+
+// The three files written to the names given, each committed when complete.
+void WriteReducedFiles(const std::string& map_name, const std::string& qubo_name, const std::string& q_name,
+                       const QuadModel& model, const InstanceHeader& header, const std::vector<KeptFile>& inputs,
+                       int thread_count) {
+  const KeptVariables& kept = *header.reduction;
+  TextOutput map_file(map_name, inputs);
   FillMap(&map_file, model, kept);
+  map_file.Commit();
+  WriteQuboInstance(model, header, qubo_name, true, inputs);
   if (thread_count > 0 && !HasLoneChains(model, kept)) {
     // The sub-model's own Q file is exactly the kept entries: rnaqubo's writer.
     WriteQFileNamed(q_name, MakeKeptModel(model, kept), thread_count);
@@ -76,8 +99,55 @@ void WriteReducedModel(const std::string& prefix, const QuadModel& model, const 
     FillQFile(&q_file, model, kept);
     q_file.Commit();
   }
-  WriteQuboInstance(model, header, prefix + ".qubo", true, inputs);
-  map_file.Commit();
+}
+
+}  // namespace
+
+void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
+                       const std::vector<KeptFile>& inputs, int thread_count) {
+  const std::vector<std::string> names = {prefix + ".map", prefix + ".qubo", prefix + ".q"};
+  for (const std::string& name : names) {
+    for (const KeptFile& input : inputs) {
+      if (input.known && OutputWouldReplace(name, input)) {
+        throw OutputFileFailure(OutputStage::kOpen, EEXIST, kInputOverwriteReason, name);
+      }
+    }
+  }
+  if (!CanStage(names)) {
+    // A link or a special file among the names: each file goes to its name in turn.
+    WriteReducedFiles(names[0], names[1], names[2], model, header, inputs, thread_count);
+    return;
+  }
+  // Each file is written complete under a staged name; only when all three are
+  // do they take their names, so that a failure leaves the earlier files of the
+  // prefix as they were, never a mixture of two runs.
+  std::vector<std::string> staged;
+  for (const std::string& name : names) staged.push_back(StagedName(name));
+  const auto remove_staged = [&] {
+    for (const std::string& name : staged) unlink(name.c_str());
+  };
+  try {
+    WriteReducedFiles(staged[0], staged[1], staged[2], model, header, inputs, thread_count);
+  } catch (const OutputFileFailure& failure) {
+    remove_staged();
+    if (failure.stage() == OutputStage::kMemory) throw;
+    for (size_t k = 0; k < names.size(); ++k) {
+      if (failure.path() == staged[k]) {
+        throw OutputFileFailure(failure.stage(), failure.error_number(), failure.reason(), names[k]);
+      }
+    }
+    throw;
+  } catch (...) {
+    remove_staged();
+    throw;
+  }
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (rename(staged[k].c_str(), names[k].c_str()) != 0) {
+      const int error = errno;
+      remove_staged();
+      throw OutputFileFailure(OutputStage::kWrite, error, nullptr, names[k]);
+    }
+  }
 }
 
 void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept) {

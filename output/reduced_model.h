@@ -18,15 +18,16 @@ constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
 // 1", the kept entries "l  m  value" in the Q file's order, "-1", no comment),
 // prefix + ".qubo" (WriteQuboInstance of header, negated: its comment lines
 // record the reduction) and prefix + ".map" (the header, then
-// "k\toriginal\ti\tj" for k = 1..Q', i and j the outer pair). The map is
-// written in full first and committed last, after the .q and the .qubo; a name
-// that is a kept file (the run's inputs) is refused. With thread_count > 0 the .q is written by rnaqubo's own writer on
+// "k\toriginal\ti\tj" for k = 1..Q', i and j the outer pair). Each is written
+// complete under a staged name beside its own ("<name>.rnaqubo-<pid>.staged"),
+// and the three take their names only when all are complete (when a name is a
+// link or a special file, each file is written to its name in turn instead); a
+// name that is a kept file (the run's inputs) is refused. With thread_count > 0 the .q is written by rnaqubo's own writer on
 // up to thread_count threads over the sub-model, whose tables are made as index
 // arrays (so in the executables they live until the process ends), unless a
 // kept chain bonus has lost the quad between its two quads; else, and with 0,
-// by a walk over the original rows. Throws OutputFileFailure naming the file;
-// nothing half-written is left under a final name (the .qubo's failures are
-// WriteQuboInstance's).
+// by a walk over the original rows. Throws OutputFileFailure naming the file
+// (its final name); a failure leaves the earlier files of the prefix as they were.
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs = {}, int thread_count = 0);
 

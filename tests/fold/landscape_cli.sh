@@ -150,6 +150,16 @@ mkdir blocked.qubo
 [ -s out.txt ] && fail "a run whose output cannot be written printed: $(cat out.txt)"
 grep -qx 'rnaqubo-fold: blocked.qubo: cannot write: Is a directory' err.txt || fail "blocked: $(cat err.txt)"
 [ -e blocked.q ] || [ -e blocked.map ] && fail "a failed reduction left files: $(ls)"
+# A reduction that fails part way (here its .q, the largest file, beyond a file
+# size limit its .map and .qubo fit in) leaves the earlier files of its prefix
+# as they were, and nothing staged.
+"$fold" srp_ecoli.txt 113 4 1 -200 --reduce 10% --out keep >/dev/null || fail "small reduction"
+for suffix in q qubo map; do cp "keep.$suffix" "before.$suffix"; done
+(ulimit -f 2600; "$fold" srp_ecoli.txt 113 4 1 -200 --reduce 100000 --out keep >/dev/null 2>err.txt)
+[ $? -eq 2 ] || fail "a reduction beyond the file size limit did not fail with status 2"
+grep -qx 'rnaqubo-fold: keep.q: cannot write: File too large' err.txt || fail "limit: $(cat err.txt)"
+for suffix in q qubo map; do cmp -s "keep.$suffix" "before.$suffix" || fail "keep.$suffix was replaced"; done
+ls | grep -q staged && fail "staged files left: $(ls | grep staged)"
 
 [ "$failures" -eq 0 ] && echo "ok: landscape options"
 [ "$failures" -eq 0 ]
