@@ -55,8 +55,8 @@ void RestoreStandardInput(long long position) {
 }
 
 void HoldStandardInput() {
-  long long position = 0;
-  if (StandardInputPosition(&position)) return;
+  // Seekable, or closed (its reader says so): left as it is.
+  if (lseek(STDIN_FILENO, 0, SEEK_CUR) >= 0 || errno != ESPIPE) return;
   const char* tmpdir = std::getenv("TMPDIR");
   const std::string directory = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
   std::string name = directory + "/rnaqubo-seq-stdin-XXXXXX";

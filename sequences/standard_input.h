@@ -6,8 +6,8 @@
 // Makes standard input seekable. When it is not (a pipe, a terminal), reads all
 // of it through htslib, byte for byte as it comes (compressed or not), into a
 // temporary file created in $TMPDIR (or /tmp) and unlinked at once, which then
-// stands as descriptor 0 at its start; seekable standard input is left as it
-// is. Throws SequenceFailure kUnreadable "-: standard input: cannot read:
+// stands as descriptor 0 at its start; seekable or closed standard input is
+// left as it is. Throws SequenceFailure kUnreadable "-: standard input: cannot read:
 // <reason>" or "-: standard input: cannot keep a copy in <dir>: <reason>".
 void HoldStandardInput();
 

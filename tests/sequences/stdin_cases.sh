@@ -87,5 +87,10 @@ expect "cut alignment" 1 'rnaqubo-seq: -: line 3: the file ends before the align
 check "cut alignment: nothing written" test ! -e out
 expect "no copy possible" 2 "rnaqubo-seq: -: standard input: cannot keep a copy in $work/none: No such file or directory" \
   '>x\nACGU\n' env TMPDIR="$work/none" "$exe" -
+# Standard input that is a file already is read in place.
+check "redirected file" cmp -s <("$exe" - hp_two < "$hairpins" 2>&1) <("$exe" "$hairpins" hp_two 2>&1)
+"$exe" - <&- 2> actual.err
+check "closed standard input: status" test $? -eq 2
+check "closed standard input: message" cmp -s actual.err <(echo "rnaqubo-seq: -: sequence file: cannot read: Bad file descriptor")
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
