@@ -7,12 +7,12 @@
 // of it through htslib, byte for byte as it comes (compressed or not), into a
 // temporary file created in $TMPDIR (or /tmp) and unlinked at once, which then
 // stands as descriptor 0 at its start; seekable or closed standard input is
-// left as it is. Throws SequenceFailure kUnreadable "-: standard input: cannot read:
-// <reason>" or "-: standard input: cannot keep a copy in <dir>: <reason>".
+// left as it is. Throws SequenceFailure kUnreadable "-: standard input: cannot
+// read: <reason>" or "-: standard input: cannot keep a copy in <dir>: <reason>".
 void HoldStandardInput();
 
-// Whether standard input can be read again from where it stands now, the
-// position (0-based byte offset) is stored in *position when so.
+// Whether standard input is seekable; when it is, stores where it stands (a
+// 0-based byte offset) in *position.
 bool StandardInputPosition(long long* position);
 
 // Puts standard input back at position (from StandardInputPosition). Throws
