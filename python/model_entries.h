@@ -17,8 +17,10 @@
 // owned by arena.
 struct SequenceModel {
   TableArena arena;
-  std::string name;      // the record's name when read from FASTA or FASTQ, else empty
+  std::string name;      // the record's name when read from FASTA, FASTQ or Stockholm, else empty
   std::string letters;   // the n letters, each A, C, G or U
+  bool has_reference = false;  // true when read from a Stockholm row with a structure
+  std::string reference;  // that structure, dot-bracket over letters
   char* buffer;          // letters at positions 1..n, zero at 0 and n + 1
   int32_t n;
   int32_t min_distance;  // a pair (i, j) needs j - i above this

@@ -110,15 +110,26 @@ std::unique_ptr<SequenceModel> MakeModel(const std::string& sequence, py::handle
   return BuildSequenceModel(letters, numbers.min_distance, numbers.add_quads, numbers.penalty);
 }
 
+// The structure line of a Stockholm row named by text: "consensus" or "own".
+StockholmStructure ToStockholmStructure(const std::string& structure) {
+  if (structure == "own") return StockholmStructure::kOwn;
+  if (structure != "consensus") {
+    throw py::value_error("structure must be \"consensus\" or \"own\", not " + ShowQuoted(structure, 40));
+  }
+  return StockholmStructure::kConsensus;
+}
+
 std::unique_ptr<SequenceModel> MakeModelFromFile(py::handle path, py::handle min_distance, py::handle add_quads,
-                                                 py::handle penalty, py::handle record, const std::string& ambiguous) {
+                                                 py::handle penalty, py::handle record, const std::string& ambiguous,
+                                                 const std::string& structure) {
   const ModelNumbers numbers = ToModelNumbers(min_distance, add_quads, penalty);
-  std::string name;
-  const std::string letters =
-      ReadSequenceFileLetters(ToPath(path), ToRecordChoice(record), ToLetterPolicy(ambiguous), &name);
+  SequenceFileRecord read = ReadSequenceFileRecord(ToPath(path), ToRecordChoice(record),
+                                                   ToStockholmStructure(structure), ToLetterPolicy(ambiguous));
   std::unique_ptr<SequenceModel> model =
-      BuildSequenceModel(letters, numbers.min_distance, numbers.add_quads, numbers.penalty);
-  model->name = name;
+      BuildSequenceModel(read.letters, numbers.min_distance, numbers.add_quads, numbers.penalty);
+  model->name = std::move(read.name);
+  model->has_reference = read.has_reference;
+  model->reference = std::move(read.reference);
   return model;
 }
 
@@ -431,14 +442,28 @@ k, whose positions are row k - 1 of quads.)")
       .def(py::init(&MakeModel), "sequence"_a, "min_distance"_a = 4, "add_quads"_a = true, "penalty"_a = -200,
            py::kw_only(), "ambiguous"_a = "refuse")
       .def_static("from_file", &MakeModelFromFile, "path"_a, "min_distance"_a = 4, "add_quads"_a = true,
-                  "penalty"_a = -200, py::kw_only(), "record"_a = py::none(), "ambiguous"_a = "refuse", R"(
+                  "penalty"_a = -200, py::kw_only(), "record"_a = py::none(), "ambiguous"_a = "refuse",
+                  "structure"_a = "consensus", R"(
 The model of the sequence in the file at path: rnaqubo's input format (the
-count, then one word per base, read as rnaqubo reads it), or FASTA or FASTQ,
-plain, gzip or bgzip, read as rnaqubo-seq reads it: the record named record, or
-numbered record (from 1), or the first; its letters by the rules of Model().
-The other arguments as for Model().)")
+count, then one word per base, read as rnaqubo reads it), or FASTA, FASTQ or
+a Stockholm alignment, plain, gzip or bgzip, read as rnaqubo-seq reads it: the
+record named record, or numbered record (from 1, across a Stockholm file's
+alignments), or the first; its letters by the rules of Model(), a Stockholm row
+ungapped. A Stockholm row's reference structure (see reference) is projected
+from #=GC SS_cons, or with structure="own" from the row's #=GR SS line where it
+has one, as rnaqubo-seq --own-structure does. The other arguments as for
+Model().)")
       .def_property_readonly("name", [](const SequenceModel& m) { return m.name; },
-                             "The record's name when read from FASTA or FASTQ, else empty.")
+                             "The record's name when read from FASTA, FASTQ or Stockholm, else empty.")
+      .def_property_readonly(
+          "reference",
+          [](const SequenceModel& m) -> py::object {
+            if (!m.has_reference) return py::none();
+            return py::str(m.reference);
+          },
+          "The reference structure of a Stockholm row, dot-bracket over sequence as\n"
+          "rnaqubo-seq writes it in the row's .dbn file; None when the alignment has no\n"
+          "structure line for the row, and for every other source.")
       .def_property_readonly("sequence", [](const SequenceModel& m) { return m.letters; },
                              "The letters, A, C, G, U.")
       .def_property_readonly("n", [](const SequenceModel& m) { return m.n; }, "Number of bases.")

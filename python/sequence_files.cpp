@@ -4,6 +4,8 @@
 #include "core/sequence_reader.h"
 #include "core/shown_text.h"
 
+#include <utility>
+
 std::string NormaliseSequenceText(const std::string& text, const LetterPolicy& policy) {
   SequenceRecord record;
   try {
@@ -18,19 +20,32 @@ std::string NormaliseSequenceText(const std::string& text, const LetterPolicy& p
   return record.letters;
 }
 
-std::string ReadSequenceFileLetters(const std::string& path, const RecordChoice& choice,
-                                    const LetterPolicy& policy, std::string* name) {
-  name->clear();
+SequenceFileRecord ReadSequenceFileRecord(const std::string& path, const RecordChoice& choice,
+                                          StockholmStructure which, const LetterPolicy& policy) {
   // The readers take "-" for standard input; here it can only name a file.
-  if (path == "-") return ReadSequenceFileLetters("./-", choice, policy, name);
+  if (path == "-") return ReadSequenceFileRecord("./-", choice, which, policy);
+  SequenceFileRecord result;
+  if (IsStockholmFile(path.c_str())) {
+    StockholmProjection projection = ReadStockholmRecord(path.c_str(), choice, which, policy);
+    result.name = std::move(projection.record.name);
+    result.letters = std::move(projection.record.letters);
+    result.has_reference = projection.has_structure;
+    result.reference = std::move(projection.structure);
+    return result;
+  }
+  if (which == StockholmStructure::kOwn) {
+    throw Failure(FailureKind::kUsage, ShowText(path) + ": structure=\"own\" needs a Stockholm alignment");
+  }
   if (DetectSequenceFileKind(path.c_str()) != SequenceFileKind::kFastaOrFastq) {
     if (choice.kind != ChoiceKind::kFirst) {
       throw Failure(FailureKind::kData, ShowText(path) + ": a record is chosen, but the file is in rnaqubo's input "
                                                          "format, which holds one sequence");
     }
-    return ReadCountedSequenceFile(path.c_str());
+    result.letters = ReadCountedSequenceFile(path.c_str());
+    return result;
   }
   SequenceRecord record = ReadSequenceRecord(path.c_str(), choice, policy);
-  *name = record.name;
-  return record.letters;
+  result.name = std::move(record.name);
+  result.letters = std::move(record.letters);
+  return result;
 }

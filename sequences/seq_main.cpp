@@ -19,6 +19,7 @@
 #include "sequences/collection_split.h"
 #include "sequences/record_files.h"
 #include "sequences/sequence_records.h"
+#include "sequences/standard_input.h"
 #include "sequences/stockholm_records.h"
 
 namespace {
@@ -33,8 +34,7 @@ const char kHelp[] =
     "\n"
     "Writes the record NAME of the FASTA, FASTQ or Stockholm file FILE (plain, gzip\n"
     "or bgzip; the first record without NAME) in rnaqubo's input format: the number\n"
-    "of bases, then one base per line. FILE may be - for standard input (not for\n"
-    "Stockholm).\n"
+    "of bases, then one base per line. FILE may be - for standard input.\n"
     "\n"
     "  -o OUT             write to OUT (complete or not at all) instead of standard output\n"
     "  -i K               take the K-th record (counted from 1) instead of NAME\n"
@@ -163,6 +163,7 @@ int RunSplit(const SeqOptions& options) {
   request.policy = options.policy;
   request.structure = options.own_structure ? StockholmStructure::kOwn : StockholmStructure::kConsensus;
   request.dbn_output = options.write_dbn;
+  if (request.sequences_path == "-") HoldStandardInput();
   for (const std::string& note : SplitCollection(request).notes) Note(note);
   return kStatusComplete;
 }
@@ -180,6 +181,8 @@ int RunOne(const SeqOptions& options) {
     choice.index = options.index;
   }
   const char* path = options.positionals[0].c_str();
+  // Standard input is looked at for its format before its reader starts.
+  if (options.positionals[0] == "-") HoldStandardInput();
   SequenceRecord record;
   if (IsStockholmFile(path)) {
     const StockholmStructure which = options.own_structure ? StockholmStructure::kOwn : StockholmStructure::kConsensus;

@@ -6,6 +6,7 @@
 
 #include "core/dot_bracket.h"
 #include "core/shown_text.h"
+#include "sequences/standard_input.h"
 #include "sequences/text_lines.h"
 
 namespace {
@@ -212,25 +213,37 @@ bool IsStockholmGap(char c) { return c == '.' || c == '-' || c == '_' || c == '~
 
 std::string Prefix(const char* path, int64_t line) { return ShowText(path) + ": line " + std::to_string(line) + ": "; }
 
+// The file at path, or standard input for "-".
+LineFilePointer OpenStockholmFile(const char* path) {
+  if (std::string_view(path) == "-") return OpenStandardInputLines("Stockholm file");
+  return OpenLineFile(path, "Stockholm file");
+}
+
 }  // namespace
 
 bool IsStockholmFile(const char* path) {
-  if (std::string_view(path) == "-") return false;
+  const bool standard_input = std::string_view(path) == "-";
+  long long position = 0;
+  if (standard_input && !StandardInputPosition(&position)) return false;
+  bool stockholm = false;
   try {
-    LineFilePointer file = OpenLineFile(path, "Stockholm file");
+    LineFilePointer file = OpenStockholmFile(path);
     std::string line;
     while (ReadLine(file.get(), &line)) {
       const std::string_view text = Trimmed(line);
-      if (!text.empty()) return text == kHeader;
+      if (text.empty()) continue;
+      stockholm = text == kHeader;
+      break;
     }
   } catch (const SequenceFailure&) {
     // The reader of the format the file turns out to have says what is wrong.
   }
-  return false;
+  if (standard_input) RestoreStandardInput(position);
+  return stockholm;
 }
 
 std::vector<StockholmAlignment> ReadStockholmAlignments(const char* path) {
-  LineFilePointer file = OpenLineFile(path, "Stockholm file");
+  LineFilePointer file = OpenStockholmFile(path);
   const std::string shown_path = ShowText(path);
   std::vector<StockholmAlignment> alignments;
   std::unique_ptr<AlignmentReader> reader;

@@ -42,11 +42,14 @@ enum class StockholmStructure {
 };
 
 // True when the first line of the file at path that is not blank reads
-// "# STOCKHOLM 1.0" (after decompression). False for "-" and for a file that
-// cannot be read (its reader reports why).
+// "# STOCKHOLM 1.0" (after decompression). "-" is standard input, looked at
+// only when it is seekable (see HoldStandardInput) and put back where it was;
+// false for it when it is a pipe, and for a file that cannot be read (its
+// reader reports why).
 bool IsStockholmFile(const char* path);
 
-// Reads every alignment of the Stockholm file at path. Blocks are separated by
+// Reads every alignment of the Stockholm file at path ("-": standard input from
+// where it stands, named "-" in messages). Blocks are separated by
 // blank lines; a name may appear once per block. Checks that every row, #=GC
 // SS_cons and #=GR SS piece of a block has the block's width, that every row
 // and structure line covers the whole alignment, that every #=GR line names a

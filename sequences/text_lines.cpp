@@ -5,6 +5,7 @@
 #include <htslib/hts_log.h>
 #include <htslib/kstring.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -45,6 +46,21 @@ LineFilePointer OpenLineFile(const char* path, const char* what) {
   errno = 0;
   file->file = bgzf_open(path, "r");
   if (file->file == nullptr) FailUnreadable(path, what, errno != 0 ? errno : EIO);
+  return file;
+}
+
+LineFilePointer OpenStandardInputLines(const char* what) {
+  hts_set_log_level(HTS_LOG_OFF);
+  const int fd = dup(STDIN_FILENO);
+  if (fd < 0) FailUnreadable("-", what, errno);
+  LineFilePointer file(new LineFile{"-", what});
+  errno = 0;
+  file->file = bgzf_dopen(fd, "r");
+  if (file->file == nullptr) {
+    const int error = errno != 0 ? errno : EIO;
+    close(fd);
+    FailUnreadable("-", what, error);
+  }
   return file;
 }
 

@@ -22,6 +22,12 @@ using LineFilePointer = std::unique_ptr<LineFile, LineFileCloser>;
 // errno) for a file that cannot be opened or is a directory.
 LineFilePointer OpenLineFile(const char* path, const char* what);
 
+// Opens standard input from where it stands, named "-" in messages; what as for
+// OpenLineFile. Reads through a duplicate of descriptor 0, so that closing the
+// LineFile leaves standard input open (its position is shared and moves).
+// Throws SequenceFailure kUnreadable "-: <what>: cannot read: <reason>".
+LineFilePointer OpenStandardInputLines(const char* what);
+
 // Reads the next line into *line, without its line end or a trailing '\r'.
 // Returns false at the end of the file; throws SequenceFailure kCorrupt
 // "<path>: the compressed data is damaged or truncated" or kUnreadable for a

@@ -9,22 +9,31 @@ import pytest
 import rnaqubo
 
 
+def built_executable(variable, program):
+    """The path that the environment's variable gives for the built program;
+    the test is skipped without one."""
+    exe = os.environ.get(variable)
+    if not exe or not os.access(exe, os.X_OK):
+        pytest.skip(f"{variable} does not name the built {program} executable")
+    return exe
+
+
 @pytest.fixture(scope="session")
 def rnaqubo_exe():
     """Path of the built rnaqubo executable (RNAQUBO in the environment)."""
-    exe = os.environ.get("RNAQUBO")
-    if not exe or not os.access(exe, os.X_OK):
-        pytest.skip("RNAQUBO does not name the built rnaqubo executable")
-    return exe
+    return built_executable("RNAQUBO", "rnaqubo")
 
 
 @pytest.fixture(scope="session")
 def fold_exe():
     """Path of the built rnaqubo-fold executable (RNAQUBO_FOLD in the environment)."""
-    exe = os.environ.get("RNAQUBO_FOLD")
-    if not exe or not os.access(exe, os.X_OK):
-        pytest.skip("RNAQUBO_FOLD does not name the built rnaqubo-fold executable")
-    return exe
+    return built_executable("RNAQUBO_FOLD", "rnaqubo-fold")
+
+
+@pytest.fixture(scope="session")
+def seq_exe():
+    """Path of the built rnaqubo-seq executable (RNAQUBO_SEQ in the environment)."""
+    return built_executable("RNAQUBO_SEQ", "rnaqubo-seq")
 
 
 def write_sequence_file(path, letters):

@@ -74,3 +74,8 @@ if(TARGET rnaqubo-fold)
                    $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
   set_tests_properties(workflow.stockholm PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# Standard input against the same file given by path, Stockholm and FASTA.
+add_test(NAME seq.stdin_cases
+         COMMAND bash ${seq_tests_dir}/stdin_cases.sh $<TARGET_FILE:rnaqubo-seq> ${PROJECT_SOURCE_DIR})
+set_tests_properties(seq.stdin_cases PROPERTIES LABELS seq TIMEOUT 120)
