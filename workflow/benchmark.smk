@@ -20,15 +20,19 @@
 #                     selections within DELTA of the optimum, numbered from 1
 #                     as rnaqubo-fold --reduce numbers them                    optional
 #   solvers       a mapping from a solver's name to
-#       command       a shell command template; {qubo}, {lp}, {milp} are the
+#       command       a bash command template; {qubo}, {lp}, {milp} are the
 #                     instance files, {seed} the run's seed, {seconds} the time
 #                     limit and {answer} the file the solver writes its answer
-#                     to, in any form rnaqubo-fold --solution reads             required
+#                     to, in any form rnaqubo-fold --solution reads; a literal
+#                     brace is written twice. It runs with pipefail: a pipeline
+#                     fails when any of its commands fails. An empty answer
+#                     file counts as no answer                                   required
 #       zero_based    the answer numbers variables from 0                      default false
 #   repeats       R, runs per instance and solver                              default 3
 #   first_seed    the seeds are first_seed .. first_seed + R - 1              default 1
-#   seconds       the time limit of one run; a run still going is ended and
-#                 counted as no answer                                         default 60
+#   seconds       the time limit of one run; a run still going is sent
+#                 SIGTERM, then SIGKILL 2 s later, with every process it
+#                 started, and counted as no answer                            default 60
 #   rnaqubo_fold, rnaqubo_seq, rnaqubo_anneal   the programs: names on PATH or paths
 # In a command, {rnaqubo_fold} and {rnaqubo_anneal} are the programs. An answer
 # numbers the variables as the instance files do; for rnaqubo-fold's optimum
@@ -45,6 +49,7 @@ import csv
 import os
 import re
 import shlex
+import shutil
 import signal
 import subprocess
 import sys
@@ -63,10 +68,17 @@ def program(key, default):
 RNAQUBO_FOLD = program("rnaqubo_fold", "rnaqubo-fold")
 RNAQUBO_SEQ = program("rnaqubo_seq", "rnaqubo-seq")
 RNAQUBO_ANNEAL = program("rnaqubo_anneal", "rnaqubo-anneal")
+# The programs given as paths and the summary's and report's scripts: inputs of
+# the rules that run them, so that a rebuilt program or an edited script reruns
+# what it made.
+PROGRAM_FILES = [path for path in (RNAQUBO_FOLD, RNAQUBO_SEQ, RNAQUBO_ANNEAL) if os.sep in path]
+SUMMARY_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_summary.py")
+REPORT_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_report.py")
 REPEATS = int(config.get("repeats", 3))
 FIRST_SEED = int(config.get("first_seed", 1))
 SECONDS = float(config.get("seconds", 60))
 SEEDS = [FIRST_SEED + k for k in range(REPEATS)]
+GRACE = 2  # seconds between a run's SIGTERM at the time limit and its SIGKILL
 if REPEATS < 1 or SECONDS <= 0:
     raise ValueError("'repeats' must be at least 1 and 'seconds' positive")
 
@@ -86,9 +98,16 @@ for entry in config.get("instances") or []:
                          f"not {entry['reduce']!r}")
     INSTANCES[name] = entry
 SOLVERS = config.get("solvers") or {}
+PLACEHOLDERS = ("qubo", "lp", "milp", "seed", "seconds", "answer", "rnaqubo_fold", "rnaqubo_anneal")
 for solver, entry in SOLVERS.items():
     if not re.fullmatch(r"[A-Za-z0-9_][A-Za-z0-9._-]*", str(solver)) or "command" not in entry:
         raise ValueError(f"solver {solver!r}: needs a plain name and a 'command'")
+    try:
+        str(entry["command"]).format(**{key: "" for key in PLACEHOLDERS})
+    except (KeyError, IndexError, ValueError) as failure:
+        raise ValueError(f"solver {solver}: command: {failure!r} is not one of the placeholders "
+                         f"{', '.join('{' + key + '}' for key in PLACEHOLDERS)}; write a literal brace twice "
+                         "({{ or }})") from None
 if not INSTANCES or not SOLVERS:
     raise ValueError("the configuration needs 'instances' and 'solvers'")
 
@@ -126,7 +145,8 @@ rule instance:
     # The record in rnaqubo's format as <name>.txt (so that the instance files
     # carry its name), its reference, the three instance files and the optimum.
     input:
-        lambda w: [INSTANCES[w.name]["file"]] + ([INSTANCES[w.name]["dbn"]] if INSTANCES[w.name].get("dbn") else []),
+        lambda w: [INSTANCES[w.name]["file"]] + ([INSTANCES[w.name]["dbn"]] if INSTANCES[w.name].get("dbn") else [])
+        + PROGRAM_FILES,
     output:
         qubo=INSTANCE_DIR + "/model.qubo",
         lp=INSTANCE_DIR + "/model.lp",
@@ -138,18 +158,25 @@ rule instance:
         entry = params.entry
         directory = os.path.dirname(output.qubo)
         sequence = os.path.join(directory, f"{wildcards.name}.txt")
+        # A reference of an earlier configuration must not score this one's answers.
+        reference_path = os.path.join(directory, "reference.dbn")
+        if os.path.exists(reference_path):
+            os.remove(reference_path)
         if sequence_format(entry["file"]) == "rnaqubo":
-            shell("cp {entry[file]:q} {sequence:q}")
+            shutil.copyfile(entry["file"], sequence)
         else:
-            record = shlex.quote(entry["record"]) if entry.get("record") else ""
-            shell("{RNAQUBO_SEQ:q} -o {sequence:q} {entry[file]:q} " + record)
+            record = [entry["record"]] if entry.get("record") else []
+            subprocess.run([RNAQUBO_SEQ, "-o", sequence, entry["file"]] + record, check=True)
         with open(sequence) as f:
             length = f.read().split()[0]
         reference = []
         if entry.get("dbn"):
-            text = reference_record(entry["dbn"], entry.get("record") or wildcards.name)
-            if text is not None:
-                reference_path = os.path.join(directory, "reference.dbn")
+            name = entry.get("record") or wildcards.name
+            text = reference_record(entry["dbn"], name)
+            if text is None:
+                print(f"benchmark: instance {wildcards.name}: {entry['dbn']} has no record {name}: "
+                      "its answers are not scored against a reference", file=sys.stderr)
+            else:
                 with open(reference_path, "w") as f:
                     f.write(text)
                 reference = ["--reference", reference_path]
@@ -190,6 +217,7 @@ rule run:
         lp=INSTANCE_DIR + "/model.lp",
         milp=INSTANCE_DIR + "/model.milp.lp",
         optimum=INSTANCE_DIR + "/optimum.txt",
+        programs=PROGRAM_FILES,
     output:
         RUN_DIR + "/run.tsv",
     params:
@@ -199,31 +227,47 @@ rule run:
     run:
         directory = os.path.dirname(output[0])
         answer = os.path.abspath(os.path.join(directory, "answer.txt"))
-        if os.path.exists(answer):
-            os.remove(answer)
+        # Nothing of an earlier run stays beside this one's.
+        for stale in ("answer.txt", "decoded.txt", "answer.svg", "solver.log"):
+            if os.path.exists(os.path.join(directory, stale)):
+                os.remove(os.path.join(directory, stale))
         values = {"qubo": input.qubo, "lp": input.lp, "milp": input.milp, "answer": answer}
         values = {key: shlex.quote(os.path.abspath(path)) for key, path in values.items()}
         values.update(seed=wildcards.seed, seconds=f"{params.seconds:g}", rnaqubo_fold=shlex.quote(RNAQUBO_FOLD),
                       rnaqubo_anneal=shlex.quote(RNAQUBO_ANNEAL))
         command = params.command.format(**values)
+        # The command runs in a process group of its own under timeout(1), which
+        # holds the limit even if this harness is ended first: at the limit the
+        # group gets SIGTERM (so that a solver may clean up), and SIGKILL
+        # GRACE seconds later. A pipeline fails when any of its commands does.
         with open(os.path.join(directory, "solver.log"), "w") as log:
             start = time.monotonic()
-            process = subprocess.Popen(["bash", "-c", command], stdout=log, stderr=log, start_new_session=True)
+            process = subprocess.Popen(["timeout", "-k", f"{GRACE:g}", f"{params.seconds:g}",
+                                        "bash", "-o", "pipefail", "-c", command],
+                                       stdout=log, stderr=log, start_new_session=True)
             try:
-                code = process.wait(timeout=params.seconds)
-                status = "ok" if code == 0 else "failed"
+                code = process.wait(timeout=params.seconds + GRACE + 5)
             except subprocess.TimeoutExpired:
-                os.killpg(process.pid, signal.SIGKILL)
-                process.wait()
-                status = "timeout"
+                code = None
+            finally:
+                # Whatever the command left running in its group goes with it.
+                try:
+                    os.killpg(process.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                if process.poll() is None:
+                    process.wait()
             seconds = time.monotonic() - start
+            timed_out = code is None or (code in (124, 137) and seconds >= params.seconds)
+            status = "timeout" if timed_out else "ok" if code == 0 else "failed"
         certified = "yes" if "certified: yes" in open(input.optimum).read() else "no"
         optimum = re.search(r"\((-?\d+)\)$", open(input.optimum).read().split("\n")[1]).group(1)
         row = {"instance": wildcards.name, "variables": benchmark_summary.instance_variables(input.qubo),
                "solver": wildcards.solver, "seed": wildcards.seed,
                "seconds": f"{seconds:.4f}", "status": status, "value": "NA", "optimum": optimum, "ratio": "NA",
                "certified": certified, "conflict_free": "NA", "f1": "NA"}
-        if status == "ok" and not os.path.exists(answer):
+        # An empty file is no answer (an empty selection is a line of its own).
+        if status == "ok" and (not os.path.exists(answer) or os.path.getsize(answer) == 0):
             row["status"] = "failed"
         elif status == "ok":
             decoded, text = decode(os.path.dirname(input.qubo), answer, params.zero_based)
@@ -252,11 +296,12 @@ rule runs_table:
 
 rule summary:
     input:
-        "results/benchmark/runs.tsv",
+        runs="results/benchmark/runs.tsv",
+        script=SUMMARY_SCRIPT,
     output:
         "results/benchmark/summary.tsv",
     run:
-        rows = benchmark_summary.summarise(benchmark_summary.read_runs(input[0]))
+        rows = benchmark_summary.summarise(benchmark_summary.read_runs(input.runs))
         benchmark_summary.write_table(output[0], benchmark_summary.SUMMARY_COLUMNS, rows)
 
 
@@ -264,11 +309,12 @@ rule report:
     input:
         runs="results/benchmark/runs.tsv",
         summary="results/benchmark/summary.tsv",
+        script=REPORT_SCRIPT,
+        programs=PROGRAM_FILES,
     output:
         "results/benchmark/report.html",
     params:
         zero_based=[solver for solver, entry in SOLVERS.items() if entry.get("zero_based", False)],
-        script=os.path.join(workflow.basedir, "scripts", "benchmark_report.py"),
     shell:
-        "/usr/bin/python3 {params.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
+        "/usr/bin/python3 {input.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
         "runs/benchmark/runs {RNAQUBO_FOLD:q} {output:q} {params.zero_based:q}"

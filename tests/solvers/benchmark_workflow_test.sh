@@ -3,8 +3,9 @@
 # FASTA records, one with a reference, and a file in rnaqubo's own format),
 # the third reduced to its optima's variables, three real solvers (the
 # annealer, CBC on the MILP, rnaqubo-fold's optimum)
-# and a fourth that answers on seed 1, outlives the time limit on seed 2 and
-# writes a bad answer on seed 3, each run three times. runs.tsv and summary.tsv
+# and a fourth that answers on seed 1 (leaving a process behind, which must be
+# ended with it), outlives the time limit on seed 2 and fails on seed 3 in a
+# pipeline whose last command succeeds, each run three times. runs.tsv and summary.tsv
 # are compared byte for byte with tables worked out by hand, the wall times
 # left out; the report is opened in headless Chromium and its screenshot
 # checked; a second run must find nothing to do.
@@ -36,7 +37,7 @@ solvers:
   exact:
     command: "{rnaqubo_fold} --instance {lp} | sed -n 's/^instance quads://p' > {answer}"
   moody:
-    command: "case {seed} in 2) sleep 30 ;; 3) echo x1 > {answer} ;; *) {rnaqubo_fold} --instance {milp} | sed -n 's/^instance quads://p' > {answer} ;; esac"
+    command: "case {seed} in 2) sleep 30 ;; 3) {rnaqubo_fold} --instance {milp}.missing | sed -n 's/^instance quads://p' > {answer} ;; *) (sleep 29.75 &); {rnaqubo_fold} --instance {milp} | sed -n 's/^instance quads://p' > {answer} ;; esac"
 repeats: 3
 first_seed: 1
 seconds: 4
@@ -52,7 +53,7 @@ run || { fail "snakemake failed"; tail -n 30 snakemake.log; exit 1; }
 # its optimum: F1 1), 279 (hairpin_alu, 21 variables, no reference) and 131
 # (GGGGCCCC: quads 3 5 7 of 9, the only ones kept at 0, renumbered 1 2 3); all
 # certified. Every real solver reaches them on these small models; moody's
-# seed 2 is ended at 4 s and seed 3's "x1" is no answer.
+# seed 2 is ended at 4 s and seed 3's failed pipeline is no answer.
 expected_runs=$'instance\tvariables\tsolver\tseed\tstatus\tvalue\toptimum\tratio\tcertified\tconflict_free\tf1\n'
 for instance in "hairpin_gc 15 295 1.0000" "alu 21 279 NA" "g4c4 3 131 NA"; do
   read -r name variables optimum f1 <<< "$instance"
@@ -68,6 +69,7 @@ done
 got_runs=$(cut -f 1-4,6- results/benchmark/runs.tsv)
 [ "$got_runs"$'\n' = "$expected_runs" ] || fail "runs.tsv differs:
 $(diff <(printf '%s' "$expected_runs") <(printf '%s\n' "$got_runs"))"
+pgrep -f "sleep 29.75" > /dev/null && fail "a solver's process outlived its run: $(pgrep -af 'sleep 29.75')"
 # The timed-out runs ran to the limit, and no longer than a second past it.
 awk -F'\t' '$6 == "timeout" && ($5 < 4 || $5 > 5) { bad = 1 } END { exit bad }' results/benchmark/runs.tsv ||
   fail "a timed-out run's time is not the limit: $(grep timeout results/benchmark/runs.tsv)"
@@ -110,6 +112,12 @@ fi
 
 run -n || fail "the dry run failed"
 grep -q "Nothing to be done" snakemake.log || fail "a second run finds work: $(tail -n 5 snakemake.log)"
+
+# Without its reference, hairpin_gc is made again and its answers go unscored.
+sed -i '0,/^     dbn: /s|^     dbn: [^,]*, |     |' config.yaml
+run || { fail "the run without hairpin_gc's reference failed"; tail -n 30 snakemake.log; }
+awk -F'\t' '$1 == "hairpin_gc" && $12 != "NA" { bad = 1 } END { exit bad }' results/benchmark/runs.tsv ||
+  fail "hairpin_gc is still scored against its old reference: $(grep hairpin_gc results/benchmark/runs.tsv | head -n 3)"
 
 [ "$failures" -eq 0 ] && echo "benchmark workflow: all checks passed"
 exit $((failures > 0))

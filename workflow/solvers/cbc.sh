@@ -9,12 +9,15 @@ set -u
 milp=$1 seconds=$2 answer=$3 cbc=${4:-cbc}
 work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT
+# Ended at the harness's limit (SIGTERM): the scratch directory goes too.
+trap 'exit 143' TERM INT
 # CBC takes the format from the file name's extension.
 ln -s "$(realpath "$milp")" "$work/model.lp" || exit 2
 # CBC stops itself a little before the harness's limit, so that the best
-# answer it found is still written.
+# answer it found is still written; its limit is on wall time, not on its
+# processor time, which on a loaded machine runs slower than the clock.
 limit=$(awk -v s="$seconds" 'BEGIN { printf "%g", (s > 2 ? s - 1 - 0.1 * s : s / 2) }')
-"$cbc" "$work/model.lp" sec "$limit" solve solu "$work/solution.txt" > "$work/log.txt" 2>&1
+"$cbc" "$work/model.lp" timeMode elapsed sec "$limit" solve solu "$work/solution.txt" > "$work/log.txt" 2>&1
 status=$?
 if [ "$status" -ne 0 ] || [ ! -s "$work/solution.txt" ]; then
   echo "cbc.sh: $milp: CBC gave no solution (status $status)" >&2
