@@ -132,8 +132,19 @@ AnnealResult AnnealModel(const CouplingRows& rows, const std::vector<double>& te
   std::vector<int64_t> field(static_cast<size_t>(q) + 1, 0);  // sum of the couplings to chosen variables
   AnnealResult best{x, 0};
   // The flips since best was last brought up to date: each is applied to best
-  // at most once, when a better selection is reached.
+  // at most once, when a better selection is reached. Past 2Q entries the
+  // journal is folded to the variables where x and best differ (at most Q), so
+  // that it never holds more than 2Q + 1 flips however long the run.
   std::vector<int32_t> journal;
+  std::vector<uint8_t> differs(static_cast<size_t>(q) + 1, 0);
+  const auto fold_journal = [&] {
+    for (const int32_t flipped : journal) differs[flipped] ^= 1;
+    journal.clear();
+    for (int32_t u = 1; u <= q; ++u) {
+      if (differs[u] != 0) journal.push_back(u);
+      differs[u] = 0;
+    }
+  };
   int64_t value = 0;
   for (const double temperature : temperatures) {
     const double inverse = 1.0 / temperature;
@@ -149,6 +160,7 @@ AnnealResult AnnealModel(const CouplingRows& rows, const std::vector<double>& te
       for (int64_t k = rows.start[v]; k < rows.start[v + 1]; ++k) field[rows.column[k]] += change * rows.value[k];
       value += gain;
       journal.push_back(v);
+      if (journal.size() > 2 * static_cast<size_t>(q)) fold_journal();
       if (value > best.value) {
         for (const int32_t flipped : journal) best.chosen[flipped] ^= 1;
         journal.clear();
