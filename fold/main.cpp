@@ -113,13 +113,7 @@ int StartDiagram(const FoldOptions& options, const RunParameters& params, const 
 // The record's name for instance files: the reference's, else the sequence
 // file's name without its directory and extension.
 std::string RecordName(const ReferenceStructure& reference, const char* sequence_path) {
-  if (!reference.name.empty()) return reference.name;
-  std::string name = sequence_path;
-  const size_t slash = name.rfind('/');
-  if (slash != std::string::npos) name.erase(0, slash + 1);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return name;
+  return !reference.name.empty() ? reference.name : RecordNameOfFile(sequence_path);
 }
 
 // Writes the instance files asked for, none of them over an input of the run:

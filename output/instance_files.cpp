@@ -428,3 +428,12 @@ void WriteQuboInstance(const QuadModel& model, const InstanceHeader& header, con
     out.Commit();
   });
 }
+
+std::string RecordNameOfFile(const std::string& path) {
+  std::string name = path;
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}

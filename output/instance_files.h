@@ -24,6 +24,10 @@ struct InstanceHeader {
   std::string reduce = {};  // the reduction's DELTA as given ("10%"), when reduction is set
 };
 
+// The name of a record read from the file at path that has none of its own:
+// the file's name without its directory and its last extension.
+std::string RecordNameOfFile(const std::string& path);
+
 // The three kinds of instance file.
 enum class InstanceKind {
   kLp,    // "lp": quadratic objective, variables x<k> for the model's variable k (1-based)

@@ -150,8 +150,9 @@ void WriteReducedModel(const std::string& prefix, const QuadModel& model, const 
   }
 }
 
-void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept) {
-  TextOutput file(name, {});
+void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept,
+                       const std::vector<KeptFile>& inputs) {
+  TextOutput file(name, inputs);
   FillQFile(&file, model, kept);
   file.Commit();
 }

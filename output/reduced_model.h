@@ -31,5 +31,7 @@ constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs = {}, int thread_count = 0);
 
-// Writes only the .q file of the reduction, as WriteReducedModel does, at name.
-void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept);
+// Writes only the .q file of the reduction, as WriteReducedModel does, at name,
+// never over one of inputs.
+void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept,
+                       const std::vector<KeptFile>& inputs = {});

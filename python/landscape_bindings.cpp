@@ -204,7 +204,7 @@ exactly the original entries among them, so each such selection keeps its value.
           "write_q_file",
           [](const ReducedModel& r, py::handle path) {
             const std::string file = PathOf(path);
-            WriteFile(file, "Q file", [&] { WriteReducedQFile(file, r.model->q, r.kept); });
+            WriteFile(file, "Q file", [&] { WriteReducedQFile(file, r.model->q, r.kept, SourceFiles(*r.model)); });
           },
           "path"_a, "Writes the reduced model in rnaqubo's Q file format, atomically.")
       .def(

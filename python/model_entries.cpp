@@ -198,18 +198,26 @@ void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets,
   });
 }
 
+std::vector<KeptFile> SourceFiles(const SequenceModel& model) {
+  if (model.source_path.empty()) return {};
+  return {IdentifyKeptFile(model.source_path.c_str())};
+}
+
 void WriteModelInstance(const SequenceModel& model, InstanceKind kind, const std::string& path, bool negate,
                         bool pairwise, const KeptVariables* reduction, const std::string& reduce) {
-  InstanceHeader header{model.name, "-", model.min_distance};
+  const bool from_file = !model.source_path.empty();
+  InstanceHeader header{model.name.empty() && from_file ? RecordNameOfFile(model.source_path) : model.name,
+                        from_file ? model.source_path : "-", model.min_distance};
   header.reduction = reduction;
   header.reduce = reduce;
+  const std::vector<KeptFile> inputs = SourceFiles(model);
   switch (kind) {
     case InstanceKind::kLp:
-      return WriteLpInstance(model.q, header, path, {});
+      return WriteLpInstance(model.q, header, path, inputs);
     case InstanceKind::kMilp:
-      return WriteMilpInstance(model.q, header, path, {}, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+      return WriteMilpInstance(model.q, header, path, inputs, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
     case InstanceKind::kQubo:
       break;
   }
-  WriteQuboInstance(model.q, header, path, negate, {});
+  WriteQuboInstance(model.q, header, path, negate, inputs);
 }

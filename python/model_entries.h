@@ -21,6 +21,7 @@ struct SequenceModel {
   std::string letters;   // the n letters, each A, C, G or U
   bool has_reference = false;  // true when read from a Stockholm row with a structure
   std::string reference;  // that structure, dot-bracket over letters
+  std::string source_path;  // the file the sequence was read from, empty for a sequence given as text
   char* buffer;          // letters at positions 1..n, zero at 0 and n + 1
   int32_t n;
   int32_t min_distance;  // a pair (i, j) needs j - i above this
@@ -52,8 +53,14 @@ void FillAllEntries(const QuadModel& model, const std::vector<int64_t>& offsets,
 // Writes the instance file of kind for model at path, atomically, as
 // WriteLpInstance, WriteMilpInstance (pairwise: MilpForm::kPairwise) and
 // WriteQuboInstance (values negated when negate is set) write it, with the
-// record's name and input "-": over the whole model, or over reduction (its
+// record's name (for a file without one, the file's name without directory and
+// extension) and input (the file read, "-" for a sequence given as text), never
+// over the file the sequence was read from: over the whole model, or over reduction (its
 // DELTA as given in reduce) when reduction is not nullptr. Throws Failure kFile
 // naming path when it cannot be written.
+// The file model was read from, as a file its writers must not replace (none
+// for a sequence given as text).
+std::vector<KeptFile> SourceFiles(const SequenceModel& model);
+
 void WriteModelInstance(const SequenceModel& model, InstanceKind kind, const std::string& path, bool negate,
                         bool pairwise, const KeptVariables* reduction = nullptr, const std::string& reduce = "");

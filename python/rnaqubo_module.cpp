@@ -123,11 +123,13 @@ std::unique_ptr<SequenceModel> MakeModelFromFile(py::handle path, py::handle min
                                                  py::handle penalty, py::handle record, const std::string& ambiguous,
                                                  const std::string& structure) {
   const ModelNumbers numbers = ToModelNumbers(min_distance, add_quads, penalty);
-  SequenceFileRecord read = ReadSequenceFileRecord(ToPath(path), ToRecordChoice(record),
+  const std::string file = ToPath(path);
+  SequenceFileRecord read = ReadSequenceFileRecord(file, ToRecordChoice(record),
                                                    ToStockholmStructure(structure), ToLetterPolicy(ambiguous));
   std::unique_ptr<SequenceModel> model =
       BuildSequenceModel(read.letters, numbers.min_distance, numbers.add_quads, numbers.penalty);
   model->name = std::move(read.name);
+  model->source_path = file;
   model->has_reference = read.has_reference;
   model->reference = std::move(read.reference);
   return model;
@@ -350,11 +352,12 @@ void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
   const std::string path = ToPath(path_object);
   try {
     py::gil_scoped_release unlocked;
-    WriteQFileNamed(path, model.q, CountWorkThreads());
+    const std::vector<KeptFile> inputs = SourceFiles(model);
+    WriteQFileNamed(path, model.q, CountWorkThreads(), inputs.empty() ? nullptr : &inputs[0]);
   } catch (const OutputFileFailure& failure) {
     if (failure.stage() == OutputStage::kMemory) throw Failure(FailureKind::kMemory, kArrayAllocationFailure);
     const int error = failure.error_number() != 0 ? failure.error_number() : EIO;
-    throw Failure(FailureKind::kFile, ShowText(path) + ": Q file: cannot write: " + std::strerror(error), path, error);
+    throw Failure(FailureKind::kFile, ShowText(path) + ": Q file: cannot write: " + failure.Explanation(), path, error);
   }
 }
 
@@ -452,7 +455,8 @@ alignments), or the first; its letters by the rules of Model(), a Stockholm row
 ungapped. A Stockholm row's reference structure (see reference) is projected
 from #=GC SS_cons, or with structure="own" from the row's #=GR SS line where it
 has one, as rnaqubo-seq --own-structure does. The other arguments as for
-Model().)")
+Model(). The model's writers never replace the file, and its instance files
+record it (and, for a record without a name, the file's stem as its name).)")
       .def_property_readonly("name", [](const SequenceModel& m) { return m.name; },
                              "The record's name when read from FASTA, FASTQ or Stockholm, else empty.")
       .def_property_readonly(

@@ -108,6 +108,27 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
     assert earlier.read_text() == "earlier\n" and os.listdir(tmp_path) == ["kept.qubo"]
 
 
+def test_writers_never_replace_the_sequence_file(tmp_path):
+    # Every writer of a model read from a file, and of its reduction, refuses
+    # that file's name and leaves it as it was; the instance files it does
+    # write record the file and, for a format without names, the file's stem.
+    source = tmp_path / "hairpin.txt"
+    letters = "GGGGAAAACCCC"
+    source.write_text("%d\n%s\n" % (len(letters), " ".join(letters)))
+    model = rnaqubo.Model.from_file(source, min_distance=2)
+    reduced = model.reduce(0)
+    for owner in (model, reduced):
+        for write in (owner.write_lp, owner.write_milp, owner.write_qubo, owner.write_q_file):
+            with pytest.raises(OSError, match="Input file would be overwritten"):
+                write(source)
+    assert source.read_text() == "%d\n%s\n" % (len(letters), " ".join(letters))
+    model.write_qubo(tmp_path / "m.qubo")
+    reduced.write_lp(tmp_path / "r.lp")
+    for name, mark in (("m.qubo", "c "), ("r.lp", "\\ ")):
+        header = (tmp_path / name).read_text()
+        assert f"{mark}name: hairpin\n" in header and f"{mark}input: {source}\n" in header, header[:300]
+
+
 @pytest.mark.parametrize("selection, options, error, text", [
     ([5], {}, ValueError, r"variable 5 \(item 1 of the selection\) is outside 1..4"),
     ([0, 5], {}, ValueError, r"variable 0 \(item 1 of the selection\) is outside 1..4"),
