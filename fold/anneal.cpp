@@ -2,29 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
 
 #include "model/quad_couplings.h"
 #include "model/row_entries.h"
 
 namespace {
-
-// A row's entries as Entry(row, column, value) calls, the diagonal's included,
-// in the order WalkRowEntries gives them.
-template <typename Visitor>
-struct WholeRowEntries {
-  int32_t row;
-  int32_t penalty;
-  Visitor& visitor;
-  void Diagonal(int32_t score) { visitor.Entry(row, row, score); }
-  void Conflicts(int32_t first, const uint8_t* flags, int32_t size) {
-    for (int32_t k = 0; k < size; ++k) {
-      if (flags[k] != 0) visitor.Entry(row, first + k, penalty);
-    }
-  }
-  void Bonus(int32_t column) { visitor.Entry(row, column, kChainBonusValue); }
-  void Link(int32_t column) { visitor.Entry(row, column, kStackLinkValue); }
-};
 
 // Counts the couplings of each row in both directions, and takes the scores.
 struct RowCounter {
@@ -75,10 +57,8 @@ CouplingRows BuildCouplingRows(int32_t q, const Walk& walk) {
 
 CouplingRows MakeCouplingRows(const QuadModel& model) {
   uint8_t flags[kFlagChunk];
-  return BuildCouplingRows(model.quad_count, [&](int32_t l, auto& visitor) {
-    WholeRowEntries<std::remove_reference_t<decltype(visitor)>> entries{l, model.penalty, visitor};
-    WalkRowEntries(model, l, flags, entries);
-  });
+  return BuildCouplingRows(model.quad_count,
+                           [&](int32_t l, auto& visitor) { WalkRowEntryCalls(model, l, flags, visitor); });
 }
 
 CouplingRows MakeKeptCouplingRows(const QuadModel& model, const KeptVariables& kept) {

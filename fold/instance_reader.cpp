@@ -15,6 +15,12 @@ namespace {
   throw Failure(FailureKind::kData, ShowText(path) + ": instance file: " + what);
 }
 
+// The file could not be read: the reason from errno, EIO when it has none.
+[[noreturn]] void FailRead(const std::string& path) {
+  const int error = errno != 0 ? errno : EIO;
+  throw Failure(FailureKind::kFile, ShowText(path) + ": cannot read: " + std::strerror(error), path, error);
+}
+
 // The 32-bit number in text, the whole of it; throws naming the setting.
 int32_t SettingNumber(const std::string& path, const std::string& key, const std::string& text) {
   int32_t value = 0;
@@ -32,10 +38,7 @@ InstanceSettings ReadInstanceSettings(const std::string& path) {
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   std::string line;
-  if (!in || (!std::getline(in, line) && in.bad())) {
-    const int error = errno != 0 ? errno : EIO;
-    throw Failure(FailureKind::kFile, ShowText(path) + ": cannot read: " + std::strerror(error), path, error);
-  }
+  if (!in || (!std::getline(in, line) && in.bad())) FailRead(path);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   InstanceSettings settings{};
   const std::string lp_first = "\\ rnaqubo instance: ", qubo_first = "c rnaqubo instance: ";
@@ -63,10 +66,7 @@ InstanceSettings ReadInstanceSettings(const std::string& path) {
       FailData(path, "line " + std::to_string(number) + ": " + ShowText(key) + " given twice");
     }
   }
-  if (in.bad()) {
-    const int error = errno != 0 ? errno : EIO;
-    throw Failure(FailureKind::kFile, ShowText(path) + ": cannot read: " + std::strerror(error), path, error);
-  }
+  if (in.bad()) FailRead(path);
   auto setting = [&](const char* key) -> const std::string& {
     const auto found = values.find(key);
     if (found == values.end()) FailData(path, std::string("no ") + key + " line");

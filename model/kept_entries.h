@@ -35,25 +35,16 @@ inline KeptVariables MakeKeptVariables(const QuadModel& model, const std::vector
 // Q file.
 template <typename Visitor>
 void WalkKeptRowEntries(const QuadModel& model, const KeptVariables& kept, int32_t k, Visitor& visitor) {
-  struct Filter {
-    const QuadModel& model;
+  // The original row's entries, those of kept columns renumbered (the
+  // diagonal's column is the row itself, kept).
+  struct Renumber {
     const KeptVariables& kept;
     int32_t row;
     Visitor& visitor;
-    void Diagonal(int32_t score) { visitor.Entry(row, row, score); }
-    void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
-      const int32_t* renumbered = kept.renumbered.data() + first;
-      for (int32_t c = 0; c < count; ++c) {
-        if (flags[c] != 0 && renumbered[c] != 0) visitor.Entry(row, renumbered[c], model.penalty);
-      }
+    void Entry(int32_t, int32_t column, int32_t value) {
+      if (kept.renumbered[column] != 0) visitor.Entry(row, kept.renumbered[column], value);
     }
-    void Bonus(int32_t column) {
-      if (kept.renumbered[column] != 0) visitor.Entry(row, kept.renumbered[column], kChainBonusValue);
-    }
-    void Link(int32_t column) {
-      if (kept.renumbered[column] != 0) visitor.Entry(row, kept.renumbered[column], kStackLinkValue);
-    }
-  } filter{model, kept, k, visitor};
+  } renumber{kept, k, visitor};
   uint8_t flags[kFlagChunk];
-  WalkRowEntries(model, kept.original[k], flags, filter);
+  WalkRowEntryCalls(model, kept.original[k], flags, renumber);
 }

@@ -53,3 +53,24 @@ inline void WalkRowEntries(const QuadModel& model, int32_t l, uint8_t* flags, Vi
     m = chunk_last + 1;
   }
 }
+
+// Calls visitor.Entry(l, column, value) for every entry of row l of model, the
+// diagonal (column l) first, in the Q file's order: WalkRowEntries for a visitor
+// that takes the entries one at a time.
+template <typename Visitor>
+inline void WalkRowEntryCalls(const QuadModel& model, int32_t l, uint8_t* flags, Visitor& visitor) {
+  struct Calls {
+    int32_t row;
+    int32_t penalty;
+    Visitor& visitor;
+    void Diagonal(int32_t score) { visitor.Entry(row, row, score); }
+    void Conflicts(int32_t first, const uint8_t* conflict_flags, int32_t count) {
+      for (int32_t k = 0; k < count; ++k) {
+        if (conflict_flags[k] != 0) visitor.Entry(row, first + k, penalty);
+      }
+    }
+    void Bonus(int32_t column) { visitor.Entry(row, column, kChainBonusValue); }
+    void Link(int32_t column) { visitor.Entry(row, column, kStackLinkValue); }
+  } calls{l, model.penalty, visitor};
+  WalkRowEntries(model, l, flags, calls);
+}

@@ -19,20 +19,6 @@ struct RowCoupling {
   int32_t value;
 };
 
-// Gathers the couplings of one row as WalkRowEntries visits them.
-struct CouplingCollector {
-  int32_t penalty;
-  std::vector<RowCoupling>* out;
-  void Diagonal(int32_t) {}
-  void Conflicts(int32_t first, const uint8_t* flags, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-      if (flags[k] != 0) out->push_back({first + k, penalty});
-    }
-  }
-  void Bonus(int32_t column) { out->push_back({column, kChainBonusValue}); }
-  void Link(int32_t column) { out->push_back({column, kStackLinkValue}); }
-};
-
 // The instance's variables 1..size, in its numbering: all of the model's, or a
 // reduction's.
 struct InstanceVariables {
@@ -51,7 +37,7 @@ InstanceVariables VariablesOf(const QuadModel& model, const InstanceHeader& head
 }
 
 // Gathers the couplings of a reduced row as WalkKeptRowEntries visits them.
-struct KeptCouplingCollector {
+struct CouplingCollector {
   std::vector<RowCoupling>* out;
   void Entry(int32_t row, int32_t column, int32_t value) {
     if (row != column) out->push_back({column, value});
@@ -61,12 +47,11 @@ struct KeptCouplingCollector {
 // The couplings of row l of the instance, ascending by column, at *out (replaced).
 void ListRowCouplings(const InstanceVariables& variables, int32_t l, uint8_t* flags, std::vector<RowCoupling>* out) {
   out->clear();
+  CouplingCollector collector{out};
   if (variables.kept != nullptr) {
-    KeptCouplingCollector collector{out};
     WalkKeptRowEntries(variables.model, *variables.kept, l, collector);
   } else {
-    CouplingCollector collector{variables.model.penalty, out};
-    WalkRowEntries(variables.model, l, flags, collector);
+    WalkRowEntryCalls(variables.model, l, flags, collector);
   }
   // Only the chain bonus stands out of the ascending order.
   std::sort(out->begin(), out->end(), [](const RowCoupling& a, const RowCoupling& b) { return a.column < b.column; });
