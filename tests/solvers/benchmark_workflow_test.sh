@@ -96,6 +96,9 @@ grep -qx "quads: 3 5 7" runs/benchmark/runs/g4c4/cbc/1/decoded.txt || fail "CBC'
 grep -qx "reduced: 3 of 9 variables; every conflict-free selection within 0 of 131 is kept with its value" \
   runs/benchmark/instances/g4c4/optimum.txt || fail "the reduced instance's optimum: $(cat runs/benchmark/instances/g4c4/optimum.txt)"
 
+grep -q "<h3>g4c4 (3 variables, the model of 9 reduced at 0)</h3>" results/benchmark/report.html ||
+  fail "the report does not say the reduced instance is reduced"
+
 # The report in headless Chromium: the table, each plot and the arc diagrams drawn.
 grep -q "<script\|https\?://[^\"]*\.\(js\|css\|png\)" results/benchmark/report.html &&
   fail "the report loads something from outside"

@@ -76,6 +76,21 @@ def plot_ratios(runs, tint):
     return svg_of(figure)
 
 
+def instance_reduction(instances_dir, name):
+    """(DELTA, the whole model's variables) of a reduced instance, from its .qubo
+    file's comment lines; None for the whole model."""
+    settings = {}
+    with open(os.path.join(instances_dir, name, "model.qubo")) as f:
+        for line in f:
+            if not line.startswith("c "):
+                break
+            key, _, value = line[2:].rstrip("\n").partition(": ")
+            settings[key] = value
+    if "reduce" not in settings or " of " not in settings.get("reduced", ""):
+        return None
+    return settings["reduce"], settings["reduced"].split(" of ")[1]
+
+
 def best_answers(runs):
     """{(instance, solver): seed of the best conflict-free answer, else of the best answer}."""
     best = {}
@@ -138,7 +153,10 @@ def make_report(runs_path, summary_path, instances_dir, runs_dir, fold, zero_bas
     ]
     best = best_answers(runs)
     for instance in dict.fromkeys(row["instance"] for row in summary):
-        parts.append(f"<h3>{html.escape(instance)} ({sizes[instance]} variables)</h3><div class=\"plots\">")
+        reduction = instance_reduction(instances_dir, instance)
+        size = f"{sizes[instance]} variables" + (f", the model of {reduction[1]} reduced at {reduction[0]}"
+                                                 if reduction else "")
+        parts.append(f"<h3>{html.escape(instance)} ({html.escape(size)})</h3><div class=\"plots\">")
         for solver in dict.fromkeys(row["solver"] for row in summary):
             seed = best.get((instance, solver))
             svg = seed and arc_diagram(fold, instances_dir, runs_dir, instance, solver, seed,
