@@ -66,7 +66,15 @@ LineFilePointer OpenStandardInputLines(const char* what) {
 
 bool ReadLine(LineFile* file, std::string* line) {
   const int got = bgzf_getline(file->file, '\n', &file->line);
-  if (got == -1) return false;
+  if (got == -1) {
+    // A bgzip file cut at a block boundary reads as complete but for its
+    // end-of-file block: the records after the cut would be lost unnoticed.
+    if (bgzf_compression(file->file) == bgzf && bgzf_check_EOF(file->file) == 0) {
+      throw SequenceFailure(SequenceFailureKind::kCorrupt,
+                            ShowText(file->path) + ": the bgzip file is truncated (no end-of-file block)");
+    }
+    return false;
+  }
   if (got < -1) {
     if (bgzf_compression(file->file) != no_compression) {
       throw SequenceFailure(SequenceFailureKind::kCorrupt,

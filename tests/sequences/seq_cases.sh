@@ -113,6 +113,14 @@ if command -v bgzip > /dev/null && command -v samtools > /dev/null; then
   head -c -28 many.fa.bgz > noeof.fa.bgz
   expect "bgzip cut at a block boundary" 1 "" "rnaqubo-seq: noeof.fa.bgz: record r400: the bgzip file is truncated (no end-of-file block)
 " -- noeof.fa.bgz r400
+  # The same cut in a Stockholm alignment and in a dot-bracket file: no alignment
+  # or reference after the cut is lost unnoticed.
+  printf '# STOCKHOLM 1.0\nh1 GGGGAAACCCC\n#=GC SS_cons <<<<...>>>>\n//\n' | bgzip -c | head -c -28 > noeof.sto.bgz
+  expect "Stockholm bgzip cut at a block boundary" 1 "" "rnaqubo-seq: noeof.sto.bgz: the bgzip file is truncated (no end-of-file block)
+" -- noeof.sto.bgz h1
+  printf '>r1\nACGU\n....\n' | bgzip -c | head -c -28 > noeof.dbn.bgz
+  expect "dot-bracket bgzip cut at a block boundary" 1 "" "rnaqubo-seq: noeof.dbn.bgz: the bgzip file is truncated (no end-of-file block)
+" -- --split noeof.split --dbn noeof.dbn.bgz many.fa
   samtools faidx many.fa.bgz
   expect "bgzip with index, by name" 0 "$(as_input "$last")
 " "rnaqubo-seq: note: record r400: $last_t T written as U
