@@ -57,6 +57,7 @@ import time
 
 sys.path.insert(0, os.path.join(workflow.basedir, "scripts"))
 import benchmark_summary
+import workflow_settings
 
 
 def program(key, default):
@@ -102,6 +103,7 @@ PLACEHOLDERS = ("qubo", "lp", "milp", "seed", "seconds", "answer", "rnaqubo_fold
 for solver, entry in SOLVERS.items():
     if not re.fullmatch(r"[A-Za-z0-9_][A-Za-z0-9._-]*", str(solver)) or "command" not in entry:
         raise ValueError(f"solver {solver!r}: needs a plain name and a 'command'")
+    workflow_settings.flag(entry.get("zero_based", False), f"solver {solver}: 'zero_based'")
     try:
         str(entry["command"]).format(**{key: "" for key in PLACEHOLDERS})
     except (KeyError, IndexError, ValueError) as failure:
@@ -222,7 +224,8 @@ rule run:
         RUN_DIR + "/run.tsv",
     params:
         command=lambda w: str(SOLVERS[w.solver]["command"]),
-        zero_based=lambda w: bool(SOLVERS[w.solver].get("zero_based", False)),
+        zero_based=lambda w: workflow_settings.flag(SOLVERS[w.solver].get("zero_based", False),
+                                                    f"solver {w.solver}: 'zero_based'"),
         seconds=SECONDS,
     run:
         directory = os.path.dirname(output[0])
@@ -314,7 +317,8 @@ rule report:
     output:
         "results/benchmark/report.html",
     params:
-        zero_based=[solver for solver, entry in SOLVERS.items() if entry.get("zero_based", False)],
+        zero_based=[solver for solver, entry in SOLVERS.items()
+                    if workflow_settings.flag(entry.get("zero_based", False), f"solver {solver}: 'zero_based'")],
     shell:
         "/usr/bin/python3 {input.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
         "runs/benchmark/runs {RNAQUBO_FOLD:q} {output:q} {params.zero_based:q}"

@@ -56,6 +56,9 @@ flow own_structure=true
 check "own_structure reruns the split" grep -q '^checkpoint split:' "$work/flow.log"
 check "h2 scored against its own SS line" cmp -s <(table) <(scores h1 h1.cons.dbn; scores h2 h2.own.dbn)
 check "the two references differ in score" test "$(scores h2 h2.cons.dbn)" != "$(scores h2 h2.own.dbn)"
+# The word "false" from --config turns it off again, as YAML's false does.
+flow own_structure=false
+check "own_structure=false goes back to SS_cons" cmp -s <(table) <(scores h1 h1.cons.dbn; scores h2 h2.cons.dbn)
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
