@@ -254,8 +254,27 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
 }
 
 // Refuses, before anything is moved into place, a record file, the manifest or
-// the one dot-bracket file of --write-dbn that would land on an input file.
+// the one dot-bracket file of --write-dbn that would land on an input file, and
+// a file of --write-dbn inside DIR.
 void CheckInputsKept(const SplitRequest& request, const std::vector<StagedRecord>& staged) {
+  // DIR is the split's own: a file of --write-dbn in it could land on the
+  // manifest or a record's file, or be removed by a later split.
+  if (!request.dbn_output.empty()) {
+    const size_t slash = request.dbn_output.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : request.dbn_output.substr(0, slash + 1);
+    char* parent_path = realpath(parent.c_str(), nullptr);
+    char* directory_path = realpath(request.directory.c_str(), nullptr);
+    const std::string inside = parent_path != nullptr ? std::string(parent_path) + "/" : "";
+    const std::string own = directory_path != nullptr ? std::string(directory_path) + "/" : "";
+    free(parent_path);
+    free(directory_path);
+    if (!own.empty() && inside.compare(0, own.size(), own) == 0) {
+      throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                            ShowText(request.dbn_output) + ": cannot write: it is inside the split's directory " +
+                                ShowText(request.directory),
+                            request.dbn_output);
+    }
+  }
   std::vector<KeptFile> kept;
   for (const std::string* input : {&request.sequences_path, &request.dbn_path}) {
     if (input->empty()) continue;

@@ -185,6 +185,11 @@ rm -rf out
 check "--write-dbn on the input: refused" test $? -eq 2
 check "--write-dbn on the input: message" grep -qx "rnaqubo-seq: kept.sto: cannot write: Input file would be overwritten" actual.err
 check "--write-dbn on the input: input kept, nothing split" eval 'cmp -s kept.sto blocks.sto && test ! -e out'
+# Nor may it go inside the split's own directory (onto its manifest, say).
+rm -rf out
+"$exe" --split out --write-dbn out/manifest.tsv blocks.sto 2> actual.err
+check "--write-dbn inside DIR: refused" test $? -eq 2
+check "--write-dbn inside DIR: message, nothing split" eval 'grep -qx "rnaqubo-seq: out/manifest.tsv: cannot write: it is inside the split'"'"'s directory out" actual.err && test ! -e out'
 "$exe" --split out --write-dbn missing/all.dbn blocks.sto 2> actual.err
 check "--write-dbn unwritable: status 2" test $? -eq 2
 check "--write-dbn unwritable: the split is complete" eval 'grep -qx "rnaqubo-seq: missing/all.dbn: cannot write: No such file or directory; the split into out is complete" actual.err && test -s out/s1/s1.dbn'
