@@ -1,5 +1,7 @@
 #include "sequences/stockholm_records.h"
 
+#include <sys/stat.h>
+
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -225,6 +227,10 @@ bool IsStockholmFile(const char* path) {
   const bool standard_input = std::string_view(path) == "-";
   long long position = 0;
   if (standard_input && !StandardInputPosition(&position)) return false;
+  // A named pipe or a device (a process substitution, say) can be read only
+  // once: looking at it would take its first line from its reader.
+  struct stat info;
+  if (!standard_input && stat(path, &info) == 0 && !S_ISREG(info.st_mode)) return false;
   bool stockholm = false;
   try {
     LineFilePointer file = OpenStockholmFile(path);

@@ -44,8 +44,9 @@ enum class StockholmStructure {
 // True when the first line of the file at path that is not blank reads
 // "# STOCKHOLM 1.0" (after decompression). "-" is standard input, looked at
 // only when it is seekable (see HoldStandardInput) and put back where it was;
-// false for it when it is a pipe, and for a file that cannot be read (its
-// reader reports why).
+// false for it when it is a pipe, for a path that is not a regular file (a
+// named pipe or a device, which looking would consume), and for a file that
+// cannot be read (its reader reports why).
 bool IsStockholmFile(const char* path);
 
 // Reads every alignment of the Stockholm file at path ("-": standard input from

@@ -98,6 +98,10 @@ gzip -c many.fa > many.fa.gz
 expect "gzip" 0 "$(as_input "$last")
 " "rnaqubo-seq: note: record r400: $last_t T written as U
 " -- many.fa.gz r400
+# A named pipe (here a process substitution) is read once, by its reader.
+expect "FASTA through a named pipe" 0 "$(as_input "$last")
+" "rnaqubo-seq: note: record r400: $last_t T written as U
+" -- <(cat many.fa) r400
 head -c 30000 many.fa.gz > cut.fa.gz
 # The record being read when the damage shows is named where there is one.
 expect "truncated gzip" 1 "" "~rnaqubo-seq: cut.fa.gz: (record r[0-9]+: )?the compressed data is damaged or truncated" -- cut.fa.gz r400
