@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -50,6 +51,10 @@ struct AlignmentReader {
   std::unordered_map<std::string, size_t> own_of;
   std::unordered_map<std::string, int64_t> block_items;  // what this block has had, and where
   int64_t block_width = -1, block_line = 0;
+  // The alignment column where this block's rows start (-1 before its first
+  // row), and its structure pieces: their line, first column and name.
+  int64_t block_column = -1;
+  std::vector<std::tuple<int64_t, int64_t, std::string>> block_structures;
   int64_t line = 0;
 
   [[noreturn]] void Fail(const std::string& what) const {
@@ -58,8 +63,25 @@ struct AlignmentReader {
   }
 
   void StartBlock() {
+    CheckBlock();
     block_items.clear();
     block_width = -1;
+    block_column = -1;
+    block_structures.clear();
+  }
+
+  // A structure piece belongs to the columns of its block's rows: one in a
+  // block without rows, or out of step with them, would be laid over other
+  // columns.
+  void CheckBlock() {
+    for (const auto& [at, column, what] : block_structures) {
+      line = at;
+      if (block_column < 0) Fail(what + " is in a block with no sequence rows");
+      if (column != block_column) {
+        Fail(what + " starts at alignment column " + std::to_string(column + 1) + ", this block's rows at " +
+             std::to_string(block_column + 1) + ": a piece of it is missing from another block");
+      }
+    }
   }
 
   // Checks that an item (a row or a structure line, called what, found under key)
@@ -93,6 +115,7 @@ struct AlignmentReader {
       if (fields.size() < 2 || fields[1].text != "SS_cons") return;
       if (fields.size() != 3) Fail("#=GC SS_cons needs one word of structure");
       CheckPiece("#=GC SS_cons", "#=GC SS_cons", static_cast<int64_t>(fields[2].text.size()));
+      block_structures.emplace_back(line, static_cast<int64_t>(alignment.consensus.text.size()), "#=GC SS_cons");
       Append(&alignment.consensus, fields[2], line);
     } else if (first == "#=GR") {
       if (fields.size() < 3 || fields[2].text != "SS") return;
@@ -102,6 +125,7 @@ struct AlignmentReader {
       CheckPiece("#=GR " + name, what, static_cast<int64_t>(fields[3].text.size()));
       const auto [found, fresh] = own_of.emplace(name, own.size());
       if (fresh) own.emplace_back(name, StockholmStructureLine{});
+      block_structures.emplace_back(line, static_cast<int64_t>(own[found->second].second.text.size()), what);
       Append(&own[found->second].second, fields[3], line);
     } else if (first[0] == '#') {
       // #=GF, #=GS and comments carry nothing rnaqubo uses.
@@ -112,12 +136,22 @@ struct AlignmentReader {
       CheckPiece(name, what, static_cast<int64_t>(fields[1].text.size()), true);
       const auto [found, fresh] = row_of.emplace(name, alignment.rows.size());
       if (fresh) alignment.rows.push_back(StockholmRow{name, "", line, {}});
+      const int64_t start = static_cast<int64_t>(alignment.rows[found->second].columns.size());
+      if (block_column < 0) {
+        block_column = start;
+      } else if (start != block_column) {
+        Fail(what + " starts at alignment column " + std::to_string(start + 1) + ", this block's first row at " +
+             std::to_string(block_column + 1) + ": it is missing from an earlier block, or a new one");
+      }
       alignment.rows[found->second].columns.append(fields[1].text);
     }
   }
 
   // Checks the whole alignment at its "//" and attaches the #=GR lines to their rows.
   StockholmAlignment Finish() {
+    const int64_t end_line = line;
+    CheckBlock();
+    line = end_line;
     if (alignment.rows.empty()) Fail("the alignment that starts at line " + std::to_string(alignment.line) +
                                      " has no sequence");
     const StockholmRow& first = alignment.rows[0];

@@ -144,11 +144,19 @@ split "rows of different lengths in a block" 1 "rnaqubo-seq: e.sto: line 3: the 
 printf '# STOCKHOLM 1.0\na AC\nb AC\n\na GU\n//\n' > e.sto
 split "a row missing from a block" 1 "rnaqubo-seq: e.sto: line 3: the row of b covers 2 columns, the alignment has 4 (the row of a)
 " - e.sto
+# Structure pieces laid out of step with the rows: in a block of their own, or
+# a block later than their columns' rows.
+printf '# STOCKHOLM 1.0\na GGGG\n#=GC SS_cons <<<<\n\na CCCC\n\n#=GC SS_cons >>>>\n//\n' > e.sto
+split "an SS line in a block without rows" 1 "rnaqubo-seq: e.sto: line 7: #=GC SS_cons is in a block with no sequence rows
+" - e.sto
+printf '# STOCKHOLM 1.0\na GGGG\n\na CCCC\n#=GC SS_cons <<<<\n\n#=GC SS_cons >>>>\n//\n' > e.sto
+split "an SS line a block late" 1 "rnaqubo-seq: e.sto: line 5: #=GC SS_cons starts at alignment column 1, this block's rows at 5: a piece of it is missing from another block
+" - e.sto
 printf '# STOCKHOLM 1.0\na ACGU\n#=GC SS_cons <.>\n//\n' > e.sto
 split "an SS line of another length" 1 "rnaqubo-seq: e.sto: line 3: #=GC SS_cons has 3 columns, the block's first line (line 2) has 4
 " - e.sto
 printf '# STOCKHOLM 1.0\na GGAAACC\n\na U\n#=GR a SS .\n//\n' > e.sto
-split "an SS line that does not cover the alignment" 1 "rnaqubo-seq: e.sto: line 5: #=GR a SS covers 1 column, the alignment has 8 (the row of a)
+split "an SS line missing from a block" 1 "rnaqubo-seq: e.sto: line 5: #=GR a SS starts at alignment column 1, this block's rows at 8: a piece of it is missing from another block
 " - e.sto --own-structure
 printf '# STOCKHOLM 1.0\na GGAAACC\n#=GC SS_cons <<...>.\n//\n' > e.sto
 split "unbalanced brackets" 1 "rnaqubo-seq: e.sto: line 3: column 14: #=GC SS_cons: '<' is never closed (alignment column 1)
