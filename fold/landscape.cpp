@@ -576,13 +576,21 @@ SuboptListing ListSuboptimal(const QuadModel& model, int64_t delta, int64_t max_
 
 namespace {
 
+// Beyond this |ln Z|, a double's spacing (2^-20 at 2^32) is no longer small
+// against the differences of weights the probabilities are made of.
+constexpr double kLogZLimit = 4294967296.0;
+
 // Refuses a temperature so low that the model's values over it leave the
-// range of doubles (ln Z infinite or undefined).
+// range of doubles (ln Z infinite or undefined), or grow so large that the
+// ensemble's probabilities and samples would lose their precision.
 void RequireFiniteSum(double log_z, double temperature) {
-  if (!std::isfinite(log_z)) {
+  if (!std::isfinite(log_z) || std::abs(log_z) > kLogZLimit) {
     char text[64];
     std::snprintf(text, sizeof text, "%.17g", temperature);
-    throw Failure(FailureKind::kData, std::string("temperature ") + text + " is too low for this model: ln Z is not finite");
+    throw Failure(FailureKind::kData,
+                  std::string("temperature ") + text + " is too low for this model: " +
+                      (std::isfinite(log_z) ? "ln Z is beyond 2^32, where the probabilities lose their precision"
+                                            : "ln Z is not finite"));
   }
 }
 

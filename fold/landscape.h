@@ -101,7 +101,8 @@ struct EnsembleSummary {
 };
 
 // The ensemble of model at temperature (> 0, finite), computed in log space.
-// Throws Failure kData when the temperature is so low that ln Z is not finite.
+// Throws Failure kData when the temperature is so low that ln Z is not finite,
+// or beyond 2^32 in size, where the probabilities would lose their precision.
 EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature);
 
 // count exact samples from the ensemble of model at temperature, drawn with a
