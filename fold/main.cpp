@@ -168,6 +168,10 @@ int RunFold(int argc, char** argv) {
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
     const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
+    if (landscape.out_prefix != nullptr && model.penalty == INT32_MIN) {
+      throw Failure(FailureKind::kUsage, std::string("--reduce --out: the penalty -2147483648 has no 32-bit negation "
+                                                     "for ") + landscape.out_prefix + ".qubo");
+    }
     if (reduced_instance && options.map_path != nullptr) {
       throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "
                                          "numbered as the instance is");

@@ -79,6 +79,8 @@ row fold 2 'g.txt: cannot write: Input file would be overwritten' --svg g.txt g.
 row fold 2 'g.txt: lp file: cannot write: Input file would be overwritten' --write-lp g.txt g.txt 8 0 1 -200
 row fold 2 "no/$shown: qubo file: cannot write: No such file or directory" --write-qubo "no/$hostile" g.txt 8 0 1 -200
 row fold 2 'Option --milp-pairwise needs --write-milp' --milp-pairwise g.txt 8 0 1 -200
+row fold 2 '--write-qubo: the penalty -2147483648 has no 32-bit negation' --write-qubo m.qubo g.txt 8 0 1 -2147483648
+row fold 2 '--reduce --out: the penalty -2147483648 has no 32-bit negation for r.qubo' --reduce 0 --out r g.txt 8 0 1 -2147483648
 row fold 2 'Option --instance takes the model from its file: expected no arguments, got 5' --instance m.qubo g.txt 8 0 1 -200
 "$fold" g.txt 8 0 1 -200 --write-qubo m.qubo > /dev/null
 row fold 1 'g.txt: instance file: line 1: not an instance written by rnaqubo-fold' --instance g.txt
