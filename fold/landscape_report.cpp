@@ -1,5 +1,7 @@
 #include "fold/landscape_report.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cinttypes>
@@ -257,7 +259,13 @@ void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<Ke
   }
   // A signal while the files are written removes their temporaries.
   if (!names.empty()) InstallTerminationHandlers();
-  for (const std::string& name : names) TextOutput probe(name, inputs);
+  for (const std::string& name : names) {
+    // A named pipe or a device is written once, in place: opening it to try it
+    // would end its reader's input before the real write.
+    struct stat status;
+    if (stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
+    TextOutput probe(name, inputs);
+  }
 }
 
 std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters& params) {

@@ -192,6 +192,8 @@ int RunFold(int argc, char** argv) {
     if (options.instance_path != nullptr) {
       instance_reduction = RebuildInstanceVariables(options.instance_path, instance, model, &marginals);
     }
+    // The landscape's destinations are tried before any file of the run is written.
+    ProbeLandscapeOutputs(landscape, RunInputs(options, params));
     if (options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr) {
       // --reduce's model, else a reduced instance's, else the whole model.
       InstanceHeader header = record;
@@ -219,7 +221,6 @@ int RunFold(int argc, char** argv) {
       encoded = ReadEncodedStructure(options.encode_path, model, params.min_distance_allowed_between_positions);
       given = encoded.chosen;
     }
-    ProbeLandscapeOutputs(landscape, RunInputs(options, params));
     DiagramFileGuard diagram;
     if (picture.path != nullptr) {
       if (const int status = StartDiagram(options, params, picture, &diagram.file); status != 0) return status;

@@ -158,6 +158,16 @@ mkdir blocked.qubo
 [ -s out.txt ] && fail "a run whose output cannot be written printed: $(cat out.txt)"
 grep -qx 'rnaqubo-fold: blocked.qubo: cannot write: Is a directory' err.txt || fail "blocked: $(cat err.txt)"
 [ -e blocked.q ] || [ -e blocked.map ] && fail "a failed reduction left files: $(ls)"
+# A named pipe as an output is written once, not tried first (which ended its
+# reader's input); the destinations are tried before any instance file is written.
+mkfifo marginals.fifo
+cat marginals.fifo > fifo.tsv &
+reader=$!
+timeout 20 "$fold" g.txt 8 0 1 -200 --marginals marginals.fifo >/dev/null || fail "marginals into a named pipe"
+wait "$reader"
+cmp -s fifo.tsv m.tsv || fail "marginals through a named pipe: $(cat fifo.tsv)"
+"$fold" g.txt 8 0 1 -200 --write-qubo early.qubo --marginals missing/m.tsv >/dev/null 2>err.txt
+[ $? -eq 2 ] && [ ! -e early.qubo ] || fail "an instance file written before a landscape output was tried: $(cat err.txt)"
 # A reduction that fails part way (here its .q, the largest file, beyond a file
 # size limit its .map and .qubo fit in) leaves the earlier files of its prefix
 # as they were, and nothing staged.
