@@ -156,6 +156,28 @@ std::vector<double> AnnealTemperatures(py::handle schedule, int64_t sweeps) {
   return given;
 }
 
+pybind11::array SelectionArray(pybind11::handle selection) {
+  namespace py = pybind11;
+  py::object source = py::reinterpret_borrow<py::object>(selection);
+  if (py::isinstance<py::str>(source) || py::isinstance<py::bytes>(source)) {
+    throw py::type_error("a selection holds integers (variables, or one 0/1 per variable), not a string");
+  }
+  if (py::isinstance<py::set>(source) || py::isinstance<py::frozenset>(source)) {
+    source = py::module_::import("builtins").attr("sorted")(source);
+  }
+  const py::array items = py::module_::import("numpy").attr("asarray")(source);
+  if (items.ndim() != 1) {
+    throw py::value_error("a selection is a list of variables or an array of one 0/1 per variable, not an array of " +
+                          std::to_string(items.ndim()) + " dimensions");
+  }
+  const char kind = items.dtype().kind();
+  if (items.size() > 0 && kind != 'b' && kind != 'i' && kind != 'u') {
+    throw py::type_error("a selection holds integers (variables, or one 0/1 per variable), not " +
+                         py::str(items.dtype()).cast<std::string>());
+  }
+  return items;
+}
+
 void BindLandscape(py::module_& module, py::class_<SequenceModel, std::unique_ptr<SequenceModel>>& model_class) {
   const py::object named_tuple = py::module_::import("collections").attr("namedtuple");
   module.attr("Marginals") = named_tuple("Marginals", "optimum best_with gap", "module"_a = "rnaqubo");
@@ -235,14 +257,15 @@ entries are a subset); the bound in the comment is the reduced model's own.)")
           [](const ReducedModel& r, py::handle selection, bool zero_based) {
             // The reduced numbers, or one 0/1 per reduced variable, taken to the
             // original numbering and decoded there.
-            const py::array items = py::module_::import("numpy").attr("asarray")(selection);
+            const py::array items = SelectionArray(selection);
             const auto numbers = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(items);
-            if (!numbers || numbers.ndim() != 1) throw py::value_error("a selection is a list of variables or a 0/1 array");
+            if (!numbers) throw py::value_error("a selection is a list of variables or a 0/1 array");
             const int64_t size = static_cast<int64_t>(r.kept.original.size()) - 1;
             const int64_t* number = numbers.data();
             bool mask = items.dtype().kind() == 'b' || (!zero_based && numbers.size() == size);
             for (py::ssize_t k = 0; mask && k < numbers.size(); ++k) mask = number[k] == 0 || number[k] == 1;
             py::list original;
+            std::vector<uint8_t> seen(static_cast<size_t>(size) + 1, 0);
             for (py::ssize_t k = 0; k < numbers.size(); ++k) {
               if (mask) {
                 if (number[k] != 0) original.append(r.kept.original[static_cast<size_t>(k) + 1]);
@@ -253,6 +276,11 @@ entries are a subset); the bound in the comment is the reduced model's own.)")
                 throw py::value_error("variable " + std::to_string(number[k]) + " (item " + std::to_string(k + 1) +
                                       ") is outside the reduced model's " + std::to_string(size) + " variables");
               }
+              if (seen[static_cast<size_t>(v)] != 0) {
+                throw py::value_error("variable " + std::to_string(number[k]) + " is given twice (item " +
+                                      std::to_string(k + 1) + " of the selection)");
+              }
+              seen[static_cast<size_t>(v)] = 1;
               original.append(r.kept.original[static_cast<size_t>(v)]);
             }
             return r.parent.attr("decode")(original);

@@ -4,6 +4,7 @@
 // and fold/structure_selection.h.
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
@@ -22,3 +23,8 @@ void BindLandscape(pybind11::module_& module,
 // kData for a count outside 0..2^31 - 1, a temperature that is not a positive
 // number, or a schedule of another length.
 std::vector<double> AnnealTemperatures(pybind11::handle schedule, int64_t sweeps);
+
+// selection as a one-dimensional numpy array of integers (bool, signed or
+// unsigned; a set sorted first): throws TypeError for a string or another kind
+// of number, ValueError for another number of dimensions.
+pybind11::array SelectionArray(pybind11::handle selection);

@@ -215,26 +215,11 @@ py::tuple ReadQFile(py::handle path_object) {
 // refused as a 0/1 selection of the wrong length or with a value other than 0/1.
 std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle selection, bool zero_based) {
   const int32_t quad_count = model.q.quad_count;
-  py::object source = py::reinterpret_borrow<py::object>(selection);
-  if (py::isinstance<py::str>(source) || py::isinstance<py::bytes>(source)) {
-    throw py::type_error("a selection holds integers (variables, or one 0/1 per variable), not a string");
-  }
-  if (py::isinstance<py::set>(source) || py::isinstance<py::frozenset>(source)) {
-    source = py::module_::import("builtins").attr("sorted")(source);
-  }
-  const py::array items = py::module_::import("numpy").attr("asarray")(source);
-  if (items.ndim() != 1) {
-    throw py::value_error("a selection is a list of variables or an array of one 0/1 per variable, not an array of " +
-                          std::to_string(items.ndim()) + " dimensions");
-  }
+  const py::array items = SelectionArray(selection);
   std::vector<uint8_t> chosen(static_cast<size_t>(quad_count) + 1, 0);
   const py::ssize_t size = items.size();
   if (size == 0) return chosen;
   const char kind = items.dtype().kind();
-  if (kind != 'b' && kind != 'i' && kind != 'u') {
-    throw py::type_error("a selection holds integers (variables, or one 0/1 per variable), not " +
-                         py::str(items.dtype()).cast<std::string>());
-  }
   const auto numbers = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(items);
   const int64_t* number = numbers.data();
   bool mask = kind == 'b' || (!zero_based && size == quad_count);

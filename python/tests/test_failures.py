@@ -108,6 +108,19 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
     assert earlier.read_text() == "earlier\n" and os.listdir(tmp_path) == ["kept.qubo"]
 
 
+@pytest.mark.parametrize("selection, error, text", [
+    ([2.9], TypeError, "integers .* not float64"),      # never truncated to variable 2
+    ("12", TypeError, "not a string"),
+    ([1, 1], ValueError, r"variable 1 is given twice \(item 2"),  # named as given, reduced
+    ([4], ValueError, r"variable 4 \(item 1\) is outside the reduced model's 3 variables"),
+])
+def test_bad_reduced_selections(selection, error, text):
+    reduced = rnaqubo.Model("GGGGCCCC", min_distance=0).reduce(0)
+    assert reduced.quad_count == 3 and reduced.decode({3, 1}).quads == [3, 7]
+    with pytest.raises(error, match=text):
+        reduced.decode(selection)
+
+
 def test_writers_never_replace_the_sequence_file(tmp_path):
     # Every writer of a model read from a file, and of its reduction, refuses
     # that file's name and leaves it as it was; the instance files it does
