@@ -77,6 +77,18 @@ std::string Exact(double value) {
   return text;
 }
 
+// Writes size bytes at text to out; a write that fails ends the listing there
+// (Failure kFile "standard output: cannot write: <reason>") rather than after
+// every selection has been found for nothing.
+void WriteBlock(std::FILE* out, const char* text, size_t size) {
+  errno = 0;
+  if (std::fwrite(text, 1, size, out) != size || std::ferror(out)) {
+    const int error = errno != 0 ? errno : EIO;
+    throw Failure(FailureKind::kFile, std::string("standard output: cannot write: ") + std::strerror(error), "",
+                  error);
+  }
+}
+
 // Writes selections one line each, "<dot-bracket>\t<value>\t<quads>", in
 // blocks: selection(k, &value, &quads, &count) gives selection k of count_of.
 template <typename Selection>
@@ -101,7 +113,7 @@ void PrintSelections(std::FILE* out, const QuadModel& model, size_t count_of, Se
     // The line's room: the structure, the value, 12 bytes per quad.
     const size_t room = n + 24 + 12 * size;
     if (used + room > text.size()) {
-      std::fwrite(text.data(), 1, used, out);
+      WriteBlock(out, text.data(), used);
       used = 0;
       if (room > text.size()) text.resize(room);
     }
@@ -127,7 +139,7 @@ void PrintSelections(std::FILE* out, const QuadModel& model, size_t count_of, Se
     *at++ = '\n';
     used = static_cast<size_t>(at - text.data());
   }
-  std::fwrite(text.data(), 1, used, out);
+  WriteBlock(out, text.data(), used);
 }
 
 void WriteMarginals(const char* path, const QuadModel& model, const QuadMarginals& marginals,

@@ -158,6 +158,12 @@ mkdir blocked.qubo
 [ -s out.txt ] && fail "a run whose output cannot be written printed: $(cat out.txt)"
 grep -qx 'rnaqubo-fold: blocked.qubo: cannot write: Is a directory' err.txt || fail "blocked: $(cat err.txt)"
 [ -e blocked.q ] || [ -e blocked.map ] && fail "a failed reduction left files: $(ls)"
+# Standard output that fails ends a long listing at its first block, not at its end.
+if [ -w /dev/full ]; then
+  timeout 60 "$fold" g.txt 8 0 1 -200 --ensemble 10 --sample 999999999 >/dev/full 2>err.txt
+  [ $? -eq 2 ] && grep -qx 'rnaqubo-fold: standard output: cannot write: No space left on device' err.txt ||
+    fail "samples into a full standard output: $(cat err.txt)"
+fi
 # A named pipe as an output is written once, not tried first (which ended its
 # reader's input); the destinations are tried before any instance file is written.
 mkfifo marginals.fifo
