@@ -611,6 +611,12 @@ double JointWithNext(const QuadModel& model, const LogSum& algebra, const Tables
 
 }  // namespace
 
+void RequireEnsembleTemperature(int64_t optimum, double temperature) {
+  // ln Z is at least optimum / T (the optimum's own weight), at most that plus
+  // ln of the number of selections.
+  RequireFiniteSum(static_cast<double>(optimum) / temperature, temperature);
+}
+
 EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature) {
   const LogSum algebra{1.0 / temperature};
   const TablesOf<LogSum> inside = FillInside(model, algebra);

@@ -105,6 +105,11 @@ struct EnsembleSummary {
 // or beyond 2^32 in size, where the probabilities would lose their precision.
 EnsembleSummary ComputeEnsemble(const QuadModel& model, double temperature);
 
+// Refuses, as ComputeEnsemble would, a temperature at which the optimum's own
+// weight (optimum / temperature) already leaves the range ComputeEnsemble
+// accepts: a check that needs only the optimum, made before other work.
+void RequireEnsembleTemperature(int64_t optimum, double temperature);
+
 // count exact samples from the ensemble of model at temperature, drawn with a
 // 64-bit Mersenne Twister seeded with seed: the same arguments give the same
 // samples. Each sample's quads are ascending. Throws as ComputeEnsemble does.

@@ -227,6 +227,8 @@ int RunFold(int argc, char** argv) {
     }
     std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
     const int64_t optimum = FoldOptimum(model, best.data());
+    // A temperature too low for this model is refused before anything is printed or written.
+    if (landscape.ensemble_text != nullptr) RequireEnsembleTemperature(optimum, landscape.temperature);
     const uint8_t* shown = best.data();
     int64_t shown_value = optimum;
     // An instance's reader also gets the selection in the instance's numbering,

@@ -139,9 +139,10 @@ run "map of another model" 1 "" \
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-6 | tail -n 1 | grep -qx 'ensemble: 1e-6 650000000.69314718' ||
   fail "ln Z at 1e-6"
 # Nor one where ln Z (650 / T) passes 2^32 and the two tied optima's
-# probabilities, 1/2 each, would come out wrong: 650 / 2e-7 is below it, 1e-7 not.
-"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-7 >/dev/null 2>err.txt
-[ $? -eq 1 ] && grep -qx 'rnaqubo-fold: temperature 9.9999999999999995e-08 is too low for this model: ln Z is beyond 2^32, where the probabilities lose their precision' err.txt ||
+# probabilities, 1/2 each, would come out wrong: 650 / 2e-7 is below it, 1e-7
+# not, which is refused before anything is printed or written.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 1e-7 --marginals lowt.tsv >out.txt 2>err.txt
+[ $? -eq 1 ] && [ ! -s out.txt ] && [ ! -e lowt.tsv ] && grep -qx 'rnaqubo-fold: temperature 9.9999999999999995e-08 is too low for this model: ln Z is beyond 2^32, where the probabilities lose their precision' err.txt ||
   fail "a temperature too low for precision: $(cat err.txt)"
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 2e-7 --probabilities tied.tsv >/dev/null &&
   awk -F'\t' '($1 == 180 || $1 == 194) && ($4 < 0.4999999 || $4 > 0.5000001) { bad = 1 } END { exit bad }' tied.tsv ||
