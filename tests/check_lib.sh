@@ -5,6 +5,13 @@ check() {  # check DESCRIPTION COMMAND...: counts a check, reports it if the com
   "${@:2}" || { echo "FAIL: $1"; failures=$((failures + 1)); }
 }
 
+# Makes a scratch directory $work, removed when the script ends, and enters it.
+enter_scratch() {
+  work=$(mktemp -d) || exit 1
+  trap 'rm -rf "$work"' EXIT
+  cd "$work" || exit 1
+}
+
 # Whether directory $1 holds no named temporary of an output.
 no_temporaries() { [ -z "$(find "$1" -name '.rnaqubo-*' -print -quit)" ]; }
 

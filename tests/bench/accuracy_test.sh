@@ -9,9 +9,7 @@ set -u
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 helper=$(realpath "$1")/bench/accuracy.py
 python=/usr/bin/python3
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+enter_scratch
 failures=0 checks=0
 
 printf '# STOCKHOLM 1.0\nx GGAAAcc\ny GGNAACC\n#=GR y SS <<...>>\nz GGAXACC\nw GGAAAUt\n#=GC SS_cons <<...>>\n//\n' > family.sto

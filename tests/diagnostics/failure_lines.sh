@@ -8,9 +8,7 @@
 set -u
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 fold=$(realpath "$1") seq=$(realpath "$2")
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+enter_scratch
 failures=0 checks=0
 export LC_ALL=C
 

@@ -14,9 +14,7 @@ set -u
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 exe=$(realpath "$1") examples=$(realpath "$2")/examples
 suite=/usr/share/doc/infernal/examples/testsuite
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+enter_scratch
 mkdir tmp
 export TMPDIR=$work/tmp
 failures=0 checks=0

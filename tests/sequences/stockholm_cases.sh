@@ -9,9 +9,7 @@
 set -u
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 exe=$(realpath "$1")
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+enter_scratch
 failures=0 checks=0
 
 # split NAME STATUS STDERR DBN FILE [OPTIONS...]: rnaqubo-seq --split out

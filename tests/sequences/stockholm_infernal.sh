@@ -17,9 +17,7 @@ if ! ls "$suite"/*.sto > /dev/null 2>&1; then
   echo "SKIP: Infernal's test suite is not installed (Debian: infernal)"
   exit 77
 fi
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+enter_scratch
 failures=0 checks=0
 
 # compare FILE MODE: rnaqubo-seq's projection of FILE against the reference's.

@@ -10,9 +10,7 @@ set -u
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
 source_dir=$(realpath "$1") rnaqubo=$(realpath "$2") seq_exe=$(realpath "$3") fold_exe=$(realpath "$4")
 command -v snakemake > /dev/null || { echo "SKIP: snakemake is not installed"; exit 77; }
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+enter_scratch
 failures=0 checks=0
 
 cat > family.sto <<'ALIGNMENT'
