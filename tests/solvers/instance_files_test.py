@@ -130,6 +130,17 @@ def decode_value(path, chosen, zero_based):
     return decoded[0] if decoded[2] == sorted(chosen) else "instance quads %s" % decoded[2]
 
 
+def write_instances(owner, prefix):
+    """The LP, MILP, pairwise MILP and .qubo files of a Model or Reduced at
+    prefix.<kind>: ({kind: path}, {kind: text})."""
+    files = {kind: "%s.%s" % (prefix, kind) for kind in ("lp", "milp", "pairwise", "qubo")}
+    owner.write_lp(files["lp"])
+    owner.write_milp(files["milp"])
+    owner.write_milp(files["pairwise"], pairwise=True)
+    owner.write_qubo(files["qubo"])
+    return files, {kind: open(path).read() for kind, path in files.items()}
+
+
 rng = random.Random(18)
 with tempfile.TemporaryDirectory() as work:
     # 1. Values of random selections in every file.
@@ -137,12 +148,7 @@ with tempfile.TemporaryDirectory() as work:
         letters = "".join(rng.choice("GGCCAU" if case % 2 else "ACGU") for _ in range(rng.randint(6, 26)))
         penalty = rng.choice([-200, -60, -30, -10, -1, 0, 5])
         model = rnaqubo.Model(letters, rng.randint(0, 3), rng.randint(0, 1), penalty)
-        files = {kind: os.path.join(work, "m.%s" % kind) for kind in ("lp", "milp", "pairwise", "qubo")}
-        model.write_lp(files["lp"])
-        model.write_milp(files["milp"])
-        model.write_milp(files["pairwise"], pairwise=True)
-        model.write_qubo(files["qubo"])
-        texts = {kind: open(path).read() for kind, path in files.items()}
+        files, texts = write_instances(model, os.path.join(work, "m"))
         certified = model.optimum().certified and penalty < 0
         label = "%s %d %d %d" % (letters, model.min_distance, model.add_quads, penalty)
         for trial in range(12):
@@ -167,12 +173,7 @@ with tempfile.TemporaryDirectory() as work:
         delta = rng.choice([0, 10, 50, "5%", "20%"])
         reduced = model.reduce(delta)
         original = reduced.original_variables.tolist()
-        reduced_files = {kind: os.path.join(work, "r.%s" % kind) for kind in ("lp", "milp", "pairwise", "qubo")}
-        reduced.write_lp(reduced_files["lp"])
-        reduced.write_milp(reduced_files["milp"])
-        reduced.write_milp(reduced_files["pairwise"], pairwise=True)
-        reduced.write_qubo(reduced_files["qubo"])
-        reduced_texts = {kind: open(path).read() for kind, path in reduced_files.items()}
+        reduced_files, reduced_texts = write_instances(reduced, os.path.join(work, "r"))
         check("c reduced: %d of %d\n" % (len(original), model.quad_count) in reduced_texts["qubo"],
               "reduced header: %s %s" % (label, delta))
         for trial in range(6):
