@@ -86,13 +86,9 @@ dir=$scratch/readonly
 mkdir -p "$dir"
 printf '5\nG\nG\nA\nC\nC\n' >"$dir/x.txt"
 chmod 555 "$dir"
-as_user=()
-if [ "$(id -u)" -eq 0 ]; then
-  command -v setpriv >/dev/null && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  chmod 755 "$scratch"
-fi
-if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
-  out=$(cd "$dir" && "${as_user[@]}" "$binary" x.txt 5 0 1 -200 2>"$scratch/readonly.stderr")
+chmod 755 "$scratch"
+if prepare_other_user "$scratch/other_user" "$binary"; then
+  out=$(cd "$dir" && "${as_user[@]}" "$user_binary" x.txt 5 0 1 -200 2>"$scratch/readonly.stderr")
   status=$?
   check "unwritable directory: status 2 (got $status)" [ "$status" -eq 2 ]
   check "unwritable directory: system reason on stderr" \
@@ -102,12 +98,12 @@ if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
   # An input that cannot be read is reported as such.
   chmod 755 "$dir"
   chmod 000 "$dir/x.txt"
-  out=$(cd "$dir" && "${as_user[@]}" "$binary" x.txt 5 0 1 -200 2>/dev/null)
+  out=$(cd "$dir" && "${as_user[@]}" "$user_binary" x.txt 5 0 1 -200 2>/dev/null)
   status=$?
   check "unreadable input: status 2 (got $status)" [ "$status" -eq 2 ]
   check "unreadable input: message" [ "${out##*$'\n'}" = "Could not read from Q file!" ]
 else
-  echo "skipped: unwritable directory (running as root without setpriv)"
+  echo "skipped: unwritable directory ($skip_reason)"
 fi
 
 # --- Hostile inputs: each gets its message and status, never a signal -------------

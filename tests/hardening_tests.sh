@@ -43,12 +43,6 @@ run_here() {
   status=$?
 }
 
-# Commands to run as an unprivileged user when running as root (limits on
-# processes do not bind root).
-as_user=()
-if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
-  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-fi
 
 # --- The complete run every other run is compared with ------------------------------
 fresh_dir reference
@@ -60,10 +54,10 @@ outputs=(dot_paren.txt Q_nested_922_x.txt Q_922_x.txt)
 check "reference run completes (status $status)" [ "$status" -eq 0 ]
 
 # --- No thread can be started: the run completes on the calling thread --------------
-if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
+if prepare_other_user "$scratch/other_user" "$binary"; then
   fresh_dir no_threads
   cp "$example" "$dir/x.txt"
-  run_here "${as_user[@]}" bash -c 'ulimit -u 1 && exec "$@"' - "$binary" x.txt 113 4 1 -200
+  run_here "${as_user[@]}" bash -c 'ulimit -u 1 && exec "$@"' - "$user_binary" x.txt 113 4 1 -200
   check "no threads: complete (status $status)" [ "$status" -eq 0 ]
   check "no threads: progress lines" same_file "$scratch/out" "$scratch/ref.stdout"
   for name in "${outputs[@]}"; do
@@ -71,7 +65,7 @@ if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
   done
   check "no threads: nothing else left" [ "$(listing "$dir")" = "$(listing "$ref")" ]
 else
-  echo "skipped: thread limits (running as root without setpriv)"
+  echo "skipped: thread limits ($skip_reason)"
 fi
 
 # --- A buffer refused at each output -----------------------------------------------------
