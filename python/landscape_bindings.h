@@ -1,7 +1,7 @@
 // The landscape's methods of the module's Model (best_with, the count of
 // optima, suboptimal lists, reductions, the ensemble, samples, encodings) and
-// the Reduced model type: thin bindings over fold/landscape.h, fold/reduction.h
-// and fold/structure_selection.h.
+// the Reduced model type: thin bindings over solve/landscape.h, solve/reduction.h
+// and solve/structure_selection.h.
 #pragma once
 
 #include <pybind11/numpy.h>

@@ -1,9 +1,9 @@
 #include "python/model_drawing.h"
 
-#include "fold/arc_diagram.h"
-#include "fold/optimum.h"
-#include "fold/reference_structure.h"
-#include "fold/structure_drawing.h"
+#include "structure/arc_diagram.h"
+#include "solve/optimum.h"
+#include "structure/reference_structure.h"
+#include "structure/structure_drawing.h"
 #include "model/quad_model.h"
 
 void DrawModelStructure(const SequenceModel& model, const uint8_t* chosen, const std::string& path,

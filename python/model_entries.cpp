@@ -11,7 +11,7 @@
 #include "model/feasible_pairs.h"
 #include "model/quad_couplings.h"
 #include "model/row_entries.h"
-#include "output/instance_files.h"
+#include "formats/instance_files.h"
 
 namespace {
 

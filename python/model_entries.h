@@ -11,7 +11,7 @@
 #include "model/kept_entries.h"
 #include "model/quad_model.h"
 #include "core/failure.h"
-#include "output/instance_files.h"
+#include "formats/instance_files.h"
 
 // The model of one sequence: its letters and every table of the model, all
 // owned by arena.

@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "fold/optimum.h"
+#include "solve/optimum.h"
 #include "model/quad_model.h"
 #include "model/row_entries.h"
-#include "output/q_file.h"
+#include "formats/q_file.h"
 #include "python/model_entries.h"
 #include "tests/fold/random_letters.h"
 

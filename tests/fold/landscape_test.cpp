@@ -17,13 +17,13 @@
 #include <utility>
 #include <vector>
 
-#include "fold/landscape.h"
-#include "fold/optimum.h"
-#include "fold/reduction.h"
-#include "fold/structure_selection.h"
+#include "solve/landscape.h"
+#include "solve/optimum.h"
+#include "solve/reduction.h"
+#include "solve/structure_selection.h"
 #include "model/quad_model.h"
-#include "output/q_file.h"
-#include "output/reduced_model.h"
+#include "formats/q_file.h"
+#include "formats/reduced_model.h"
 #include "tests/fold/random_letters.h"
 
 namespace {

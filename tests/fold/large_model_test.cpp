@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "core/sequence_reader.h"
-#include "fold/optimum.h"
+#include "solve/optimum.h"
 #include "model/feasible_pairs.h"
 #include "model/quad_model.h"
-#include "output/q_file.h"
+#include "formats/q_file.h"
 
 namespace {
 

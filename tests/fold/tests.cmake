@@ -9,7 +9,7 @@ if(GTest_FOUND)
     ${fold_tests_dir}/landscape_test.cpp
     ${PROJECT_SOURCE_DIR}/python/model_entries.cpp
   )
-  target_link_libraries(fold_tests PRIVATE rnaqubo_fold rnaqubo_output GTest::gtest_main)
+  target_link_libraries(fold_tests PRIVATE rnaqubo_solve rnaqubo_formats GTest::gtest_main)
   target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   # Under the sanitizers everything runs several times slower: smaller default
   # mixes (FOLD_BRUTE_CASES, FOLD_LARGE_MAX_LENGTH and FOLD_TEXT_MAX_CANDIDATES in

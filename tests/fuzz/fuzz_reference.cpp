@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/failure.h"
-#include "fold/reference_structure.h"
+#include "structure/reference_structure.h"
 #include "fuzz_checks.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/failure.h"
-#include "fold/solution_text.h"
+#include "formats/solution_text.h"
 #include "fuzz_checks.h"
 
 namespace {

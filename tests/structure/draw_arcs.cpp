@@ -7,8 +7,8 @@
 #include <string>
 
 #include "core/failure.h"
-#include "fold/arc_diagram.h"
-#include "fold/reference_structure.h"
+#include "structure/arc_diagram.h"
+#include "structure/reference_structure.h"
 
 int main(int argc, char** argv) {
   if (argc != 7) {

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "core/failure.h"
-#include "fold/arc_diagram.h"
-#include "fold/external_program.h"
-#include "fold/reference_structure.h"
+#include "structure/arc_diagram.h"
+#include "structure/external_program.h"
+#include "structure/reference_structure.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "output/output_file.h"
+#include "formats/output_file.h"
 
 namespace {
 

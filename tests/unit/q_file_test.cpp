@@ -17,7 +17,7 @@
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"
 #include "model/stacked_quads.h"
-#include "output/q_file.h"
+#include "formats/q_file.h"
 
 namespace {
 

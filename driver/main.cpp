@@ -1,4 +1,0 @@
-// rnaqubo: writes a quadratic binary model for folding one RNA sequence.
-#include "driver/run_sequence.h"
-
-int main(int argc, char** argv) { return RunRnaqubo(argc, argv); }

@@ -1,0 +1,86 @@
+#include "formats/solution_text.h"
+
+#include <algorithm>
+#include <string>
+
+#include "core/failure.h"
+#include "core/shown_text.h"
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool IsBinaryWord(const std::string& word) {
+  return !word.empty() && word.find_first_not_of("01") == std::string::npos;
+}
+
+// The white-space-separated words of text.
+std::vector<std::string> SplitWords(const char* text, size_t size) {
+  std::vector<std::string> words;
+  size_t k = 0;
+  while (k < size) {
+    while (k < size && IsSpace(text[k])) ++k;
+    const size_t start = k;
+    while (k < size && !IsSpace(text[k])) ++k;
+    if (k > start) words.emplace_back(text + start, k - start);
+  }
+  return words;
+}
+
+// The decimal value of a word of digits, saturated beyond 32 bits; -1 when the
+// word holds anything but digits.
+int64_t WordNumber(const std::string& word) {
+  int64_t value = 0;
+  for (char c : word) {
+    if (c < '0' || c > '9') return -1;
+    value = std::min<int64_t>(value * 10 + (c - '0'), int64_t{1} << 40);
+  }
+  return value;
+}
+
+std::string RangeText(int32_t quad_count, bool zero_based) {
+  if (quad_count == 0) return "the model has no variables";
+  const int64_t first = zero_based ? 0 : 1;
+  return "variables are numbered " + std::to_string(first) + " to " +
+         std::to_string(int64_t{quad_count} - 1 + first);
+}
+
+[[noreturn]] void FailItem(const std::string& message) { throw Failure(FailureKind::kData, message); }
+
+}  // namespace
+
+std::vector<uint8_t> ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool zero_based) {
+  std::vector<uint8_t> chosen(static_cast<size_t>(quad_count) + 1, 0);
+  const std::vector<std::string> words = SplitWords(text, size);
+  // With zero_based every word is a number: "0" or "01" would otherwise be both
+  // a variable number and a 0/1 string.
+  if (!zero_based && words.size() == 1 && IsBinaryWord(words[0])) {
+    const std::string& bits = words[0];
+    if (bits.size() == static_cast<size_t>(quad_count)) {
+      for (int32_t v = 1; v <= quad_count; ++v) chosen[v] = bits[v - 1] == '1';
+      return chosen;
+    }
+    // A lone word of 0 and 1 that is no variable number is a string of the
+    // wrong length; one that is a variable number is read as that number.
+    const int64_t number = WordNumber(bits);
+    const bool is_variable = (bits.size() == 1 || bits[0] != '0') && number >= 1 && number <= quad_count;
+    if (!is_variable) {
+      FailItem("a 0/1 string of " + std::to_string(bits.size()) + " characters, but the model has " +
+               std::to_string(quad_count) + " variables");
+    }
+  }
+  for (size_t k = 0; k < words.size(); ++k) {
+    const std::string item = "item " + std::to_string(k + 1) + " " + ShowQuoted(words[k], 40) + ": ";
+    const int64_t number = WordNumber(words[k]);
+    if (number < 0) FailItem(item + "not a variable number");
+    const int64_t variable = number + (zero_based ? 1 : 0);
+    if (variable < 1 || variable > quad_count) {
+      const bool looks_like_bits =
+          words.size() == 1 && IsBinaryWord(words[0]) && words[0].size() == static_cast<size_t>(quad_count);
+      FailItem(item + "out of range: " + RangeText(quad_count, zero_based) +
+               (zero_based && looks_like_bits ? " (a 0/1 string is read only without --zero-based)" : ""));
+    }
+    chosen[variable] = 1;
+  }
+  return chosen;
+}

@@ -1,0 +1,314 @@
+// rnaqubo-fold: the best secondary structure of one RNA sequence in rnaqubo's
+// model, or the decoding of a solver's answer to that model. Standard output
+// carries only results; every message goes to standard error.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/failure.h"
+#include "core/index_arrays.h"
+#include "core/sequence_reader.h"
+#include "core/shown_text.h"
+#include "core/status_codes.h"
+#include "core/version.h"
+#include "core/whole_file.h"
+#include "structure/arc_diagram.h"
+#include "tools/rnaqubo-fold/fold_command.h"
+#include "tools/rnaqubo-fold/fold_report.h"
+#include "formats/instance_reader.h"
+#include "tools/rnaqubo-fold/landscape_report.h"
+#include "solve/landscape.h"
+#include "solve/optimum.h"
+#include "solve/reduction.h"
+#include "structure/reference_structure.h"
+#include "formats/solution_text.h"
+#include "structure/structure_drawing.h"
+#include "model/quad_model.h"
+#include "formats/instance_files.h"
+#include "formats/output_file.h"
+
+namespace {
+
+// Writes "rnaqubo-fold: <message>" as one line on standard error, every byte
+// from outside in it shown through ShowText, and returns status.
+int Report(int status, const std::string& message) {
+  std::fprintf(stderr, "rnaqubo-fold: %s\n", ShowText(message).c_str());
+  return status;
+}
+
+// The message for a standard output that could not be written.
+std::string StandardOutputMessage() {
+  return std::string("standard output: cannot write: ") + std::strerror(errno != 0 ? errno : EIO);
+}
+
+// The picture file while it is written: removed on every way out (an early return
+// or an exception) unless it was committed first.
+struct DiagramFileGuard {
+  OutputFile file;
+  DiagramFileGuard() = default;
+  DiagramFileGuard(const DiagramFileGuard&) = delete;
+  DiagramFileGuard& operator=(const DiagramFileGuard&) = delete;
+  ~DiagramFileGuard() { DiscardOutputFile(&file); }
+};
+
+// The selection in the --solution file; throws Failure naming the file (and the
+// first bad item).
+std::vector<uint8_t> LoadSelection(const FoldOptions& options, const QuadModel& model) {
+  const std::string path = options.solution_path;
+  std::string text;
+  if (!ReadWholeFile(options.solution_path, &text)) {
+    const int error = errno;
+    throw Failure(FailureKind::kFile, ShowText(path) + ": cannot read: " + std::strerror(error), path, error);
+  }
+  try {
+    return ParseSelectionText(text.data(), text.size(), model.quad_count, options.zero_based);
+  } catch (const Failure& failure) {
+    throw Failure(failure.kind(), ShowText(path) + ": " + failure.what());
+  }
+}
+
+// The picture asked for by --draw or --svg: its file, layout and format.
+struct PictureRequest {
+  const char* path = nullptr;  // nullptr: no picture
+  DrawingLayout layout = DrawingLayout::kArc;
+  DrawingFormat format = DrawingFormat::kSvg;
+};
+
+// The picture of the command line; throws Failure (kUsage) for an unknown
+// layout or a --draw name without a known extension.
+PictureRequest ReadPictureRequest(const FoldOptions& options) {
+  PictureRequest picture;
+  picture.path = options.draw_path != nullptr ? options.draw_path : options.svg_path;
+  if (picture.path == nullptr) return picture;
+  if (options.layout_name != nullptr) picture.layout = ParseDrawingLayout(options.layout_name);
+  if (options.draw_path != nullptr) picture.format = DrawingFormatOf(options.draw_path);
+  return picture;
+}
+
+// Starts the picture file before the search, so that a destination that cannot
+// be written, or a program the picture needs that is missing, is reported at
+// once; it may not replace any input of the run.
+int StartDiagram(const FoldOptions& options, const RunParameters& params, const PictureRequest& picture,
+                 OutputFile* file) {
+  try {
+    CheckDrawingPrograms(picture.layout, picture.format);
+  } catch (const Failure& failure) {
+    return Report(FailureStatus(failure.kind()), std::string(picture.path) + ": " + failure.what());
+  }
+  InstallTerminationHandlers();
+  std::vector<KeptFile> inputs = {IdentifyKeptFile(params.input_RNA_sequence_filename)};
+  if (options.reference_path != nullptr) inputs.push_back(IdentifyKeptFile(options.reference_path));
+  if (options.solution_path != nullptr) inputs.push_back(IdentifyKeptFile(options.solution_path));
+  std::string error;
+  if (!StartArcDiagramFile(picture.path, inputs, file, &error)) return Report(kStatusIoError, error);
+  return 0;
+}
+
+// The record's name for instance files: the reference's, else the sequence
+// file's name without its directory and extension.
+std::string RecordName(const ReferenceStructure& reference, const char* sequence_path) {
+  return !reference.name.empty() ? reference.name : RecordNameOfFile(sequence_path);
+}
+
+// Writes the instance files asked for, none of them over an input of the run:
+// of the whole model, or of the reduction header.reduction.
+void WriteInstances(const FoldOptions& options, const QuadModel& model, const InstanceHeader& header) {
+  std::vector<KeptFile> inputs;
+  for (const char* path : {header.input.c_str(), options.reference_path, options.solution_path,
+                           options.instance_path}) {
+    if (path != nullptr) inputs.push_back(IdentifyKeptFile(path));
+  }
+  InstallTerminationHandlers();
+  if (options.lp_path != nullptr) WriteLpInstance(model, header, options.lp_path, inputs);
+  if (options.milp_path != nullptr) WriteMilpInstance(model, header, options.milp_path, inputs,
+                      options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+  if (options.qubo_path != nullptr) {
+    if (model.penalty == INT32_MIN) {
+      throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");
+    }
+    WriteQuboInstance(model, header, options.qubo_path, true, inputs);
+  }
+}
+
+int RunFold(int argc, char** argv) {
+  const FoldCommand command = ParseFoldCommand(argc, argv);
+  const FoldOptions& options = command.options;
+  if (options.help) {
+    PrintFoldHelp(stdout, argc > 0 ? argv[0] : "rnaqubo-fold");
+  } else if (options.version) {
+    std::fputs(kFoldVersionLine, stdout);
+  } else {
+    RunParameters params = command.params;
+    const PictureRequest picture = ReadPictureRequest(options);
+    const LandscapeRequest landscape = CheckLandscapeOptions(options);
+    InstanceSettings instance{};
+    char* buffer = nullptr;
+    if (options.instance_path != nullptr) {
+      instance = ReadInstanceSettings(options.instance_path);
+      params = RunParameters{options.instance_path, static_cast<int32_t>(instance.sequence.size()),
+                             instance.min_distance, instance.add_quads, instance.penalty};
+      buffer = AllocateSequenceBuffer(params.sequence_length);
+      std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
+    } else {
+      buffer = AllocateSequenceBuffer(params.sequence_length);
+      // The sequence file's failures carry the reader's own messages.
+      ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
+    }
+    ReferenceStructure reference;
+    if (options.reference_path != nullptr) {
+      reference = ReadReferenceStructure(options.reference_path, buffer, params.sequence_length);
+    }
+    const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
+                                           params.min_distance_allowed_between_positions,
+                                           params.add_quads, params.M_penalty);
+    const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
+    if (landscape.out_prefix != nullptr && model.penalty == INT32_MIN) {
+      throw Failure(FailureKind::kUsage, std::string("--reduce --out: the penalty -2147483648 has no 32-bit negation "
+                                                     "for ") + landscape.out_prefix + ".qubo");
+    }
+    if (reduced_instance && options.map_path != nullptr) {
+      throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "
+                                         "numbered as the instance is");
+    }
+    InstanceHeader record{instance.name, instance.input, params.min_distance_allowed_between_positions};
+    if (options.instance_path == nullptr) {
+      record.name = RecordName(reference, params.input_RNA_sequence_filename);
+      record.input = params.input_RNA_sequence_filename;
+    }
+    // The marginals, found once for every reduction of the run.
+    std::optional<QuadMarginals> marginals;
+    const auto reduce_at = [&](const OptimumDistance& distance) {
+      if (!marginals) marginals = FindBestWith(model);
+      return ReduceModel(model, *marginals, ResolveDistance(distance, marginals->optimum));
+    };
+    // A reduced instance's own reduction, rebuilt at its recorded distance.
+    KeptVariables instance_reduction;
+    if (options.instance_path != nullptr) {
+      instance_reduction = RebuildInstanceVariables(options.instance_path, instance, model, &marginals);
+    }
+    // The landscape's destinations are tried before any file of the run is written.
+    ProbeLandscapeOutputs(landscape, RunInputs(options, params));
+    if (options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr) {
+      // --reduce's model, else a reduced instance's, else the whole model.
+      InstanceHeader header = record;
+      KeptVariables reduction;
+      if (landscape.reduce_text != nullptr) {
+        reduction = reduce_at(landscape.reduce_delta);
+        header.reduction = &reduction;
+        header.reduce = landscape.reduce_text;
+      } else if (reduced_instance) {
+        header.reduction = &instance_reduction;
+        header.reduce = instance.reduce;
+      }
+      WriteInstances(options, model, header);
+    }
+    std::vector<uint8_t> given;
+    if (options.solution_path != nullptr) {
+      if (reduced_instance) {
+        given = LoadReducedSelection(options, model, instance_reduction.original, ShowText(options.instance_path));
+      } else {
+        given = options.map_path != nullptr ? LoadMappedSelection(options, model) : LoadSelection(options, model);
+      }
+    }
+    EncodedStructure encoded;
+    if (options.encode_path != nullptr) {
+      encoded = ReadEncodedStructure(options.encode_path, model, params.min_distance_allowed_between_positions);
+      given = encoded.chosen;
+    }
+    DiagramFileGuard diagram;
+    if (picture.path != nullptr) {
+      if (const int status = StartDiagram(options, params, picture, &diagram.file); status != 0) return status;
+    }
+    std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
+    const int64_t optimum = FoldOptimum(model, best.data());
+    // A temperature too low for this model is refused before anything is printed or written.
+    if (landscape.ensemble_text != nullptr) RequireEnsembleTemperature(optimum, landscape.temperature);
+    const uint8_t* shown = best.data();
+    int64_t shown_value = optimum;
+    // An instance's reader also gets the selection in the instance's numbering,
+    // which is how a solver of that file answers.
+    const std::vector<int32_t>* instance_numbering = reduced_instance ? &instance_reduction.renumbered : nullptr;
+    if (given.empty()) {
+      PrintSelectionLines(stdout, model, best.data(), optimum, 0);
+      if (options.instance_path != nullptr) PrintInstanceQuads(stdout, model, best.data(), instance_numbering);
+      PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
+    } else {
+      int64_t conflicts = 0;
+      shown = given.data();
+      shown_value = SelectionValue(model, given.data(), &conflicts);
+      PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
+      if (options.instance_path != nullptr) PrintInstanceQuads(stdout, model, given.data(), instance_numbering);
+      PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
+      if (options.encode_path != nullptr) {
+        PrintUnrepresented(stdout, encoded);
+      } else {
+        const PairScores against_optimum =
+            ScorePairs(SelectionPairs(model, given.data()), SelectionPairs(model, best.data()));
+        std::fputs(FormatPairScores(against_optimum, "optimum ").c_str(), stdout);
+      }
+    }
+    // The pairs of the chosen quads: the printed structure, or for a selection with
+    // conflicts every pair it claims (drawn as conflicting).
+    const std::vector<BasePair> pairs = SelectionPairs(model, shown);
+    if (options.reference_path != nullptr) {
+      std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
+      PrintReferenceValue(stdout, model, params.min_distance_allowed_between_positions, reference.pairs, optimum);
+    }
+    ReportLandscape(stdout, landscape, model, RunInputs(options, params), record,
+                    marginals ? &*marginals : nullptr);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      return Report(kStatusIoError, StandardOutputMessage());
+    }
+    if (picture.path != nullptr) {
+      ArcDiagram drawing{};
+      drawing.buffer = buffer;
+      drawing.n = params.sequence_length;
+      drawing.pairs = pairs;
+      drawing.has_reference = options.reference_path != nullptr;
+      drawing.reference = reference.pairs;
+      drawing.title = options.title != nullptr ? options.title
+                                               : DrawingTitle(reference.name, params.input_RNA_sequence_filename);
+      drawing.settings = FormatModelSettings(DrawingTitle("", params.input_RNA_sequence_filename),
+                                             params.sequence_length, params.min_distance_allowed_between_positions,
+                                             params.add_quads, params.M_penalty);
+      drawing.value = shown_value;
+      drawing.has_optimum = options.solution_path != nullptr;
+      drawing.optimum = optimum;
+      std::string bytes, error;
+      try {
+        bytes = ConvertDrawing(DrawStructureSvg(drawing, picture.layout), picture.format);
+      } catch (const Failure& failure) {
+        return Report(FailureStatus(failure.kind()), std::string(picture.path) + ": " + failure.what());
+      }
+      if (!FinishArcDiagramFile(&diagram.file, bytes, &error)) return Report(kStatusIoError, error);
+    }
+  }
+  // A script must never read a clean status over lost output.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return Report(kStatusIoError, "Could not write to standard output\n");
+  }
+  return kStatusComplete;
+}
+
+}  // namespace
+
+// Every failure below RunFold arrives here as an exception and leaves as one
+// line on standard error.
+int main(int argc, char** argv) {
+  try {
+    return RunFold(argc, argv);
+  } catch (const Failure& failure) {
+    return Report(FailureStatus(failure.kind()), failure.what());
+  } catch (const std::bad_alloc&) {
+    return Report(kStatusDataError, "Memory allocation problem");
+  } catch (const std::exception& failure) {
+    const std::string what = failure.what();
+    return Report(kStatusDataError, what.empty() ? std::string("Unexpected failure") : what);
+  }
+}
