@@ -15,4 +15,4 @@ endif()
 add_test(NAME differential
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/differential_test.py
                  $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo_reference> ${differential_mix})
-set_tests_properties(differential PROPERTIES TIMEOUT 900)
+set_tests_properties(differential PROPERTIES TIMEOUT 1500)

@@ -29,7 +29,7 @@ endif()
 add_test(NAME workflow.collection
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/workflow_test.sh ${PROJECT_SOURCE_DIR}
                  $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> ${workflow_fold_program})
-set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
 
 # The command transcripts of the README's guide, replayed and compared.
 add_test(NAME seq.guide
@@ -49,12 +49,12 @@ if(TARGET rnaqubo-fold)
   add_test(NAME workflow.slurm
            COMMAND bash ${PROJECT_SOURCE_DIR}/tests/workflow/slurm_test.sh ${PROJECT_SOURCE_DIR}
                    $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
-  set_tests_properties(workflow.slurm PROPERTIES LABELS "seq;slurm" TIMEOUT 300 SKIP_RETURN_CODE 77)
+  set_tests_properties(workflow.slurm PROPERTIES LABELS "seq;slurm" TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()
 
 # Damaged and lying faidx indexes: never trusted blindly, never a crash.
 add_test(NAME seq.index_trust COMMAND bash ${seq_tests_dir}/index_trust.sh $<TARGET_FILE:rnaqubo-seq>)
-set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 120 SKIP_RETURN_CODE 77)
+set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
 
 # --split stopped by SIGTERM or SIGKILL at random moments: all old or all new.
 add_test(NAME seq.split_signals COMMAND bash ${seq_tests_dir}/split_signals.sh $<TARGET_FILE:rnaqubo-seq>)
@@ -65,7 +65,7 @@ set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 180)
 add_test(NAME seq.stockholm_cases COMMAND bash ${seq_tests_dir}/stockholm_cases.sh $<TARGET_FILE:rnaqubo-seq>)
 set_tests_properties(seq.stockholm_cases PROPERTIES LABELS seq TIMEOUT 120)
 add_test(NAME seq.stockholm_infernal COMMAND bash ${seq_tests_dir}/stockholm_infernal.sh $<TARGET_FILE:rnaqubo-seq>)
-set_tests_properties(seq.stockholm_infernal PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+set_tests_properties(seq.stockholm_infernal PROPERTIES LABELS seq TIMEOUT 900 SKIP_RETURN_CODE 77)
 
 # The collection workflow on a Stockholm alignment.
 if(TARGET rnaqubo-fold)
@@ -78,4 +78,4 @@ endif()
 # Standard input against the same file given by path, Stockholm and FASTA.
 add_test(NAME seq.stdin_cases
          COMMAND bash ${seq_tests_dir}/stdin_cases.sh $<TARGET_FILE:rnaqubo-seq> ${PROJECT_SOURCE_DIR})
-set_tests_properties(seq.stdin_cases PROPERTIES LABELS seq TIMEOUT 120)
+set_tests_properties(seq.stdin_cases PROPERTIES LABELS seq TIMEOUT 300)

@@ -18,7 +18,7 @@ if(TARGET rnaqubo-seq)
   add_test(NAME solvers.benchmark_workflow
            COMMAND bash ${solvers_tests_dir}/benchmark_workflow_test.sh ${PROJECT_SOURCE_DIR}
                    $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
-  set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+  set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 endif()
 
 if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
@@ -34,7 +34,7 @@ if(TARGET rnaqubo-seq)
   add_test(NAME solvers.guide
            COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" instance_files benchmarking_a_solver"
                    ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
-  set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+  set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 endif()
 
 # rnaqubo-anneal's manual page and version line.
