@@ -58,7 +58,7 @@ set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETU
 
 # --split stopped by SIGTERM or SIGKILL at random moments: all old or all new.
 add_test(NAME seq.split_signals COMMAND bash ${seq_tests_dir}/split_signals.sh $<TARGET_FILE:rnaqubo-seq>)
-set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 180)
+set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 900)
 
 # Stockholm alignments: hand-worked cases, and the projection of the Infernal
 # test suite's alignments against a second implementation in Python.
