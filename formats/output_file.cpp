@@ -175,6 +175,22 @@ bool UnnamedFilesAllowed() { return true; }
 bool BufferAllocationRefused() { return false; }
 #endif
 
+}  // namespace
+
+#ifdef RNAQUBO_TEST_HOOKS
+void PassTestStep() {
+  static std::atomic<long> steps{0};
+  const char* step = std::getenv("RNAQUBO_TEST_SIGNAL_STEP");
+  const char* signal_number = std::getenv("RNAQUBO_TEST_SIGNAL");
+  if (step == nullptr || signal_number == nullptr) return;
+  if (++steps == std::atol(step)) kill(getpid(), std::atoi(signal_number));
+}
+#else
+void PassTestStep() {}
+#endif
+
+namespace {
+
 // Opens an unnamed file in directory. Returns the descriptor, -1 with errno set
 // on failure; *unsupported tells that the file system or kernel has no unnamed
 // files, so that a named temporary should be tried instead.

@@ -121,6 +121,12 @@ void DiscardOutputFile(OutputFile* file);
 // that ends the process.
 void RemoveActiveTemporary();
 
+// Marks one step of a multi-file commit. In test builds, the step numbered
+// RNAQUBO_TEST_SIGNAL_STEP (counted from 1 over the process) sends the process
+// the signal numbered RNAQUBO_TEST_SIGNAL, so that a test can stop a commit at
+// every point it chooses; in the shipped programs it does nothing.
+void PassTestStep();
+
 // Appends the decimal text of value at out; returns the end of the text.
 char* AppendDecimal(char* out, int value);
 

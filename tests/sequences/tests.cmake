@@ -56,9 +56,15 @@ endif()
 add_test(NAME seq.index_trust COMMAND bash ${seq_tests_dir}/index_trust.sh $<TARGET_FILE:rnaqubo-seq>)
 set_tests_properties(seq.index_trust PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
 
-# --split stopped by SIGTERM or SIGKILL at random moments: all old or all new.
-add_test(NAME seq.split_signals COMMAND bash ${seq_tests_dir}/split_signals.sh $<TARGET_FILE:rnaqubo-seq>)
-set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 900)
+# --split stopped by SIGTERM or SIGKILL at each of its steps: all old or all new.
+# The build with test hooks sends the signal at the step the test names.
+add_executable(rnaqubo-seq_test_hooks ${PROJECT_SOURCE_DIR}/tools/rnaqubo-seq/main.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-seq/collection_split.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-seq/record_files.cpp ${PROJECT_SOURCE_DIR}/formats/output_file.cpp)
+target_compile_definitions(rnaqubo-seq_test_hooks PRIVATE RNAQUBO_TEST_HOOKS)
+target_link_libraries(rnaqubo-seq_test_hooks PRIVATE rnaqubo_sequences rnaqubo_formats)
+add_test(NAME seq.split_signals COMMAND bash ${seq_tests_dir}/split_signals.sh $<TARGET_FILE:rnaqubo-seq_test_hooks>)
+set_tests_properties(seq.split_signals PROPERTIES LABELS seq TIMEOUT 300)
 
 # Stockholm alignments: hand-worked cases, and the projection of the Infernal
 # test suite's alignments against a second implementation in Python.

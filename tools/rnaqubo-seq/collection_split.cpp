@@ -15,6 +15,7 @@
 
 #include "core/shown_text.h"
 #include "formats/output_file.h"
+#include "formats/target_lock.h"
 #include "sequences/dbn_records.h"
 #include "tools/rnaqubo-seq/record_files.h"
 #include "sequences/sequence_records.h"
@@ -86,6 +87,7 @@ struct StopSignalBlock {
 
 // Throws SplitInterruption, taking the signal, when a stop signal is pending.
 void CheckInterrupted(const std::string& directory, const char* outcome) {
+  PassTestStep();
   sigset_t pending;
   if (sigpending(&pending) != 0) return;
   for (int s : kStopSignals) {
@@ -417,12 +419,24 @@ std::string ReadSmallText(const std::string& path) {
   return text;
 }
 
-// Whether the staging directory belongs to a run that is still going.
+// The owner file's text for this process: its id and its start time.
+std::string OwnerText() {
+  const long pid = static_cast<long>(getpid());
+  return std::to_string(pid) + " " + ProcessStartTime(pid) + "\n";
+}
+
+// Whether the staging directory belongs to a run that is still going: its
+// process exists and started when the owner file says (a file with only an id,
+// from an earlier version, is trusted on the id alone).
 bool OwnerRuns(const std::string& staging) {
   const std::string text = ReadSmallText(staging + "/" + kOwnerName);
   char* end = nullptr;
   const long pid = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || pid <= 0 || pid == getpid()) return false;
+  std::string started(end);
+  while (!started.empty() && (started.back() == '\n' || started.back() == ' ')) started.pop_back();
+  while (!started.empty() && started.front() == ' ') started.erase(0, 1);
+  if (!started.empty()) return ProcessStartTime(pid) == started;
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
@@ -540,6 +554,7 @@ void CommitRecords(const SplitRequest& request, const std::string& staging, cons
       if (rename(final_path.c_str(), (staging + "/" + move.backup).c_str()) != 0 && errno != ENOENT) {
         FailFile(final_path, "cannot replace");
       }
+      PassTestStep();
       if (move.staged != "-" && rename((staging + "/" + move.staged).c_str(), final_path.c_str()) != 0) {
         FailFile(final_path, "cannot write");
       }
@@ -547,6 +562,7 @@ void CommitRecords(const SplitRequest& request, const std::string& staging, cons
     const int marker = open((staging + "/" + kCommittedName).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (marker < 0) FailFile(staging + "/" + kCommittedName, "cannot write");
     close(marker);
+    PassTestStep();
   } catch (const SequenceFailure& failure) {
     std::string message = failure.what();
     if (journal_written && !UndoJournal(directory, staging, journal)) {
@@ -631,13 +647,23 @@ SplitSummary SplitCollection(const SplitRequest& request) {
   struct stat info;
   CreatedDirectoryGuard collection{request.directory, stat(request.directory.c_str(), &info) != 0};
   if (!MakeDirectories(request.directory)) FailFile(request.directory, "cannot create");
+  // Held from the first look at DIR to the end of the commit: a second split
+  // into DIR is refused, never interleaved with this one.
+  TargetLock lock;
+  if (!LockDirectory(request.directory, &lock)) {
+    collection.created = false;
+    if (errno != EWOULDBLOCK) FailFile(request.directory, "cannot lock");
+    throw SequenceFailure(SequenceFailureKind::kUnreadable,
+                          ShowText(request.directory) + ": another split into it is running; nothing was changed",
+                          request.directory, EWOULDBLOCK);
+  }
   // A name of its own per run, so that one left by a killed run blocks nothing.
   SplitSummary summary;
   RecoverInterruptedSplits(request.directory, &summary);
   std::string pattern = request.directory + "/.rnaqubo-seq-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) FailFile(pattern, "cannot create");
   StagingGuard staging{pattern};
-  WriteFileAtomically(pattern + "/" + kOwnerName, std::to_string(getpid()) + "\n");
+  WriteFileAtomically(pattern + "/" + kOwnerName, OwnerText());
   std::vector<StagedRecord> staged;
   std::string all_references;
   StageRecords(request, references, stockholm ? &alignments : nullptr, staging.path, &staged, &summary,
