@@ -20,6 +20,7 @@
 #include "core/index_arrays.h"
 
 const char* const kInputOverwriteReason = "Input file would be overwritten";
+const char* const kTargetBusyReason = "another run is writing these files";
 
 namespace {
 
@@ -28,6 +29,9 @@ namespace {
 // and cleared before the name is renamed or removed. An unnamed file needs no
 // entry: the kernel drops it with the process.
 std::atomic<const char*> active_temp_name{nullptr};
+
+// Other files a terminating signal removes (SetSignalCleanup).
+std::atomic<const char*> cleanup_names[4] = {};
 
 // Signals whose default action ends the process and that a run may receive from
 // outside; the ones that dump core are passed on after the clean-up so that the
@@ -39,6 +43,9 @@ constexpr int kCoreSignals[] = {SIGQUIT, SIGABRT, SIGXCPU};
 void RemoveTempAndEnd(int signal_number) {
   const char* name = active_temp_name.load();
   if (name != nullptr) unlink(name);
+  for (const std::atomic<const char*>& cleanup : cleanup_names) {
+    if (const char* other = cleanup.load()) unlink(other);
+  }
   for (int s : kCoreSignals) {
     if (s == signal_number) {
       // Pending until the handler returns (the signal is blocked while it runs),
@@ -468,9 +475,16 @@ void DiscardOutputFile(OutputFile* file) {
   }
 }
 
+void SetSignalCleanup(int slot, const char* name) {
+  if (slot >= 0 && slot < 4) cleanup_names[slot].store(name);
+}
+
 void RemoveActiveTemporary() {
   const char* name = active_temp_name.exchange(nullptr);
   if (name != nullptr) unlink(name);
+  for (std::atomic<const char*>& cleanup : cleanup_names) {
+    if (const char* other = cleanup.exchange(nullptr)) unlink(other);
+  }
 }
 
 char* AppendDecimal(char* out, int value) {

@@ -69,6 +69,9 @@ struct KeptFile {
 // Reason of an open refused because the final name is the run's input file.
 extern const char* const kInputOverwriteReason;
 
+// Reason of an open refused because another run holds the target's lock.
+extern const char* const kTargetBusyReason;
+
 // The message rnaqubo prints on standard output for failure: "Could not write
 // to file!\n", or "Memory allocation problem in AllocateIntArray" for kMemory.
 const char* OutputFailureMessage(const OutputFileFailure& failure);
@@ -120,6 +123,11 @@ void DiscardOutputFile(OutputFile* file);
 // Removes the named temporary being written, if any; for a last-resort handler
 // that ends the process.
 void RemoveActiveTemporary();
+
+// Names a file that a terminating signal removes besides the temporary being
+// written (slot 0 to 3: a multi-file commit's staged files and its lock file);
+// nullptr empties the slot. The name must stay valid while it is set.
+void SetSignalCleanup(int slot, const char* name);
 
 // Marks one step of a multi-file commit. In test builds, the step numbered
 // RNAQUBO_TEST_SIGNAL_STEP (counted from 1 over the process) sends the process

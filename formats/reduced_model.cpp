@@ -1,5 +1,7 @@
 #include "formats/reduced_model.h"
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "core/whole_file.h"
 #include "model/row_entries.h"
 #include "formats/q_file.h"
+#include "formats/target_lock.h"
 #include "formats/text_output.h"
 
 namespace {
@@ -107,9 +110,117 @@ void WriteReducedFiles(const std::string& map_name, const std::string& qubo_name
 
 }  // namespace
 
+namespace {
+
+constexpr char kJournalFirstLine[] = "rnaqubo-fold reduction journal 1";
+
+// The directory part of path with its slash ("" for a bare name), and the rest.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {"", path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// Whether name is "<base><suffix>.rnaqubo-<digits>.staged" for one of the
+// reduction's suffixes.
+bool IsStagedName(const std::string& name, const std::string& base) {
+  for (const char* suffix : {".map", ".qubo", ".q"}) {
+    const std::string head = base + suffix + ".rnaqubo-";
+    const std::string tail = ".staged";
+    if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
+      continue;
+    }
+    const std::string digits = name.substr(head.size(), name.size() - head.size() - tail.size());
+    if (digits.find_first_not_of("0123456789") == std::string::npos) return true;
+  }
+  return false;
+}
+
+// Finishes what a run killed in its commit left at prefix (the journal lists
+// the staged files that were complete and the names they take: those not yet
+// moved are moved now), then removes every staged file of prefix that an
+// earlier run left. Runs under the prefix's lock, so none of them is live.
+void RecoverReducedModel(const std::string& prefix, const std::string& journal_name) {
+  const auto [directory, base] = SplitPath(prefix);
+  std::string text;
+  if (ReadWholeFile(journal_name.c_str(), &text)) {
+    std::istringstream lines(text);
+    std::string line;
+    std::vector<std::pair<std::string, std::string>> moves;
+    bool valid = std::getline(lines, line) && line == kJournalFirstLine;
+    while (valid && std::getline(lines, line)) {
+      const size_t tab = line.find('\t');
+      const std::string staged = line.substr(0, tab), final_name = tab == std::string::npos ? "" : line.substr(tab + 1);
+      valid = tab != std::string::npos && IsStagedName(staged, base) && final_name.rfind(base + ".", 0) == 0 &&
+              final_name.find('/') == std::string::npos;
+      moves.emplace_back(staged, final_name);
+    }
+    if (!valid) {
+      throw OutputFileFailure(OutputStage::kOpen, EINVAL, "not the journal of a reduction: remove it by hand",
+                              journal_name);
+    }
+    for (const auto& [staged, final_name] : moves) {
+      struct stat info;
+      if (lstat((directory + staged).c_str(), &info) != 0) continue;
+      if (rename((directory + staged).c_str(), (directory + final_name).c_str()) != 0) {
+        throw OutputFileFailure(OutputStage::kWrite, errno, nullptr, directory + final_name);
+      }
+    }
+    if (unlink(journal_name.c_str()) != 0) throw OutputFileFailure(OutputStage::kWrite, errno, nullptr, journal_name);
+  } else if (errno != ENOENT) {
+    throw OutputFileFailure(OutputStage::kOpen, errno, nullptr, journal_name);
+  }
+  if (DIR* listing = opendir(directory.empty() ? "." : directory.c_str())) {
+    std::vector<std::string> left;
+    while (const dirent* entry = readdir(listing)) {
+      if (IsStagedName(entry->d_name, base)) left.push_back(directory + entry->d_name);
+    }
+    closedir(listing);
+    for (const std::string& name : left) unlink(name.c_str());
+  }
+}
+
+// Blocks the terminating signals for its lifetime: what arrives meanwhile is
+// acted on once the commit is whole.
+struct CommitSignalBlock {
+  sigset_t saved;
+  CommitSignalBlock() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &saved);
+  }
+  ~CommitSignalBlock() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
+};
+
+// Empties the signal clean-up slots 1 to 3 (the staged files) on every way out.
+struct StagedCleanup {
+  ~StagedCleanup() {
+    for (int slot = 1; slot <= 3; ++slot) SetSignalCleanup(slot, nullptr);
+  }
+};
+
+// The prefix's lock, its file removed by a terminating signal too.
+struct PrefixLock {
+  TargetLock lock;
+  ~PrefixLock() { SetSignalCleanup(0, nullptr); }
+};
+
+}  // namespace
+
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs, int thread_count) {
   const std::vector<std::string> names = {prefix + ".map", prefix + ".qubo", prefix + ".q"};
+  // Held from the first check to the end of the commit: a second run writing
+  // the prefix is refused, never interleaved with this one. A lock file that
+  // cannot be made (a missing or read-only directory) leaves the files' own
+  // writes to report what is wrong.
+  PrefixLock held;
+  if (LockPrefix(prefix, &held.lock)) {
+    SetSignalCleanup(0, held.lock.lock_file.c_str());
+  } else if (errno == EWOULDBLOCK) {
+    throw OutputFileFailure(OutputStage::kOpen, EWOULDBLOCK, kTargetBusyReason, prefix);
+  }
   for (const std::string& name : names) {
     for (const KeptFile& input : inputs) {
       if (input.known && OutputWouldReplace(name, input)) {
@@ -117,16 +228,22 @@ void WriteReducedModel(const std::string& prefix, const QuadModel& model, const 
       }
     }
   }
-  if (!CanStage(names)) {
+  const std::string journal_name = prefix + ".rnaqubo-journal";
+  if (held.lock.fd >= 0) RecoverReducedModel(prefix, journal_name);
+  PassTestStep();
+  if (held.lock.fd < 0 || !CanStage(names)) {
     // A link or a special file among the names: each file goes to its name in turn.
     WriteReducedFiles(names[0], names[1], names[2], model, header, inputs, thread_count);
     return;
   }
   // Each file is written complete under a staged name; only when all three are
-  // do they take their names, so that a failure leaves the earlier files of the
-  // prefix as they were, never a mixture of two runs.
+  // do they take their names, under a journal that the next run finishes if
+  // this one is killed in between, so that the prefix never holds a mixture
+  // of two runs once a run has looked at it.
   std::vector<std::string> staged;
   for (const std::string& name : names) staged.push_back(StagedName(name));
+  const StagedCleanup cleanup;
+  for (int k = 0; k < 3; ++k) SetSignalCleanup(k + 1, staged[k].c_str());
   const auto remove_staged = [&] {
     for (const std::string& name : staged) unlink(name.c_str());
   };
@@ -145,13 +262,31 @@ void WriteReducedModel(const std::string& prefix, const QuadModel& model, const 
     remove_staged();
     throw;
   }
+  PassTestStep();
+  const CommitSignalBlock blocked;
+  for (int slot = 1; slot <= 3; ++slot) SetSignalCleanup(slot, nullptr);
+  std::string journal = std::string(kJournalFirstLine) + "\n";
+  for (size_t k = 0; k < names.size(); ++k) {
+    journal += SplitPath(staged[k]).second + "\t" + SplitPath(names[k]).second + "\n";
+  }
+  try {
+    TextOutput journal_file(journal_name, inputs);
+    journal_file.Add(journal);
+    journal_file.Commit();
+  } catch (...) {
+    remove_staged();
+    throw;
+  }
+  PassTestStep();
   for (size_t k = 0; k < names.size(); ++k) {
     if (rename(staged[k].c_str(), names[k].c_str()) != 0) {
-      const int error = errno;
-      remove_staged();
-      throw OutputFileFailure(OutputStage::kWrite, error, nullptr, names[k]);
+      // The journal stays: the next run into the prefix finishes the commit.
+      throw OutputFileFailure(OutputStage::kWrite, errno, nullptr, names[k]);
     }
+    PassTestStep();
   }
+  if (unlink(journal_name.c_str()) != 0) throw OutputFileFailure(OutputStage::kWrite, errno, nullptr, journal_name);
+  PassTestStep();
 }
 
 void WriteReducedQFile(const std::string& name, const QuadModel& model, const KeptVariables& kept,

@@ -27,8 +27,14 @@ constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
 // up to thread_count threads over the sub-model, whose tables are made as index
 // arrays (so in the executables they live until the process ends), unless a
 // kept chain bonus has lost the quad between its two quads; else, and with 0,
-// by a walk over the original rows. Throws OutputFileFailure naming the file
-// (its final name); a failure leaves the earlier files of the prefix as they were.
+// by a walk over the original rows. The prefix is locked (prefix +
+// ".rnaqubo-lock") from the first check to the end: a second run is refused
+// (reason kTargetBusyReason, naming prefix). The three renames follow a
+// journal (prefix + ".rnaqubo-journal") with the termination signals held
+// off; a run killed among them is finished by the next run into the prefix,
+// which also removes staged files that a killed run left. Throws
+// OutputFileFailure naming the file (its final name); a failure leaves the
+// earlier files of the prefix as they were.
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs = {}, int thread_count = 0);
 

@@ -38,3 +38,17 @@ add_test(NAME fold.landscape_cli
 add_test(NAME fold.landscape_guide
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
                  ${PROJECT_BINARY_DIR} landscape_subopt landscape_reduce landscape_encode landscape_ensemble)
+
+# --reduce --out stopped by a signal at each step of its commit, and a second
+# run into the prefix while the first is stopped: the build with test hooks
+# sends the signal at the step the test names.
+add_executable(rnaqubo-fold_test_hooks ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/fold_command.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/fold_report.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/landscape_report.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/main.cpp ${PROJECT_SOURCE_DIR}/formats/output_file.cpp)
+target_compile_definitions(rnaqubo-fold_test_hooks PRIVATE RNAQUBO_TEST_HOOKS)
+target_link_libraries(rnaqubo-fold_test_hooks PRIVATE rnaqubo_solve rnaqubo_structure rnaqubo_formats)
+add_test(NAME fold.reduce_commit
+         COMMAND bash ${fold_tests_dir}/reduce_commit.sh $<TARGET_FILE:rnaqubo-fold_test_hooks>
+                 ${PROJECT_SOURCE_DIR}/examples)
+set_tests_properties(fold.reduce_commit PROPERTIES LABELS fold TIMEOUT 300)
