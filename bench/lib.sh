@@ -1,27 +1,41 @@
 # Helpers shared by the benchmark scripts under bench/. Source it from bash:
 #   . "$(dirname "$0")/lib.sh"
-# Times are seconds with microsecond resolution (bash's EPOCHREALTIME), so runs
-# of a few milliseconds still compare; peak memory comes from /usr/bin/time.
+# Every script builds in the one benchmark build directory (bench_build), times
+# every command through the one timing function (bench_measure) and takes the
+# one median (bench_median). Times are seconds with microsecond resolution
+# (bash's EPOCHREALTIME), so runs of a few milliseconds still compare; peak
+# memory and CPU times come from /usr/bin/time.
+
+bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# bench_build TARGET...: configures the benchmark build directory
+# ($bench_root/build-bench: Release, with the Python module), builds TARGETs
+# there and sets build to its path.
+bench_build() {
+  build=$bench_root/build-bench
+  cmake -S "$bench_root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRNAQUBO_PYTHON=ON >/dev/null
+  cmake --build "$build" -j2 --target "$@" >/dev/null
+}
 
 # bench_measure OUT COMMAND...: runs COMMAND once with its standard output sent
-# to OUT (a new file, or /dev/null) and prints "seconds kilobytes": the wall time
-# from before the shell opens OUT to the command's end, and the command's peak
-# resident memory. Returns the command's exit status (a failed run prints
-# nothing on stdout). Every compared command goes through this one path, so the
-# fork, exec and open costs are the same for all of them.
+# to OUT (a new file, or /dev/null) and prints "seconds kilobytes user system":
+# the wall time from before the shell opens OUT to the command's end, the
+# command's peak resident memory, and its user and system CPU seconds. Returns
+# the command's exit status (a failed run prints nothing on stdout). Every
+# compared command goes through this one path, so the fork, exec and open
+# costs are the same for all of them.
 bench_measure() {
   local out=$1
   shift
-  local memory_file start end status
-  memory_file=$(mktemp)
+  local usage_file start end status
+  usage_file=$(mktemp)
   start=${EPOCHREALTIME/[.,]/}
-  /usr/bin/time -f '%M' -o "$memory_file" "$@" >"$out" && status=0 || status=$?
+  /usr/bin/time -f '%M %U %S' -o "$usage_file" "$@" >"$out" && status=0 || status=$?
   end=${EPOCHREALTIME/[.,]/}
   if [ "$status" -eq 0 ]; then
-    awk -v us=$((end - start)) -v kb="$(tail -n 1 "$memory_file")" \
-      'BEGIN { printf "%.6f %d\n", us / 1e6, kb }'
+    tail -n 1 "$usage_file" | awk -v us=$((end - start)) '{ printf "%.6f %d %.2f %.2f\n", us / 1e6, $1, $2, $3 }'
   fi
-  rm -f "$memory_file"
+  rm -f "$usage_file"
   return "$status"
 }
 

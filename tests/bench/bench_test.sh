@@ -41,10 +41,14 @@ done
 
 # One measured run: output where asked, wall time no shorter than the sleep,
 # a peak memory; a failing command prints nothing and passes its status on.
-read -r seconds kilobytes < <(bench_measure "$scratch/out.txt" sh -c 'echo written; sleep 0.2')
+read -r seconds kilobytes user system < <(bench_measure "$scratch/out.txt" sh -c 'echo written; sleep 0.2')
 Check "measured output" written "$(cat "$scratch/out.txt")"
 Check "wall time covers the command" 1 "$(awk -v s="$seconds" 'BEGIN { print (s >= 0.2) }')"
 Check "peak memory reported" 1 "$(awk -v k="$kilobytes" 'BEGIN { print (k > 0) }')"
+Check "CPU times reported, a sleep taking little" 1 \
+  "$(awk -v u="$user" -v s="$system" -v w="$seconds" 'BEGIN { print (u != "" && s != "" && u + s < w) }')"
+read -r _ _ user _ < <(bench_measure /dev/null sh -c 'k=0; while [ $k -lt 200000 ]; do k=$((k + 1)); done')
+Check "user time of a busy loop" 1 "$(awk -v u="$user" 'BEGIN { print (u > 0) }')"
 figures=$(bench_measure /dev/null sh -c 'exit 3')
 Check "status of a failed command" 3 "$?"
 Check "nothing printed for a failed command" "" "$figures"
