@@ -67,6 +67,9 @@ refuse anneal 2 '--sweeps: not a whole number from 0 to 2147483647: 2147483648' 
 refuse anneal 2 'expected 2 arguments (INSTANCE ANSWER), got 1' ../m.qubo
 refuse seq 2 '-i: not a record number from 1 to 9223372036854775807: 0' -i 0 ../ok.fa
 refuse seq 2 '--ambiguous: not refuse or drop: keep' --ambiguous=keep ../ok.fa
+# "--" ends the options: what follows is an argument, even "-x".
+refuse fold 2 '-x: sequence file: cannot read: No such file or directory' -- -x 8 0 1 -200
+refuse seq 2 '-x: sequence file: cannot read: No such file or directory' -- -x
 
 # "--opt=VALUE" reads as "--opt VALUE".
 same_run() {  # same_run TOOL 'ARGS WITH =' 'ARGS WITH SPACE': the same output, status 0

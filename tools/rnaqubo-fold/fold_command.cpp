@@ -208,7 +208,8 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
 void RefuseSharedOutputs(const FoldOptions& options) {
   std::vector<std::pair<const char*, std::string>> outputs;
   for (const auto& [path, name] : {std::pair{options.svg_path, "--svg"}, std::pair{options.draw_path, "--draw"},
-                                   std::pair{options.lp_path, "--write-lp"}, std::pair{options.milp_path, "--write-milp"},
+                                   std::pair{options.lp_path, "--write-lp"},
+                                   std::pair{options.milp_path, "--write-milp"},
                                    std::pair{options.qubo_path, "--write-qubo"},
                                    std::pair{options.marginals_path, "--marginals"},
                                    std::pair{options.probabilities_path, "--probabilities"},
@@ -216,7 +217,9 @@ void RefuseSharedOutputs(const FoldOptions& options) {
     if (path != nullptr) outputs.emplace_back(name, path);
   }
   if (options.out_prefix != nullptr) {
-    for (const char* suffix : {".q", ".qubo", ".map"}) outputs.emplace_back("--out", options.out_prefix + std::string(suffix));
+    for (const char* suffix : {".q", ".qubo", ".map"}) {
+      outputs.emplace_back("--out", options.out_prefix + std::string(suffix));
+    }
   }
   for (size_t a = 0; a < outputs.size(); ++a) {
     for (size_t b = a + 1; b < outputs.size(); ++b) {

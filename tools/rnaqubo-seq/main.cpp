@@ -71,7 +71,9 @@ struct SeqOptions {
 };
 
 // The options, in the order of kSeqOptions.
-enum SeqOption : size_t { kOut, kIndex, kAmbiguous, kSplit, kDbn, kWriteDbn, kOwnStructure, kHelpFlag, kShortHelpFlag, kVersionFlag };
+enum SeqOption : size_t {
+  kOut, kIndex, kAmbiguous, kSplit, kDbn, kWriteDbn, kOwnStructure, kHelpFlag, kShortHelpFlag, kVersionFlag
+};
 
 constexpr OptionRow kSeqOptions[] = {
     {"-o", true},    {"-i", true},  {"--ambiguous", true}, {"--split", true}, {"--dbn", true}, {"--write-dbn", true},
@@ -97,6 +99,8 @@ SeqOptions ParseOptions(int argc, char** argv) {
   options.own_structure = words.values[kOwnStructure] != nullptr;
   options.help = words.values[kHelpFlag] != nullptr || words.values[kShortHelpFlag] != nullptr;
   options.version = words.values[kVersionFlag] != nullptr;
+  // As in the other tools, --help and --version take no notice of the values.
+  if (options.help || options.version) return options;
   if (words.values[kIndex] != nullptr) {
     options.index = static_cast<int64_t>(ParseWholeOption("-i", words.values[kIndex], 1, INT64_MAX, "a record number"));
   }
