@@ -16,7 +16,7 @@ OptimumDistance ParseOptimumDistance(const char* option, const char* text) {
   OptimumDistance distance;
   const std::string word = text;
   const auto fail = [&]() {
-    throw Failure(FailureKind::kUsage, std::string(option) + ": not a distance: " + ShowText(word));
+    throw Failure(FailureKind::kUsage, std::string(option) + ": not " + kDistanceRule + ": " + ShowText(word));
   };
   size_t k = 0;
   bool point = false, digits = false;

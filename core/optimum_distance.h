@@ -12,9 +12,13 @@ struct OptimumDistance {
   bool percentage = false;
 };
 
+// What a distance may be, as messages state it.
+constexpr const char* kDistanceRule =
+    "a distance (a whole number up to 10^15, or a percentage such as 5% or 2.5% with at most 6 decimals)";
+
 // Parses text: digits ("50"), or digits with an optional fraction and '%'
-// ("5%", "2.5%"). Throws Failure kUsage "<option>: not a distance: <text>" (text
-// shown through ShowText) for anything else, a value beyond 10^15 included.
+// ("5%", "2.5%"). Throws Failure kUsage "<option>: not <kDistanceRule>: <text>"
+// (text shown through ShowText) for anything else, a value beyond 10^15 included.
 OptimumDistance ParseOptimumDistance(const char* option, const char* text);
 
 // The distance in the model's units: the integer, or floor(percentage / 100 x

@@ -1,5 +1,7 @@
 #include "formats/instance_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -232,6 +234,12 @@ int32_t InstanceBound(const QuadModel& model, const InstanceHeader& header) {
 
 bool MilpUsesConflictConstraints(const QuadModel& model, const InstanceHeader& header) {
   return model.penalty < 0 && int64_t{model.penalty} <= -int64_t{InstanceBound(model, header)};
+}
+
+void ProbeInstanceFile(const std::string& path, InstanceKind kind, const std::vector<KeptFile>& kept) {
+  struct stat status;
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) return;
+  InstanceWriter probe(path, kind, kept);
 }
 
 void WriteLpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,

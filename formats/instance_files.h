@@ -60,6 +60,12 @@ bool MilpUsesConflictConstraints(const QuadModel& model, const InstanceHeader& h
 // whole model, or the reduced model numbered 1..Q' as its map says), exactly
 // the model's entries among them.
 
+// Starts and discards the instance file of kind at path, so that a
+// destination that cannot be written (or is one of kept) is reported before
+// the run's work; a FIFO or a device is left alone, to be written once. Throws
+// as the writers below do.
+void ProbeInstanceFile(const std::string& path, InstanceKind kind, const std::vector<KeptFile>& kept);
+
 // Writes the LP file of model at path: "Maximize", the diagonal as linear terms,
 // the couplings as "[ 2v x<l> * x<m> ... ] / 2", a "Binary" section and "End".
 // A final name that is one of kept (the run's inputs) is refused. Throws Failure

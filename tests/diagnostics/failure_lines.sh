@@ -98,11 +98,11 @@ printf '>a\nGGAC\n((.(\n' > open_ref.dbn
 printf '>a\nGGAC\n' > short.dbn
 printf '>x\nGG\n>x\nCC\n' > dup.fa
 printf '>ok\nGGACC\n' > ok.fa
-row seq 2 'unknown option --x\x07' "--x${bel}" two.fa
-row seq 2 '-o needs a value' two.fa -o
-row seq 2 "-i needs a record number from 1 on, not 'x\\x1B'" -i "x${esc}" two.fa
-row seq 2 "--ambiguous takes refuse or drop, not 'keep'" --ambiguous keep two.fa
-row seq 2 '--split needs a non-empty value' --split= two.fa
+row seq 2 'Unknown option: --x\x07' "--x${bel}" two.fa
+row seq 2 'Option -o needs a value' two.fa -o
+row seq 2 '-i: not a record number from 1 to 9223372036854775807: x\x1B' -i "x${esc}" two.fa
+row seq 2 '--ambiguous: not refuse or drop: keep' --ambiguous keep two.fa
+row seq 2 'Option --split needs a non-empty value' --split= two.fa
 row seq 2 'no FILE given'
 row seq 2 'too many arguments' two.fa a b
 row seq 2 'give NAME or -i K, not both' -i 1 two.fa a

@@ -125,8 +125,8 @@ cmp -s s1.txt s2.txt || fail "the same seed gave other samples"
 # Refusals: before anything is written, with the option named.
 run "reduce without out" 2 "" \
   $'rnaqubo-fold: Option --reduce needs --out PREFIX or --write-lp, --write-milp, --write-qubo\n' g.txt 8 0 1 -200 --reduce 5
-run "bad distance" 2 "" $'rnaqubo-fold: --subopt: not a distance: 5.5\n' g.txt 8 0 1 -200 --subopt 5.5
-run "bad temperature" 2 "" $'rnaqubo-fold: --ensemble: not a temperature above 0: 0\n' g.txt 8 0 1 -200 --ensemble 0
+run "bad distance" 2 "" $'rnaqubo-fold: --subopt: not a distance (a whole number up to 10^15, or a percentage such as 5% or 2.5% with at most 6 decimals): 5.5\n' g.txt 8 0 1 -200 --subopt 5.5
+run "bad temperature" 2 "" $'rnaqubo-fold: --ensemble: not a temperature from 1e-307 to 1e307: 0\n' g.txt 8 0 1 -200 --ensemble 0
 run "sample without ensemble" 2 "" $'rnaqubo-fold: Option --sample needs --ensemble\n' g.txt 8 0 1 -200 --sample 3
 run "map of another model" 1 "" \
   $'rnaqubo-fold: t10.map: line 2: original variable 8 is the quad of pair 3-7, not 1-72: a map of another model\n' \

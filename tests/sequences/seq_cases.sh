@@ -250,7 +250,7 @@ if (ulimit -v 150000 && "$exe" --version > /dev/null 2>&1); then
   { echo '>big'; head -c 64000000 /dev/zero | tr '\0' A; echo; } > big.fa
   (ulimit -v 150000 && exec "$exe" --split oom big.fa > /dev/null 2> oom.err)
   check "out of memory: status 1" test $? -eq 1
-  check "out of memory: message" grep -qx 'rnaqubo-seq: out of memory' oom.err
+  check "out of memory: message" grep -qx 'rnaqubo-seq: Memory allocation problem' oom.err
   check "out of memory: nothing left" test ! -e oom
   rm -f big.fa
 fi
@@ -287,11 +287,11 @@ check "nothing written for bad references" test ! -e bad
 # Usage errors: one line each.
 expect "no file" 2 "" "rnaqubo-seq: no FILE given
 " --
-expect "bad record number" 2 "" "rnaqubo-seq: -i needs a record number from 1 on, not '0'
+expect "bad record number" 2 "" "rnaqubo-seq: -i: not a record number from 1 to 9223372036854775807: 0
 " -- -i 0 wrapped.fa
 expect "name and number" 2 "" "rnaqubo-seq: give NAME or -i K, not both
 " -- -i 1 wrapped.fa second
-expect "bad ambiguity mode" 2 "" "rnaqubo-seq: --ambiguous takes refuse or drop, not 'keep'
+expect "bad ambiguity mode" 2 "" "rnaqubo-seq: --ambiguous: not refuse or drop: keep
 " -- --ambiguous=keep wrapped.fa
 
 echo "$((checks - failures)) passed, $failures failed"

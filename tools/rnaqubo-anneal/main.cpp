@@ -9,16 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <new>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/failure.h"
 #include "core/index_arrays.h"
 #include "core/shown_text.h"
-#include "core/status_codes.h"
+#include "core/tool_frame.h"
 #include "core/version.h"
 #include "solve/anneal.h"
 #include "formats/instance_reader.h"
@@ -43,7 +43,7 @@ constexpr const char* kHelp =
     "\n"
     "  --sweeps N   sweeps (default 1000)\n"
     "  --seed S     seed of the random generator, 0 to 2^64 - 1 (default 1)\n"
-    "  --hot T      the first sweep's temperature (default 200)\n"
+    "  --hot T      the first sweep's temperature, 1e-307 to 1e307 (default 200)\n"
     "  --cold T     the last sweep's temperature (default 2); geometric between\n"
     "  -h, --help   print this help\n"
     "  --version    print the version\n"
@@ -51,67 +51,37 @@ constexpr const char* kHelp =
     "Exit status: 0 done, 1 bad instance, 2 usage error or a file that cannot be\n"
     "read or written.\n";
 
-int Report(int status, const std::string& message) {
-  std::fprintf(stderr, "rnaqubo-anneal: %s\n", ShowText(message).c_str());
-  return status;
-}
-
 [[noreturn]] void FailUsage(const std::string& message) { throw Failure(FailureKind::kUsage, message); }
 
-// The whole of text as a number of the kind of its option; refused otherwise.
-double PositiveNumber(const char* option, const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text, &end);
-  if (*text == '\0' || *end != '\0' || errno != 0 || !(value > 0) || value > 1e300) {
-    FailUsage(std::string("Option ") + option + " needs a positive number, got " + ShowQuoted(text, 40));
-  }
-  return value;
-}
+// The options, in the order of kAnnealOptions.
+enum AnnealOption : size_t { kSweeps, kSeed, kHot, kCold, kHelpFlag, kShortHelpFlag, kVersionFlag };
 
-uint64_t WholeNumber(const char* option, const char* text, uint64_t limit) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value > limit) {
-    FailUsage(std::string("Option ") + option + " needs a whole number up to " + std::to_string(limit) + ", got " +
-              ShowQuoted(text, 40));
-  }
-  return value;
-}
+constexpr OptionRow kAnnealOptions[] = {
+    {"--sweeps", true}, {"--seed", true}, {"--hot", true}, {"--cold", true},
+    {"--help", false},  {"-h", false},    {"--version", false},
+};
 
-int RunAnneal(int argc, char** argv) {
-  int32_t sweeps = 1000;
-  uint64_t seed = 1;
-  double hot = 200, cold = 2;
-  std::vector<const char*> files;
-  for (int k = 1; k < argc; ++k) {
-    const std::string word = argv[k];
-    if (word == "-h" || word == "--help") {
-      std::fputs(kUsage, stdout);
-      std::fputs(kHelp, stdout);
-      return std::fflush(stdout) == 0 ? kStatusComplete : Report(kStatusIoError, "standard output: cannot write");
-    }
-    if (word == "--version") {
-      std::fputs(kAnnealVersionLine, stdout);
-      return std::fflush(stdout) == 0 ? kStatusComplete : Report(kStatusIoError, "standard output: cannot write");
-    }
-    if (word == "--sweeps" || word == "--seed" || word == "--hot" || word == "--cold") {
-      if (k + 1 >= argc) FailUsage("Option " + word + " needs a value");
-      const char* value = argv[++k];
-      if (word == "--sweeps") sweeps = static_cast<int32_t>(WholeNumber("--sweeps", value, INT32_MAX));
-      if (word == "--seed") seed = WholeNumber("--seed", value, UINT64_MAX);
-      if (word == "--hot") hot = PositiveNumber("--hot", value);
-      if (word == "--cold") cold = PositiveNumber("--cold", value);
-    } else if (word.rfind("--", 0) == 0 && word != "--") {
-      FailUsage("Unknown option: " + word);
-    } else {
-      files.push_back(argv[k]);
-    }
+// The run of one command line; every failure is thrown (see RunTool).
+void RunAnneal(int argc, char** argv) {
+  const OptionWords words = ReadOptionWords(kAnnealOptions, std::size(kAnnealOptions), argc, argv);
+  if (words.values[kHelpFlag] != nullptr || words.values[kShortHelpFlag] != nullptr) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return;
   }
+  if (words.values[kVersionFlag] != nullptr) {
+    std::fputs(kAnnealVersionLine, stdout);
+    return;
+  }
+  const auto value = [&](AnnealOption option) { return words.values[option]; };
+  const int32_t sweeps = value(kSweeps) == nullptr ? 1000
+                         : static_cast<int32_t>(ParseWholeOption("--sweeps", value(kSweeps), 0, INT32_MAX));
+  const uint64_t seed = value(kSeed) == nullptr ? 1 : ParseSeedOption(value(kSeed));
+  const double hot = value(kHot) == nullptr ? 200 : ParseTemperatureOption("--hot", value(kHot));
+  const double cold = value(kCold) == nullptr ? 2 : ParseTemperatureOption("--cold", value(kCold));
+  const std::vector<const char*>& files = words.arguments;
   if (files.size() != 2) {
-    std::fputs(kUsage, stderr);
-    return kStatusIoError;
+    FailUsage("expected 2 arguments (INSTANCE ANSWER), got " + std::to_string(files.size()));
   }
   const InstanceSettings instance = ReadInstanceSettings(files[0]);
   const int32_t n = static_cast<int32_t>(instance.sequence.size());
@@ -133,33 +103,17 @@ int RunAnneal(int argc, char** argv) {
   InstallTerminationHandlers();
   const KeptFile kept = IdentifyKeptFile(files[0]);
   OutputFile file;
-  try {
-    StartOutputFile(files[1], &kept, &file);
-  } catch (const OutputFileFailure& failure) {
-    if (failure.stage() == OutputStage::kMemory) throw;
-    return Report(kStatusIoError, std::string(files[1]) + ": cannot write: " + failure.Explanation());
-  }
+  // The failure names the file: "<ANSWER>: cannot write: <reason>".
+  StartOutputFile(files[1], &kept, &file);
   errno = 0;
   if (!WriteOutputBytes(&file, answer.data(), answer.size()) || !CommitOutputFile(&file)) {
     const int error = errno != 0 ? errno : EIO;
     DiscardOutputFile(&file);
-    return Report(kStatusIoError, std::string(files[1]) + ": cannot write: " + std::strerror(error));
+    throw Failure(FailureKind::kFile, ShowText(files[1]) + ": cannot write: " + std::strerror(error), files[1], error);
   }
   std::printf("value: %" PRId64 "\n", best.value);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Report(kStatusIoError, "standard output: cannot write");
-  return kStatusComplete;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return RunAnneal(argc, argv);
-  } catch (const Failure& failure) {
-    return Report(FailureStatus(failure.kind()), failure.what());
-  } catch (const std::bad_alloc&) {
-    return Report(kStatusDataError, "Memory allocation problem");
-  } catch (const std::exception& failure) {
-    return Report(kStatusDataError, failure.what());
-  }
-}
+int main(int argc, char** argv) { return RunTool("rnaqubo-anneal", RunAnneal, argc, argv); }

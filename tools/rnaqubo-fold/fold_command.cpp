@@ -4,48 +4,51 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "core/command_line.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
+#include "formats/output_names.h"
 
 namespace {
 
-// One option: its name, and the field it sets: a text (the next argument, or
-// the text after "=") or a flag.
+// One option: its row (name, whether it takes a value), and the field it
+// sets: a text or a flag.
 struct FoldOptionRow {
-  const char* name;
+  OptionRow row;
   const char* FoldOptions::*text;
   bool FoldOptions::*flag;
 };
 
 constexpr FoldOptionRow kFoldOptions[] = {
-    {"--solution", &FoldOptions::solution_path, nullptr},
-    {"--zero-based", nullptr, &FoldOptions::zero_based},
-    {"--reference", &FoldOptions::reference_path, nullptr},
-    {"--svg", &FoldOptions::svg_path, nullptr},
-    {"--draw", &FoldOptions::draw_path, nullptr},
-    {"--layout", &FoldOptions::layout_name, nullptr},
-    {"--title", &FoldOptions::title, nullptr},
-    {"--instance", &FoldOptions::instance_path, nullptr},
-    {"--write-lp", &FoldOptions::lp_path, nullptr},
-    {"--write-milp", &FoldOptions::milp_path, nullptr},
-    {"--milp-pairwise", nullptr, &FoldOptions::milp_pairwise},
-    {"--write-qubo", &FoldOptions::qubo_path, nullptr},
-    {"--marginals", &FoldOptions::marginals_path, nullptr},
-    {"--subopt", &FoldOptions::subopt_text, nullptr},
-    {"--max-selections", &FoldOptions::max_selections_text, nullptr},
-    {"--encode", &FoldOptions::encode_path, nullptr},
-    {"--reduce", &FoldOptions::reduce_text, nullptr},
-    {"--out", &FoldOptions::out_prefix, nullptr},
-    {"--map", &FoldOptions::map_path, nullptr},
-    {"--ensemble", &FoldOptions::ensemble_text, nullptr},
-    {"--probabilities", &FoldOptions::probabilities_path, nullptr},
-    {"--pair-probabilities", &FoldOptions::pair_probabilities_path, nullptr},
-    {"--sample", &FoldOptions::sample_text, nullptr},
-    {"--seed", &FoldOptions::seed_text, nullptr},
-    {"--help", nullptr, &FoldOptions::help},
-    {"-h", nullptr, &FoldOptions::help},
-    {"--version", nullptr, &FoldOptions::version},
+    {{"--solution", true}, &FoldOptions::solution_path, nullptr},
+    {{"--zero-based", false}, nullptr, &FoldOptions::zero_based},
+    {{"--reference", true}, &FoldOptions::reference_path, nullptr},
+    {{"--svg", true}, &FoldOptions::svg_path, nullptr},
+    {{"--draw", true}, &FoldOptions::draw_path, nullptr},
+    {{"--layout", true}, &FoldOptions::layout_name, nullptr},
+    {{"--title", true}, &FoldOptions::title, nullptr},
+    {{"--instance", true}, &FoldOptions::instance_path, nullptr},
+    {{"--write-lp", true}, &FoldOptions::lp_path, nullptr},
+    {{"--write-milp", true}, &FoldOptions::milp_path, nullptr},
+    {{"--milp-pairwise", false}, nullptr, &FoldOptions::milp_pairwise},
+    {{"--write-qubo", true}, &FoldOptions::qubo_path, nullptr},
+    {{"--marginals", true}, &FoldOptions::marginals_path, nullptr},
+    {{"--subopt", true}, &FoldOptions::subopt_text, nullptr},
+    {{"--max-selections", true}, &FoldOptions::max_selections_text, nullptr},
+    {{"--encode", true}, &FoldOptions::encode_path, nullptr},
+    {{"--reduce", true}, &FoldOptions::reduce_text, nullptr},
+    {{"--out", true}, &FoldOptions::out_prefix, nullptr},
+    {{"--map", true}, &FoldOptions::map_path, nullptr},
+    {{"--ensemble", true}, &FoldOptions::ensemble_text, nullptr},
+    {{"--probabilities", true}, &FoldOptions::probabilities_path, nullptr},
+    {{"--pair-probabilities", true}, &FoldOptions::pair_probabilities_path, nullptr},
+    {{"--sample", true}, &FoldOptions::sample_text, nullptr},
+    {{"--seed", true}, &FoldOptions::seed_text, nullptr},
+    {{"--help", false}, nullptr, &FoldOptions::help},
+    {{"-h", false}, nullptr, &FoldOptions::help},
+    {{"--version", false}, nullptr, &FoldOptions::version},
 };
 
 constexpr int kModelArguments = kModelArgumentCount;
@@ -154,57 +157,24 @@ constexpr const char* kHelpBody =
     "program the picture needs missing or failing, or number out of range.\n"
     "See rnaqubo-fold(1).\n";
 
-const FoldOptionRow* FindOption(const char* name, size_t name_size) {
-  for (const FoldOptionRow& row : kFoldOptions) {
-    if (std::strlen(row.name) == name_size && std::strncmp(row.name, name, name_size) == 0) return &row;
-  }
-  return nullptr;
-}
-
 [[noreturn]] void FailUsage(const std::string& message) { throw Failure(FailureKind::kUsage, message); }
 
 }  // namespace
 
 FoldCommand ParseFoldCommand(int argc, char** argv) {
   FoldCommand command{};
-  const char* model_arguments[kModelArguments] = {};
-  int model_count = 0;
-  bool options_ended = false;
-  for (int k = 1; k < argc; ++k) {
-    const char* word = argv[k];
-    const bool is_option = !options_ended && (std::strncmp(word, "--", 2) == 0 || std::strcmp(word, "-h") == 0);
-    if (!is_option) {
-      if (model_count < kModelArguments) model_arguments[model_count] = word;
-      ++model_count;
-      continue;
-    }
-    if (std::strcmp(word, "--") == 0) {
-      options_ended = true;
-      continue;
-    }
-    const char* equals = std::strchr(word, '=');
-    const size_t name_size = equals != nullptr ? static_cast<size_t>(equals - word) : std::strlen(word);
-    const FoldOptionRow* option = FindOption(word, name_size);
-    if (option == nullptr) FailUsage("Unknown option: " + ShowText(word));
-    if (option->flag != nullptr) {
-      if (equals != nullptr) FailUsage("Option " + std::string(option->name) + " takes no value");
-      command.options.*(option->flag) = true;
-      continue;
-    }
-    // A second value would silently win over the first: refused, as is an empty
-    // one, before anything is read or printed.
-    if (command.options.*(option->text) != nullptr) FailUsage("Option " + std::string(option->name) + " given twice");
-    const char* value = nullptr;
-    if (equals != nullptr) {
-      value = equals + 1;
-    } else if (k + 1 < argc) {
-      value = argv[++k];
+  std::vector<OptionRow> rows;
+  for (const FoldOptionRow& option : kFoldOptions) rows.push_back(option.row);
+  const OptionWords words = ReadOptionWords(rows.data(), rows.size(), argc, argv);
+  for (size_t k = 0; k < rows.size(); ++k) {
+    if (words.values[k] == nullptr) continue;
+    if (kFoldOptions[k].flag != nullptr) {
+      command.options.*(kFoldOptions[k].flag) = true;
     } else {
-      FailUsage("Option " + std::string(option->name) + " needs a value");
+      command.options.*(kFoldOptions[k].text) = words.values[k];
     }
-    if (*value == '\0') FailUsage("Option " + std::string(option->name) + " needs a non-empty value");
-    command.options.*(option->text) = value;
   }
+  const int model_count = static_cast<int>(words.arguments.size());
   if (command.options.help || command.options.version) return command;
   if (command.options.instance_path != nullptr) {
     if (model_count != 0) {
@@ -231,8 +201,34 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
     }
   }
   // Every number is checked before any file is read.
-  if (command.options.instance_path == nullptr) command.params = ParseModelArguments(model_arguments);
+  if (command.options.instance_path == nullptr) command.params = ParseModelArguments(words.arguments.data());
   return command;
+}
+
+void RefuseSharedOutputs(const FoldOptions& options) {
+  std::vector<std::pair<const char*, std::string>> outputs;
+  for (const auto& [path, name] : {std::pair{options.svg_path, "--svg"}, std::pair{options.draw_path, "--draw"},
+                                   std::pair{options.lp_path, "--write-lp"},
+                                   std::pair{options.milp_path, "--write-milp"},
+                                   std::pair{options.qubo_path, "--write-qubo"},
+                                   std::pair{options.marginals_path, "--marginals"},
+                                   std::pair{options.probabilities_path, "--probabilities"},
+                                   std::pair{options.pair_probabilities_path, "--pair-probabilities"}}) {
+    if (path != nullptr) outputs.emplace_back(name, path);
+  }
+  if (options.out_prefix != nullptr) {
+    for (const char* suffix : {".q", ".qubo", ".map"}) {
+      outputs.emplace_back("--out", options.out_prefix + std::string(suffix));
+    }
+  }
+  for (size_t a = 0; a < outputs.size(); ++a) {
+    for (size_t b = a + 1; b < outputs.size(); ++b) {
+      if (NameOneOutputFile(outputs[a].second, outputs[b].second)) {
+        FailUsage(std::string("Options ") + outputs[a].first + " and " + outputs[b].first + " would both write " +
+                  ShowText(outputs[b].second));
+      }
+    }
+  }
 }
 
 void PrintFoldUsage(std::FILE* stream, const char* program) {

@@ -45,14 +45,20 @@ struct FoldCommand {
   RunParameters params;  // valid only when neither help, version nor --instance is given
 };
 
-// Parses argv[1..argc - 1]: arguments starting with "--" (and "-h") are options,
-// "--" ends the options, the rest are the five model arguments in order (none
+// Parses argv[1..argc - 1]: options as ReadOptionWords reads them
+// (core/command_line.h), the rest are the five model arguments in order (none
 // with --instance, whose file gives the model). Returns the command, or throws Failure: kUsage for an unknown option, a missing or
 // unexpected option value, a wrong argument count or a number outside 32 bits
 // ("Number out of range: <text>"), kData for a length below 1 ("Error in sequence
 // length <n>"). An unknown option is shown through ShowText; the number's word
 // is shown as given (the caller escapes the whole line).
 FoldCommand ParseFoldCommand(int argc, char** argv);
+
+// Refuses a run whose output options name one file (NameOneOutputFile):
+// --svg, --draw, --write-lp, --write-milp, --write-qubo, --marginals,
+// --probabilities, --pair-probabilities and the three files of --out PREFIX.
+// Throws Failure kUsage "Options <first> and <second> would both write <name>".
+void RefuseSharedOutputs(const FoldOptions& options);
 
 // Writes the two usage lines of rnaqubo-fold, naming program, to stream.
 void PrintFoldUsage(std::FILE* stream, const char* program);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
 #include "core/whole_file.h"
@@ -25,38 +26,8 @@ namespace {
 
 [[noreturn]] void FailUsage(const std::string& message) { throw Failure(FailureKind::kUsage, message); }
 
-// A non-negative decimal integer of at most 18 digits.
-int64_t ParseCount(const char* option, const char* text) {
-  int64_t value = 0;
-  const size_t size = std::strlen(text);
-  if (size == 0 || size > 18 || std::strspn(text, "0123456789") != size) {
-    FailUsage(std::string(option) + ": not a non-negative integer: " + ShowText(text));
-  }
-  for (size_t k = 0; k < size; ++k) value = value * 10 + (text[k] - '0');
-  return value;
-}
-
-uint64_t ParseSeed(const char* text) {
-  const size_t size = std::strlen(text);
-  if (size == 0 || size > 20 || std::strspn(text, "0123456789") != size) {
-    FailUsage("--seed: not an integer from 0 to 18446744073709551615: " + ShowText(text));
-  }
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, nullptr, 10);
-  if (errno == ERANGE) FailUsage("--seed: not an integer from 0 to 18446744073709551615: " + ShowText(text));
-  return value;
-}
-
-double ParseTemperature(const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0) ||
-      std::strspn(text, "0123456789.eE+-") != std::strlen(text)) {
-    FailUsage("--ensemble: not a temperature above 0: " + ShowText(text));
-  }
-  return value;
-}
+// The largest count --max-selections and --sample take: 18 digits.
+constexpr uint64_t kLargestCount = 999999999999999999;
 
 void Require(bool present, const char* option, const char* needed) {
   if (present) FailUsage(std::string("Option ") + option + " needs " + needed);
@@ -230,7 +201,8 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
   }
   Require(options.max_selections_text != nullptr && options.subopt_text == nullptr, "--max-selections", "--subopt");
   if (options.max_selections_text != nullptr) {
-    request.max_selections = ParseCount("--max-selections", options.max_selections_text);
+    request.max_selections =
+        static_cast<int64_t>(ParseWholeOption("--max-selections", options.max_selections_text, 0, kLargestCount));
   }
   Require(options.reduce_text != nullptr && options.out_prefix == nullptr && options.lp_path == nullptr &&
               options.milp_path == nullptr && options.qubo_path == nullptr,
@@ -252,12 +224,14 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
   Require(options.seed_text != nullptr && options.sample_text == nullptr, "--seed", "--sample");
   if (ensemble) {
     request.ensemble_text = options.ensemble_text;
-    request.temperature = ParseTemperature(options.ensemble_text);
+    request.temperature = ParseTemperatureOption("--ensemble", options.ensemble_text);
     request.probabilities_path = options.probabilities_path;
     request.pair_probabilities_path = options.pair_probabilities_path;
   }
-  if (options.sample_text != nullptr) request.sample_count = ParseCount("--sample", options.sample_text);
-  if (options.seed_text != nullptr) request.seed = ParseSeed(options.seed_text);
+  if (options.sample_text != nullptr) {
+    request.sample_count = static_cast<int64_t>(ParseWholeOption("--sample", options.sample_text, 0, kLargestCount));
+  }
+  if (options.seed_text != nullptr) request.seed = ParseSeedOption(options.seed_text);
   return request;
 }
 

@@ -36,7 +36,8 @@ struct LandscapeRequest {
 };
 
 // Checks the landscape options of options: every value (a distance, M and N
-// non-negative integers, S an integer below 2^64, T a finite number above 0)
+// whole numbers of at most 18 digits, S a seed, T a temperature: see
+// core/command_line.h)
 // and every combination (--max-selections needs --subopt, --reduce needs --out
 // or an instance file to write, --out needs --reduce, --probabilities, --pair-probabilities and --sample need
 // --ensemble, --seed needs --sample, --map needs --solution, --encode excludes

@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +13,7 @@
 #include "core/index_arrays.h"
 #include "core/sequence_reader.h"
 #include "core/shown_text.h"
-#include "core/status_codes.h"
+#include "core/tool_frame.h"
 #include "core/version.h"
 #include "core/whole_file.h"
 #include "structure/arc_diagram.h"
@@ -34,18 +32,6 @@
 #include "formats/output_file.h"
 
 namespace {
-
-// Writes "rnaqubo-fold: <message>" as one line on standard error, every byte
-// from outside in it shown through ShowText, and returns status.
-int Report(int status, const std::string& message) {
-  std::fprintf(stderr, "rnaqubo-fold: %s\n", ShowText(message).c_str());
-  return status;
-}
-
-// The message for a standard output that could not be written.
-std::string StandardOutputMessage() {
-  return std::string("standard output: cannot write: ") + std::strerror(errno != 0 ? errno : EIO);
-}
 
 // The picture file while it is written: removed on every way out (an early return
 // or an exception) unless it was committed first.
@@ -93,21 +79,20 @@ PictureRequest ReadPictureRequest(const FoldOptions& options) {
 
 // Starts the picture file before the search, so that a destination that cannot
 // be written, or a program the picture needs that is missing, is reported at
-// once; it may not replace any input of the run.
-int StartDiagram(const FoldOptions& options, const RunParameters& params, const PictureRequest& picture,
-                 OutputFile* file) {
+// once; it may not replace any input of the run. Throws Failure naming the picture.
+void StartDiagram(const FoldOptions& options, const RunParameters& params, const PictureRequest& picture,
+                  OutputFile* file) {
   try {
     CheckDrawingPrograms(picture.layout, picture.format);
   } catch (const Failure& failure) {
-    return Report(FailureStatus(failure.kind()), std::string(picture.path) + ": " + failure.what());
+    throw Failure(failure.kind(), std::string(picture.path) + ": " + failure.what());
   }
   InstallTerminationHandlers();
   std::vector<KeptFile> inputs = {IdentifyKeptFile(params.input_RNA_sequence_filename)};
   if (options.reference_path != nullptr) inputs.push_back(IdentifyKeptFile(options.reference_path));
   if (options.solution_path != nullptr) inputs.push_back(IdentifyKeptFile(options.solution_path));
   std::string error;
-  if (!StartArcDiagramFile(picture.path, inputs, file, &error)) return Report(kStatusIoError, error);
-  return 0;
+  if (!StartArcDiagramFile(picture.path, inputs, file, &error)) throw Failure(FailureKind::kFile, error);
 }
 
 // The record's name for instance files: the reference's, else the sequence
@@ -116,27 +101,44 @@ std::string RecordName(const ReferenceStructure& reference, const char* sequence
   return !reference.name.empty() ? reference.name : RecordNameOfFile(sequence_path);
 }
 
+// The files an instance file may not replace: the run's inputs.
+std::vector<KeptFile> InstanceInputs(const FoldOptions& options, const InstanceHeader& header) {
+  std::vector<KeptFile> inputs;
+  for (const char* path : {header.input.c_str(), options.reference_path, options.solution_path,
+                           options.instance_path, options.encode_path, options.map_path}) {
+    if (path != nullptr) inputs.push_back(IdentifyKeptFile(path));
+  }
+  return inputs;
+}
+
+// Whether the run writes an instance file.
+bool WritesInstances(const FoldOptions& options) {
+  return options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr;
+}
+
+// Starts and discards each instance file asked for, so that a destination that
+// cannot be written is reported before the search.
+void ProbeInstances(const FoldOptions& options, const InstanceHeader& header) {
+  const std::vector<KeptFile> inputs = InstanceInputs(options, header);
+  InstallTerminationHandlers();
+  if (options.lp_path != nullptr) ProbeInstanceFile(options.lp_path, InstanceKind::kLp, inputs);
+  if (options.milp_path != nullptr) ProbeInstanceFile(options.milp_path, InstanceKind::kMilp, inputs);
+  if (options.qubo_path != nullptr) ProbeInstanceFile(options.qubo_path, InstanceKind::kQubo, inputs);
+}
+
 // Writes the instance files asked for, none of them over an input of the run:
 // of the whole model, or of the reduction header.reduction.
 void WriteInstances(const FoldOptions& options, const QuadModel& model, const InstanceHeader& header) {
-  std::vector<KeptFile> inputs;
-  for (const char* path : {header.input.c_str(), options.reference_path, options.solution_path,
-                           options.instance_path}) {
-    if (path != nullptr) inputs.push_back(IdentifyKeptFile(path));
-  }
+  const std::vector<KeptFile> inputs = InstanceInputs(options, header);
   InstallTerminationHandlers();
   if (options.lp_path != nullptr) WriteLpInstance(model, header, options.lp_path, inputs);
   if (options.milp_path != nullptr) WriteMilpInstance(model, header, options.milp_path, inputs,
                       options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
-  if (options.qubo_path != nullptr) {
-    if (model.penalty == INT32_MIN) {
-      throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");
-    }
-    WriteQuboInstance(model, header, options.qubo_path, true, inputs);
-  }
+  if (options.qubo_path != nullptr) WriteQuboInstance(model, header, options.qubo_path, true, inputs);
 }
 
-int RunFold(int argc, char** argv) {
+// The run of one command line; every failure is thrown (see RunTool).
+void RunFold(int argc, char** argv) {
   const FoldCommand command = ParseFoldCommand(argc, argv);
   const FoldOptions& options = command.options;
   if (options.help) {
@@ -144,6 +146,8 @@ int RunFold(int argc, char** argv) {
   } else if (options.version) {
     std::fputs(kFoldVersionLine, stdout);
   } else {
+    // No output may replace another of the same run.
+    RefuseSharedOutputs(options);
     RunParameters params = command.params;
     const PictureRequest picture = ReadPictureRequest(options);
     const LandscapeRequest landscape = CheckLandscapeOptions(options);
@@ -172,6 +176,9 @@ int RunFold(int argc, char** argv) {
       throw Failure(FailureKind::kUsage, std::string("--reduce --out: the penalty -2147483648 has no 32-bit negation "
                                                      "for ") + landscape.out_prefix + ".qubo");
     }
+    if (options.qubo_path != nullptr && model.penalty == INT32_MIN) {
+      throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");
+    }
     if (reduced_instance && options.map_path != nullptr) {
       throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "
                                          "numbered as the instance is");
@@ -192,22 +199,9 @@ int RunFold(int argc, char** argv) {
     if (options.instance_path != nullptr) {
       instance_reduction = RebuildInstanceVariables(options.instance_path, instance, model, &marginals);
     }
-    // The landscape's destinations are tried before any file of the run is written.
+    // Every destination is tried before any file of the run is written.
     ProbeLandscapeOutputs(landscape, RunInputs(options, params));
-    if (options.lp_path != nullptr || options.milp_path != nullptr || options.qubo_path != nullptr) {
-      // --reduce's model, else a reduced instance's, else the whole model.
-      InstanceHeader header = record;
-      KeptVariables reduction;
-      if (landscape.reduce_text != nullptr) {
-        reduction = reduce_at(landscape.reduce_delta);
-        header.reduction = &reduction;
-        header.reduce = landscape.reduce_text;
-      } else if (reduced_instance) {
-        header.reduction = &instance_reduction;
-        header.reduce = instance.reduce;
-      }
-      WriteInstances(options, model, header);
-    }
+    if (WritesInstances(options)) ProbeInstances(options, record);
     std::vector<uint8_t> given;
     if (options.solution_path != nullptr) {
       if (reduced_instance) {
@@ -223,12 +217,27 @@ int RunFold(int argc, char** argv) {
     }
     DiagramFileGuard diagram;
     if (picture.path != nullptr) {
-      if (const int status = StartDiagram(options, params, picture, &diagram.file); status != 0) return status;
+      StartDiagram(options, params, picture, &diagram.file);
     }
     std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
     const int64_t optimum = FoldOptimum(model, best.data());
     // A temperature too low for this model is refused before anything is printed or written.
     if (landscape.ensemble_text != nullptr) RequireEnsembleTemperature(optimum, landscape.temperature);
+    // The instance files come after every check that can refuse the run.
+    if (WritesInstances(options)) {
+      // --reduce's model, else a reduced instance's, else the whole model.
+      InstanceHeader header = record;
+      KeptVariables reduction;
+      if (landscape.reduce_text != nullptr) {
+        reduction = reduce_at(landscape.reduce_delta);
+        header.reduction = &reduction;
+        header.reduce = landscape.reduce_text;
+      } else if (reduced_instance) {
+        header.reduction = &instance_reduction;
+        header.reduce = instance.reduce;
+      }
+      WriteInstances(options, model, header);
+    }
     const uint8_t* shown = best.data();
     int64_t shown_value = optimum;
     // An instance's reader also gets the selection in the instance's numbering,
@@ -262,9 +271,8 @@ int RunFold(int argc, char** argv) {
     }
     ReportLandscape(stdout, landscape, model, RunInputs(options, params), record,
                     marginals ? &*marginals : nullptr);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      return Report(kStatusIoError, StandardOutputMessage());
-    }
+    // The picture is committed only once the report has reached standard output.
+    FlushStandardOutput();
     if (picture.path != nullptr) {
       ArcDiagram drawing{};
       drawing.buffer = buffer;
@@ -284,31 +292,15 @@ int RunFold(int argc, char** argv) {
       try {
         bytes = ConvertDrawing(DrawStructureSvg(drawing, picture.layout), picture.format);
       } catch (const Failure& failure) {
-        return Report(FailureStatus(failure.kind()), std::string(picture.path) + ": " + failure.what());
+        throw Failure(failure.kind(), std::string(picture.path) + ": " + failure.what());
       }
-      if (!FinishArcDiagramFile(&diagram.file, bytes, &error)) return Report(kStatusIoError, error);
+      if (!FinishArcDiagramFile(&diagram.file, bytes, &error)) throw Failure(FailureKind::kFile, error);
     }
   }
-  // A script must never read a clean status over lost output.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    return Report(kStatusIoError, "Could not write to standard output\n");
-  }
-  return kStatusComplete;
 }
 
 }  // namespace
 
 // Every failure below RunFold arrives here as an exception and leaves as one
-// line on standard error.
-int main(int argc, char** argv) {
-  try {
-    return RunFold(argc, argv);
-  } catch (const Failure& failure) {
-    return Report(FailureStatus(failure.kind()), failure.what());
-  } catch (const std::bad_alloc&) {
-    return Report(kStatusDataError, "Memory allocation problem");
-  } catch (const std::exception& failure) {
-    const std::string what = failure.what();
-    return Report(kStatusDataError, what.empty() ? std::string("Unexpected failure") : what);
-  }
-}
+// line on standard error; standard output is checked on every way out.
+int main(int argc, char** argv) { return RunTool("rnaqubo-fold", RunFold, argc, argv); }

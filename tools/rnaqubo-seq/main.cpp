@@ -1,21 +1,20 @@
 // rnaqubo-seq: turns a record of a FASTA, FASTQ or Stockholm file (plain, gzip or
 // bgzip) into rnaqubo's input format, or splits a whole collection into a
 // directory per record.
-#include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <new>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
-#include "core/status_codes.h"
+#include "core/tool_frame.h"
 #include "core/version.h"
 #include "formats/output_file.h"
+#include "formats/output_names.h"
 #include "tools/rnaqubo-seq/collection_split.h"
 #include "tools/rnaqubo-seq/record_files.h"
 #include "sequences/sequence_records.h"
@@ -37,6 +36,7 @@ const char kHelp[] =
     "of bases, then one base per line. FILE may be - for standard input.\n"
     "\n"
     "  -o OUT             write to OUT (complete or not at all) instead of standard output\n"
+    "                     (- is standard output)\n"
     "  -i K               take the K-th record (counted from 1) instead of NAME\n"
     "  --ambiguous MODE   refuse (default) or drop IUPAC ambiguity codes such as N\n"
     "  --split DIR        write every record to DIR/<name>/<name>.txt and list them\n"
@@ -58,102 +58,65 @@ const char kHelp[] =
     "or a usage error.\n";
 
 struct SeqOptions {
-  std::string output;    // -o
+  std::string output;    // -o; "-" is standard output
   int64_t index = 0;     // -i, 0 when absent
   std::string split;     // --split
   std::string dbn;       // --dbn
   std::string write_dbn; // --write-dbn
   bool own_structure = false;  // --own-structure
+  bool help = false;     // --help, -h
+  bool version = false;  // --version
   LetterPolicy policy;
   std::vector<std::string> positionals;
 };
 
+// The options, in the order of kSeqOptions.
+enum SeqOption : size_t {
+  kOut, kIndex, kAmbiguous, kSplit, kDbn, kWriteDbn, kOwnStructure, kHelpFlag, kShortHelpFlag, kVersionFlag
+};
+
+constexpr OptionRow kSeqOptions[] = {
+    {"-o", true},    {"-i", true},  {"--ambiguous", true}, {"--split", true}, {"--dbn", true}, {"--write-dbn", true},
+    {"--own-structure", false}, {"--help", false}, {"-h", false}, {"--version", false},
+};
+
+constexpr const char* kAmbiguousModes[] = {"refuse", "drop"};
+
 // A command line that cannot run: one line on standard error, status 2.
 [[noreturn]] void UsageError(const std::string& problem) { throw Failure(FailureKind::kUsage, problem); }
 
-// Writes "rnaqubo-seq: <text>" on standard error; text from outside is shown
-// through ShowText here at the latest.
-void Say(const std::string& text) { std::fprintf(stderr, "rnaqubo-seq: %s\n", ShowText(text).c_str()); }
-
-void Note(const std::string& text) { Say("note: " + text); }
-
-// The exit status of a stream that must be flushed before a clean end.
-int FlushedStatus(std::FILE* stream) {
-  return std::fflush(stream) == 0 && !std::ferror(stream) ? kStatusComplete : kStatusIoError;
-}
+// Writes "rnaqubo-seq: note: <text>" on standard error.
+void Note(const std::string& text) { ShowToolLine("rnaqubo-seq", "note: " + text); }
 
 SeqOptions ParseOptions(int argc, char** argv) {
+  const OptionWords words = ReadOptionWords(kSeqOptions, std::size(kSeqOptions), argc, argv);
+  const auto text = [&](SeqOption option) { return std::string(words.values[option] ? words.values[option] : ""); };
   SeqOptions options;
-  bool options_done = false;
-  for (int k = 1; k < argc; ++k) {
-    std::string arg = argv[k];
-    if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
-      options.positionals.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      std::fputs(kHelp, stdout);
-      std::exit(FlushedStatus(stdout));
-    }
-    if (arg == "--version") {
-      std::fputs(kSeqVersionLine, stdout);
-      std::exit(FlushedStatus(stdout));
-    }
-    if (arg == "--own-structure") {
-      options.own_structure = true;
-      continue;
-    }
-    std::string value;
-    bool has_value = false;
-    const size_t equals = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = arg.substr(equals + 1);
-      arg.resize(equals);
-      has_value = true;
-    }
-    if (arg != "-o" && arg != "-i" && arg != "--ambiguous" && arg != "--split" && arg != "--dbn" &&
-        arg != "--write-dbn") {
-      UsageError("unknown option " + arg);
-    }
-    if (!has_value) {
-      if (k + 1 >= argc) UsageError(arg + " needs a value");
-      value = argv[++k];
-    }
-    if (arg == "-o") {
-      options.output = value;
-    } else if (arg == "-i") {
-      const char* end = value.data() + value.size();
-      const auto [stop, error] = std::from_chars(value.data(), end, options.index);
-      if (error != std::errc() || stop != end || options.index < 1) {
-        UsageError("-i needs a record number from 1 on, not '" + value + "'");
-      }
-    } else if (arg == "--ambiguous") {
-      if (value == "refuse") {
-        options.policy.ambiguous = AmbiguousLetters::kRefuse;
-      } else if (value == "drop") {
-        options.policy.ambiguous = AmbiguousLetters::kDrop;
-      } else {
-        UsageError("--ambiguous takes refuse or drop, not '" + value + "'");
-      }
-    } else if (arg == "--split") {
-      options.split = value;
-    } else if (arg == "--write-dbn") {
-      options.write_dbn = value;
-    } else {
-      options.dbn = value;
-    }
-    if (value.empty()) UsageError(arg + " needs a non-empty value");
+  options.output = text(kOut);
+  options.split = text(kSplit);
+  options.dbn = text(kDbn);
+  options.write_dbn = text(kWriteDbn);
+  options.own_structure = words.values[kOwnStructure] != nullptr;
+  options.help = words.values[kHelpFlag] != nullptr || words.values[kShortHelpFlag] != nullptr;
+  options.version = words.values[kVersionFlag] != nullptr;
+  // As in the other tools, --help and --version take no notice of the values.
+  if (options.help || options.version) return options;
+  if (words.values[kIndex] != nullptr) {
+    options.index = static_cast<int64_t>(ParseWholeOption("-i", words.values[kIndex], 1, INT64_MAX, "a record number"));
   }
+  if (words.values[kAmbiguous] != nullptr) {
+    const size_t mode = ParseChoiceOption("--ambiguous", words.values[kAmbiguous], kAmbiguousModes, 2);
+    options.policy.ambiguous = mode == 0 ? AmbiguousLetters::kRefuse : AmbiguousLetters::kDrop;
+  }
+  options.positionals.assign(words.arguments.begin(), words.arguments.end());
   return options;
 }
 
-int RunSplit(const SeqOptions& options) {
+void RunSplit(const SeqOptions& options) {
   if (!options.output.empty() || options.index != 0) UsageError("--split writes every record: no -o or -i");
+  if (!options.write_dbn.empty() && NameOneOutputFile(options.split, options.write_dbn)) {
+    UsageError("Options --split and --write-dbn would both write " + ShowText(options.write_dbn));
+  }
   if (options.positionals.size() > 1) UsageError("--split takes one FILE and no NAME");
   if (options.positionals.empty() && options.dbn.empty()) UsageError("no FILE given");
   SplitRequest request;
@@ -165,10 +128,9 @@ int RunSplit(const SeqOptions& options) {
   request.dbn_output = options.write_dbn;
   if (request.sequences_path == "-") HoldStandardInput();
   for (const std::string& note : SplitCollection(request).notes) Note(note);
-  return kStatusComplete;
 }
 
-int RunOne(const SeqOptions& options) {
+void RunOne(const SeqOptions& options) {
   if (options.positionals.empty()) UsageError("no FILE given");
   if (options.positionals.size() > 2) UsageError("too many arguments");
   if (options.positionals.size() == 2 && options.index != 0) UsageError("give NAME or -i K, not both");
@@ -199,44 +161,49 @@ int RunOne(const SeqOptions& options) {
   AddLetterCounts(record, &totals);
   for (const std::string& note : LetterNotes(totals)) Note(note);
   const std::string text = FormatInputFile(record.letters);
-  if (!options.output.empty()) {
+  // "-o -" is standard output, as no -o is.
+  if (!options.output.empty() && options.output != "-") {
     WriteFileAtomically(options.output, text, options.positionals[0].c_str());
-    return kStatusComplete;
+    return;
   }
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    Say(std::string("standard output: cannot write: ") + std::strerror(errno));
-    return kStatusIoError;
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  FlushStandardOutput();
+}
+
+// The run of one command line; every failure is thrown (see RunTool).
+void RunSeq(int argc, char** argv) {
+  InstallTerminationHandlers();
+  const SeqOptions options = ParseOptions(argc, argv);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return;
   }
-  return kStatusComplete;
+  if (options.version) {
+    std::fputs(kSeqVersionLine, stdout);
+    return;
+  }
+  if (!options.split.empty()) return RunSplit(options);
+  if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
+  if (!options.write_dbn.empty()) UsageError("--write-dbn goes with --split DIR");
+  RunOne(options);
+}
+
+// rnaqubo-seq's own failures: an interrupted split ends with 128 + the signal,
+// refused ambiguity codes with the option that drops them.
+bool WordSeqFailure(const Failure& failure, ToolFailure* shown) {
+  if (const auto* interruption = dynamic_cast<const SplitInterruption*>(&failure)) {
+    *shown = ToolFailure{interruption->what(), 128 + interruption->signal_number()};
+    return true;
+  }
+  const auto* sequence = dynamic_cast<const SequenceFailure*>(&failure);
+  if (sequence == nullptr || sequence->sequence_kind() != SequenceFailureKind::kAmbiguous) return false;
+  *shown = ToolFailure{std::string(failure.what()) + "; --ambiguous drop removes them", FailureStatus(failure.kind())};
+  return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  InstallTerminationHandlers();
-  // Every failure unwinds to here, so that the staging directory of a split is
-  // removed on the way, and ends the run with one line and its status.
-  try {
-    const SeqOptions options = ParseOptions(argc, argv);
-    if (!options.split.empty()) return RunSplit(options);
-    if (!options.dbn.empty()) UsageError("--dbn goes with --split DIR");
-    if (!options.write_dbn.empty()) UsageError("--write-dbn goes with --split DIR");
-    return RunOne(options);
-  } catch (const SplitInterruption& interruption) {
-    Say(interruption.what());
-    return 128 + interruption.signal_number();
-  } catch (const SequenceFailure& failure) {
-    const bool ambiguous = failure.sequence_kind() == SequenceFailureKind::kAmbiguous;
-    const char* hint = ambiguous ? "; --ambiguous drop removes them" : "";
-    Say(failure.what() + std::string(hint));
-    return FailureStatus(failure.kind());
-  } catch (const Failure& failure) {
-    Say(failure.what());
-    return FailureStatus(failure.kind());
-  } catch (const std::bad_alloc&) {
-    Say("out of memory");
-  } catch (const std::exception& error) {
-    Say(error.what());
-  }
-  return kStatusDataError;
-}
+// Every failure unwinds to here, so that the staging directory of a split is
+// removed on the way, and ends the run with one line and its status.
+int main(int argc, char** argv) { return RunTool("rnaqubo-seq", RunSeq, argc, argv, WordSeqFailure); }
