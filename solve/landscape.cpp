@@ -344,19 +344,27 @@ OutsideOf<Algebra> FillOutside(const QuadModel& model, const Algebra& algebra, c
 
 // ---------------------------------------------------------------------------
 // The suboptimal search: a depth-first walk over the alternatives, pruned by
-// the inside best of what is still pending.
+// the inside best of what is still pending. The best values are read from the
+// tables of BestValue or of CountedBest.
 
+inline int64_t ValueOf(int64_t value) { return value; }
+inline int64_t ValueOf(const CountedBest::Value& value) { return value.value; }
+
+template <typename Tables>
 struct SuboptSearch {
   const QuadModel& model;
-  const TablesOf<BestValue>& best;
+  const Tables& best;
   int64_t threshold;
   int64_t max_listed;
-  std::vector<Item> pending;
-  std::vector<int32_t> chosen;
+  // The walk stops once it has counted more selections than this.
+  uint64_t budget = UINT64_MAX;
+  bool stopped = false;
+  std::vector<Item> pending = {};
+  std::vector<int32_t> chosen = {};
   uint64_t total = 0;
   // The selections listed so far, flat; cut back to the best max_listed
   // whenever twice as many (at least 4096 more) are held.
-  SuboptListing listed;
+  SuboptListing listed = {};
   // After a cut: the value of the last selection kept; a later selection worth
   // less can never be listed and is only counted.
   int64_t floor = INT64_MIN;
@@ -370,7 +378,7 @@ struct SuboptSearch {
                                         listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[y + 1]));
   }
 
-  int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : best.At(item); }
+  int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : ValueOf(best.At(item)); }
 
   // Quad d of stored selection x plus 1, or 0 past its end.
   uint32_t QuadAt(size_t x, size_t d) const {
@@ -458,7 +466,10 @@ struct SuboptSearch {
   }
 
   void Emit(int64_t value) {
-    ++total;
+    if (++total > budget) {
+      stopped = true;
+      return;
+    }
     if (max_listed <= 0 || value < floor) return;
     const size_t first = listed.quads.size();
     listed.quads.insert(listed.quads.end(), chosen.begin(), chosen.end());
@@ -478,6 +489,7 @@ struct SuboptSearch {
   // Expands the pending items: fixed is the value of the weights taken so far,
   // rest the sum of the inside best of the pending items.
   void Expand(int64_t fixed, int64_t rest) {
+    if (stopped) return;
     if (pending.empty()) {
       Emit(fixed);
       return;
@@ -494,6 +506,7 @@ struct SuboptSearch {
       Item unpaired = kNoItem;
       bool unpaired_ok = false;
       ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
+        if (stopped) return;
         const int64_t reach = fixed + weight + BestOf(left) + BestOf(right) + rest;
         if (reach < threshold) return;
         if (!is_quad && right.part == Part::kNone && left.part != Part::kClosed) {
@@ -517,6 +530,142 @@ struct SuboptSearch {
     }
     if (is_quad) chosen.pop_back();
     pending.push_back(taken);
+  }
+};
+
+// The selections within the threshold in listing order, the first
+// max_listed of them, without visiting the rest. Values are taken level by
+// level from the optimum down; within a level, a depth-first walk in the order
+// of the quad lists. A selection's quads are chosen in the order of their
+// positions, which is the order of their numbers, so a state of the walk is a
+// prefix of the lists below it, and its branches differ in the next quad
+// chosen (or in choosing none): the branch that chooses none comes first, then
+// the others by that quad. Branches that cannot reach the level are pruned;
+// the best of them that still reaches the threshold is the next level, a value
+// some selection has (the inside best is reached).
+template <typename Tables>
+struct OrderedSearch {
+  const QuadModel& model;
+  const Tables& best;
+  int64_t threshold;
+  size_t max_listed;
+  SuboptListing* listing;
+  int64_t level = 0;
+  int64_t next_level = kNoValue;
+  // Whether a selection beyond the first max_listed was found.
+  bool more = false;
+  std::vector<int32_t> chosen = {};
+
+  // A branch: the quad it chooses next, on top of its pending items (Closed).
+  struct Branch {
+    int32_t quad;
+    int64_t fixed;
+    int64_t rest;
+    std::vector<Item> pending;
+  };
+  // The branches of one state, and the value of choosing no further quad.
+  struct Branches {
+    bool ends = false;
+    int64_t end_value = 0;
+    std::vector<Branch> next;
+  };
+
+  int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : ValueOf(best.At(item)); }
+
+  // Whether a branch worth reach goes on; notes the next level otherwise.
+  bool Reaches(int64_t reach) {
+    if (reach >= level) return true;
+    if (reach >= threshold) next_level = std::max(next_level, reach);
+    return false;
+  }
+
+  // Follows the alternatives that choose no quad from the state (pending,
+  // fixed, rest) and gathers its branches into out.
+  void Gather(std::vector<Item>* pending, int64_t fixed, int64_t rest, Branches* out) {
+    if (pending->empty()) {
+      out->ends = true;
+      out->end_value = fixed;
+      return;
+    }
+    const Item taken = pending->back();
+    if (taken.part == Part::kClosed) {
+      out->next.push_back(Branch{taken.x, fixed, rest, *pending});
+      return;
+    }
+    pending->pop_back();
+    rest -= BestOf(taken);
+    Item item = taken;
+    while (item.part != Part::kNone) {
+      Item unpaired = kNoItem;
+      ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
+        if (!Reaches(fixed + weight + BestOf(left) + BestOf(right) + rest)) return;
+        if (right.part == Part::kNone && left.part != Part::kClosed && left.part != Part::kNone) {
+          unpaired = left;
+          return;
+        }
+        if (right.part != Part::kNone) pending->push_back(right);
+        if (left.part != Part::kNone) pending->push_back(left);
+        Gather(pending, fixed + weight, rest + BestOf(left) + BestOf(right), out);
+        if (left.part != Part::kNone) pending->pop_back();
+        if (right.part != Part::kNone) pending->pop_back();
+      });
+      item = unpaired;
+    }
+    pending->push_back(taken);
+  }
+
+  // Lists or counts the selection chosen so far, worth value.
+  void Take(int64_t value) {
+    if (value != level) return;  // above the level: listed at an earlier one
+    if (listing->values.size() >= max_listed) {
+      more = true;
+      return;
+    }
+    listing->values.push_back(value);
+    listing->quads.insert(listing->quads.end(), chosen.begin(), chosen.end());
+    listing->starts.push_back(listing->quads.size());
+  }
+
+  // Walks the branches of a state in order.
+  void Walk(Branches* branches) {
+    if (branches->ends) Take(branches->end_value);
+    std::sort(branches->next.begin(), branches->next.end(),
+              [](const Branch& x, const Branch& y) { return x.quad < y.quad; });
+    for (Branch& branch : branches->next) {
+      if (more) return;
+      chosen.push_back(branch.quad);
+      const Item closed = branch.pending.back();
+      branch.pending.pop_back();
+      const int64_t rest = branch.rest - BestOf(closed);
+      Branches inside;
+      ForEachAlternative(model, closed, [&](int64_t weight, Item left, Item) {
+        if (!Reaches(branch.fixed + weight + BestOf(left) + rest)) return;
+        branch.pending.push_back(left);
+        Gather(&branch.pending, branch.fixed + weight, rest + BestOf(left), &inside);
+        branch.pending.pop_back();
+      });
+      branch.pending = {};
+      Walk(&inside);
+      chosen.pop_back();
+    }
+  }
+
+  // Lists the first max_listed selections; more tells whether others exist.
+  void Run(int64_t optimum) {
+    level = optimum;
+    while (!more) {
+      next_level = kNoValue;
+      std::vector<Item> pending{Item{Part::kExterior, 1, 0}};
+      Branches start;
+      Gather(&pending, 0, ValueOf(best.exterior[1]), &start);
+      Walk(&start);
+      if (next_level <= kNoValue) break;
+      if (listing->values.size() >= max_listed) {
+        more = true;
+        break;
+      }
+      level = next_level;
+    }
   }
 };
 
@@ -558,19 +707,47 @@ OptimaCount CountOptima(const QuadModel& model) {
   return OptimaCount{whole.value, whole.count, whole.count == kCountLimit};
 }
 
-SuboptListing ListSuboptimal(const QuadModel& model, int64_t delta, int64_t max_listed) {
-  const TablesOf<BestValue> best = FillInside(model, BestValue{});
+SuboptListing ListSuboptimal(const QuadModel& model, const OptimumDistance& distance, int64_t max_listed) {
+  const TablesOf<CountedBest> best = FillInside(model, CountedBest{});
+  const CountedBest::Value whole = best.exterior[1];
   SuboptListing listing;
-  listing.optimum = best.exterior[1];
-  SuboptSearch search{model, best, listing.optimum - delta, max_listed, {}, {}, 0, {}};
-  search.pending.push_back(Item{Part::kExterior, 1, 0});
-  search.Expand(0, listing.optimum);
-  if (search.listed.values.size() > static_cast<size_t>(std::max<int64_t>(max_listed, 0))) search.Compact();
-  search.listed.order = search.ListingOrder();
-  const int64_t optimum = listing.optimum;
-  listing = std::move(search.listed);
-  listing.optimum = optimum;
-  listing.total = search.total;
+  listing.optimum = whole.value;
+  listing.optima = OptimaCount{whole.value, whole.count, whole.count == kCountLimit};
+  listing.delta = ResolveDistance(distance, listing.optimum);
+  const int64_t threshold = listing.optimum - listing.delta;
+  const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(max_listed, 0));
+  // All of them fit, or not: at delta 0 the count says; otherwise a walk
+  // that stops once it has counted more than the limit.
+  bool fits = listing.delta == 0 ? !listing.optima.saturated && listing.optima.count <= limit : true;
+  if (fits) {
+    SuboptSearch<TablesOf<CountedBest>> search{model, best, threshold, max_listed};
+    search.budget = limit;
+    search.pending.push_back(Item{Part::kExterior, 1, 0});
+    search.Expand(0, listing.optimum);
+    if (!search.stopped) {
+      if (search.listed.values.size() > limit) search.Compact();
+      listing.total = search.total;
+      listing.order = search.ListingOrder();
+      listing.values = std::move(search.listed.values);
+      listing.starts = std::move(search.listed.starts);
+      listing.quads = std::move(search.listed.quads);
+      return listing;
+    }
+  }
+  // More than the limit: the first of them in order, and no more. The optimum
+  // itself is always within delta.
+  OrderedSearch<TablesOf<CountedBest>> ordered{model, best, threshold, static_cast<size_t>(limit), &listing};
+  if (limit > 0) ordered.Run(listing.optimum);
+  ordered.more = ordered.more || limit == 0;
+  listing.order.resize(listing.values.size());
+  for (size_t k = 0; k < listing.order.size(); ++k) listing.order[k] = k;
+  if (listing.delta == 0) {
+    listing.total = listing.optima.count;
+    listing.exact = !listing.optima.saturated;
+  } else {
+    listing.total = ordered.more ? limit : listing.values.size();
+    listing.exact = !ordered.more;
+  }
   return listing;
 }
 

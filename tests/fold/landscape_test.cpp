@@ -217,15 +217,25 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
       for (const auto& [value, mask] : all) {
         if (value >= optimum - delta) expected.emplace_back(value, MaskQuads(mask));
       }
-      const SuboptListing listing = ListSuboptimal(model, delta, 1000000);
-      ASSERT_EQ(listing.total, expected.size()) << "delta " << delta;
+      const SuboptListing listing = ListSuboptimal(model, OptimumDistance{delta, 0, false}, 1000000);
+      ASSERT_TRUE(listing.exact);
+      ASSERT_EQ(static_cast<uint64_t>(listing.total), expected.size()) << "delta " << delta;
       std::vector<std::pair<int64_t, std::vector<int32_t>>> got;
       for (size_t k = 0; k < listing.Count(); ++k) got.emplace_back(listing.Selection(k).value, listing.Selection(k).quads);
       ASSERT_EQ(got, expected) << "delta " << delta;
-      const SuboptListing cut = ListSuboptimal(model, delta, 2);
-      ASSERT_EQ(cut.total, expected.size());
-      ASSERT_EQ(cut.Count(), std::min<size_t>(2, expected.size()));
-      for (size_t k = 0; k < cut.Count(); ++k) ASSERT_EQ(cut.Selection(k).quads, expected[k].second);
+      // A cut listing is the first M in order; its count is exact at delta 0
+      // (the optima, counted) or when all fit, and M otherwise.
+      for (const size_t limit : {size_t{0}, size_t{1}, size_t{2}, size_t{5}}) {
+        const SuboptListing cut = ListSuboptimal(model, OptimumDistance{delta, 0, false}, static_cast<int64_t>(limit));
+        const bool exact = delta == 0 || expected.size() <= limit;
+        ASSERT_EQ(cut.exact, exact) << "delta " << delta << " limit " << limit;
+        ASSERT_EQ(static_cast<uint64_t>(cut.total), exact ? expected.size() : limit);
+        ASSERT_EQ(cut.Count(), std::min(limit, expected.size()));
+        for (size_t k = 0; k < cut.Count(); ++k) {
+          ASSERT_EQ(cut.Selection(k).value, expected[k].first) << "limit " << limit << " selection " << k;
+          ASSERT_EQ(cut.Selection(k).quads, expected[k].second) << "limit " << limit << " selection " << k;
+        }
+      }
 
       // The reduced model keeps exactly the selections within delta, each with
       // its value, and its map takes them back to the original numbering.
@@ -323,7 +333,7 @@ TEST(LandscapeSampling, SamplesFollowTheExactDistribution) {
     SmallCase c = MakeCase(RandomSequence(&random), static_cast<int32_t>(random() % 6) - 1,
                            static_cast<int32_t>(random() % 2), -200);
     if (c.model.quad_count == 0) continue;
-    const SuboptListing all = ListSuboptimal(c.model, INT32_MAX, 13);
+    const SuboptListing all = ListSuboptimal(c.model, OptimumDistance{INT32_MAX, 0, false}, 13);
     if (all.total > 12 || all.total < 3) continue;
     ++models;
     SCOPED_TRACE(c.label);
