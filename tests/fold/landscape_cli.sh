@@ -93,6 +93,14 @@ printf '(([..)])\n' >pk.txt
 run "encode pseudoknot" 0 $'GGGGCCCC\n........ (0)\nquads:\nvalue: 0 optimum: 131 ratio: 0.0000\nconflicts: 0
 lone pairs: 2 1-8 2-6\nnon-canonical pairs: 0\npairs out of range: 0\npseudoknotted pairs: 1 3-7\n' "" \
   g.txt 8 0 1 -200 --encode pk.txt
+# A helix crossed by a lone pair is still the helix: quads 3 5 7, 131.
+printf '20\nG A G G G G A A A C A A A A A A C C C C\n' >gx.txt
+printf '(.[[[[...)......]]]]\n' >gx.dbn
+"$fold" gx.txt 20 0 1 -200 --encode gx.dbn | sed -n '3,4p;9p' >crossed.txt
+printf 'quads: 3 5 7\nvalue: 131 optimum: 131 ratio: 1.0000\npseudoknotted pairs: 1 1-10\n' | cmp -s - crossed.txt ||
+  fail "encode a crossed helix: $(cat crossed.txt)"
+"$fold" gx.txt 20 0 1 -200 --reference gx.dbn | grep -qx 'reference value: 131 ratio: 1.0000' ||
+  fail "reference value of a crossed helix: $("$fold" gx.txt 20 0 1 -200 --reference gx.dbn)"
 printf '((())..)\n' >near.txt
 "$fold" g.txt 8 4 1 -200 --encode near.txt | tail -n 4 >tail.txt
 printf 'lone pairs: 1 1-8\nnon-canonical pairs: 1 3-4\npairs out of range: 1 2-5\npseudoknotted pairs: 0\n' |
