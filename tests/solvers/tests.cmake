@@ -36,6 +36,11 @@ if(TARGET rnaqubo-seq)
   set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 endif()
 
+# Its refusals of settings that are not numbers it can use, from dry runs.
+add_test(NAME solvers.benchmark_settings
+         COMMAND bash ${solvers_tests_dir}/benchmark_settings_test.sh ${PROJECT_SOURCE_DIR})
+set_tests_properties(solvers.benchmark_settings PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+
 if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
   add_test(NAME solvers.anneal
            COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
