@@ -533,25 +533,20 @@ struct SuboptSearch {
   }
 };
 
-// The selections within the threshold in listing order, the first
-// max_listed of them, without visiting the rest. Values are taken level by
-// level from the optimum down; within a level, a depth-first walk in the order
-// of the quad lists. A selection's quads are chosen in the order of their
-// positions, which is the order of their numbers, so a state of the walk is a
-// prefix of the lists below it, and its branches differ in the next quad
-// chosen (or in choosing none): the branch that chooses none comes first, then
-// the others by that quad. Branches that cannot reach the level are pruned;
-// the best of them that still reaches the threshold is the next level, a value
-// some selection has (the inside best is reached).
+// The selections worth exactly level, appended to a listing in the order of
+// their quad lists until it holds max_listed, without visiting the rest: a
+// depth-first walk over the selections worth at least level. A selection's
+// quads are chosen in the order of their positions, which is the order of
+// their numbers, so a state of the walk is a prefix of the lists below it, and
+// its branches differ in the next quad chosen (or in choosing none): the
+// branch that chooses none comes first, then the others by that quad.
 template <typename Tables>
 struct OrderedSearch {
   const QuadModel& model;
   const Tables& best;
-  int64_t threshold;
+  int64_t level;
   size_t max_listed;
   SuboptListing* listing;
-  int64_t level = 0;
-  int64_t next_level = kNoValue;
   // Whether a selection beyond the first max_listed was found.
   bool more = false;
   std::vector<int32_t> chosen = {};
@@ -572,12 +567,8 @@ struct OrderedSearch {
 
   int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : ValueOf(best.At(item)); }
 
-  // Whether a branch worth reach goes on; notes the next level otherwise.
-  bool Reaches(int64_t reach) {
-    if (reach >= level) return true;
-    if (reach >= threshold) next_level = std::max(next_level, reach);
-    return false;
-  }
+  // Whether a branch worth reach goes on.
+  bool Reaches(int64_t reach) const { return reach >= level; }
 
   // Follows the alternatives that choose no quad from the state (pending,
   // fixed, rest) and gathers its branches into out.
@@ -650,22 +641,12 @@ struct OrderedSearch {
     }
   }
 
-  // Lists the first max_listed selections; more tells whether others exist.
-  void Run(int64_t optimum) {
-    level = optimum;
-    while (!more) {
-      next_level = kNoValue;
-      std::vector<Item> pending{Item{Part::kExterior, 1, 0}};
-      Branches start;
-      Gather(&pending, 0, ValueOf(best.exterior[1]), &start);
-      Walk(&start);
-      if (next_level <= kNoValue) break;
-      if (listing->values.size() >= max_listed) {
-        more = true;
-        break;
-      }
-      level = next_level;
-    }
+  // Lists them; more tells whether others beyond max_listed exist.
+  void Run() {
+    std::vector<Item> pending{Item{Part::kExterior, 1, 0}};
+    Branches start;
+    Gather(&pending, 0, ValueOf(best.exterior[1]), &start);
+    Walk(&start);
   }
 };
 
@@ -707,6 +688,35 @@ OptimaCount CountOptima(const QuadModel& model) {
   return OptimaCount{whole.value, whole.count, whole.count == kCountLimit};
 }
 
+namespace {
+
+// The selections of model worth at least threshold, all of them (stopped
+// false) or, past limit, stopped after counting limit + 1 (stopped true);
+// listed up to max_listed.
+template <typename Tables>
+SuboptSearch<Tables> SearchAbove(const QuadModel& model, const Tables& best, int64_t threshold, uint64_t limit,
+                                 int64_t max_listed) {
+  SuboptSearch<Tables> search{model, best, threshold, max_listed};
+  search.budget = limit;
+  search.pending.push_back(Item{Part::kExterior, 1, 0});
+  search.Expand(0, ValueOf(best.exterior[1]));
+  return search;
+}
+
+// Moves the selections search holds into listing, in listing order.
+template <typename Tables>
+void TakeListed(SuboptSearch<Tables>* search, SuboptListing* listing) {
+  if (search->listed.values.size() > static_cast<size_t>(std::max<int64_t>(search->max_listed, 0))) {
+    search->Compact();
+  }
+  listing->order = search->ListingOrder();
+  listing->values = std::move(search->listed.values);
+  listing->starts = std::move(search->listed.starts);
+  listing->quads = std::move(search->listed.quads);
+}
+
+}  // namespace
+
 SuboptListing ListSuboptimal(const QuadModel& model, const OptimumDistance& distance, int64_t max_listed) {
   const TablesOf<CountedBest> best = FillInside(model, CountedBest{});
   const CountedBest::Value whole = best.exterior[1];
@@ -714,39 +724,55 @@ SuboptListing ListSuboptimal(const QuadModel& model, const OptimumDistance& dist
   listing.optimum = whole.value;
   listing.optima = OptimaCount{whole.value, whole.count, whole.count == kCountLimit};
   listing.delta = ResolveDistance(distance, listing.optimum);
-  const int64_t threshold = listing.optimum - listing.delta;
   const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(max_listed, 0));
   // All of them fit, or not: at delta 0 the count says; otherwise a walk
   // that stops once it has counted more than the limit.
-  bool fits = listing.delta == 0 ? !listing.optima.saturated && listing.optima.count <= limit : true;
-  if (fits) {
-    SuboptSearch<TablesOf<CountedBest>> search{model, best, threshold, max_listed};
-    search.budget = limit;
-    search.pending.push_back(Item{Part::kExterior, 1, 0});
-    search.Expand(0, listing.optimum);
+  int64_t level = listing.optimum;
+  if (listing.delta == 0 ? !listing.optima.saturated && listing.optima.count <= limit : true) {
+    SuboptSearch<TablesOf<CountedBest>> search =
+        SearchAbove(model, best, listing.optimum - listing.delta, limit, max_listed);
     if (!search.stopped) {
-      if (search.listed.values.size() > limit) search.Compact();
       listing.total = search.total;
-      listing.order = search.ListingOrder();
-      listing.values = std::move(search.listed.values);
-      listing.starts = std::move(search.listed.starts);
-      listing.quads = std::move(search.listed.quads);
+      TakeListed(&search, &listing);
       return listing;
     }
+    // More than the limit: the lowest level such that the selections worth
+    // more than it fit, by bisection on counts that stop past the limit (a
+    // value some selection has: more lie at or above it than above it).
+    int64_t low = listing.optimum - listing.delta, high = listing.optimum + 1;
+    while (limit > 0 && high - low > 1) {
+      const int64_t middle = low + (high - low) / 2;
+      (SearchAbove(model, best, middle, limit, 0).stopped ? low : high) = middle;
+    }
+    level = low;
+    if (limit > 0 && high <= listing.optimum) {
+      SuboptSearch<TablesOf<CountedBest>> above = SearchAbove(model, best, high, limit, max_listed);
+      TakeListed(&above, &listing);
+      // Held flat in listing order.
+      SuboptListing flat;
+      for (size_t k = 0; k < listing.Count(); ++k) {
+        const ListedSelection selection = listing.Selection(k);
+        flat.values.push_back(selection.value);
+        flat.quads.insert(flat.quads.end(), selection.quads.begin(), selection.quads.end());
+        flat.starts.push_back(flat.quads.size());
+      }
+      listing.values = std::move(flat.values);
+      listing.quads = std::move(flat.quads);
+      listing.starts = std::move(flat.starts);
+    }
   }
-  // More than the limit: the first of them in order, and no more. The optimum
-  // itself is always within delta.
-  OrderedSearch<TablesOf<CountedBest>> ordered{model, best, threshold, static_cast<size_t>(limit), &listing};
-  if (limit > 0) ordered.Run(listing.optimum);
-  ordered.more = ordered.more || limit == 0;
+  // Then the selections worth exactly level in order, up to the limit; more
+  // lie within delta than the limit (the optimum itself always does).
+  OrderedSearch<TablesOf<CountedBest>> ordered{model, best, level, static_cast<size_t>(limit), &listing};
+  if (limit > 0) ordered.Run();
   listing.order.resize(listing.values.size());
   for (size_t k = 0; k < listing.order.size(); ++k) listing.order[k] = k;
   if (listing.delta == 0) {
     listing.total = listing.optima.count;
     listing.exact = !listing.optima.saturated;
   } else {
-    listing.total = ordered.more ? limit : listing.values.size();
-    listing.exact = !ordered.more;
+    listing.total = limit;
+    listing.exact = false;
   }
   return listing;
 }
