@@ -287,17 +287,20 @@ bool SharePosition(const int32_t* a, const int32_t* b) {
 // sum counts the chosen groups at p: p pairs once, and two chosen quads that
 // share p without continuing one another exceed 1. Over a reduction's
 // variables the rows are those of the whole model at every selection among
-// them: a dropped quad's x and the y of a link to it are 0 there.
-void AddPositionRows(InstanceWriter* out, const InstanceVariables& variables) {
+// them: a dropped quad's x and the y of a link to it are 0 there. Returns
+// whether it wrote a row.
+bool AddPositionRows(InstanceWriter* out, const InstanceVariables& variables) {
   const QuadModel& model = variables.model;
   std::vector<std::vector<int32_t>> holders(static_cast<size_t>(model.n) + 2);
   for (int32_t k = 1; k <= variables.size; ++k) {
     const int32_t* q = MatrixRow(model.quads, variables.Original(k));
     for (int r = 0; r < 4; ++r) holders[q[r]].push_back(k);
   }
+  bool written = false;
   for (int32_t p = 1; p <= model.n; ++p) {
     const std::vector<int32_t>& members = holders[p];
     if (members.size() < 2) continue;
+    written = true;
     for (size_t k = 0; k < members.size(); ++k) out->Add(k == 0 ? " " : " + ", XName(members[k]));
     for (const int32_t l : members) {
       const int32_t original = variables.Original(l);
@@ -308,7 +311,13 @@ void AddPositionRows(InstanceWriter* out, const InstanceVariables& variables) {
     out->Add(" <= 1\n");
     out->Drain();
   }
+  return written;
 }
+
+// The name of the one variable of an instance without variables: LP readers
+// such as GLPK's take no objective without a term and no empty constraints
+// section. It is no x<k>, so no answer holds it.
+constexpr const char* kPlaceholderName = "unused";
 
 }  // namespace
 
@@ -342,6 +351,7 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
     std::vector<RowCoupling> couplings;
     out.Add("Maximize\n obj:\n");
     AddScoreTerms(&out, variables);
+    if (variables.size == 0) AddTerm(&out, 0, kPlaceholderName);
     for (int32_t l = 1; l <= variables.size; ++l) {
       ListRowCouplings(variables, l, flags.data(), &couplings);
       for (const RowCoupling& c : couplings) {
@@ -351,7 +361,7 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
       out.Drain();
     }
     out.Add("Subject To\n");
-    if (positions) AddPositionRows(&out, variables);
+    bool rows = positions && AddPositionRows(&out, variables);
     for (int32_t l = 1; l <= variables.size; ++l) {
       ListRowCouplings(variables, l, flags.data(), &couplings);
       const std::string xl = XName(l);
@@ -360,17 +370,23 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
         if (c.value > 0) {
           const std::string y = YName(l, c.column);
           out.Add(" ", y, " - ", xl, " <= 0\n ", y, " - ", xm, " <= 0\n");
+          rows = true;
         } else if (c.value < 0 && constraints) {
           if (!positions || !SharePosition(MatrixRow(model.quads, variables.Original(l)),
                                            MatrixRow(model.quads, variables.Original(c.column)))) {
             out.Add(" ", xl, " + ", xm, " <= 1\n");
+            rows = true;
           }
         } else if (c.value < 0) {
           out.Add(" ", YName(l, c.column), " - ", xl, " - ", xm, " >= -1\n");
+          rows = true;
         }
       }
       out.Drain();
     }
+    // A section without rows stops some readers: a row that every selection
+    // meets, within the variables' own bounds.
+    if (!rows) out.Add(variables.size > 0 ? " x1 <= 1\n" : std::string(" ") + kPlaceholderName + " <= 0\n");
     AddBinaryEnd(&out, variables.size);
     out.Commit();
   });

@@ -87,7 +87,9 @@ enum class MilpForm {
 // coupling taken into it, with y <= x_l and y <= x_m for a positive value; a
 // negative penalty either as the constraint x_l + x_m <= 1 (when
 // MilpUsesConflictConstraints) or as y >= x_l + x_m - 1 in the objective. A
-// zero penalty adds nothing. With form kPositions the conflicts that share a
+// zero penalty adds nothing. A MILP without such rows has the row x1 <= 1, one
+// without variables the variable "unused" (0 in the objective, <= 0), so that
+// every LP reader takes it. With form kPositions the conflicts that share a
 // position are stated per position as MilpForm says: the same selections are
 // feasible, and the relaxation is tighter. A comment line says which form was used and why.
 void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,

@@ -49,11 +49,6 @@ std::string DeltaText(py::handle delta) {
   return text;
 }
 
-// delta (as DeltaText reads it) in the model's units.
-int64_t DeltaOf(py::handle delta, int64_t optimum) {
-  return ResolveDistance(ParseOptimumDistance("delta", DeltaText(delta).c_str()), optimum);
-}
-
 
 void CheckTemperature(double temperature) {
   if (!(temperature > 0) || !std::isfinite(temperature)) {
@@ -181,7 +176,7 @@ pybind11::array SelectionArray(pybind11::handle selection) {
 void BindLandscape(py::module_& module, py::class_<SequenceModel, std::unique_ptr<SequenceModel>>& model_class) {
   const py::object named_tuple = py::module_::import("collections").attr("namedtuple");
   module.attr("Marginals") = named_tuple("Marginals", "optimum best_with gap", "module"_a = "rnaqubo");
-  module.attr("Subopt") = named_tuple("Subopt", "optimum optima total selections", "module"_a = "rnaqubo");
+  module.attr("Subopt") = named_tuple("Subopt", "optimum optima total selections exact", "module"_a = "rnaqubo");
   module.attr("Ensemble") = named_tuple("Ensemble", "log_z probabilities pair_i pair_j pair_probabilities",
                                         "module"_a = "rnaqubo");
   module.attr("Encoded") = named_tuple(
@@ -342,13 +337,8 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
           "subopt",
           [](const SequenceModel& m, py::handle delta, int64_t max_selections) {
             if (max_selections < 0) throw py::value_error("max_selections must be 0 or more");
-            const OptimaCount count = CountOptima(m.q);
-            const int64_t distance = DeltaOf(delta, count.optimum);
-            const py::int_ optima(py::str(FormatSelectionCount(count.count)));
-            if (distance == 0 && max_selections == 0) {
-              // Nothing to list: the selections within 0 are the optima, counted.
-              return Tuple("Subopt")(count.optimum, optima, optima, py::list());
-            }
+            const std::string text = DeltaText(delta);
+            const OptimumDistance distance = ParseOptimumDistance("delta", text.c_str());
             SuboptListing listing;
             {
               py::gil_scoped_release unlocked;
@@ -356,14 +346,18 @@ conflict-free selection holding variable k, gap[k - 1] the optimum minus it
             }
             std::vector<ListedSelection> listed;
             for (size_t k = 0; k < listing.Count(); ++k) listed.push_back(listing.Selection(k));
-            return Tuple("Subopt")(listing.optimum, optima, listing.total, SelectionList(m.q, listed));
+            const py::int_ optima(py::str(FormatSelectionCount(listing.optima.count)));
+            const py::int_ total(py::str(FormatSelectionCount(listing.total)));
+            return Tuple("Subopt")(listing.optimum, optima, total, SelectionList(m.q, listed), listing.exact);
           },
           "delta"_a, "max_selections"_a = 100000, R"(
 Subopt(optimum, optima, total, selections): every conflict-free selection worth
 at least optimum - delta (an int, or a percentage of |optimum| such as "5%"):
-total counts them (with delta 0 and max_selections 0 the optima are counted,
-not visited), selections lists up to max_selections of them as
-(structure, value, quads) by decreasing value, ties by their quad lists.)")
+selections lists the first max_selections of them as (structure, value,
+quads) by decreasing value, ties by their quad lists; total counts them when
+exact is True (at delta 0 the optima are counted, not visited), and is
+otherwise a lower bound (max_selections, when more lie within delta), as
+rnaqubo-fold --subopt says "at least".)")
       .def(
           "reduce",
           [](py::object self, py::handle delta) {

@@ -344,19 +344,27 @@ OutsideOf<Algebra> FillOutside(const QuadModel& model, const Algebra& algebra, c
 
 // ---------------------------------------------------------------------------
 // The suboptimal search: a depth-first walk over the alternatives, pruned by
-// the inside best of what is still pending.
+// the inside best of what is still pending. The best values are read from the
+// tables of BestValue or of CountedBest.
 
+inline int64_t ValueOf(int64_t value) { return value; }
+inline int64_t ValueOf(const CountedBest::Value& value) { return value.value; }
+
+template <typename Tables>
 struct SuboptSearch {
   const QuadModel& model;
-  const TablesOf<BestValue>& best;
+  const Tables& best;
   int64_t threshold;
   int64_t max_listed;
-  std::vector<Item> pending;
-  std::vector<int32_t> chosen;
+  // The walk stops once it has counted more selections than this.
+  uint64_t budget = UINT64_MAX;
+  bool stopped = false;
+  std::vector<Item> pending = {};
+  std::vector<int32_t> chosen = {};
   uint64_t total = 0;
   // The selections listed so far, flat; cut back to the best max_listed
   // whenever twice as many (at least 4096 more) are held.
-  SuboptListing listed;
+  SuboptListing listed = {};
   // After a cut: the value of the last selection kept; a later selection worth
   // less can never be listed and is only counted.
   int64_t floor = INT64_MIN;
@@ -370,7 +378,7 @@ struct SuboptSearch {
                                         listed.quads.begin() + static_cast<std::ptrdiff_t>(listed.starts[y + 1]));
   }
 
-  int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : best.At(item); }
+  int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : ValueOf(best.At(item)); }
 
   // Quad d of stored selection x plus 1, or 0 past its end.
   uint32_t QuadAt(size_t x, size_t d) const {
@@ -458,7 +466,10 @@ struct SuboptSearch {
   }
 
   void Emit(int64_t value) {
-    ++total;
+    if (++total > budget) {
+      stopped = true;
+      return;
+    }
     if (max_listed <= 0 || value < floor) return;
     const size_t first = listed.quads.size();
     listed.quads.insert(listed.quads.end(), chosen.begin(), chosen.end());
@@ -478,6 +489,7 @@ struct SuboptSearch {
   // Expands the pending items: fixed is the value of the weights taken so far,
   // rest the sum of the inside best of the pending items.
   void Expand(int64_t fixed, int64_t rest) {
+    if (stopped) return;
     if (pending.empty()) {
       Emit(fixed);
       return;
@@ -494,6 +506,7 @@ struct SuboptSearch {
       Item unpaired = kNoItem;
       bool unpaired_ok = false;
       ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
+        if (stopped) return;
         const int64_t reach = fixed + weight + BestOf(left) + BestOf(right) + rest;
         if (reach < threshold) return;
         if (!is_quad && right.part == Part::kNone && left.part != Part::kClosed) {
@@ -517,6 +530,123 @@ struct SuboptSearch {
     }
     if (is_quad) chosen.pop_back();
     pending.push_back(taken);
+  }
+};
+
+// The selections worth exactly level, appended to a listing in the order of
+// their quad lists until it holds max_listed, without visiting the rest: a
+// depth-first walk over the selections worth at least level. A selection's
+// quads are chosen in the order of their positions, which is the order of
+// their numbers, so a state of the walk is a prefix of the lists below it, and
+// its branches differ in the next quad chosen (or in choosing none): the
+// branch that chooses none comes first, then the others by that quad.
+template <typename Tables>
+struct OrderedSearch {
+  const QuadModel& model;
+  const Tables& best;
+  int64_t level;
+  size_t max_listed;
+  SuboptListing* listing;
+  // Whether a selection beyond the first max_listed was found.
+  bool more = false;
+  std::vector<int32_t> chosen = {};
+
+  // A branch: the quad it chooses next, on top of its pending items (Closed).
+  struct Branch {
+    int32_t quad;
+    int64_t fixed;
+    int64_t rest;
+    std::vector<Item> pending;
+  };
+  // The branches of one state, and the value of choosing no further quad.
+  struct Branches {
+    bool ends = false;
+    int64_t end_value = 0;
+    std::vector<Branch> next;
+  };
+
+  int64_t BestOf(Item item) const { return item.part == Part::kNone ? 0 : ValueOf(best.At(item)); }
+
+  // Whether a branch worth reach goes on.
+  bool Reaches(int64_t reach) const { return reach >= level; }
+
+  // Follows the alternatives that choose no quad from the state (pending,
+  // fixed, rest) and gathers its branches into out.
+  void Gather(std::vector<Item>* pending, int64_t fixed, int64_t rest, Branches* out) {
+    if (pending->empty()) {
+      out->ends = true;
+      out->end_value = fixed;
+      return;
+    }
+    const Item taken = pending->back();
+    if (taken.part == Part::kClosed) {
+      out->next.push_back(Branch{taken.x, fixed, rest, *pending});
+      return;
+    }
+    pending->pop_back();
+    rest -= BestOf(taken);
+    Item item = taken;
+    while (item.part != Part::kNone) {
+      Item unpaired = kNoItem;
+      ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
+        if (!Reaches(fixed + weight + BestOf(left) + BestOf(right) + rest)) return;
+        if (right.part == Part::kNone && left.part != Part::kClosed && left.part != Part::kNone) {
+          unpaired = left;
+          return;
+        }
+        if (right.part != Part::kNone) pending->push_back(right);
+        if (left.part != Part::kNone) pending->push_back(left);
+        Gather(pending, fixed + weight, rest + BestOf(left) + BestOf(right), out);
+        if (left.part != Part::kNone) pending->pop_back();
+        if (right.part != Part::kNone) pending->pop_back();
+      });
+      item = unpaired;
+    }
+    pending->push_back(taken);
+  }
+
+  // Lists or counts the selection chosen so far, worth value.
+  void Take(int64_t value) {
+    if (value != level) return;  // above the level: listed at an earlier one
+    if (listing->values.size() >= max_listed) {
+      more = true;
+      return;
+    }
+    listing->values.push_back(value);
+    listing->quads.insert(listing->quads.end(), chosen.begin(), chosen.end());
+    listing->starts.push_back(listing->quads.size());
+  }
+
+  // Walks the branches of a state in order.
+  void Walk(Branches* branches) {
+    if (branches->ends) Take(branches->end_value);
+    std::sort(branches->next.begin(), branches->next.end(),
+              [](const Branch& x, const Branch& y) { return x.quad < y.quad; });
+    for (Branch& branch : branches->next) {
+      if (more) return;
+      chosen.push_back(branch.quad);
+      const Item closed = branch.pending.back();
+      branch.pending.pop_back();
+      const int64_t rest = branch.rest - BestOf(closed);
+      Branches inside;
+      ForEachAlternative(model, closed, [&](int64_t weight, Item left, Item) {
+        if (!Reaches(branch.fixed + weight + BestOf(left) + rest)) return;
+        branch.pending.push_back(left);
+        Gather(&branch.pending, branch.fixed + weight, rest + BestOf(left), &inside);
+        branch.pending.pop_back();
+      });
+      branch.pending = {};
+      Walk(&inside);
+      chosen.pop_back();
+    }
+  }
+
+  // Lists them; more tells whether others beyond max_listed exist.
+  void Run() {
+    std::vector<Item> pending{Item{Part::kExterior, 1, 0}};
+    Branches start;
+    Gather(&pending, 0, ValueOf(best.exterior[1]), &start);
+    Walk(&start);
   }
 };
 
@@ -558,19 +688,92 @@ OptimaCount CountOptima(const QuadModel& model) {
   return OptimaCount{whole.value, whole.count, whole.count == kCountLimit};
 }
 
-SuboptListing ListSuboptimal(const QuadModel& model, int64_t delta, int64_t max_listed) {
-  const TablesOf<BestValue> best = FillInside(model, BestValue{});
-  SuboptListing listing;
-  listing.optimum = best.exterior[1];
-  SuboptSearch search{model, best, listing.optimum - delta, max_listed, {}, {}, 0, {}};
+namespace {
+
+// The selections of model worth at least threshold, all of them (stopped
+// false) or, past limit, stopped after counting limit + 1 (stopped true);
+// listed up to max_listed.
+template <typename Tables>
+SuboptSearch<Tables> SearchAbove(const QuadModel& model, const Tables& best, int64_t threshold, uint64_t limit,
+                                 int64_t max_listed) {
+  SuboptSearch<Tables> search{model, best, threshold, max_listed};
+  search.budget = limit;
   search.pending.push_back(Item{Part::kExterior, 1, 0});
-  search.Expand(0, listing.optimum);
-  if (search.listed.values.size() > static_cast<size_t>(std::max<int64_t>(max_listed, 0))) search.Compact();
-  search.listed.order = search.ListingOrder();
-  const int64_t optimum = listing.optimum;
-  listing = std::move(search.listed);
-  listing.optimum = optimum;
-  listing.total = search.total;
+  search.Expand(0, ValueOf(best.exterior[1]));
+  return search;
+}
+
+// Moves the selections search holds into listing, in listing order.
+template <typename Tables>
+void TakeListed(SuboptSearch<Tables>* search, SuboptListing* listing) {
+  if (search->listed.values.size() > static_cast<size_t>(std::max<int64_t>(search->max_listed, 0))) {
+    search->Compact();
+  }
+  listing->order = search->ListingOrder();
+  listing->values = std::move(search->listed.values);
+  listing->starts = std::move(search->listed.starts);
+  listing->quads = std::move(search->listed.quads);
+}
+
+}  // namespace
+
+SuboptListing ListSuboptimal(const QuadModel& model, const OptimumDistance& distance, int64_t max_listed) {
+  const TablesOf<CountedBest> best = FillInside(model, CountedBest{});
+  const CountedBest::Value whole = best.exterior[1];
+  SuboptListing listing;
+  listing.optimum = whole.value;
+  listing.optima = OptimaCount{whole.value, whole.count, whole.count == kCountLimit};
+  listing.delta = ResolveDistance(distance, listing.optimum);
+  const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(max_listed, 0));
+  // All of them fit, or not: at delta 0 the count says; otherwise a walk
+  // that stops once it has counted more than the limit.
+  int64_t level = listing.optimum;
+  if (listing.delta == 0 ? !listing.optima.saturated && listing.optima.count <= limit : true) {
+    SuboptSearch<TablesOf<CountedBest>> search =
+        SearchAbove(model, best, listing.optimum - listing.delta, limit, max_listed);
+    if (!search.stopped) {
+      listing.total = search.total;
+      TakeListed(&search, &listing);
+      return listing;
+    }
+    // More than the limit: the lowest level such that the selections worth
+    // more than it fit, by bisection on counts that stop past the limit (a
+    // value some selection has: more lie at or above it than above it).
+    int64_t low = listing.optimum - listing.delta, high = listing.optimum + 1;
+    while (limit > 0 && high - low > 1) {
+      const int64_t middle = low + (high - low) / 2;
+      (SearchAbove(model, best, middle, limit, 0).stopped ? low : high) = middle;
+    }
+    level = low;
+    if (limit > 0 && high <= listing.optimum) {
+      SuboptSearch<TablesOf<CountedBest>> above = SearchAbove(model, best, high, limit, max_listed);
+      TakeListed(&above, &listing);
+      // Held flat in listing order.
+      SuboptListing flat;
+      for (size_t k = 0; k < listing.Count(); ++k) {
+        const ListedSelection selection = listing.Selection(k);
+        flat.values.push_back(selection.value);
+        flat.quads.insert(flat.quads.end(), selection.quads.begin(), selection.quads.end());
+        flat.starts.push_back(flat.quads.size());
+      }
+      listing.values = std::move(flat.values);
+      listing.quads = std::move(flat.quads);
+      listing.starts = std::move(flat.starts);
+    }
+  }
+  // Then the selections worth exactly level in order, up to the limit; more
+  // lie within delta than the limit (the optimum itself always does).
+  OrderedSearch<TablesOf<CountedBest>> ordered{model, best, level, static_cast<size_t>(limit), &listing};
+  if (limit > 0) ordered.Run();
+  listing.order.resize(listing.values.size());
+  for (size_t k = 0; k < listing.order.size(); ++k) listing.order[k] = k;
+  if (listing.delta == 0) {
+    listing.total = listing.optima.count;
+    listing.exact = !listing.optima.saturated;
+  } else {
+    listing.total = limit;
+    listing.exact = false;
+  }
   return listing;
 }
 

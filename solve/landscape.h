@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/optimum_distance.h"
 #include "model/quad_model.h"
 
 // An exact count of selections, saturated at the largest value (see
@@ -54,15 +55,22 @@ struct ListedSelection {
   std::vector<int32_t> quads;
 };
 
-// The conflict-free selections worth at least optimum - delta (delta >= 0):
-// total counts all of them exactly; the first max_listed of them (max_listed
-// >= 0) by decreasing value, equal values ordered by their quad lists compared
-// element by element, are held flat: the k-th (0-based) is stored selection
-// s = order[k], worth values[s], holding quads[starts[s]] .. quads[starts[s + 1]
-// - 1], ascending.
+// The conflict-free selections worth at least optimum - delta: the optima
+// counted, and the first max_listed (>= 0) of the selections within delta by
+// decreasing value, equal values ordered by their quad lists compared element
+// by element (a list that ends first comes first), held flat: the k-th
+// (0-based) is stored selection s = order[k], worth values[s], holding
+// quads[starts[s]] .. quads[starts[s + 1] - 1], ascending. total counts the
+// selections within delta when exact; otherwise more than max_listed lie
+// within delta (or the count of optima saturated) and total is only a lower
+// bound: max_listed (the saturated count at delta 0). At delta 0, total is the
+// count of optima, computed and never visited.
 struct SuboptListing {
   int64_t optimum = 0;
-  uint64_t total = 0;
+  int64_t delta = 0;  // the distance resolved against the optimum
+  OptimaCount optima;
+  SelectionCount total = 0;
+  bool exact = true;
   std::vector<size_t> order;
   std::vector<int64_t> values;
   std::vector<size_t> starts{0};
@@ -78,8 +86,11 @@ struct SuboptListing {
   }
 };
 
-// Every conflict-free selection of model within delta of the optimum.
-SuboptListing ListSuboptimal(const QuadModel& model, int64_t delta, int64_t max_listed);
+// The selections of model within distance of the optimum, at most max_listed
+// of them listed. The work grows with the selections listed, never with those
+// beyond max_listed: once more than max_listed are found, the first max_listed
+// in listing order are found by a search in that order, and the count stops.
+SuboptListing ListSuboptimal(const QuadModel& model, const OptimumDistance& distance, int64_t max_listed);
 
 // The probability of one base pair (i < j, 1-based) in the ensemble.
 struct PairProbability {

@@ -4,26 +4,49 @@
 
 #include "model/feasible_pairs.h"
 
+namespace {
+
+bool ByPosition(const BasePair& x, const BasePair& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; }
+
+// Whether pair crosses other or shares a position with it.
+bool Clashes(const BasePair& pair, const BasePair& other) {
+  return (other.i < pair.i && pair.i < other.j && other.j < pair.j) ||
+         (pair.i < other.i && other.i < pair.j && pair.j < other.j) || other.i == pair.i || other.j == pair.j ||
+         other.i == pair.j || other.j == pair.i;
+}
+
+}  // namespace
+
 EncodedStructure EncodeStructure(const QuadModel& model, int32_t min_distance, const std::vector<BasePair>& pairs) {
   std::vector<BasePair> sorted = pairs;
-  std::sort(sorted.begin(), sorted.end(),
-            [](const BasePair& x, const BasePair& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; });
+  std::sort(sorted.begin(), sorted.end(), ByPosition);
+  const auto holds = [&](int32_t i, int32_t j) {
+    return std::binary_search(sorted.begin(), sorted.end(), BasePair{i, j}, ByPosition);
+  };
   EncodedStructure encoded;
   encoded.chosen.assign(static_cast<size_t>(model.quad_count) + 1, 0);
-  // partner[p]: the position paired with p among the nested, representable pairs.
-  std::vector<int32_t> partner(static_cast<size_t>(model.n) + 2, 0);
-  std::vector<BasePair> kept;
+  // Every quad both of whose pairs are in the structure, whatever else it holds.
+  std::vector<BasePair> formed;
+  for (int32_t q = 1; q <= model.quad_count; ++q) {
+    const int32_t* quad = MatrixRow(model.quads, q);
+    if (holds(quad[0], quad[1]) && holds(quad[2], quad[3])) {
+      encoded.chosen[q] = 1;
+      formed.push_back(BasePair{quad[0], quad[1]});
+      formed.push_back(BasePair{quad[2], quad[3]});
+    }
+  }
+  std::sort(formed.begin(), formed.end(), ByPosition);
+  formed.erase(std::unique(formed.begin(), formed.end(),
+                           [](const BasePair& x, const BasePair& y) { return x.i == y.i && x.j == y.j; }),
+               formed.end());
+  // The other pairs, each in the first list that applies; a pair is
+  // pseudoknotted when it clashes with a formed pair or with a pair kept
+  // before it.
+  std::vector<BasePair> kept = formed;
   const int32_t window = PairingWindowWidth(model.n);
   for (const BasePair& pair : sorted) {
-    bool crosses = false;
-    for (const BasePair& other : kept) {
-      if ((other.i < pair.i && pair.i < other.j && other.j < pair.j) || other.i == pair.i || other.j == pair.j ||
-          other.i == pair.j || other.j == pair.i) {
-        crosses = true;
-        break;
-      }
-    }
-    if (crosses) {
+    if (std::binary_search(formed.begin(), formed.end(), pair, ByPosition)) continue;
+    if (std::any_of(kept.begin(), kept.end(), [&](const BasePair& other) { return Clashes(pair, other); })) {
       encoded.pseudoknotted.push_back(pair);
     } else if (!CanPair(model.buffer[pair.i], model.buffer[pair.j])) {
       encoded.mismatched.push_back(pair);
@@ -31,20 +54,8 @@ EncodedStructure EncodeStructure(const QuadModel& model, int32_t min_distance, c
       encoded.out_of_range.push_back(pair);
     } else {
       kept.push_back(pair);
-      partner[pair.i] = pair.j;
-      partner[pair.j] = pair.i;
+      encoded.lone.push_back(pair);
     }
-  }
-  std::vector<uint8_t> in_quad(static_cast<size_t>(model.n) + 2, 0);
-  for (int32_t q = 1; q <= model.quad_count; ++q) {
-    const int32_t* quad = MatrixRow(model.quads, q);
-    if (partner[quad[0]] == quad[1] && partner[quad[2]] == quad[3]) {
-      encoded.chosen[q] = 1;
-      in_quad[quad[0]] = in_quad[quad[2]] = 1;
-    }
-  }
-  for (const BasePair& pair : kept) {
-    if (in_quad[pair.i] == 0) encoded.lone.push_back(pair);
   }
   return encoded;
 }

@@ -1,6 +1,7 @@
-// A known structure as a selection of the model: the quads whose outer and
-// inner pairs are both pairs of the structure, and the pairs the model cannot
-// represent. No I/O; failures are thrown.
+// A known structure as a selection of the model: every quad whose outer and
+// inner pairs are both pairs of the structure (whatever else the structure
+// holds: lone, crossing or non-canonical pairs block none), and the pairs no
+// such quad forms. No I/O; failures are thrown.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +16,11 @@
 // applies, in this order), sorted by i.
 struct EncodedStructure {
   std::vector<uint8_t> chosen;
-  std::vector<BasePair> pseudoknotted;  // crossing a pair kept before it (pairs taken by i, then j)
+  std::vector<BasePair> pseudoknotted;  // crossing or touching a pair of a chosen quad, or a pair kept
+                                        // before it (pairs taken by i, then j)
   std::vector<BasePair> mismatched;     // letters other than A-U, G-C, G-U (either way round)
   std::vector<BasePair> out_of_range;   // j - i <= min_distance, or j beyond the pairing window of i
-  std::vector<BasePair> lone;           // representable, but in no quad of the structure
+  std::vector<BasePair> lone;           // representable, but in no chosen quad
 };
 
 // Encodes pairs (1-based, i < j, any order, within 1..model.n) for model,

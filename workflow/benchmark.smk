@@ -30,7 +30,7 @@
 #       zero_based    the answer numbers variables from 0                      default false
 #   repeats       R, runs per instance and solver                              default 3
 #   first_seed    the seeds are first_seed .. first_seed + R - 1              default 1
-#   seconds       the time limit of one run; a run still going is sent
+#   seconds       the time limit of one run, a finite number above 0; a run still going is sent
 #                 SIGTERM, then SIGKILL 2 s later, with every process it
 #                 started, and counted as no answer                            default 60
 #   rnaqubo_fold, rnaqubo_seq, rnaqubo_anneal   the programs: names on PATH or paths
@@ -75,13 +75,11 @@ RNAQUBO_ANNEAL = program("rnaqubo_anneal", "rnaqubo-anneal")
 PROGRAM_FILES = [path for path in (RNAQUBO_FOLD, RNAQUBO_SEQ, RNAQUBO_ANNEAL) if os.sep in path]
 SUMMARY_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_summary.py")
 REPORT_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_report.py")
-REPEATS = int(config.get("repeats", 3))
-FIRST_SEED = int(config.get("first_seed", 1))
-SECONDS = float(config.get("seconds", 60))
+REPEATS = workflow_settings.whole_number(config.get("repeats", 3), "'repeats'", 1)
+FIRST_SEED = workflow_settings.whole_number(config.get("first_seed", 1), "'first_seed'")
+SECONDS = workflow_settings.positive_seconds(config.get("seconds", 60), "'seconds'")
 SEEDS = [FIRST_SEED + k for k in range(REPEATS)]
 GRACE = 2  # seconds between a run's SIGTERM at the time limit and its SIGKILL
-if REPEATS < 1 or SECONDS <= 0:
-    raise ValueError("'repeats' must be at least 1 and 'seconds' positive")
 
 INSTANCES = {}
 for entry in config.get("instances") or []:

@@ -40,7 +40,9 @@ def test_methods_match_the_tool(fold_exe, tmp_path):
         assert lines[4] == f"optima: {optima}"
         subopt = model.subopt("5%", 50)
         assert model.subopt(0, 0).total == optima == len(model.subopt(0).selections)
-        assert lines[5] == f"subopt: {subopt.total} selections within 5% of {subopt.optimum}"
+        assert lines[5] == f"subopt: {'' if subopt.exact else 'at least '}{subopt.total} selections within 5% of {subopt.optimum}"
+        cut = model.subopt(0, 1)
+        assert (cut.total, cut.exact, cut.selections) == (optima, True, subopt.selections[:1])
         listed = [f"{s}\t{v}\t{' '.join(map(str, q))}" for s, v, q in subopt.selections]
         assert lines[6:6 + len(listed)] == listed
         rest = lines[6 + len(listed):]

@@ -17,8 +17,17 @@ head=$'GGGGCCCC\n(((()))) (131)\nquads: 3 5 7\ncertified: yes (penalty -200 <= -
 run "subopt" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7
 (((())))\t82\t3 7\n(((.))).\t74\t2 4\n(((..)))\t74\t3 5\n.((())).\t74\t5 7\n.(((.)))\t74\t6 8\n' "" \
   g.txt 8 0 1 -200 --subopt 57
-run "subopt cut" 0 "$head"$'optima: 1\nsubopt: 6 selections within 57 of 131\n(((())))\t131\t3 5 7\n' "" \
-  g.txt 8 0 1 -200 --subopt=57 --max-selections 1
+# Cut at M: the first M of the six in order, the count only a lower bound;
+# at M = 6 all fit and the count is exact.
+six=$'(((())))\t131\t3 5 7\n(((())))\t82\t3 7\n(((.))).\t74\t2 4\n(((..)))\t74\t3 5\n.((())).\t74\t5 7\n.(((.)))\t74\t6 8\n'
+for m in 0 1 3 5 6; do
+  listed=$(printf '%s' "$six" | head -n "$m")
+  [ "$m" -eq 0 ] || listed+=$'\n'
+  count="at least $m"
+  [ "$m" -lt 6 ] || count=6
+  run "subopt cut at $m" 0 "$head"$'optima: 1\nsubopt: '"$count"$' selections within 57 of 131\n'"$listed" "" \
+    g.txt 8 0 1 -200 --subopt=57 --max-selections "$m"
+done
 # 44% of 131 is 57.64: the same six.
 "$fold" g.txt 8 0 1 -200 --subopt 44% | grep -qx 'subopt: 6 selections within 44% of 131' || fail "subopt 44%"
 
@@ -84,6 +93,14 @@ printf '(([..)])\n' >pk.txt
 run "encode pseudoknot" 0 $'GGGGCCCC\n........ (0)\nquads:\nvalue: 0 optimum: 131 ratio: 0.0000\nconflicts: 0
 lone pairs: 2 1-8 2-6\nnon-canonical pairs: 0\npairs out of range: 0\npseudoknotted pairs: 1 3-7\n' "" \
   g.txt 8 0 1 -200 --encode pk.txt
+# A helix crossed by a lone pair is still the helix: quads 3 5 7, 131.
+printf '20\nG A G G G G A A A C A A A A A A C C C C\n' >gx.txt
+printf '(.[[[[...)......]]]]\n' >gx.dbn
+"$fold" gx.txt 20 0 1 -200 --encode gx.dbn | sed -n '3,4p;9p' >crossed.txt
+printf 'quads: 3 5 7\nvalue: 131 optimum: 131 ratio: 1.0000\npseudoknotted pairs: 1 1-10\n' | cmp -s - crossed.txt ||
+  fail "encode a crossed helix: $(cat crossed.txt)"
+"$fold" gx.txt 20 0 1 -200 --reference gx.dbn | grep -qx 'reference value: 131 ratio: 1.0000' ||
+  fail "reference value of a crossed helix: $("$fold" gx.txt 20 0 1 -200 --reference gx.dbn)"
 printf '((())..)\n' >near.txt
 "$fold" g.txt 8 4 1 -200 --encode near.txt | tail -n 4 >tail.txt
 printf 'lone pairs: 1 1-8\nnon-canonical pairs: 1 3-4\npairs out of range: 1 2-5\npseudoknotted pairs: 0\n' |
@@ -115,6 +132,11 @@ grep -qx "optimum F1: 0.5333" decoded.txt || fail "map round trip: no score agai
 [ "$(cat optima.txt)" = "optima: 2|subopt: 2 selections within 0 of 650|650|650|" ] || fail "tRNA optima: $(cat optima.txt)"
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --subopt 0 --max-selections 0 | sed -n 6p >counted.txt
 [ "$(cat counted.txt)" = "subopt: 2 selections within 0 of 650" ] || fail "tRNA optima counted: $(cat counted.txt)"
+# At 0 the count stays exact when the listing is cut: the optimum with 180 comes first.
+"$fold" trna_phe_yeast.txt 76 4 1 -200 --subopt 0 --max-selections 1 | tail -n +6 | cut -f 1,2 >first.txt
+printf 'subopt: 2 selections within 0 of 650\n%s\t650\n' \
+  '(((((((....((((((((.......)).)))))).((((....))))(((((.......))))))))))))....' | cmp -s - first.txt ||
+  fail "tRNA optima cut at 1: $(cat first.txt)"
 
 # Samples: the same seed gives the same lines, each a selection of the model.
 "$fold" trna_phe_yeast.txt 76 4 1 -200 --ensemble 10 --sample 20 --seed 7 >s1.txt

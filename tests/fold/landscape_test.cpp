@@ -217,15 +217,25 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
       for (const auto& [value, mask] : all) {
         if (value >= optimum - delta) expected.emplace_back(value, MaskQuads(mask));
       }
-      const SuboptListing listing = ListSuboptimal(model, delta, 1000000);
-      ASSERT_EQ(listing.total, expected.size()) << "delta " << delta;
+      const SuboptListing listing = ListSuboptimal(model, OptimumDistance{delta, 0, false}, 1000000);
+      ASSERT_TRUE(listing.exact);
+      ASSERT_EQ(static_cast<uint64_t>(listing.total), expected.size()) << "delta " << delta;
       std::vector<std::pair<int64_t, std::vector<int32_t>>> got;
       for (size_t k = 0; k < listing.Count(); ++k) got.emplace_back(listing.Selection(k).value, listing.Selection(k).quads);
       ASSERT_EQ(got, expected) << "delta " << delta;
-      const SuboptListing cut = ListSuboptimal(model, delta, 2);
-      ASSERT_EQ(cut.total, expected.size());
-      ASSERT_EQ(cut.Count(), std::min<size_t>(2, expected.size()));
-      for (size_t k = 0; k < cut.Count(); ++k) ASSERT_EQ(cut.Selection(k).quads, expected[k].second);
+      // A cut listing is the first M in order; its count is exact at delta 0
+      // (the optima, counted) or when all fit, and M otherwise.
+      for (const size_t limit : {size_t{0}, size_t{1}, size_t{2}, size_t{5}}) {
+        const SuboptListing cut = ListSuboptimal(model, OptimumDistance{delta, 0, false}, static_cast<int64_t>(limit));
+        const bool exact = delta == 0 || expected.size() <= limit;
+        ASSERT_EQ(cut.exact, exact) << "delta " << delta << " limit " << limit;
+        ASSERT_EQ(static_cast<uint64_t>(cut.total), exact ? expected.size() : limit);
+        ASSERT_EQ(cut.Count(), std::min(limit, expected.size()));
+        for (size_t k = 0; k < cut.Count(); ++k) {
+          ASSERT_EQ(cut.Selection(k).value, expected[k].first) << "limit " << limit << " selection " << k;
+          ASSERT_EQ(cut.Selection(k).quads, expected[k].second) << "limit " << limit << " selection " << k;
+        }
+      }
 
       // The reduced model keeps exactly the selections within delta, each with
       // its value, and its map takes them back to the original numbering.
@@ -312,6 +322,56 @@ TEST_F(LandscapeTest, EveryAnswerEqualsTheEnumerationOfSmallModels) {
   EXPECT_GT(with_lost_pairs, 0) << "no structure whose encoding adds a quad";
 }
 
+// Random structures with helices of the model, lone, crossing, too close and
+// non-canonical pairs: the encoding chooses exactly the quads both of whose
+// pairs are in the structure, and lists every other pair of it once.
+TEST(LandscapeEncoding, EveryQuadWithBothPairsIsChosen) {
+  std::mt19937 random(4101);
+  int structures = 0, crossed = 0;
+  while (structures < 400) {
+    SmallCase c = MakeCase(RandomSequence(&random), static_cast<int32_t>(random() % 5) - 1, 1, -200);
+    const QuadModel& model = c.model;
+    std::vector<int32_t> partner(static_cast<size_t>(model.n) + 1, 0);
+    std::vector<BasePair> pairs;
+    const auto add = [&](int32_t i, int32_t j) {
+      if (i < 1 || j > model.n || i >= j || partner[i] != 0 || partner[j] != 0) return;
+      partner[i] = j;
+      partner[j] = i;
+      pairs.push_back(BasePair{i, j});
+    };
+    for (int k = static_cast<int>(random() % 4); k > 0 && model.quad_count > 0; --k) {
+      const int32_t* quad = MatrixRow(model.quads, 1 + static_cast<int32_t>(random() % model.quad_count));
+      for (int32_t step = 0, length = 2 + static_cast<int32_t>(random() % 3); step < length; ++step) {
+        add(quad[0] + step, quad[1] - step);
+      }
+    }
+    for (int k = static_cast<int>(random() % 4); k > 0; --k) {
+      add(1 + static_cast<int32_t>(random() % model.n), 1 + static_cast<int32_t>(random() % model.n));
+    }
+    std::shuffle(pairs.begin(), pairs.end(), random);
+    SCOPED_TRACE(c.label);
+    ++structures;
+    const EncodedStructure encoded = EncodeStructure(model, c.min_distance, pairs);
+    std::map<std::pair<int32_t, int32_t>, int> listed;
+    for (const BasePair& pair : pairs) listed[{pair.i, pair.j}] = 0;
+    for (int32_t q = 1; q <= model.quad_count; ++q) {
+      const int32_t* quad = MatrixRow(model.quads, q);
+      const bool both = partner[quad[0]] == quad[1] && partner[quad[2]] == quad[3];
+      ASSERT_EQ(encoded.chosen[q], both ? 1 : 0) << "quad " << q;
+      if (both) listed[{quad[0], quad[1]}] = listed[{quad[2], quad[3]}] = 1;
+    }
+    for (const auto* kind : {&encoded.lone, &encoded.mismatched, &encoded.out_of_range, &encoded.pseudoknotted}) {
+      for (const BasePair& pair : *kind) ASSERT_EQ(listed[std::make_pair(pair.i, pair.j)]++, 0) << pair.i << "-" << pair.j;
+    }
+    for (const auto& [pair, times] : listed) ASSERT_EQ(times, 1) << pair.first << "-" << pair.second;
+    int64_t conflicts = 0;
+    SelectionValue(model, encoded.chosen.data(), &conflicts);
+    crossed += conflicts == 0 && !encoded.pseudoknotted.empty() &&
+               std::count(encoded.chosen.begin(), encoded.chosen.end(), 1) > 0;
+  }
+  EXPECT_GT(crossed, 10) << "too few helices beside crossing pairs";
+}
+
 // On models with at most 12 conflict-free selections, 20,000 samples agree
 // with the exact distribution: the chi-square statistic stays below the 0.999
 // quantile for the degrees of freedom (Wilson-Hilferty), so a correct sampler
@@ -323,7 +383,7 @@ TEST(LandscapeSampling, SamplesFollowTheExactDistribution) {
     SmallCase c = MakeCase(RandomSequence(&random), static_cast<int32_t>(random() % 6) - 1,
                            static_cast<int32_t>(random() % 2), -200);
     if (c.model.quad_count == 0) continue;
-    const SuboptListing all = ListSuboptimal(c.model, INT32_MAX, 13);
+    const SuboptListing all = ListSuboptimal(c.model, OptimumDistance{INT32_MAX, 0, false}, 13);
     if (all.total > 12 || all.total < 3) continue;
     ++models;
     SCOPED_TRACE(c.label);

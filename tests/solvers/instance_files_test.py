@@ -74,6 +74,8 @@ def milp_value(text, chosen):
     objective = parse_lp_terms(body[marks["Maximize"] + 2:marks.get("Subject To", marks["Binary"])])
 
     def at(name):
+        if name == "unused":   # the one variable of a MILP without variables, always 0
+            return 0
         if name.startswith("x"):
             return 1 if int(name[1:]) in chosen else 0
         l, m = map(int, name[1:].split("_"))
@@ -90,7 +92,7 @@ def milp_value(text, chosen):
         if words[0].startswith("y") and len(terms) <= 3:   # a y's own bound: y - x <= 0 or y - x - x >= -1
             bounds.setdefault(words[0], set()).add(sense)
     for name, v in objective.items():
-        assert name.startswith("x") or bounds.get(name) == ({"<="} if v > 0 else {">="}), name
+        assert name.startswith("x") or name == "unused" or bounds.get(name) == ({"<="} if v > 0 else {">="}), name
     return sum(v * at(name) for name, v in objective.items()) if feasible else None
 
 

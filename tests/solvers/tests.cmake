@@ -12,6 +12,21 @@ else()
   message(STATUS "The module or cbc (Debian: coinor-cbc) is missing: solvers.instance_files skipped")
 endif()
 
+# Every kind of MILP the tools write, read and solved by GLPK and by CBC alike.
+find_program(GLPSOL_PROGRAM glpsol)
+if(CBC_PROGRAM AND GLPSOL_PROGRAM)
+  set(milp_readers_path "")
+  if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
+    set(milp_readers_path PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>)
+  endif()
+  add_test(NAME solvers.milp_readers
+           COMMAND ${CMAKE_COMMAND} -E env ${milp_readers_path}
+                   /usr/bin/python3 ${solvers_tests_dir}/milp_readers_test.py $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(solvers.milp_readers PROPERTIES LABELS solvers TIMEOUT 120)
+else()
+  message(STATUS "cbc or glpsol (Debian: coinor-cbc, glpk-utils) is missing: solvers.milp_readers skipped")
+endif()
+
 add_test(NAME solvers.summary
          COMMAND /usr/bin/python3 ${solvers_tests_dir}/summary_test.py ${PROJECT_SOURCE_DIR}/workflow/scripts)
 if(TARGET rnaqubo-seq)
@@ -20,6 +35,11 @@ if(TARGET rnaqubo-seq)
                    $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
   set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 endif()
+
+# Its refusals of settings that are not numbers it can use, from dry runs.
+add_test(NAME solvers.benchmark_settings
+         COMMAND bash ${solvers_tests_dir}/benchmark_settings_test.sh ${PROJECT_SOURCE_DIR})
+set_tests_properties(solvers.benchmark_settings PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
 
 if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
   add_test(NAME solvers.anneal

@@ -266,23 +266,16 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
                      const std::vector<KeptFile>& inputs, const InstanceHeader& record,
                      const QuadMarginals* marginals) {
   if (request.subopt_text != nullptr) {
-    const OptimaCount optima = CountOptima(model);
+    const SuboptListing listing = ListSuboptimal(model, request.subopt_delta, request.max_selections);
+    const OptimaCount& optima = listing.optima;
     if (optima.saturated) {
       std::fprintf(out, "optima: at least %s (the count stops at 2^128 - 1)\n",
                    FormatSelectionCount(optima.count).c_str());
     } else {
       std::fprintf(out, "optima: %s\n", FormatSelectionCount(optima.count).c_str());
     }
-    const int64_t delta = ResolveDistance(request.subopt_delta, optima.optimum);
-    if (delta == 0 && request.max_selections == 0) {
-      // Nothing to list: the selections within 0 are the optima, already counted.
-      std::fprintf(out, "subopt: %s%s selections within %s of %" PRId64 "\n", optima.saturated ? "at least " : "",
-                   FormatSelectionCount(optima.count).c_str(), request.subopt_text, optima.optimum);
-      return ReportRest(out, request, model, inputs, record, marginals);
-    }
-    const SuboptListing listing = ListSuboptimal(model, delta, request.max_selections);
-    std::fprintf(out, "subopt: %" PRIu64 " selections within %s of %" PRId64 "\n", listing.total,
-                 request.subopt_text, listing.optimum);
+    std::fprintf(out, "subopt: %s%s selections within %s of %" PRId64 "\n", listing.exact ? "" : "at least ",
+                 FormatSelectionCount(listing.total).c_str(), request.subopt_text, listing.optimum);
     PrintSelections(out, model, listing.Count(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
       // The listing is read in its order, scattered over memory: fetch ahead.
       if (k + 16 < listing.order.size()) __builtin_prefetch(&listing.starts[listing.order[k + 16]]);
