@@ -1,7 +1,8 @@
 // Reading a Q file written by rnaqubo (or any file of its format) into integer
 // arrays. The file is split into parts at line ends; a first pass counts each
 // part's lines, which sizes the arrays exactly and tells each part where its
-// entries go, and a second pass parses the parts on threads of their own.
+// entries go, and a second pass parses the parts on threads of their own. It
+// lives beside its writer (q_file.h); the module binds it as read_q_file.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "python/q_file_reader.h"
+#include "formats/q_file_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
