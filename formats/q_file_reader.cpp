@@ -302,14 +302,47 @@ void RethrowFirst(const std::vector<std::exception_ptr>& failures) {
 
 }  // namespace
 
+// Columns after the step lie above every column before the bonus and differ
+// from the bonus's, so no couple can repeat.
+bool KeepsWriterOrder(const int32_t* rows, const int32_t* columns, int64_t begin, int64_t end) {
+  int32_t bonus = 0;  // the column stepped down from in this row; 0 (no column) before the step
+  for (int64_t k = std::max<int64_t>(begin, 1); k < end; ++k) {
+    const int32_t column = columns[k];
+    if (rows[k] != rows[k - 1]) {
+      if (rows[k] < rows[k - 1]) return false;
+      bonus = 0;
+    } else if (column <= columns[k - 1]) {
+      if (bonus != 0 || column == columns[k - 1]) return false;
+      if (k >= 2 && rows[k - 2] == rows[k] && column <= columns[k - 2]) return false;
+      bonus = columns[k - 1];
+    } else if (column == bonus) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool QFileInput::InWriterOrder(const int32_t* rows, const int32_t* columns, int64_t count) const {
+  // Pieces start at the first entry of a row at or after an even split.
+  const size_t piece_count = std::max<size_t>(parts_.size(), 1);
+  std::vector<int64_t> starts(piece_count + 1, count);
+  starts[0] = 0;
+  for (size_t k = 1; k < piece_count; ++k) {
+    int64_t start = std::max(starts[k - 1], count * static_cast<int64_t>(k) / static_cast<int64_t>(piece_count));
+    while (start > 0 && start < count && rows[start] == rows[start - 1]) ++start;
+    starts[k] = start;
+  }
+  std::vector<char> kept(piece_count, 0);
+  RethrowFirst(RunEach(piece_count, [&](size_t k) { kept[k] = KeepsWriterOrder(rows, columns, starts[k], starts[k + 1]); }));
+  return std::all_of(kept.begin(), kept.end(), [](char piece_kept) { return piece_kept != 0; });
+}
+
 void QFileInput::CheckCouplesOnce(const int32_t* rows, const int32_t* columns, int64_t count) const {
   // Entry k is on line k + 2: no blank line comes before the final "-1". In
-  // rnaqubo's order (rows, then columns, ascending) no couple can repeat; only
-  // a file in another order is looked at couple by couple.
+  // the writer's order no couple can repeat; only a file in another order is
+  // looked at couple by couple.
+  if (InWriterOrder(rows, columns, count)) return;
   auto key = [&](int64_t k) { return uint64_t{static_cast<uint32_t>(rows[k])} << 32 | static_cast<uint32_t>(columns[k]); };
-  bool ascending = true;
-  for (int64_t k = 1; ascending && k < count; ++k) ascending = key(k - 1) < key(k);
-  if (ascending) return;
   std::unordered_map<uint64_t, int64_t> first_line;
   first_line.reserve(static_cast<size_t>(count));
   for (int64_t k = 0; k < count; ++k) {

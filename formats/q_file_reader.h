@@ -1,13 +1,25 @@
 // Reading a Q file written by rnaqubo (or any file of its format) into integer
-// arrays. The file is split into parts at line ends; a first pass counts each
-// part's lines, which sizes the arrays exactly and tells each part where its
-// entries go, and a second pass parses the parts on threads of their own. It
-// lives beside its writer (q_file.h); the module binds it as read_q_file.
+// arrays, beside its writer (q_file.h). The file is split into parts at line
+// ends; a first pass counts each part's lines, which sizes the arrays exactly
+// and tells each part where its entries go, and a second pass parses the parts
+// on threads of their own. A file in the writer's order is shown free of
+// repeated couples by comparing each entry with the ones just before it; only
+// a file in another order is checked against a table of the couples seen.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// Whether entries begin..end - 1 of (rows, columns) keep the order the Q-file
+// writer gives them (WalkRowEntries): rows ascend, and within a row the columns
+// ascend but for one step down, from the chain bonus to the stack link, landing
+// above the column before the bonus when that is in the row, after which the
+// bonus's column does not come again in the row. Entries in that order hold no
+// couple twice. Each entry is compared with the previous one and its row's
+// step, so begin must be 0 or a row's first entry, end count or a row's first
+// entry; the entries before begin are read only to compare with.
+bool KeepsWriterOrder(const int32_t* rows, const int32_t* columns, int64_t begin, int64_t end);
 
 class QFileInput {
  public:
@@ -52,6 +64,9 @@ class QFileInput {
   // Throws Failure kData "<path>: line <k>: the couple ... is given twice" for
   // the first of the count entries that repeats an earlier couple.
   void CheckCouplesOnce(const int32_t* rows, const int32_t* columns, int64_t count) const;
+  // Whether the count entries are in the writer's order, looked at in up to
+  // parts_.size() pieces on threads of their own.
+  bool InWriterOrder(const int32_t* rows, const int32_t* columns, int64_t count) const;
   // Line ends in part.
   int64_t CountLineEnds(const Part& part) const;
 
