@@ -1,16 +1,24 @@
 // The Q-file reader's order check: every model's entries, as the writer walks
-// them, keep the order, in whole and in pieces cut at row starts; and no run of
-// entries that keeps it holds a couple twice (brute force over small runs).
+// them, keep the order, in whole and in pieces cut at row starts; no run of
+// entries that keeps it holds a couple twice (brute force over small runs); and
+// a repeat whose row lies across the seam of two parts read on two threads is
+// found.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/index_arrays.h"
 #include "formats/q_file_reader.h"
 #include "model/quad_model.h"
@@ -80,6 +88,69 @@ TEST(KeepsWriterOrder, NoRunThatKeepsItRepeatsACouple) {
   }
   EXPECT_GT(kept_with_step, 1000);
   EXPECT_GT(refused_repeats, 1000);
+}
+
+// Rows 1..2000 of 1000 entries (r, r + j), about 27 MB, read in two parts: the
+// row at the seam steps down early from the bonus column G to the next column
+// (G left out of its ascending run), so that each part on its own keeps the
+// order; G given again further on, after the seam, must be refused.
+TEST(QFileInput, RepeatAcrossTheSeamIsFound) {
+  constexpr int32_t kRows = 2000, kWidth = 1000;
+  std::vector<int32_t> rows, columns;
+  for (int32_t r = 1; r <= kRows; ++r) {
+    for (int32_t j = 0; j < kWidth; ++j) rows.push_back(r), columns.push_back(r + j);
+  }
+  auto text_of = [&](const std::vector<int32_t>& row_of, const std::vector<int32_t>& column_of) {
+    std::string text = "p " + std::to_string(kRows + kWidth) + " 1\n";
+    for (size_t k = 0; k < row_of.size(); ++k) {
+      text += std::to_string(row_of[k]) + "  " + std::to_string(column_of[k]) + "  1\n";
+    }
+    return text + "-1";
+  };
+  // The seam is the first line start after the middle of the text.
+  const std::string plain = text_of(rows, columns);
+  const int64_t seam_line = std::count(plain.begin(), plain.begin() + static_cast<int64_t>(plain.size()) / 2, '\n');
+  const int64_t seam = seam_line - 1;  // the entry on the seam's line (entries start on line 2)
+  const int32_t row = rows[seam];
+  const int64_t row_start = (row - 1) * int64_t{kWidth};
+  ASSERT_GT(seam - row_start, 20);
+  ASSERT_LT(seam - row_start, kWidth - 40);
+  const int32_t bonus = row + kWidth - 10;  // after the seam in the ascending run
+  // The bonus moved to just after the row's fifth entry; once more in place.
+  auto stepped = [&](bool repeat) {
+    std::vector<int32_t> r = rows, c = columns;
+    const auto at = c.begin() + row_start + (kWidth - 10);
+    if (!repeat) r.erase(r.begin() + (at - c.begin())), c.erase(at);
+    r.insert(r.begin() + row_start + 5, row);
+    c.insert(c.begin() + row_start + 5, bonus);
+    return std::make_pair(r, c);
+  };
+  const auto directory = std::filesystem::temp_directory_path() / ("rnaqubo_q_reader_test_" + std::to_string(getpid()));
+  std::filesystem::create_directories(directory);
+  const std::string path = (directory / "q.txt").string();
+  for (const bool repeat : {false, true}) {
+    const auto [r, c] = stepped(repeat);
+    std::ofstream(path, std::ios::binary) << text_of(r, c);
+    QFileInput input(path);
+    const int64_t capacity = input.Survey(2);
+    std::vector<int32_t> got_rows(capacity), got_columns(capacity), values(capacity);
+    if (!repeat) {
+      ASSERT_EQ(input.ReadEntries(got_rows.data(), got_columns.data(), values.data()), static_cast<int64_t>(r.size()));
+      got_rows.resize(r.size()), got_columns.resize(r.size());
+      EXPECT_TRUE(got_rows == r && got_columns == c);
+      continue;
+    }
+    const int64_t first_line = row_start + 5 + 2, second_line = row_start + 1 + (kWidth - 10) + 2;
+    try {
+      input.ReadEntries(got_rows.data(), got_columns.data(), values.data());
+      ADD_FAILURE() << "the repeat was not found";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(std::string(failure.what()), path + ": line " + std::to_string(second_line) + ": the couple " +
+                                                 std::to_string(row) + " " + std::to_string(bonus) +
+                                                 " is given twice (first on line " + std::to_string(first_line) + ")");
+    }
+  }
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace
