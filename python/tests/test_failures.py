@@ -113,6 +113,8 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
     ("12", TypeError, "not a string"),
     ([1, 1], ValueError, r"variable 1 is given twice \(item 2"),  # named as given, reduced
     ([4], ValueError, r"variable 4 \(item 1\) is outside the reduced model's 3 variables"),
+    ([True] * 5, ValueError, "0/1 selection needs one element per variable: 5 given for 3 variables"),
+    ([False, True], ValueError, "0/1 selection needs one element per variable: 2 given for 3 variables"),
 ])
 def test_bad_reduced_selections(selection, error, text):
     reduced = rnaqubo.Model("GGGGCCCC", min_distance=0).reduce(0)
