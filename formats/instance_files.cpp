@@ -205,7 +205,7 @@ std::string FormatInstanceHeader(const QuadModel& model, const InstanceHeader& h
                           ? " of the model reduced at the recorded distance"
                           : " of the model";
   if (kind == InstanceKind::kQubo) {
-    text += p + "numbering: node k - 1 is variable k" + whose + " (answers are zero-based)\n";
+    text += p + "numbering: node k - 1 is variable k" + whose + " (an answer in node numbers is zero-based: read it with --zero-based; rnaqubo-anneal answers one-based, in variable numbers, and says so on its first line)\n";
   } else {
     text += p + "numbering: x<k> is variable k" + whose + " (answers are one-based)\n";
   }

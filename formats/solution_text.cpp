@@ -1,7 +1,9 @@
 #include "formats/solution_text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "core/failure.h"
 #include "core/shown_text.h"
@@ -47,11 +49,38 @@ std::string RangeText(int32_t quad_count, bool zero_based) {
 
 [[noreturn]] void FailItem(const std::string& message) { throw Failure(FailureKind::kData, message); }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// The length of the numbering header at the start of text (its line end
+// included), 0 when the first line is no header. Throws for a header that is
+// not one of the two, or that disagrees with zero_based.
+size_t ReadNumberingHeader(const char* text, size_t size, bool zero_based) {
+  if (size == 0) return 0;
+  const char* line_end = static_cast<const char*>(std::memchr(text, '\n', size));
+  const size_t line_size = line_end != nullptr ? static_cast<size_t>(line_end - text) : size;
+  size_t begin = 0, end = line_size;
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  if (begin == end || text[begin] != '#') return 0;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  const std::string_view header(text + begin, end - begin);
+  const bool says_zero = header == kZeroBasedHeader;
+  if (!says_zero && header != kOneBasedHeader) {
+    FailItem(std::string("line 1: not a numbering header: expected \"") + kOneBasedHeader + "\" or \"" +
+             kZeroBasedHeader + "\", found " + ShowQuoted(header, 60));
+  }
+  if (says_zero != zero_based) {
+    FailItem("line 1 says " + ShowQuoted(header, 60) + ", but the answer is read " +
+             (zero_based ? "zero-based (--zero-based)" : "one-based (without --zero-based)"));
+  }
+  return line_end != nullptr ? line_size + 1 : size;
+}
+
 }  // namespace
 
 std::vector<uint8_t> ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool zero_based) {
   std::vector<uint8_t> chosen(static_cast<size_t>(quad_count) + 1, 0);
-  const std::vector<std::string> words = SplitWords(text, size);
+  const size_t header = ReadNumberingHeader(text, size, zero_based);
+  const std::vector<std::string> words = SplitWords(text + header, size - header);
   // With zero_based every word is a number: "0" or "01" would otherwise be both
   // a variable number and a 0/1 string.
   if (!zero_based && words.size() == 1 && IsBinaryWord(words[0])) {

@@ -1,10 +1,16 @@
 // A solver's answer as text: the chosen variables as numbers, or one 0/1
-// character per variable. No I/O; failures are thrown.
+// character per variable, after an optional first line that states the
+// numbering. No I/O; failures are thrown.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+// The first line of an answer numbered from 1, and of one numbered from 0
+// (without its line end); rnaqubo-anneal writes the first.
+constexpr const char* kOneBasedHeader = "# numbering: one-based";
+constexpr const char* kZeroBasedHeader = "# numbering: zero-based";
 
 // Reads the selection in text (size bytes) for a model of quad_count variables.
 // The text is the chosen variable numbers separated by white space, 1-based,
@@ -13,5 +19,10 @@
 // is instead one character per variable, variable 1 first. Returns quad_count + 1
 // bytes, [v] = 1 for a chosen variable v (1-based; [0] = 0). Throws Failure kData
 // naming the first bad item (no file name): a word that is not a number, a
-// number out of range, or a 0/1 string of the wrong length.
+// number out of range, or a 0/1 string of the wrong length. A first line whose
+// first non-blank character is '#' is the numbering header: it must be
+// kOneBasedHeader or kZeroBasedHeader (blanks and a '\r' around it aside) and
+// agree with zero_based, else Failure kData "line 1: ..." names what it says
+// and how the answer is read; the words after it are read as above. A text
+// without such a line is read as it stands.
 std::vector<uint8_t> ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool zero_based);

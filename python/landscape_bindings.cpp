@@ -259,6 +259,11 @@ entries are a subset); the bound in the comment is the reduced model's own.)")
             const int64_t* number = numbers.data();
             bool mask = items.dtype().kind() == 'b' || (!zero_based && numbers.size() == size);
             for (py::ssize_t k = 0; mask && k < numbers.size(); ++k) mask = number[k] == 0 || number[k] == 1;
+            if (mask && numbers.size() != size) {
+              throw py::value_error("a 0/1 selection needs one element per variable: " +
+                                    std::to_string(numbers.size()) + " given for " + std::to_string(size) +
+                                    " variables");
+            }
             py::list original;
             std::vector<uint8_t> seen(static_cast<size_t>(size) + 1, 0);
             for (py::ssize_t k = 0; k < numbers.size(); ++k) {

@@ -22,7 +22,7 @@
 #include "core/failure.h"
 #include "core/shown_text.h"
 #include "core/work_threads.h"
-#include "python/q_file_reader.h"
+#include "formats/q_file_reader.h"
 #include "python/sequence_files.h"
 
 namespace py = pybind11;

@@ -113,6 +113,8 @@ def test_failed_write_keeps_the_earlier_file(tmp_path):
     ("12", TypeError, "not a string"),
     ([1, 1], ValueError, r"variable 1 is given twice \(item 2"),  # named as given, reduced
     ([4], ValueError, r"variable 4 \(item 1\) is outside the reduced model's 3 variables"),
+    ([True] * 5, ValueError, "0/1 selection needs one element per variable: 5 given for 3 variables"),
+    ([False, True], ValueError, "0/1 selection needs one element per variable: 2 given for 3 variables"),
 ])
 def test_bad_reduced_selections(selection, error, text):
     reduced = rnaqubo.Model("GGGGCCCC", min_distance=0).reduce(0)
@@ -272,12 +274,19 @@ def test_large_q_file_read_in_parts(rnaqubo_exe, tmp_path):
     damaged = tmp_path / "damaged.txt"
     lines = data.count(b"\n") + 1
     offset, line = line_start(0.75)
+    following = data.index(b"\n", data.index(b"\n", offset) + 1) + 1  # two lines on
+    repeated = " ".join(data[offset:data.index(b"\n", offset)].decode().split()[:2])
     for content, bad_line, text in [
         (data[:offset] + b"1  2  x\n" + data[offset:], line, "found \"1  2  x\""),
         (data[:offset], line, "final \"-1\""),
         (data[:offset] + b"-1\n" + data[offset:], line + 1, "after the final"),
         (data[:line_start(0.3)[0]] + b"-1\n" + data[line_start(0.3)[0]:], line_start(0.3)[1] + 1, "after the final"),
         (data + b"\n7", lines + 1, "after the final"),
+        # Repeats in a later part: of the first entry, and of an entry two lines up.
+        (data[:offset] + data.split(b"\n")[1] + b"\n" + data[offset:], line,
+         r"the couple 1 1 is given twice \(first on line 2\)"),
+        (data[:following] + data[offset:data.index(b"\n", offset) + 1] + data[following:], line + 2,
+         rf"the couple {repeated} is given twice \(first on line {line}\)"),
     ]:
         damaged.write_bytes(content)
         with pytest.raises(ValueError, match=f": line {bad_line}: .*{text}"):

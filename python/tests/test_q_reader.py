@@ -59,7 +59,7 @@ def damage(rng, data):
     """data with one to three random edits of the kinds a broken file shows."""
     for _ in range(rng.randint(1, 3)):
         at = rng.randrange(len(data) + 1)
-        kind = rng.randrange(6)
+        kind = rng.randrange(7)
         if kind == 0:
             data = data[:at] + data[at + 1:]
         elif kind == 1:
@@ -72,6 +72,12 @@ def damage(rng, data):
             lines = data.split(b"\n")
             k = rng.randrange(len(lines))
             data = b"\n".join(lines[:k] + [lines[k]] + lines[k:])
+        elif kind == 5:
+            # An entry given again further down, in its own row or another.
+            lines = data.split(b"\n")
+            k = rng.randrange(len(lines))
+            later = min(len(lines), k + rng.randint(1, 40))
+            data = b"\n".join(lines[:later] + [lines[k]] + lines[later:])
         else:
             # An entry with its row and column swapped, or moved before another.
             lines = data.split(b"\n")
@@ -111,3 +117,33 @@ def test_damaged_q_files_read_as_a_plain_reader_reads_them(tmp_path):
     # Every kind of outcome came up (an empty file only when a cut lands on byte 0).
     assert outcomes - {"empty"} == {"read", "header", "found", "outside", "after the final", "final \"-1\"",
                                     "below the diagonal", "given twice"}
+
+
+# A file in the writer's order cannot repeat a couple; one that strays from it
+# (a second step down in a row, a step onto an earlier column, a row that comes
+# back) is checked couple by couple, and the repeat named at its line.
+@pytest.mark.parametrize("entries, repeat", [
+    ("1 1|1 4|1 2|1 3|1 5|2 2", None),   # the bonus 1 4 before the link 1 2: the writer's order
+    ("1 1|1 4|1 2|1 4", (5, 3)),         # the bonus's column again after the link
+    ("1 1|1 4|1 2|1 3|1 4|1 5", (6, 3)),
+    ("1 3|1 2|1 3", (4, 2)),             # the bonus first in its row
+    ("1 1|1 3|1 5|1 3", (5, 3)),         # a step down onto the column before the bonus
+    ("1 1|1 3|1 5|1 2|1 3", (6, 3)),     # a step below it, then up onto it
+    ("1 1|1 5|1 3|1 6|1 4", None),       # two steps down in a row, no repeat
+    ("1 1|1 5|1 3|1 6|1 4|1 5", (7, 3)),
+    ("1 1|1 2|2 2|1 2", (5, 3)),         # a row that comes back
+    ("1 1|2 2|1 3|2 3", None),
+])
+def test_repeats_found_in_any_order(tmp_path, entries, repeat):
+    couples = [tuple(map(int, entry.split())) for entry in entries.split("|")]
+    path = tmp_path / "q.txt"
+    path.write_text("p 6 1\n" + "".join(f"{row}  {column}  1\n" for row, column in couples) + "-1")
+    if repeat is None:
+        count, rows, columns, values = rnaqubo.read_q_file(path)
+        assert list(zip(rows.tolist(), columns.tolist())) == couples
+    else:
+        line, first = repeat
+        row, column = couples[line - 2]
+        with pytest.raises(ValueError, match=f"^{path}: line {line}: the couple {row} {column} "
+                                             rf"is given twice \(first on line {first}\)$"):
+            rnaqubo.read_q_file(path)

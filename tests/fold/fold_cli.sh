@@ -90,6 +90,35 @@ q2_zero_01|01|0|q2.txt|11|0|q2_two
 q2_zero_10|10|0|q2.txt|11|1|item 1 "10": out of range: variables are numbered 0 to 1HINT
 TABLE
 
+# The numbering header on the first line must agree with --zero-based, and the
+# words after it are read as without it; no header, the option alone decides.
+# HEADER is a printf format (\r for a CRLF file); "-" writes no header line.
+said='line 1 says "# numbering:'
+while IFS='|' read -r name header words base expected_status expected; do
+  { [ "$header" = - ] || printf "$header\n"; printf '%s\n' "$words"; } >header.txt
+  flag=() && [ "$base" = 0 ] && flag=(--zero-based)
+  if [ "$expected_status" = 0 ]; then
+    run "header_$name" 0 "$decoded" '' "${flag[@]}" --solution header.txt g4c4.txt 8 0 1 -200
+  else
+    run "header_$name" 1 '' "rnaqubo-fold: header.txt: ${expected/SAID/$said}"$'\n' "${flag[@]}" --solution header.txt g4c4.txt 8 0 1 -200
+  fi
+done <<'TABLE'
+one_read_one|# numbering: one-based|3 5 7|1|0|
+one_read_zero|# numbering: one-based|2 4 6|0|1|SAID one-based", but the answer is read zero-based (--zero-based)
+zero_read_zero|# numbering: zero-based|2 4 6|0|0|
+zero_read_one|# numbering: zero-based|3 5 7|1|1|SAID zero-based", but the answer is read one-based (without --zero-based)
+none_read_one|-|3 5 7|1|0|
+none_read_zero|-|2 4 6|0|0|
+one_bits|# numbering: one-based|001010100|1|0|
+crlf_blanks|  # numbering: zero-based \r|2 4 6|0|0|
+item_after_header|# numbering: one-based|3 x5|1|1|item 2 "x5": not a variable number
+bad_word|# numbering: 1-based|3 5 7|1|1|line 1: not a numbering header: expected "# numbering: one-based" or "# numbering: zero-based", found "# numbering: 1-based"
+bad_comment|#|3 5 7|0|1|line 1: not a numbering header: expected "# numbering: one-based" or "# numbering: zero-based", found "#"
+TABLE
+# A header anywhere but on the first line is no header: its words are items.
+printf '3 5 7\n# numbering: one-based\n' >late.txt
+run header_late 1 '' $'rnaqubo-fold: late.txt: item 4 "#": not a variable number\n' --solution late.txt g4c4.txt 8 0 1 -200
+
 # Errors in the solution file name the file and the first bad item.
 printf '3 x5 99\n' >word.txt
 printf '3 10\n' >range.txt

@@ -47,7 +47,7 @@ reduced_lines() {  # PREFIX: the comment lines of the reduced GGGGCCCC model at 
     "$1min_distance: 0" "$1add_quads: 1" "$1penalty: -200" "$1reduce: 0" "$1reduced: 3 of 9" "$1variables: 3"
 }
 { reduced_lines "c " qubo
-  printf 'c numbering: node k - 1 is variable k of the model reduced at the recorded distance (answers are zero-based)
+  printf 'c numbering: node k - 1 is variable k of the model reduced at the recorded distance (an answer in node numbers is zero-based: read it with --zero-based; rnaqubo-anneal answers one-based, in variable numbers, and says so on its first line)
 c values: negated, minimise: the minimum is minus the model'"'"'s maximum
 p qubo 0 3 3 3\n0 0 -33\n1 1 -33\n2 2 -33\n0 1 -8\n0 2 -16\n1 2 -8\n'; } | cmp -s - r.qubo || fail "reduced qubo: $(cat r.qubo)"
 # Its MILP: quads 3 (1-8 2-7), 5 (2-7 3-6) and 7 (3-6 4-5) renumbered 1, 2, 3;

@@ -1,4 +1,4 @@
-// libFuzzer target for the Python module's Q-file reader.
+// libFuzzer target for the Q-file reader (formats/q_file_reader.h).
 //
 // The input is the whole file. It is written to one temporary file, read through
 // Survey and ReadEntries, and checked against a plain re-reading of the same
@@ -18,7 +18,7 @@
 
 #include "core/failure.h"
 #include "fuzz_checks.h"
-#include "python/q_file_reader.h"
+#include "formats/q_file_reader.h"
 
 namespace {
 

@@ -2,7 +2,8 @@
 //
 // Input layout: bit 0 of byte 0 is zero_based; the rest of byte 0 and byte 1 give
 // quad_count = (byte 0 >> 1) * 256 + byte 1 (0..32767); the rest is the text.
-// The outcome is checked against a plain re-reading of the same words.
+// The outcome is checked against a plain re-reading of the same words, after
+// the numbering header when the first line is one.
 
 #include <cstddef>
 #include <cstdint>
@@ -41,9 +42,23 @@ int64_t WordVariable(std::string_view word, bool zero_based) {
   return value + (zero_based ? 1 : 0);
 }
 
+// The first line of text without blanks, tabs and '\r' at its ends.
+std::string_view FirstLineTrimmed(std::string_view text) {
+  std::string_view line = text.substr(0, text.find('\n'));
+  const size_t begin = line.find_first_not_of(" \t\r");
+  if (begin == std::string_view::npos) return {};
+  line = line.substr(begin);
+  return line.substr(0, line.find_last_not_of(" \t\r") + 1);
+}
+
 // What the reader must make of text: the chosen variables, or false.
 bool Expect(std::string_view text, int32_t quad_count, bool zero_based, std::vector<uint8_t>* chosen) {
   chosen->assign(static_cast<size_t>(quad_count) + 1, 0);
+  const std::string_view first = FirstLineTrimmed(text);
+  if (!first.empty() && first[0] == '#') {
+    if (first != (zero_based ? "# numbering: zero-based" : "# numbering: one-based")) return false;
+    text = text.find('\n') == std::string_view::npos ? std::string_view() : text.substr(text.find('\n') + 1);
+  }
   const std::vector<std::string_view> words = Words(text);
   const bool one_binary_word = !zero_based && words.size() == 1 &&
                                words[0].find_first_not_of("01") == std::string_view::npos;

@@ -2,8 +2,9 @@
 value of the selection it returns (the best seen is tracked right), the same
 seed gives the same answer and another seed may not, a schedule given sweep by
 sweep equals the (hot, cold) one it spells out, rnaqubo-anneal writes the
-module's answer, answers a reduced instance in its own numbering, and on small
-models it reaches the recursion's optimum.
+module's answer under the header "# numbering: one-based" (which rnaqubo-fold
+decodes as written, and refuses with --zero-based), answers a reduced instance
+in its own numbering, and on small models it reaches the recursion's optimum.
 
 usage: anneal_test.py RNAQUBO_FOLD RNAQUBO_ANNEAL   (PYTHONPATH holds the module)
 """
@@ -17,6 +18,14 @@ import numpy as np
 import rnaqubo
 
 fold, anneal = sys.argv[1], sys.argv[2]
+HEADER = "# numbering: one-based"
+
+
+def read_answer(path):
+    """The variables of an answer rnaqubo-anneal wrote, None without its header."""
+    lines = open(path).read().split("\n", 1)
+    return list(map(int, lines[1].split())) if lines[0] == HEADER and len(lines) == 2 else None
+
 failures = []
 rng = random.Random(7)
 reached = reduced_reached = 0
@@ -43,9 +52,19 @@ with tempfile.TemporaryDirectory() as work:
             out = os.path.join(work, "answer.txt")
             result = subprocess.run([anneal, "--sweeps", str(sweeps), "--seed", str(seed), instance, out],
                                     capture_output=True, text=True)
-            written = list(map(int, open(out).read().split())) if result.returncode == 0 else None
+            written = read_answer(out) if result.returncode == 0 else None
             if written != answer.quads or result.stdout != f"value: {answer.value}\n":
                 failures.append(f"rnaqubo-anneal wrote {written} ({result.stdout!r}), the module {answer.quads}: {label}")
+            # The instance's own reader takes the answer as written; --zero-based contradicts its header.
+            decoded = subprocess.run([fold, "--instance", instance, "--solution", out], capture_output=True, text=True)
+            quads = " ".join(map(str, answer.quads))
+            if decoded.returncode != 0 or f"\nquads:{' ' if quads else ''}{quads}\n" not in decoded.stdout:
+                failures.append(f"rnaqubo-fold decoded {decoded.stdout!r} {decoded.stderr!r}: {label}")
+            zero = subprocess.run([fold, "--instance", instance, "--solution", out, "--zero-based"],
+                                  capture_output=True, text=True)
+            refusal = f'{out}: line 1 says "{HEADER}", but the answer is read zero-based (--zero-based)\n'
+            if zero.returncode != 1 or not zero.stderr.endswith(refusal):
+                failures.append(f"--zero-based on the annealer's answer: {zero.returncode} {zero.stderr!r}: {label}")
             # The model reduced at a DELTA, annealed over its own variables: the
             # answer is in the reduced numbering and worth its originals' value.
             delta = rng.choice([0, 10, "10%"])
@@ -53,7 +72,7 @@ with tempfile.TemporaryDirectory() as work:
             reduced.write_qubo(instance)
             result = subprocess.run([anneal, "--sweeps", "300", "--seed", str(seed), instance, out],
                                     capture_output=True, text=True)
-            written = list(map(int, open(out).read().split())) if result.returncode == 0 else []
+            written = (read_answer(out) or []) if result.returncode == 0 else []
             original = reduced.original_variables.tolist()
             value = model.value([original[k - 1] for k in written]) if all(
                 1 <= k <= len(original) for k in written) else None

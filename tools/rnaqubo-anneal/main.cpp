@@ -1,7 +1,7 @@
 // rnaqubo-anneal: a simulated annealer for the model recorded in an instance
 // file (written by rnaqubo-fold --write-qubo, --write-lp or --write-milp).
-// Writes the best selection it saw as the chosen variables, one-based, for
-// rnaqubo-fold --instance FILE --solution ANSWER. Messages go to standard
+// Writes the best selection it saw as the header "# numbering: one-based" and
+// the chosen variables, for rnaqubo-fold --instance FILE --solution ANSWER. Messages go to standard
 // error as "rnaqubo-anneal: <message>".
 
 #include <cerrno>
@@ -25,6 +25,7 @@
 #include "solve/reduction.h"
 #include "model/quad_model.h"
 #include "formats/output_file.h"
+#include "formats/solution_text.h"
 
 namespace {
 
@@ -36,8 +37,9 @@ constexpr const char* kHelp =
     "Anneals the model recorded in INSTANCE (a .qubo, LP or MILP file written by\n"
     "rnaqubo-fold) from the empty selection, flipping one variable at a time by\n"
     "the Metropolis rule, every variable once per sweep in order 1..Q, and\n"
-    "writes the best selection seen to ANSWER: the chosen variables, one-based,\n"
-    "for rnaqubo-fold --instance INSTANCE --solution ANSWER. An instance of a\n"
+    "writes the best selection seen to ANSWER: the line \"# numbering: one-based\"\n"
+    "and the chosen variables, for rnaqubo-fold --instance INSTANCE --solution\n"
+    "ANSWER (without --zero-based, even for a .qubo instance). An instance of a\n"
     "reduced model (rnaqubo-fold --reduce) is annealed over its own variables\n"
     "and answered in their numbers. Prints \"value: <v>\" on standard output.\n"
     "\n"
@@ -93,11 +95,13 @@ void RunAnneal(int argc, char** argv) {
   const KeptVariables kept_variables = RebuildInstanceVariables(files[0], instance, model, &marginals);
   const CouplingRows rows = instance.reduce.empty() ? MakeCouplingRows(model) : MakeKeptCouplingRows(model, kept_variables);
   const AnnealResult best = AnnealModel(rows, GeometricSchedule(hot, cold, sweeps), seed);
-  std::string answer;
+  std::string answer = std::string(kOneBasedHeader) + "\n";
+  bool first = true;
   for (int32_t v = 1; v < static_cast<int32_t>(rows.score.size()); ++v) {
     if (best.chosen[v] == 0) continue;
-    if (!answer.empty()) answer += ' ';
+    if (!first) answer += ' ';
     answer += std::to_string(v);
+    first = false;
   }
   answer += '\n';
   InstallTerminationHandlers();

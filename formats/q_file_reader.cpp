@@ -1,4 +1,4 @@
-#include "python/q_file_reader.h"
+#include "formats/q_file_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -173,6 +173,9 @@ class EntryParser {
   }
 
   int64_t count() const { return count_; }
+  // Whether this part's entries keep the writer's order, its first entry taken
+  // as a row's first.
+  bool in_order() const { return order_.kept; }
   int64_t line() const { return line_; }
   int32_t quad_count() const { return quad_count_; }
   bool finished() const { return finished_; }
@@ -185,6 +188,7 @@ class EntryParser {
            " is below the diagonal: a Q file has row <= column");
     }
     if (count_ == capacity_) Fail("more lines than when the file was first read: it changed meanwhile");
+    order_.Take(row, column);
     rows_[count_] = row;
     columns_[count_] = column;
     values_[count_] = value;
@@ -205,6 +209,7 @@ class EntryParser {
   int32_t* values_;
   int64_t count_ = 0;
   bool finished_ = false;
+  WriterOrder order_;
 };
 
 // Throws the failure of a Q file at path that cannot be opened or read.
@@ -302,14 +307,19 @@ void RethrowFirst(const std::vector<std::exception_ptr>& failures) {
 
 }  // namespace
 
-void QFileInput::CheckCouplesOnce(const int32_t* rows, const int32_t* columns, int64_t count) const {
+bool KeepsWriterOrder(const int32_t* rows, const int32_t* columns, int64_t begin, int64_t end) {
+  WriterOrder order;
+  if (begin > 0) order.row = rows[begin - 1];
+  for (int64_t k = begin; k < end && order.kept; ++k) order.Take(rows[k], columns[k]);
+  return order.kept;
+}
+
+void QFileInput::CheckCouplesOnce(const int32_t* rows, const int32_t* columns, int64_t count, bool in_order) const {
   // Entry k is on line k + 2: no blank line comes before the final "-1". In
-  // rnaqubo's order (rows, then columns, ascending) no couple can repeat; only
-  // a file in another order is looked at couple by couple.
+  // the writer's order no couple can repeat; only a file in another order is
+  // looked at couple by couple.
+  if (in_order) return;
   auto key = [&](int64_t k) { return uint64_t{static_cast<uint32_t>(rows[k])} << 32 | static_cast<uint32_t>(columns[k]); };
-  bool ascending = true;
-  for (int64_t k = 1; ascending && k < count; ++k) ascending = key(k - 1) < key(k);
-  if (ascending) return;
   std::unordered_map<uint64_t, int64_t> first_line;
   first_line.reserve(static_cast<size_t>(count));
   for (int64_t k = 0; k < count; ++k) {
@@ -362,9 +372,27 @@ int64_t QFileInput::Survey(int thread_count) {
   return entry;
 }
 
+bool QFileInput::PartsInOrder(const int32_t* rows, const int32_t* columns, int64_t count, size_t last,
+                              const std::vector<char>& in_order) const {
+  for (size_t k = 0; k <= last; ++k) {
+    if (in_order[k] == 0) return false;
+  }
+  // Each part took its first entry as a row's first: the rows across each seam
+  // are followed again whole.
+  for (size_t k = 1; k <= last; ++k) {
+    const int64_t seam = parts_[k].first_entry;
+    if (seam >= count) break;
+    int64_t begin = seam - 1, end = seam;
+    while (begin > 0 && rows[begin - 1] == rows[begin]) --begin;
+    while (end < count && rows[end] == rows[seam]) ++end;
+    if (!KeepsWriterOrder(rows, columns, begin, end)) return false;
+  }
+  return true;
+}
+
 int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values) {
   std::vector<int64_t> counts(parts_.size(), 0);
-  std::vector<char> finished(parts_.size(), 0);
+  std::vector<char> finished(parts_.size(), 0), in_order(parts_.size(), 0);
   auto parse = [&](size_t k, bool after_end) {
     const Part& part = parts_[k];
     EntryParser parser(path_, part.first_line, quad_count_, part.entries, rows + part.first_entry,
@@ -385,6 +413,7 @@ int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values
     if (kept > 0) parser.TakeLine(block.data(), block.data() + kept);
     counts[k] = parser.count();
     finished[k] = parser.finished();
+    in_order[k] = parser.in_order();
   };
   const std::vector<std::exception_ptr> failures = RunEach(parts_.size(), [&parse](size_t k) { parse(k, false); });
   for (size_t k = 0; k < parts_.size(); ++k) {
@@ -393,7 +422,7 @@ int64_t QFileInput::ReadEntries(int32_t* rows, int32_t* columns, int32_t* values
       // Whatever follows the final "-1" must be blank.
       for (size_t later = k + 1; later < parts_.size(); ++later) parse(later, true);
       const int64_t entries = parts_[k].first_entry + counts[k];
-      CheckCouplesOnce(rows, columns, entries);
+      CheckCouplesOnce(rows, columns, entries, PartsInOrder(rows, columns, entries, k, in_order));
       return entries;
     }
     if (k + 1 < parts_.size() && counts[k] != parts_[k].entries) {
