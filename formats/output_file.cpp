@@ -475,6 +475,9 @@ void DiscardOutputFile(OutputFile* file) {
   }
 }
 
+TerminationBlock::TerminationBlock() { BlockTermination(true, &saved); }
+TerminationBlock::~TerminationBlock() { BlockTermination(false, &saved); }
+
 void SetSignalCleanup(int slot, const char* name) {
   if (slot >= 0 && slot < 4) cleanup_names[slot].store(name);
 }

@@ -15,6 +15,7 @@
 // /dev/stdout) is written in place: no temporary, and committing is closing.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -123,6 +124,17 @@ void DiscardOutputFile(OutputFile* file);
 // Removes the named temporary being written, if any; for a last-resort handler
 // that ends the process.
 void RemoveActiveTemporary();
+
+// Holds off every terminating signal for its lifetime, as the writers do while
+// they give a file its name: one that arrives meanwhile is acted on once the
+// block ends.
+struct TerminationBlock {
+  sigset_t saved;
+  TerminationBlock();
+  TerminationBlock(const TerminationBlock&) = delete;
+  TerminationBlock& operator=(const TerminationBlock&) = delete;
+  ~TerminationBlock();
+};
 
 // Names a file that a terminating signal removes besides the temporary being
 // written (slot 0 to 3: a multi-file commit's staged files and its lock file);

@@ -1,7 +1,6 @@
 #include "formats/reduced_model.h"
 
 #include <dirent.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,18 +180,6 @@ void RecoverReducedModel(const std::string& prefix, const std::string& journal_n
   }
 }
 
-// Blocks the terminating signals for its lifetime: what arrives meanwhile is
-// acted on once the commit is whole.
-struct CommitSignalBlock {
-  sigset_t saved;
-  CommitSignalBlock() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &saved);
-  }
-  ~CommitSignalBlock() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
-};
-
 // Empties the signal clean-up slots 1 to 3 (the staged files) on every way out.
 struct StagedCleanup {
   ~StagedCleanup() {
@@ -263,7 +250,7 @@ void WriteReducedModel(const std::string& prefix, const QuadModel& model, const 
     throw;
   }
   PassTestStep();
-  const CommitSignalBlock blocked;
+  const TerminationBlock blocked;
   for (int slot = 1; slot <= 3; ++slot) SetSignalCleanup(slot, nullptr);
   std::string journal = std::string(kJournalFirstLine) + "\n";
   for (size_t k = 0; k < names.size(); ++k) {
