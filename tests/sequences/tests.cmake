@@ -31,14 +31,15 @@ add_test(NAME workflow.collection
                  $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> ${workflow_fold_program})
 set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
 
-# The command transcripts of the README's guide, replayed and compared.
+# The guide's transcripts of rnaqubo-seq (docs/guide/sequences.md and the
+# front page), replayed and compared.
 add_test(NAME seq.guide
          COMMAND bash ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
-                 getting_sequences_in split stockholm)
+                 sequences)
 set_tests_properties(seq.guide PROPERTIES LABELS seq TIMEOUT 120)
 if(TARGET rnaqubo-fold)
   add_test(NAME workflow.guide
-           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" folding_a_collection"
+           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" collection"
                    ${seq_tests_dir}/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()

@@ -49,10 +49,11 @@ if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
   set_tests_properties(solvers.anneal PROPERTIES LABELS solvers TIMEOUT 300)
 endif()
 
-# The README's transcripts of instance files and of the worked benchmark, replayed.
+# The guide's transcripts of instance files and of the worked benchmark
+# (docs/guide/benchmarking.md), replayed.
 if(TARGET rnaqubo-seq)
   add_test(NAME solvers.guide
-           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" instance_files benchmarking_a_solver"
+           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" solvers"
                    ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 endif()
