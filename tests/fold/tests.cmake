@@ -45,11 +45,28 @@ add_test(NAME fold.landscape_guide
 # sends the signal at the step the test names.
 add_executable(rnaqubo-fold_test_hooks ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/fold_command.cpp
                ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/fold_report.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/json_report.cpp
                ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/landscape_report.cpp
                ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/main.cpp ${PROJECT_SOURCE_DIR}/formats/output_file.cpp)
 target_compile_definitions(rnaqubo-fold_test_hooks PRIVATE RNAQUBO_TEST_HOOKS)
-target_link_libraries(rnaqubo-fold_test_hooks PRIVATE rnaqubo_solve rnaqubo_structure rnaqubo_formats)
+target_link_libraries(rnaqubo-fold_test_hooks PRIVATE rnaqubo_solve rnaqubo_structure rnaqubo_formats
+                      nlohmann_json::nlohmann_json)
 add_test(NAME fold.reduce_commit
          COMMAND bash ${fold_tests_dir}/reduce_commit.sh $<TARGET_FILE:rnaqubo-fold_test_hooks>
                  ${PROJECT_SOURCE_DIR}/examples)
 set_tests_properties(fold.reduce_commit PROPERTIES LABELS fold TIMEOUT 300)
+
+# --json: every figure of the JSON object against the text report of the same
+# run (and against the Python module's, when it is built), --json - and the
+# refusals of outputs that would share a file or standard output.
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
+  add_test(NAME fold.json
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${fold_tests_dir}/json_report_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/examples --module)
+else()
+  add_test(NAME fold.json
+           COMMAND /usr/bin/python3 ${fold_tests_dir}/json_report_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/examples)
+endif()
+set_tests_properties(fold.json PROPERTIES LABELS fold TIMEOUT 600)
