@@ -119,8 +119,14 @@ class EntryParser {
     if (last_line_end == nullptr) return p;
     // Every scan below stops at a line end, at the latest this one.
     const char* stop = static_cast<const char*>(last_line_end);
+    // The fast path keeps the parser's state in locals: the stores into the
+    // entry arrays could otherwise alias it and force it back to memory on
+    // every line. The state goes back to the members before any slow line.
+    WriterOrder order = order_;
+    int64_t count = count_, line = line_;
+    const uint64_t quad_count = static_cast<uint64_t>(quad_count_);
     while (p <= stop) {
-      if (!finished_) {
+      if (!finished_ && count < capacity_) {
         const char* q = p;
         uint64_t row, column, magnitude;
         if (ScanDigits(&q, &row) && q[0] == ' ' && q[1] == ' ' && ScanDigits(&(q += 2), &column) &&
@@ -128,21 +134,34 @@ class EntryParser {
           q += 2;
           const bool negative = *q == '-';
           q += negative;
-          if (ScanDigits(&q, &magnitude) && *q == '\n' && row >= 1 && column >= 1 &&
-              row <= static_cast<uint64_t>(quad_count_) && column <= static_cast<uint64_t>(quad_count_) &&
+          // Entries below the diagonal leave the fast path to be refused.
+          if (ScanDigits(&q, &magnitude) && *q == '\n' && row >= 1 && row <= column && column <= quad_count &&
               magnitude <= uint64_t{INT32_MAX} + negative) {
-            ++line_;
-            Store(static_cast<int32_t>(row), static_cast<int32_t>(column),
-                  static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude)));
+            ++line;
+            order.Take(static_cast<int32_t>(row), static_cast<int32_t>(column));
+            rows_[count] = static_cast<int32_t>(row);
+            columns_[count] = static_cast<int32_t>(column);
+            values_[count] =
+                static_cast<int32_t>(negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude));
+            ++count;
             p = q + 1;
             continue;
           }
         }
       }
+      order_ = order;
+      count_ = count;
+      line_ = line;
       const char* line_end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(stop - p) + 1));
       TakeLine(p, line_end);
       p = line_end + 1;
+      order = order_;
+      count = count_;
+      line = line_;
     }
+    order_ = order;
+    count_ = count;
+    line_ = line;
     return p;
   }
 

@@ -28,14 +28,14 @@ struct WriterOrder {
   // Takes the next entry; the first one taken starts a row.
   void Take(int32_t entry_row, int32_t entry_column) {
     if (entry_row != row) {
-      kept = kept && entry_row > row;
+      kept &= entry_row > row;
       before = bonus = 0;
     } else {
       if (entry_column <= column) {
-        kept = kept && bonus == 0 && entry_column != column && entry_column > before;
+        kept &= (bonus == 0) & (entry_column != column) & (entry_column > before);
         bonus = column;
       } else {
-        kept = kept && entry_column != bonus;
+        kept &= entry_column != bonus;
       }
       before = column;
     }

@@ -61,11 +61,12 @@ QuadModel MakeQuadModel(const char* buffer, int32_t n, IntMatrix quads, int32_t 
 }
 
 QuadModel BuildQuadModel(const char* buffer, int32_t n, int32_t min_distance, int32_t add_quads,
-                         int32_t penalty) {
-  int32_t pair_count = 0;
-  const IntMatrix pairs = BuildPairTable(buffer, n, min_distance, &pair_count);
+                         int32_t penalty, int32_t* pair_count) {
+  int32_t feasible = 0;
+  const IntMatrix pairs = BuildPairTable(buffer, n, min_distance, &feasible);
+  if (pair_count != nullptr) *pair_count = feasible;
   int32_t quad_count = 0;
-  const IntMatrix quads = BuildQuadTable(pairs, pair_count, &quad_count);
+  const IntMatrix quads = BuildQuadTable(pairs, feasible, &quad_count);
   return MakeQuadModel(buffer, n, quads, quad_count, add_quads, penalty);
 }
 

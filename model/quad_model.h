@@ -41,9 +41,10 @@ QuadModel MakeQuadModel(const char* buffer, int32_t n, IntMatrix quads, int32_t 
 
 // The whole model of the sequence in buffer (letters at 1..n): its quads with
 // pairs more than min_distance apart, exactly as rnaqubo numbers them, and
-// MakeQuadModel over them.
+// MakeQuadModel over them; *pair_count, when given, is set to the count of
+// feasible pairs the quads were made from (as rnaqubo prints it).
 QuadModel BuildQuadModel(const char* buffer, int32_t n, int32_t min_distance, int32_t add_quads,
-                         int32_t penalty);
+                         int32_t penalty, int32_t* pair_count = nullptr);
 
 // The Q file's value of a selection: the sum of the entries whose row and column
 // are both chosen (scores, links, chain bonuses, penalty x conflicting couples).

@@ -41,11 +41,14 @@
 # Layout:
 #   runs/benchmark/instances/<name>/   the sequence, reference, instance files, optimum
 #                                      (with the line "reduced: Q' of Q variables; ..." for a reduction)
-#   runs/benchmark/runs/<name>/<solver>/<seed>/   the answer, its decoding, run.tsv
+#                                      and optimum.json, its figures (rnaqubo-fold --json)
+#   runs/benchmark/runs/<name>/<solver>/<seed>/   the answer, its decoding (decoded.txt, and
+#                                      decoded.json, which run.tsv is made from), run.tsv
 #   results/benchmark/runs.tsv, results/benchmark/summary.tsv, and
 #   results/benchmark/report.html, self-contained: the summary, p_s and TTS99
 #   against the number of variables, the ratios, the best answers' arc diagrams
 import csv
+import json
 import os
 import re
 import shlex
@@ -152,6 +155,7 @@ rule instance:
         lp=INSTANCE_DIR + "/model.lp",
         milp=INSTANCE_DIR + "/model.milp.lp",
         optimum=INSTANCE_DIR + "/optimum.txt",
+        figures=INSTANCE_DIR + "/optimum.json",
     params:
         entry=lambda w: {key: str(value) for key, value in INSTANCES[w.name].items()},
     run:
@@ -181,7 +185,8 @@ rule instance:
                     f.write(text)
                 reference = ["--reference", reference_path]
         arguments = [RNAQUBO_FOLD, sequence, length, entry["min_distance"], entry["add_quads"], entry["penalty"],
-                     "--write-qubo", output.qubo, "--write-lp", output.lp, "--write-milp", output.milp] + reference
+                     "--write-qubo", output.qubo, "--write-lp", output.lp, "--write-milp", output.milp,
+                     "--json", output.figures] + reference
         if entry.get("reduce"):
             arguments += ["--reduce", entry["reduce"]]
         with open(output.optimum + ".tmp", "w") as out:
@@ -189,9 +194,11 @@ rule instance:
         os.replace(output.optimum + ".tmp", output.optimum)
 
 
-def decode(instance_dir, answer, zero_based):
-    """rnaqubo-fold's reading of an answer: value, optimum, ratio, conflicts, F1."""
-    arguments = [RNAQUBO_FOLD, "--instance", os.path.join(instance_dir, "model.qubo"), "--solution", answer]
+def decode(instance_dir, answer, zero_based, figures_path):
+    """rnaqubo-fold's reading of an answer, from its --json object (written to
+    figures_path): value, optimum, ratio, conflicts, F1; and its text report."""
+    arguments = [RNAQUBO_FOLD, "--instance", os.path.join(instance_dir, "model.qubo"), "--solution", answer,
+                 "--json", figures_path]
     if zero_based:
         arguments.append("--zero-based")
     reference = os.path.join(instance_dir, "reference.dbn")
@@ -200,13 +207,15 @@ def decode(instance_dir, answer, zero_based):
     result = subprocess.run(arguments, capture_output=True, text=True)
     if result.returncode != 0:
         return None, result.stderr.strip()
-    text = result.stdout
-    value, optimum, ratio = re.search(r"^value: (-?\d+) optimum: (-?\d+) ratio: (\S+)$", text, re.M).groups()
-    conflicts = re.search(r"^conflicts: (\d+)$", text, re.M).group(1)
-    f1 = re.search(r"^F1: (\S+)$", text, re.M)
+    with open(figures_path) as f:
+        figures = json.load(f)
+    ratio, reference = figures["ratio"], figures.get("reference")
+    # Ratios and scores to four decimals, as the text report prints them.
     return {
-        "value": value, "optimum": optimum, "ratio": "NA" if ratio == "-" else ratio,
-        "conflict_free": "yes" if conflicts == "0" else "no", "f1": f1.group(1) if f1 else "NA",
+        "value": str(figures["value"]), "optimum": str(figures["optimum"]),
+        "ratio": "NA" if ratio is None else f"{ratio:.4f}",
+        "conflict_free": "yes" if figures["conflicts"] == 0 else "no",
+        "f1": f"{reference['f1']:.4f}" if reference else "NA",
     }, result.stdout
 
 
@@ -217,6 +226,7 @@ rule run:
         lp=INSTANCE_DIR + "/model.lp",
         milp=INSTANCE_DIR + "/model.milp.lp",
         optimum=INSTANCE_DIR + "/optimum.txt",
+        figures=INSTANCE_DIR + "/optimum.json",
         programs=PROGRAM_FILES,
     output:
         RUN_DIR + "/run.tsv",
@@ -229,7 +239,7 @@ rule run:
         directory = os.path.dirname(output[0])
         answer = os.path.abspath(os.path.join(directory, "answer.txt"))
         # Nothing of an earlier run stays beside this one's.
-        for stale in ("answer.txt", "decoded.txt", "answer.svg", "solver.log"):
+        for stale in ("answer.txt", "decoded.txt", "decoded.json", "answer.svg", "solver.log"):
             if os.path.exists(os.path.join(directory, stale)):
                 os.remove(os.path.join(directory, stale))
         values = {"qubo": input.qubo, "lp": input.lp, "milp": input.milp, "answer": answer}
@@ -261,8 +271,10 @@ rule run:
             seconds = time.monotonic() - start
             timed_out = code is None or (code in (124, 137) and seconds >= params.seconds)
             status = "timeout" if timed_out else "ok" if code == 0 else "failed"
-        certified = "yes" if "certified: yes" in open(input.optimum).read() else "no"
-        optimum = re.search(r"\((-?\d+)\)$", open(input.optimum).read().split("\n")[1]).group(1)
+        with open(input.figures) as f:
+            figures = json.load(f)
+        certified = "yes" if figures["certified"] else "no"
+        optimum = str(figures["optimum"])
         row = {"instance": wildcards.name, "variables": benchmark_summary.instance_variables(input.qubo),
                "solver": wildcards.solver, "seed": wildcards.seed,
                "seconds": f"{seconds:.4f}", "status": status, "value": "NA", "optimum": optimum, "ratio": "NA",
@@ -271,7 +283,8 @@ rule run:
         if status == "ok" and (not os.path.exists(answer) or os.path.getsize(answer) == 0):
             row["status"] = "failed"
         elif status == "ok":
-            decoded, text = decode(os.path.dirname(input.qubo), answer, params.zero_based)
+            decoded, text = decode(os.path.dirname(input.qubo), answer, params.zero_based,
+                                   os.path.join(directory, "decoded.json"))
             with open(os.path.join(directory, "decoded.txt"), "w") as f:
                 f.write(text + "\n")
             if decoded is None:

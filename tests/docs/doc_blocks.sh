@@ -1,9 +1,9 @@
-# Sourced by doc_examples.sh and readme_python.sh: pulls the marked example
-# blocks out of the README and the manual page and compares them with files
-# written by real runs.
+# Sourced by doc_examples.sh, readme_python.sh and guide_transcripts.sh: pulls
+# the marked example blocks out of the guide's pages and the manual page and
+# compares them with files written by real runs.
 #
 # A marker names a kind and a "run:file" name:
-#   README:      <!-- output: gggccc:Q_4_gggccc.txt -->   then a ``` fenced block
+#   markdown:    <!-- output: gggccc:Q_4_gggccc.txt -->   then a ``` fenced block
 #   manual page: .\" output: gggccc:Q_4_gggccc.txt        then .nf ... .fi
 # Kinds: output (the whole file), head (the first lines), within (a run of
 # consecutive lines anywhere), snippet (source code, used by the tests).
@@ -11,6 +11,13 @@
 
 # Runs that the tests know how to produce; a marker naming any other run is a mistake.
 doc_known_runs="gggccc ggggcccc srp_ecoli python trna_fold trna_solution"
+
+# The guide's pages, from the top of the source tree: the front page and its
+# chapters. The tests read the marked blocks of every one of them, and
+# doc_links.sh fails on a chapter in docs/guide/ that is not listed here.
+doc_pages="README.md docs/guide/sequences.md docs/guide/model.md docs/guide/python.md
+  docs/guide/structures.md docs/guide/landscape.md docs/guide/collections.md
+  docs/guide/benchmarking.md docs/guide/performance.md"
 
 # extract_blocks md|man DOC DEST: writes each block to DEST/block_<k> and lists
 # them in DEST/index as "kind name block_<k>" lines.
@@ -59,6 +66,36 @@ extract_blocks() {
   ' "$doc"
 }
 
+# extract_guide_blocks SOURCE_DIR DEST: the blocks of every page of doc_pages,
+# each page's in DEST/<page name>/, listed together in DEST/index as
+# "kind name <page name>/block_<k> page" lines.
+extract_guide_blocks() {
+  local source=$1 dest=$2 page folder failed=0
+  mkdir -p "$dest" && : > "$dest/index"
+  for page in $doc_pages; do
+    folder=$(basename "$page" .md)
+    if [ ! -f "$source/$page" ]; then
+      echo "FAIL: the guide's page $page is missing"; failed=1; continue
+    fi
+    extract_blocks md "$source/$page" "$dest/$folder" || { failed=1; continue; }
+    awk -v folder="$folder" -v page="$page" '{ print $1, $2, folder "/" $3, page }' \
+      "$dest/$folder/index" >> "$dest/index"
+  done
+  return "$failed"
+}
+
+# count_blocks DEST PAGE KIND RUN...: the number of blocks of that kind (any
+# kind but snippet for "-") on PAGE ("-" for any page) naming one of the runs.
+count_blocks() {
+  local dest=$1 page=$2 kind=$3
+  shift 3
+  awk -v page="$page" -v kind="$kind" -v runs=" $* " '
+    { run = $2; sub(/:.*/, "", run) }
+    (page == "-" || $4 == page) && (kind == "-" ? $1 != "snippet" : $1 == kind) &&
+      index(runs, " " run " ") { n++ }
+    END { print n + 0 }' "$dest/index"
+}
+
 # block_of DEST KIND NAME: prints the path of the block of that kind and name.
 block_of() {
   awk -v kind="$2" -v name="$3" -v dest="$1" \
@@ -73,7 +110,7 @@ check_blocks() {
   shift 2
   local runs=" $* " kind name block run file actual lines first n found errors=0
   checked_blocks=0
-  while read -r kind name block; do
+  while read -r kind name block _; do
     [ "$kind" = snippet ] && continue
     run=${name%%:*} file=${name#*:}
     case " $doc_known_runs " in

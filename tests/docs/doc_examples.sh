@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The files and console output shown in the README and the manual page are the
-# ones the tool really writes.
+# The files and console output shown in the guide (README.md and the chapters
+# in docs/guide/) and the manual page are the ones the tools really write.
 # usage: doc_examples.sh RNAQUBO SOURCE_DIR [RNAQUBO_FOLD]
 set -u
 exe=$1 source=$2 fold=${3:-}
@@ -50,18 +50,40 @@ if [ -n "$fold" ]; then
   fi
 fi
 
-for doc in md:README.md man:docs/rnaqubo.1; do
-  format=${doc%%:*} path=$source/${doc#*:}
-  dest=$work/blocks_$format
-  extract_blocks "$format" "$path" "$dest" || { failures=$((failures + 1)); continue; }
+# Every output, head and within block of the guide's pages is checked. The
+# pages below are those that show these runs: each must still hold one, and
+# so must the manual page, or a block lost in a move would go unnoticed.
+extract_guide_blocks "$source" "$work/blocks_md" || failures=$((failures + 1))
+# shellcheck disable=SC2086
+check_blocks "$work/blocks_md" "$work" $runs
+failures=$((failures + $?))
+echo "checked $checked_blocks example blocks of the guide's pages"
+for page in README.md docs/guide/model.md docs/guide/structures.md; do
+  # shellcheck disable=SC2086
+  if [ "$(count_blocks "$work/blocks_md" "$page" - $runs)" -eq 0 ]; then
+    echo "FAIL: no example block found in $page"
+    failures=$((failures + 1))
+  fi
+done
+for run in $runs; do
+  if [ "$(count_blocks "$work/blocks_md" - - "$run")" -eq 0 ]; then
+    echo "FAIL: no page of the guide shows a file of the run $run"
+    failures=$((failures + 1))
+  fi
+done
+
+dest=$work/blocks_man
+if extract_blocks man "$source/docs/rnaqubo.1" "$dest"; then
   # shellcheck disable=SC2086
   check_blocks "$dest" "$work" $runs
   failures=$((failures + $?))
   if [ "$checked_blocks" -eq 0 ]; then
-    echo "FAIL: no example block found in $path"
+    echo "FAIL: no example block found in docs/rnaqubo.1"
     failures=$((failures + 1))
   else
-    echo "checked $checked_blocks example blocks of ${doc#*:}"
+    echo "checked $checked_blocks example blocks of docs/rnaqubo.1"
   fi
-done
+else
+  failures=$((failures + 1))
+fi
 [ "$failures" -eq 0 ]

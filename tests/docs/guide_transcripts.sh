@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Replays the command transcripts of the README's guide and compares what each
-# command prints (standard output and error together) with the lines shown.
+# Replays the command transcripts of the guide (README.md and its chapters in
+# docs/guide/) and compares what each command prints (standard output and
+# error together) with the lines shown.
 #
 # A transcript is a fenced block after a marker <!-- transcript: NAME -->. Its
 # lines starting "$ " are commands, run in order by one shell in a scratch copy
@@ -8,42 +9,76 @@
 # lines up to the next command are that command's output. A line "..." stands
 # for any number of lines (output that varies, such as snakemake's progress).
 #
-#   guide_transcripts.sh SOURCE_DIR BUILD_DIR [NAME...]   (no NAME: every transcript)
+# Each test replays one group of transcripts, the ones its tools and packages
+# run. Every transcript of the pages belongs to exactly one group below, and
+# every name below is a transcript of the pages: a transcript no test replays,
+# or one lost in a move, fails every group.
+#
+#   guide_transcripts.sh SOURCE_DIR BUILD_DIR GROUP
 set -u
 source_dir=$(realpath "$1") build_dir=$(realpath "$2")
-shift 2
-wanted=" $* "
+group=${3:?usage: guide_transcripts.sh SOURCE_DIR BUILD_DIR GROUP}
+groups='sequences: getting_sequences_in split stockholm front_seq
+fold: landscape_subopt landscape_reduce landscape_encode landscape_ensemble front_anneal
+python: stockholm_python landscape_python front_python
+collection: folding_a_collection front_workflow
+solvers: instance_files benchmarking_a_solver'
+. "$(dirname "$0")/../docs/doc_blocks.sh"
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 
-/usr/bin/python3 - "$source_dir/README.md" "$work" "$wanted" <<'PY' || exit 1
+# shellcheck disable=SC2086
+/usr/bin/python3 - "$source_dir" "$work" "$group" "$groups" $doc_pages <<'PY' || exit 1
 import pathlib, re, sys
-readme, work, wanted = sys.argv[1], pathlib.Path(sys.argv[2]), sys.argv[3]
-lines = pathlib.Path(readme).read_text().splitlines()
-k, found = 0, 0
-while k < len(lines):
-    marker = re.fullmatch(r"<!-- transcript: (\S+) -->", lines[k])
-    k += 1
-    if not marker:
-        continue
-    name = marker.group(1)
-    while k < len(lines) and not lines[k].startswith("```"):
+source, work, group, table = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), sys.argv[3], sys.argv[4]
+pages = sys.argv[5:]
+group_of = {}
+for line in table.splitlines():
+    name, members = line.split(":")
+    for member in members.split():
+        group_of[member] = name
+if group not in group_of.values():
+    sys.exit(f"unknown group {group}: the groups are {' '.join(sorted(set(group_of.values())))}")
+found, problems = {}, []
+for page in pages:
+    lines = (source / page).read_text().splitlines()
+    k = 0
+    while k < len(lines):
+        marker = re.fullmatch(r"<!-- transcript: (\S+) -->", lines[k])
         k += 1
-    start = k + 1
-    k = start
-    while k < len(lines) and not lines[k].startswith("```"):
-        k += 1
-    if wanted.strip() and f" {name} " not in wanted:
+        if not marker:
+            continue
+        name = marker.group(1)
+        while k < len(lines) and not lines[k].startswith("```"):
+            k += 1
+        start = k + 1
+        k = start
+        while k < len(lines) and not lines[k].startswith("```"):
+            k += 1
+        if name in found:
+            problems.append(f"{page}: transcript {name} is also in {found[name][0]}")
+            continue
+        found[name] = (page, lines[start:k])
+        if name not in group_of:
+            problems.append(f"{page}: transcript {name} is in no group of guide_transcripts.sh: no test replays it")
+for name in group_of:
+    if name not in found:
+        problems.append(f"transcript {name} (group {group_of[name]}) is on no page of the guide")
+if problems:
+    sys.exit("FAIL: " + "\nFAIL: ".join(problems))
+for name, (page, block) in found.items():
+    if group_of[name] != group:
         continue
-    found += 1
-    steps, block = [], lines[start:k]
+    steps = []
     for line in block:
         if line.startswith("$ "):
             steps.append([line[2:], []])
         elif steps:
             steps[-1][1].append(line)
         else:
-            sys.exit(f"{readme}: transcript {name} does not start with a command")
+            sys.exit(f"{page}: transcript {name} does not start with a command")
+    if not steps:
+        sys.exit(f"{page}: transcript {name} holds no command")
     directory = work / name
     directory.mkdir()
     script = ["set -u"]
@@ -54,8 +89,7 @@ while k < len(lines):
                       f"; echo $? > {directory}/status_{index}")
     (directory / "script.sh").write_text("\n".join(script) + "\n")
     (directory / "steps").write_text(str(len(steps)))
-if found == 0:
-    sys.exit(f"{readme}: no transcript found")
+    print(f"{name}: {len(steps)} commands from {page}")
 PY
 
 failures=0 checks=0
@@ -91,4 +125,5 @@ PY
   done
 done
 echo "$((checks - failures)) passed, $failures failed"
+[ "$checks" -gt 0 ] || { echo "FAIL: group $group replayed no command"; exit 1; }
 [ "$failures" -eq 0 ]

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The Python snippets of the README run as written and print what the README
-# shows: the pure-Python reader on real Q files always, the module's snippets
-# when the module is built (its directory holds rnaqubo*.so).
+# The Python snippets of the guide (docs/guide/python.md) run as written and
+# print what the guide shows: the pure-Python reader on real Q files always,
+# the module's snippets when the module is built (its directory holds
+# rnaqubo*.so).
 # usage: readme_python.sh RNAQUBO SOURCE_DIR [MODULE_DIR]
 set -u
 exe=$1 source=$2 module_dir=${3:-}
 
 python=/usr/bin/python3
 [ -x "$python" ] || python=$(command -v python3) || {
-  echo "SKIP: python3 is not available to run the README scripts"
+  echo "SKIP: python3 is not available to run the guide's scripts"
   exit 77
 }
 . "$(dirname "$0")/doc_blocks.sh"
@@ -20,13 +21,13 @@ dir=$work/python
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-extract_blocks md "$source/README.md" "$work/blocks" || exit 1
+extract_guide_blocks "$source" "$work/blocks" || exit 1
 run_tool "$work" python "$source/examples/srp_ecoli.txt" 113 4 1 -200 || exit 1
 
 snippets=(read_q.py)
 module_snippets=(model_arrays.py write_qubo.py anneal.py)
 for script in "${snippets[@]}" "${module_snippets[@]}"; do
-  block=$(block_of "$work/blocks" snippet "$script") || { echo "FAIL: README has no $script"; exit 1; }
+  block=$(block_of "$work/blocks" snippet "$script") || { echo "FAIL: the guide has no $script"; exit 1; }
   cp "$block" "$dir/$script"
 done
 
@@ -50,13 +51,19 @@ print(rnaqubo.Model.from_file('examples/srp_ecoli.txt', 4, 1, -200).optimum().va
     NR == 2 && !($1 == "value" && $3 == "optimum" && $4 == optimum "," && $5 == "ratio" && $6 <= 1) { bad = 1 }
     END { exit bad || NR != 2 }' anneal.out || fail "anneal.py printed: $(cat anneal.out)"
 else
-  echo "note: the Python module is not built; its README snippets were not run"
+  echo "note: the Python module is not built; its snippets in the guide were not run"
   grep -v -e ' python:model_arrays.out ' -e ' python:gggccc.qubo ' "$work/blocks/index" > "$work/blocks/kept"
   mv "$work/blocks/kept" "$work/blocks/index"
 fi
 
 check_blocks "$work/blocks" "$work" python
 failures=$((failures + $?))
-[ "$checked_blocks" -ge 1 ] || fail "no python output blocks found in the README"
-[ "$failures" -eq 0 ] && echo "ok: README scripts checked, $checked_blocks output blocks match"
+[ "$checked_blocks" -ge 1 ] || fail "no python output blocks found in the guide"
+# The Python chapter is where the snippets and their outputs live: a move that
+# took them elsewhere, or lost them, fails here.
+page=docs/guide/python.md
+[ "$(count_blocks "$work/blocks" "$page" snippet "${snippets[@]}" "${module_snippets[@]}")" -eq \
+  $((${#snippets[@]} + ${#module_snippets[@]})) ] || fail "$page does not hold every snippet the test runs"
+[ "$(count_blocks "$work/blocks" "$page" - python)" -ge 1 ] || fail "$page holds no python output block"
+[ "$failures" -eq 0 ] && echo "ok: the guide's scripts checked, $checked_blocks output blocks match"
 [ "$failures" -eq 0 ]

@@ -2,7 +2,7 @@
 # Runs the collection workflow on a real Slurm cluster: a one-node cluster
 # (munged, slurmctld and slurmd on loopback ports, all state in a scratch
 # directory) started here and stopped on every way out. The bundled collection
-# goes through the profile workflow/profiles/slurm, as the README shows, and
+# goes through the profile workflow/profiles/slurm, as the guide shows (docs/guide/collections.md), and
 # then through a plain local run with -j 2. Checks that:
 #   * every job Snakemake ran, except the local target rule `all`, was submitted
 #     to Slurm, and the jobs per rule are those of the local run;

@@ -1,5 +1,5 @@
 # The collection workflow (on its own, on a Stockholm alignment, on a one-node
-# Slurm cluster) and the benchmark workflow with its summariser; the README's
+# Slurm cluster) and the benchmark workflow with its summariser; the guide's
 # transcripts of both, replayed. Each is skipped (status 77) without what it needs.
 set(workflow_tests_dir ${CMAKE_CURRENT_LIST_DIR})
 
@@ -17,9 +17,10 @@ if(TARGET rnaqubo-seq)
                    $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
   set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 
-  # The README's transcripts of instance files and of the worked benchmark, replayed.
+  # The guide's transcripts of instance files and of the worked benchmark
+  # (docs/guide/benchmarking.md), replayed.
   add_test(NAME solvers.guide
-           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" instance_files benchmarking_a_solver"
+           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" solvers"
                    ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
 
@@ -29,7 +30,7 @@ if(TARGET rnaqubo-seq)
   set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
 
   add_test(NAME workflow.guide
-           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" folding_a_collection"
+           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" collection"
                    ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
 

@@ -5,7 +5,7 @@
 # setting the run goes through: the example's, another penalty, back to the
 # example's, and without references. Each change must redo what depends on it
 # and no more. Before the first run the working directory holds splits the
-# workflow did not write (records/, as the README's --split example leaves it,
+# workflow did not write (records/, as the guide's --split example leaves it,
 # and runs/records/), both without references: neither may be used. Also
 # checks that the large Q files are deleted unless kept, and that a second run
 # finds nothing to do.
@@ -102,7 +102,7 @@ check "each optimum is drawn under its record's name" eval \
   '(for name in trna_phe_yeast hairpin_gc hairpin_alu; do
       grep -q "<title>$name</title>" "runs/fold/$name/$name.svg" || exit 1
     done)'
-check "the README's records/ is left as it was" \
+check "the guide's records/ is left as it was" \
   test -z "$(find records -newer runs/records/manifest.tsv -print -quit)"
 flow -n "${dbn_setting[@]}" > "$work/again.log" 2>&1
 check "a second run has nothing to do" grep -q 'Nothing to be done' "$work/again.log"

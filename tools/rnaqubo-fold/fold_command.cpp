@@ -1,7 +1,9 @@
 #include "tools/rnaqubo-fold/fold_command.h"
 
-#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +48,7 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {{"--pair-probabilities", true}, &FoldOptions::pair_probabilities_path, nullptr},
     {{"--sample", true}, &FoldOptions::sample_text, nullptr},
     {{"--seed", true}, &FoldOptions::seed_text, nullptr},
+    {{"--json", true}, &FoldOptions::json_path, nullptr},
     {{"--help", false}, nullptr, &FoldOptions::help},
     {{"-h", false}, nullptr, &FoldOptions::help},
     {{"--version", false}, nullptr, &FoldOptions::version},
@@ -125,6 +128,9 @@ constexpr const char* kHelpBody =
     "  --sample N        print N exact samples of the ensemble, as --subopt\n"
     "                    prints selections\n"
     "  --seed S          their seed (default 1): the same seed, the same samples\n"
+    "  --json FILE       write every figure of the report (and of the landscape\n"
+    "                    options given) to FILE as one JSON object; - writes it\n"
+    "                    to standard output instead of the text report\n"
     "  -h, --help        print this help\n"
     "  --version         print the version\n"
     "\n"
@@ -206,7 +212,10 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
   return command;
 }
 
-void RefuseSharedOutputs(const FoldOptions& options) {
+namespace {
+
+// Every output file the options name, with its option; --json - is none.
+std::vector<std::pair<const char*, std::string>> ListOutputFiles(const FoldOptions& options) {
   std::vector<std::pair<const char*, std::string>> outputs;
   for (const auto& [path, name] : {std::pair{options.svg_path, "--svg"}, std::pair{options.draw_path, "--draw"},
                                    std::pair{options.lp_path, "--write-lp"},
@@ -214,14 +223,54 @@ void RefuseSharedOutputs(const FoldOptions& options) {
                                    std::pair{options.qubo_path, "--write-qubo"},
                                    std::pair{options.marginals_path, "--marginals"},
                                    std::pair{options.probabilities_path, "--probabilities"},
-                                   std::pair{options.pair_probabilities_path, "--pair-probabilities"}}) {
-    if (path != nullptr) outputs.emplace_back(name, path);
+                                   std::pair{options.pair_probabilities_path, "--pair-probabilities"},
+                                   std::pair{options.json_path, "--json"}}) {
+    if (path != nullptr && !(path == options.json_path && std::strcmp(path, "-") == 0)) {
+      outputs.emplace_back(name, path);
+    }
   }
   if (options.out_prefix != nullptr) {
     for (const char* suffix : {".q", ".qubo", ".map"}) {
       outputs.emplace_back("--out", options.out_prefix + std::string(suffix));
     }
   }
+  return outputs;
+}
+
+// Whether name leads to the file standard output writes, which is not the null device.
+bool LeadsToStandardOutput(const std::string& name) {
+  struct stat out, file, null_device;
+  if (fstat(STDOUT_FILENO, &out) != 0 || stat(name.c_str(), &file) != 0) return false;
+  if (out.st_dev != file.st_dev || out.st_ino != file.st_ino) return false;
+  return !(S_ISCHR(file.st_mode) && stat("/dev/null", &null_device) == 0 && S_ISCHR(null_device.st_mode) &&
+           null_device.st_rdev == file.st_rdev);
+}
+
+}  // namespace
+
+void RefuseStandardOutputClash(const FoldOptions& options, bool lists_selections) {
+  if (options.json_path == nullptr) return;
+  if (std::strcmp(options.json_path, "-") != 0) {
+    if (LeadsToStandardOutput(options.json_path)) {
+      FailUsage("Option --json would write " + ShowText(options.json_path) +
+                ", which is standard output, where the report goes: give --json - instead");
+    }
+    return;
+  }
+  if (lists_selections) {
+    FailUsage(std::string("Option --json - would share standard output with the selections ") +
+              (options.sample_text != nullptr ? "--sample" : "--subopt") + " lists: give --json a file");
+  }
+  for (const auto& [name, path] : ListOutputFiles(options)) {
+    if (LeadsToStandardOutput(path)) {
+      FailUsage(std::string("Options --json - and ") + name + " would both write standard output (" +
+                ShowText(path) + ")");
+    }
+  }
+}
+
+void RefuseSharedOutputs(const FoldOptions& options) {
+  const std::vector<std::pair<const char*, std::string>> outputs = ListOutputFiles(options);
   for (size_t a = 0; a < outputs.size(); ++a) {
     for (size_t b = a + 1; b < outputs.size(); ++b) {
       if (NameOneOutputFile(outputs[a].second, outputs[b].second)) {

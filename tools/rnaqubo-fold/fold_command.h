@@ -35,6 +35,7 @@ struct FoldOptions {
   const char* pair_probabilities_path = nullptr; // --pair-probabilities FILE: each pair's probability
   const char* sample_text = nullptr;             // --sample N: exact samples
   const char* seed_text = nullptr;               // --seed S: their seed
+  const char* json_path = nullptr;      // --json FILE: every figure of the report as JSON (- for standard output)
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
 };
@@ -56,9 +57,17 @@ FoldCommand ParseFoldCommand(int argc, char** argv);
 
 // Refuses a run whose output options name one file (NameOneOutputFile):
 // --svg, --draw, --write-lp, --write-milp, --write-qubo, --marginals,
-// --probabilities, --pair-probabilities and the three files of --out PREFIX.
-// Throws Failure kUsage "Options <first> and <second> would both write <name>".
+// --probabilities, --pair-probabilities, --json (unless -) and the three files
+// of --out PREFIX. Throws Failure kUsage "Options <first> and <second> would
+// both write <name>".
 void RefuseSharedOutputs(const FoldOptions& options);
+
+// Refuses a run whose outputs would share standard output: with --json -, an
+// output file that leads to standard output, or selections listed there
+// (lists_selections: --subopt with --max-selections above 0, or --sample
+// above 0); with --json FILE, a FILE that leads to standard output (unless
+// that is the null device), where the text report goes. Throws Failure kUsage.
+void RefuseStandardOutputClash(const FoldOptions& options, bool lists_selections);
 
 // Writes the two usage lines of rnaqubo-fold, naming program, to stream.
 void PrintFoldUsage(std::FILE* stream, const char* program);

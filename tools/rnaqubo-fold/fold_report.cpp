@@ -7,12 +7,14 @@
 #include "solve/optimum.h"
 
 void PrintSelectionLines(std::FILE* out, const QuadModel& model, const uint8_t* chosen, int64_t value,
-                         int64_t conflict_count) {
+                         int64_t conflict_count, FoldFigures* figures) {
   std::fwrite(model.buffer + 1, 1, static_cast<size_t>(model.n), out);
   std::fputc('\n', out);
+  std::string shown;
   if (conflict_count == 0) {
     std::vector<char> structure(static_cast<size_t>(model.n) + 1);
     WriteDotBracket(model, chosen, structure.data());
+    shown.assign(structure.data(), static_cast<size_t>(model.n));
     std::fwrite(structure.data(), 1, static_cast<size_t>(model.n), out);
     std::fprintf(out, " (%" PRId64 ")\n", value);
   } else {
@@ -25,10 +27,12 @@ void PrintSelectionLines(std::FILE* out, const QuadModel& model, const uint8_t* 
     if (chosen[v] != 0) std::fprintf(out, " %d", v);
   }
   std::fputc('\n', out);
+  GatherSelectionFigures(model, chosen, shown, value, conflict_count, figures);
 }
 
 void PrintInstanceQuads(std::FILE* out, const QuadModel& model, const uint8_t* chosen,
-                        const std::vector<int32_t>* renumbered) {
+                        const std::vector<int32_t>* renumbered, FoldFigures* figures) {
+  figures->has_instance_quads = true;
   std::string numbers, missing;
   int32_t missing_count = 0;
   for (int32_t v = 1; v <= model.quad_count; ++v) {
@@ -37,6 +41,7 @@ void PrintInstanceQuads(std::FILE* out, const QuadModel& model, const uint8_t* c
     std::string& list = k != 0 ? numbers : missing;
     list.push_back(' ');
     list.append(std::to_string(k != 0 ? k : v));
+    (k != 0 ? figures->instance_quads : figures->missing_quads).push_back(k != 0 ? k : v);
     missing_count += k == 0;
   }
   if (missing_count == 0) {
@@ -47,11 +52,14 @@ void PrintInstanceQuads(std::FILE* out, const QuadModel& model, const uint8_t* c
   }
 }
 
-void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound) {
+void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound, FoldFigures* figures) {
   // The negated bound, as "0" rather than "-0" for a model without couplings.
   char limit[16] = "0";
   if (bound != 0) std::snprintf(limit, sizeof limit, "-%d", bound);
-  if (int64_t{penalty} <= -int64_t{bound}) {
+  figures->has_certificate = true;
+  figures->certified = int64_t{penalty} <= -int64_t{bound};
+  figures->bound = bound;
+  if (figures->certified) {
     std::fprintf(out, "certified: yes (penalty %d <= %s)\n", penalty, limit);
   } else {
     std::fprintf(out,
@@ -62,16 +70,19 @@ void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound) {
 }
 
 void PrintSolutionAssessment(std::FILE* out, const QuadModel& model, const uint8_t* chosen, int64_t value,
-                             int64_t optimum, int64_t conflict_count) {
+                             int64_t optimum, int64_t conflict_count, FoldFigures* figures) {
+  figures->has_assessment = true;
   std::fprintf(out, "value: %" PRId64 " optimum: %" PRId64 " ratio: ", value, optimum);
   if (optimum == 0) {
     std::fputs("-\n", out);
   } else {
-    std::fprintf(out, "%.4f\n", static_cast<double>(value) / static_cast<double>(optimum));
+    figures->ratio = {true, static_cast<double>(value) / static_cast<double>(optimum)};
+    std::fprintf(out, "%.4f\n", figures->ratio.value);
   }
   std::fprintf(out, "conflicts: %" PRId64 "\n", conflict_count);
   if (conflict_count == 0) return;
-  for (const QuadCouple& couple : ListSelectionConflicts(model, chosen)) {
+  figures->conflicts = ListSelectionConflicts(model, chosen);
+  for (const QuadCouple& couple : figures->conflicts) {
     std::fprintf(out, "conflict: %d %d\n", couple.l, couple.m);
   }
 }

@@ -33,11 +33,12 @@ void Require(bool present, const char* option, const char* needed) {
   if (present) FailUsage(std::string("Option ") + option + " needs " + needed);
 }
 
-// The ratio of value to optimum as the assessment prints it.
-std::string RatioText(int64_t value, int64_t optimum) {
+// The ratio of value to optimum as the assessment prints it, kept in *ratio.
+std::string RatioText(int64_t value, int64_t optimum, RatioFigure* ratio) {
   if (optimum == 0) return "-";
+  *ratio = {true, static_cast<double>(value) / static_cast<double>(optimum)};
   char text[32];
-  std::snprintf(text, sizeof text, "%.4f", static_cast<double>(value) / static_cast<double>(optimum));
+  std::snprintf(text, sizeof text, "%.4f", ratio->value);
   return text;
 }
 
@@ -147,7 +148,8 @@ void WriteProbabilities(const LandscapeRequest& request, const QuadModel& model,
 
 // The lines and files after the suboptimal listing.
 void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
-                const std::vector<KeptFile>& inputs, const InstanceHeader& record, const QuadMarginals* known) {
+                const std::vector<KeptFile>& inputs, const InstanceHeader& record, const QuadMarginals* known,
+                FoldFigures* figures) {
   if (request.marginals_path != nullptr || request.reduce_text != nullptr) {
     const QuadMarginals marginals = known != nullptr ? *known : FindBestWith(model);
     if (request.marginals_path != nullptr) WriteMarginals(request.marginals_path, model, marginals, inputs);
@@ -163,11 +165,19 @@ void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel
                    "reduced: %zu of %d variables; every conflict-free selection within %s of %" PRId64
                    " is kept with its value\n",
                    kept.original.size() - 1, model.quad_count, request.reduce_text, marginals.optimum);
+      figures->has_reduced = true;
+      figures->reduce_delta = request.reduce_text;
+      figures->reduce_optimum = marginals.optimum;
+      figures->reduced_count = static_cast<int64_t>(kept.original.size() - 1);
     }
   }
   if (request.ensemble_text != nullptr) {
     const EnsembleSummary ensemble = ComputeEnsemble(model, request.temperature);
     std::fprintf(out, "ensemble: %s %s\n", request.ensemble_text, Exact(ensemble.log_z).c_str());
+    figures->has_ensemble = true;
+    figures->temperature = request.ensemble_text;
+    figures->log_z = ensemble.log_z;
+    figures->sample_count = request.sample_count;
     WriteProbabilities(request, model, ensemble, inputs);
     if (request.sample_count > 0) {
       // Streamed in batches: any number of samples in bounded memory.
@@ -235,9 +245,11 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
   return request;
 }
 
-void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<KeptFile>& inputs) {
+void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<KeptFile>& inputs,
+                           const char* json_path) {
   std::vector<std::string> names;
-  for (const char* path : {request.marginals_path, request.probabilities_path, request.pair_probabilities_path}) {
+  for (const char* path :
+       {request.marginals_path, request.probabilities_path, request.pair_probabilities_path, json_path}) {
     if (path != nullptr) names.push_back(path);
   }
   if (request.out_prefix != nullptr) {
@@ -264,7 +276,7 @@ std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters&
 
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
                      const std::vector<KeptFile>& inputs, const InstanceHeader& record,
-                     const QuadMarginals* marginals) {
+                     const QuadMarginals* marginals, FoldFigures* figures) {
   if (request.subopt_text != nullptr) {
     const SuboptListing listing = ListSuboptimal(model, request.subopt_delta, request.max_selections);
     const OptimaCount& optima = listing.optima;
@@ -276,6 +288,14 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
     }
     std::fprintf(out, "subopt: %s%s selections within %s of %" PRId64 "\n", listing.exact ? "" : "at least ",
                  FormatSelectionCount(listing.total).c_str(), request.subopt_text, listing.optimum);
+    figures->has_subopt = true;
+    figures->optima_count = FormatSelectionCount(optima.count);
+    figures->optima_saturated = optima.saturated;
+    figures->subopt_delta = request.subopt_text;
+    figures->subopt_optimum = listing.optimum;
+    figures->subopt_count = FormatSelectionCount(listing.total);
+    figures->subopt_exact = listing.exact;
+    figures->subopt_listed = static_cast<int64_t>(listing.Count());
     PrintSelections(out, model, listing.Count(), [&](size_t k, int64_t* value, const int32_t** quads, size_t* size) {
       // The listing is read in its order, scattered over memory: fetch ahead.
       if (k + 16 < listing.order.size()) __builtin_prefetch(&listing.starts[listing.order[k + 16]]);
@@ -290,7 +310,7 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
       *size = listing.starts[s + 1] - listing.starts[s];
     });
   }
-  ReportRest(out, request, model, inputs, record, marginals);
+  ReportRest(out, request, model, inputs, record, marginals, figures);
 }
 
 std::vector<uint8_t> LoadMappedSelection(const FoldOptions& options, const QuadModel& model) {
@@ -324,7 +344,12 @@ EncodedStructure ReadEncodedStructure(const char* path, const QuadModel& model, 
   return EncodeStructure(model, min_distance, structure.pairs);
 }
 
-void PrintUnrepresented(std::FILE* out, const EncodedStructure& encoded) {
+void PrintUnrepresented(std::FILE* out, const EncodedStructure& encoded, FoldFigures* figures) {
+  figures->has_unrepresented = true;
+  figures->lone = encoded.lone;
+  figures->mismatched = encoded.mismatched;
+  figures->out_of_range = encoded.out_of_range;
+  figures->pseudoknotted = encoded.pseudoknotted;
   const std::pair<const char*, const std::vector<BasePair>*> kinds[] = {
       {"lone pairs", &encoded.lone},
       {"non-canonical pairs", &encoded.mismatched},
@@ -339,8 +364,10 @@ void PrintUnrepresented(std::FILE* out, const EncodedStructure& encoded) {
 }
 
 void PrintReferenceValue(std::FILE* out, const QuadModel& model, int32_t min_distance,
-                         const std::vector<BasePair>& reference, int64_t optimum) {
+                         const std::vector<BasePair>& reference, int64_t optimum, FoldFigures* figures) {
   const EncodedStructure encoded = EncodeStructure(model, min_distance, reference);
   const int64_t value = SelectionValue(model, encoded.chosen.data(), nullptr);
-  std::fprintf(out, "reference value: %" PRId64 " ratio: %s\n", value, RatioText(value, optimum).c_str());
+  figures->reference_value = value;
+  std::fprintf(out, "reference value: %" PRId64 " ratio: %s\n", value,
+               RatioText(value, optimum, &figures->reference_ratio).c_str());
 }

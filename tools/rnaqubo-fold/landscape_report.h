@@ -12,6 +12,7 @@
 #include "core/dot_bracket.h"
 #include "core/model_arguments.h"
 #include "tools/rnaqubo-fold/fold_command.h"
+#include "tools/rnaqubo-fold/json_report.h"
 #include "solve/reduction.h"
 #include "solve/structure_selection.h"
 #include "formats/output_file.h"
@@ -49,15 +50,17 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options);
 // samples, as asked, and writes the files asked for, none of which may
 // replace a file in inputs; record names the record in the reduced model's
 // .qubo (its reduction is set here). marginals, when not nullptr, are model's,
-// already found.
+// already found. The figures printed are kept in figures.
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
                      const std::vector<KeptFile>& inputs, const InstanceHeader& record,
-                     const QuadMarginals* marginals = nullptr);
+                     const QuadMarginals* marginals, FoldFigures* figures);
 
-// Starts and discards each file the request will write, so that a destination
-// that cannot be written (or that is one of inputs) is reported before the
-// search. Throws OutputFileFailure naming the file.
-void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<KeptFile>& inputs);
+// Starts and discards each file the request will write, and the --json file
+// json_path when not nullptr, so that a destination that cannot be written (or
+// that is one of inputs) is reported before the search. Throws
+// OutputFileFailure naming the file.
+void ProbeLandscapeOutputs(const LandscapeRequest& request, const std::vector<KeptFile>& inputs,
+                           const char* json_path);
 
 // The files a run reads, which no output may replace: the sequence file and
 // every file option that reads.
@@ -79,10 +82,12 @@ EncodedStructure ReadEncodedStructure(const char* path, const QuadModel& model, 
 
 // Writes the pairs the model cannot represent, one line per kind, each
 // "<kind>: <count>" followed by " i-j" for each pair: "lone pairs",
-// "non-canonical pairs", "pairs out of range", "pseudoknotted pairs".
-void PrintUnrepresented(std::FILE* out, const EncodedStructure& encoded);
+// "non-canonical pairs", "pairs out of range", "pseudoknotted pairs"; keeps
+// them in figures.
+void PrintUnrepresented(std::FILE* out, const EncodedStructure& encoded, FoldFigures* figures);
 
 // Writes "reference value: <v> ratio: <v/o, 4 decimals, or ->\n": the value
-// of the reference's selection (its pairs encoded) against the optimum.
+// of the reference's selection (its pairs encoded) against the optimum; keeps
+// both in figures.
 void PrintReferenceValue(std::FILE* out, const QuadModel& model, int32_t min_distance,
-                         const std::vector<BasePair>& reference, int64_t optimum);
+                         const std::vector<BasePair>& reference, int64_t optimum, FoldFigures* figures);

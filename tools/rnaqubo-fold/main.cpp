@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "structure/arc_diagram.h"
 #include "tools/rnaqubo-fold/fold_command.h"
 #include "tools/rnaqubo-fold/fold_report.h"
+#include "tools/rnaqubo-fold/json_report.h"
 #include "formats/instance_reader.h"
 #include "tools/rnaqubo-fold/landscape_report.h"
 #include "solve/landscape.h"
@@ -32,6 +34,28 @@
 #include "formats/output_file.h"
 
 namespace {
+
+// The stream the text report goes to: standard output, or, when the JSON
+// object takes standard output (--json -), a buffer in memory that is dropped.
+struct ReportStream {
+  std::FILE* file = stdout;
+  char* held = nullptr;
+  size_t held_size = 0;
+  ReportStream() = default;
+  ReportStream(const ReportStream&) = delete;
+  ReportStream& operator=(const ReportStream&) = delete;
+  ~ReportStream() {
+    if (file != stdout) std::fclose(file);
+    std::free(held);
+  }
+};
+
+// Sends the text report of stream aside (--json -); throws Failure kMemory
+// when no buffer can be had.
+void HoldReport(ReportStream* stream) {
+  stream->file = open_memstream(&stream->held, &stream->held_size);
+  if (stream->file == nullptr) throw Failure(FailureKind::kMemory, kMemoryShortage);
+}
 
 // The picture file while it is written: removed on every way out (an early return
 // or an exception) unless it was committed first.
@@ -151,6 +175,9 @@ void RunFold(int argc, char** argv) {
     RunParameters params = command.params;
     const PictureRequest picture = ReadPictureRequest(options);
     const LandscapeRequest landscape = CheckLandscapeOptions(options);
+    RefuseStandardOutputClash(options, (landscape.subopt_text != nullptr && landscape.max_selections > 0) ||
+                                           landscape.sample_count > 0);
+    const bool json_to_output = options.json_path != nullptr && std::strcmp(options.json_path, "-") == 0;
     InstanceSettings instance{};
     char* buffer = nullptr;
     if (options.instance_path != nullptr) {
@@ -168,9 +195,12 @@ void RunFold(int argc, char** argv) {
     if (options.reference_path != nullptr) {
       reference = ReadReferenceStructure(options.reference_path, buffer, params.sequence_length);
     }
+    int32_t pair_count = 0;
     const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
                                            params.min_distance_allowed_between_positions,
-                                           params.add_quads, params.M_penalty);
+                                           params.add_quads, params.M_penalty, &pair_count);
+    FoldFigures figures;
+    GatherModelFigures(model, params.min_distance_allowed_between_positions, pair_count, &figures);
     const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
     if (landscape.out_prefix != nullptr && model.penalty == INT32_MIN) {
       throw Failure(FailureKind::kUsage, std::string("--reduce --out: the penalty -2147483648 has no 32-bit negation "
@@ -200,7 +230,7 @@ void RunFold(int argc, char** argv) {
       instance_reduction = RebuildInstanceVariables(options.instance_path, instance, model, &marginals);
     }
     // Every destination is tried before any file of the run is written.
-    ProbeLandscapeOutputs(landscape, RunInputs(options, params));
+    ProbeLandscapeOutputs(landscape, RunInputs(options, params), json_to_output ? nullptr : options.json_path);
     if (WritesInstances(options)) ProbeInstances(options, record);
     std::vector<uint8_t> given;
     if (options.solution_path != nullptr) {
@@ -240,39 +270,54 @@ void RunFold(int argc, char** argv) {
     }
     const uint8_t* shown = best.data();
     int64_t shown_value = optimum;
+    figures.optimum = optimum;
+    ReportStream report;
+    if (json_to_output) HoldReport(&report);
+    std::FILE* const out = report.file;
     // An instance's reader also gets the selection in the instance's numbering,
     // which is how a solver of that file answers.
     const std::vector<int32_t>* instance_numbering = reduced_instance ? &instance_reduction.renumbered : nullptr;
     if (given.empty()) {
-      PrintSelectionLines(stdout, model, best.data(), optimum, 0);
-      if (options.instance_path != nullptr) PrintInstanceQuads(stdout, model, best.data(), instance_numbering);
-      PrintCertificate(stdout, params.M_penalty, QuadModelBound(model));
+      PrintSelectionLines(out, model, best.data(), optimum, 0, &figures);
+      if (options.instance_path != nullptr) {
+        PrintInstanceQuads(out, model, best.data(), instance_numbering, &figures);
+      }
+      PrintCertificate(out, params.M_penalty, QuadModelBound(model), &figures);
     } else {
       int64_t conflicts = 0;
       shown = given.data();
       shown_value = SelectionValue(model, given.data(), &conflicts);
-      PrintSelectionLines(stdout, model, given.data(), shown_value, conflicts);
-      if (options.instance_path != nullptr) PrintInstanceQuads(stdout, model, given.data(), instance_numbering);
-      PrintSolutionAssessment(stdout, model, given.data(), shown_value, optimum, conflicts);
+      PrintSelectionLines(out, model, given.data(), shown_value, conflicts, &figures);
+      if (options.instance_path != nullptr) {
+        PrintInstanceQuads(out, model, given.data(), instance_numbering, &figures);
+      }
+      PrintSolutionAssessment(out, model, given.data(), shown_value, optimum, conflicts, &figures);
       if (options.encode_path != nullptr) {
-        PrintUnrepresented(stdout, encoded);
+        PrintUnrepresented(out, encoded, &figures);
       } else {
-        const PairScores against_optimum =
-            ScorePairs(SelectionPairs(model, given.data()), SelectionPairs(model, best.data()));
-        std::fputs(FormatPairScores(against_optimum, "optimum ").c_str(), stdout);
+        figures.against_optimum = {true, ScorePairs(SelectionPairs(model, given.data()),
+                                                    SelectionPairs(model, best.data()))};
+        std::fputs(FormatPairScores(figures.against_optimum.scores, "optimum ").c_str(), out);
       }
     }
     // The pairs of the chosen quads: the printed structure, or for a selection with
     // conflicts every pair it claims (drawn as conflicting).
     const std::vector<BasePair> pairs = SelectionPairs(model, shown);
     if (options.reference_path != nullptr) {
-      std::fputs(FormatPairScores(ScorePairs(pairs, reference.pairs)).c_str(), stdout);
-      PrintReferenceValue(stdout, model, params.min_distance_allowed_between_positions, reference.pairs, optimum);
+      figures.against_reference = {true, ScorePairs(pairs, reference.pairs)};
+      std::fputs(FormatPairScores(figures.against_reference.scores).c_str(), out);
+      PrintReferenceValue(out, model, params.min_distance_allowed_between_positions, reference.pairs, optimum,
+                          &figures);
     }
-    ReportLandscape(stdout, landscape, model, RunInputs(options, params), record,
-                    marginals ? &*marginals : nullptr);
-    // The picture is committed only once the report has reached standard output.
+    ReportLandscape(out, landscape, model, RunInputs(options, params), record, marginals ? &*marginals : nullptr,
+                    &figures);
+    if (json_to_output) std::fputs(FormatFoldJson(figures).c_str(), stdout);
+    // The JSON file and the picture are committed only once the report has
+    // reached standard output.
     FlushStandardOutput();
+    if (options.json_path != nullptr && !json_to_output) {
+      WriteFoldJson(options.json_path, FormatFoldJson(figures), RunInputs(options, params));
+    }
     if (picture.path != nullptr) {
       ArcDiagram drawing{};
       drawing.buffer = buffer;

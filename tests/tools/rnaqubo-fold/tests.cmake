@@ -16,21 +16,39 @@ add_test(NAME fold.landscape_cli
          COMMAND bash ${fold_tests_dir}/landscape_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>
                  ${PROJECT_SOURCE_DIR}/examples)
 
-# The README's landscape transcripts, replayed and compared.
+# The guide's landscape transcripts (docs/guide/landscape.md) and the front
+# page's annealer, replayed and compared.
 add_test(NAME fold.landscape_guide
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
-                 ${PROJECT_BINARY_DIR} landscape_subopt landscape_reduce landscape_encode landscape_ensemble)
+                 ${PROJECT_BINARY_DIR} fold)
 
 # --reduce --out stopped by a signal at each step of its commit, and a second
 # run into the prefix while the first is stopped: the build with test hooks
 # sends the signal at the step the test names.
 add_executable(rnaqubo-fold_test_hooks ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/fold_command.cpp
                ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/fold_report.cpp
+               ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/json_report.cpp
                ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/landscape_report.cpp
                ${PROJECT_SOURCE_DIR}/tools/rnaqubo-fold/main.cpp ${PROJECT_SOURCE_DIR}/formats/output_file.cpp)
 target_compile_definitions(rnaqubo-fold_test_hooks PRIVATE RNAQUBO_TEST_HOOKS)
-target_link_libraries(rnaqubo-fold_test_hooks PRIVATE rnaqubo_solve rnaqubo_structure rnaqubo_formats)
+target_link_libraries(rnaqubo-fold_test_hooks PRIVATE rnaqubo_solve rnaqubo_structure rnaqubo_formats
+                      nlohmann_json::nlohmann_json)
 add_test(NAME fold.reduce_commit
          COMMAND bash ${fold_tests_dir}/reduce_commit.sh $<TARGET_FILE:rnaqubo-fold_test_hooks>
                  ${PROJECT_SOURCE_DIR}/examples)
 set_tests_properties(fold.reduce_commit PROPERTIES LABELS fold TIMEOUT 300)
+
+# --json: every figure of the JSON object against the text report of the same
+# run (and against the Python module's, when it is built), --json - and the
+# refusals of outputs that would share a file or standard output.
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
+  add_test(NAME fold.json
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${fold_tests_dir}/json_report_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/examples --module)
+else()
+  add_test(NAME fold.json
+           COMMAND /usr/bin/python3 ${fold_tests_dir}/json_report_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/examples)
+endif()
+set_tests_properties(fold.json PROPERTIES LABELS fold TIMEOUT 600)

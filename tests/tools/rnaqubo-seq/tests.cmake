@@ -11,10 +11,11 @@ if(TARGET rnaqubo-seq)
   set_tests_properties(seq.cases seq.man_page PROPERTIES LABELS seq TIMEOUT 120)
   set_tests_properties(seq.man_page PROPERTIES SKIP_RETURN_CODE 77)
 
-  # The command transcripts of the README's guide, replayed and compared.
+  # The guide's transcripts of rnaqubo-seq (docs/guide/sequences.md and the
+  # front page), replayed and compared.
   add_test(NAME seq.guide
            COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
-                   getting_sequences_in split stockholm)
+                   sequences)
   set_tests_properties(seq.guide PROPERTIES LABELS seq TIMEOUT 120)
 
   # --split stopped by SIGTERM or SIGKILL at each of its steps: all old or all new.
