@@ -233,7 +233,7 @@ int32_t InstanceBound(const QuadModel& model, const InstanceHeader& header) {
 }
 
 bool MilpUsesConflictConstraints(const QuadModel& model, const InstanceHeader& header) {
-  return model.penalty < 0 && int64_t{model.penalty} <= -int64_t{InstanceBound(model, header)};
+  return model.penalty < 0 && PenaltyCertifies(model.penalty, InstanceBound(model, header));
 }
 
 void ProbeInstanceFile(const std::string& path, InstanceKind kind, const std::vector<KeptFile>& kept) {

@@ -115,3 +115,5 @@ int32_t QuadModelBound(const QuadModel& model) {
   }
   return bound;
 }
+
+bool PenaltyCertifies(int32_t penalty, int32_t bound) { return int64_t{penalty} <= -int64_t{bound}; }

@@ -65,3 +65,7 @@ void ListRowConflicts(const QuadModel& model, const uint8_t* chosen, int32_t l,
 // from a selection that holds a conflict never lowers its value, so the best
 // conflict-free selection is the maximum of the whole model.
 int32_t QuadModelBound(const QuadModel& model);
+
+// Whether penalty certifies a model whose bound (QuadModelBound or a sub-model's)
+// is bound: penalty <= -bound, compared without overflow at the int32 limits.
+bool PenaltyCertifies(int32_t penalty, int32_t bound);

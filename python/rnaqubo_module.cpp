@@ -297,7 +297,7 @@ py::object Optimum(const SequenceModel& model) {
   {
     py::gil_scoped_release unlocked;
     value = FoldOptimum(model.q, chosen.data());
-    certified = int64_t{model.q.penalty} <= -int64_t{QuadModelBound(model.q)};
+    certified = PenaltyCertifies(model.q.penalty, QuadModelBound(model.q));
   }
   return py::module_::import("rnaqubo").attr("Optimum")(value, ChosenVariables(chosen), DotBracket(model, chosen),
                                                         certified);

@@ -51,7 +51,7 @@ void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound) {
   // The negated bound, as "0" rather than "-0" for a model without couplings.
   char limit[16] = "0";
   if (bound != 0) std::snprintf(limit, sizeof limit, "-%d", bound);
-  if (int64_t{penalty} <= -int64_t{bound}) {
+  if (PenaltyCertifies(penalty, bound)) {
     std::fprintf(out, "certified: yes (penalty %d <= %s)\n", penalty, limit);
   } else {
     std::fprintf(out,
