@@ -392,8 +392,13 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
   });
 }
 
+void CheckNegatedPenalty(int32_t penalty) {
+  if (penalty == INT32_MIN) throw Failure(FailureKind::kUsage, "the penalty -2147483648 has no 32-bit negation");
+}
+
 void WriteQuboInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path, bool negate,
                        const std::vector<KeptFile>& kept) {
+  if (negate) CheckNegatedPenalty(model.penalty);
   WithMemoryFailure([&] {
     InstanceWriter out(path, InstanceKind::kQubo, kept);
     const InstanceVariables variables = VariablesOf(model, header);

@@ -123,15 +123,21 @@ std::string PathOf(py::handle path) {
 
 // Writes an instance file of the reduced model r, without the interpreter's lock.
 void WriteReducedInstance(const ReducedModel& r, InstanceKind kind, py::handle path, bool negate, bool pairwise) {
-  if (negate && r.model->q.penalty == INT32_MIN) {
-    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
-  }
+  if (negate) RefuseNegatedMinimum(r.model->q.penalty);
   const std::string file = PathOf(path);
   py::gil_scoped_release unlocked;
   WriteModelInstance(*r.model, kind, file, negate, pairwise, &r.kept, r.delta_text);
 }
 
 }  // namespace
+
+void RefuseNegatedMinimum(int32_t penalty) {
+  try {
+    CheckNegatedPenalty(penalty);
+  } catch (const Failure&) {
+    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
+  }
+}
 
 // The temperatures of an annealing run: (hot, cold), spaced geometrically over
 // sweeps, or one temperature per sweep.

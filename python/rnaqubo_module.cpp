@@ -135,15 +135,8 @@ std::unique_ptr<SequenceModel> MakeModelFromFile(py::handle path, py::handle min
   return model;
 }
 
-// Negating the values of model would overflow 32 bits: refused.
-void RefuseNegatedMinimum(const SequenceModel& model) {
-  if (model.q.penalty == INT32_MIN) {
-    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
-  }
-}
-
 py::tuple Coo(const SequenceModel& model, bool zero_based, bool negate) {
-  if (negate) RefuseNegatedMinimum(model);
+  if (negate) RefuseNegatedMinimum(model.q.penalty);
   std::vector<int64_t> offsets;
   {
     py::gil_scoped_release unlocked;
@@ -485,7 +478,7 @@ for a penalty of -2147483648, which has no 32-bit negation.)")
       .def(
           "write_qubo",
           [](const SequenceModel& m, py::handle path, bool negate) {
-            if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
+            if (negate) RefuseNegatedMinimum(m.q.penalty);  // the text could hold it; solvers' 32-bit readers could not
             const std::string file = ToPath(path);
             py::gil_scoped_release unlocked;
             WriteModelInstance(m, InstanceKind::kQubo, file, negate, false);

@@ -172,12 +172,15 @@ void RunFold(int argc, char** argv) {
                                            params.min_distance_allowed_between_positions,
                                            params.add_quads, params.M_penalty);
     const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
-    if (landscape.out_prefix != nullptr && model.penalty == INT32_MIN) {
-      throw Failure(FailureKind::kUsage, std::string("--reduce --out: the penalty -2147483648 has no 32-bit negation "
-                                                     "for ") + landscape.out_prefix + ".qubo");
-    }
-    if (options.qubo_path != nullptr && model.penalty == INT32_MIN) {
-      throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");
+    // The negated .qubo files are refused before any output is made.
+    try {
+      if (landscape.out_prefix != nullptr || options.qubo_path != nullptr) CheckNegatedPenalty(model.penalty);
+    } catch (const Failure& failure) {
+      if (landscape.out_prefix != nullptr) {
+        throw Failure(failure.kind(), std::string("--reduce --out: ") + failure.what() + " for " +
+                                          landscape.out_prefix + ".qubo");
+      }
+      throw Failure(failure.kind(), std::string("--write-qubo: ") + failure.what());
     }
     if (reduced_instance && options.map_path != nullptr) {
       throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "
