@@ -5,6 +5,7 @@
 // an allocation that fails throws Failure as the index arrays do.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -59,6 +60,12 @@ std::vector<QuadCouple> ListSelectionConflicts(const QuadModel& model, const uin
 // Appends to columns the chosen m > l that conflict with quad l, ascending.
 void ListRowConflicts(const QuadModel& model, const uint8_t* chosen, int32_t l,
                       std::vector<int32_t>* columns);
+
+// The dot-bracket marks of quads (count rows, 1-based) in structure, which
+// holds positions 1..n at structure[0..n - 1]: '(' at the lower and ')' at the
+// higher position of each pair of each quad; other characters are left as they
+// are (a '.' structure marked by a conflict-free selection is its dot-bracket).
+void MarkQuadPairs(const QuadModel& model, const int32_t* quads, size_t count, char* structure);
 
 // The model's own bound B >= 0: the largest score of a quad plus all its positive
 // link and chain couplings (row or column). With penalty <= -B, dropping a quad

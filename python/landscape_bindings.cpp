@@ -58,11 +58,7 @@ void CheckTemperature(double temperature) {
 
 std::string StructureOf(const QuadModel& model, const std::vector<int32_t>& quads) {
   std::string structure(static_cast<size_t>(model.n), '.');
-  for (int32_t q : quads) {
-    const int32_t* quad = MatrixRow(model.quads, q);
-    structure[quad[0] - 1] = structure[quad[2] - 1] = '(';
-    structure[quad[1] - 1] = structure[quad[3] - 1] = ')';
-  }
+  MarkQuadPairs(model, quads.data(), quads.size(), structure.data());
   return structure;
 }
 
