@@ -18,6 +18,7 @@
 #include "formats/q_file.h"
 #include "python/model_drawing.h"
 #include "python/landscape_bindings.h"
+#include "formats/entry_arrays.h"
 #include "python/model_entries.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
