@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/failure.h"
@@ -152,25 +153,28 @@ void RunFold(int argc, char** argv) {
     const PictureRequest picture = ReadPictureRequest(options);
     const LandscapeRequest landscape = CheckLandscapeOptions(options);
     InstanceSettings instance{};
-    char* buffer = nullptr;
+    std::optional<QuadModel> instance_model;
+    const char* buffer = nullptr;
     if (options.instance_path != nullptr) {
       instance = ReadInstanceSettings(options.instance_path);
       params = RunParameters{options.instance_path, static_cast<int32_t>(instance.sequence.size()),
                              instance.min_distance, instance.add_quads, instance.penalty};
-      buffer = AllocateSequenceBuffer(params.sequence_length);
-      std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
+      instance_model = BuildInstanceModel(instance);
+      buffer = instance_model->buffer;
     } else {
-      buffer = AllocateSequenceBuffer(params.sequence_length);
+      char* letters = AllocateSequenceBuffer(params.sequence_length);
+      buffer = letters;
       // The sequence file's failures carry the reader's own messages.
-      ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
+      ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, letters);
     }
     ReferenceStructure reference;
     if (options.reference_path != nullptr) {
       reference = ReadReferenceStructure(options.reference_path, buffer, params.sequence_length);
     }
-    const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
-                                           params.min_distance_allowed_between_positions,
-                                           params.add_quads, params.M_penalty);
+    const QuadModel model = instance_model ? std::move(*instance_model)
+                                           : BuildQuadModel(buffer, params.sequence_length,
+                                                            params.min_distance_allowed_between_positions,
+                                                            params.add_quads, params.M_penalty);
     const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
     // The negated .qubo files are refused before any output is made.
     try {
