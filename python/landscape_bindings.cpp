@@ -17,6 +17,7 @@
 #include "solve/structure_selection.h"
 #include "model/kept_entries.h"
 #include "formats/reduced_model.h"
+#include "formats/solution_text.h"
 #include "python/model_entries.h"
 
 namespace py = pybind11;
@@ -261,29 +262,29 @@ entries are a subset); the bound in the comment is the reduced model's own.)")
             const int64_t* number = numbers.data();
             bool mask = items.dtype().kind() == 'b' || (!zero_based && numbers.size() == size);
             for (py::ssize_t k = 0; mask && k < numbers.size(); ++k) mask = number[k] == 0 || number[k] == 1;
-            if (mask && numbers.size() != size) {
-              throw py::value_error("a 0/1 selection needs one element per variable: " +
-                                    std::to_string(numbers.size()) + " given for " + std::to_string(size) +
-                                    " variables");
+            std::vector<uint8_t> chosen(static_cast<size_t>(size) + 1, 0);
+            const SelectionVerdict verdict =
+                ReadSelectionArray(number, numbers.size(), static_cast<int32_t>(size), mask, zero_based, false,
+                                   chosen.data());
+            const std::string item = std::to_string(verdict.item + 1);
+            switch (verdict.fault) {
+              case SelectionFault::kNone:
+              case SelectionFault::kNotBit:  // a mask holds only 0 and 1 here
+                break;
+              case SelectionFault::kLength:
+                throw py::value_error("a 0/1 selection needs one element per variable: " +
+                                      std::to_string(numbers.size()) + " given for " + std::to_string(size) +
+                                      " variables");
+              case SelectionFault::kOutOfRange:
+                throw py::value_error("variable " + std::to_string(number[verdict.item]) + " (item " + item +
+                                      ") is outside the reduced model's " + std::to_string(size) + " variables");
+              case SelectionFault::kRepeated:
+                throw py::value_error("variable " + std::to_string(number[verdict.item]) + " is given twice (item " +
+                                      item + " of the selection)");
             }
             py::list original;
-            std::vector<uint8_t> seen(static_cast<size_t>(size) + 1, 0);
-            for (py::ssize_t k = 0; k < numbers.size(); ++k) {
-              if (mask) {
-                if (number[k] != 0) original.append(r.kept.original[static_cast<size_t>(k) + 1]);
-                continue;
-              }
-              const int64_t v = number[k] + (zero_based ? 1 : 0);
-              if (v < 1 || v > size) {
-                throw py::value_error("variable " + std::to_string(number[k]) + " (item " + std::to_string(k + 1) +
-                                      ") is outside the reduced model's " + std::to_string(size) + " variables");
-              }
-              if (seen[static_cast<size_t>(v)] != 0) {
-                throw py::value_error("variable " + std::to_string(number[k]) + " is given twice (item " +
-                                      std::to_string(k + 1) + " of the selection)");
-              }
-              seen[static_cast<size_t>(v)] = 1;
-              original.append(r.kept.original[static_cast<size_t>(v)]);
+            for (int64_t v = 1; v <= size; ++v) {
+              if (chosen[static_cast<size_t>(v)] != 0) original.append(r.kept.original[static_cast<size_t>(v)]);
             }
             return r.parent.attr("decode")(original);
           },
