@@ -451,3 +451,16 @@ std::string RecordNameOfFile(const std::string& path) {
   if (dot != std::string::npos && dot > 0) name.erase(dot);
   return name;
 }
+
+void WriteInstance(InstanceKind kind, const QuadModel& model, const InstanceHeader& header, const std::string& path,
+                   bool negate, bool pairwise, const std::vector<KeptFile>& kept) {
+  switch (kind) {
+    case InstanceKind::kLp:
+      return WriteLpInstance(model, header, path, kept);
+    case InstanceKind::kMilp:
+      return WriteMilpInstance(model, header, path, kept, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+    case InstanceKind::kQubo:
+      break;
+  }
+  WriteQuboInstance(model, header, path, negate, kept);
+}

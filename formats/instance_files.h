@@ -95,6 +95,12 @@ enum class MilpForm {
 void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
                        const std::vector<KeptFile>& kept, MilpForm form = MilpForm::kPositions);
 
+// Writes the instance file of kind at path: WriteLpInstance, WriteMilpInstance
+// (MilpForm::kPairwise when pairwise, else kPositions) or WriteQuboInstance
+// (values negated when negate is set), with their failures.
+void WriteInstance(InstanceKind kind, const QuadModel& model, const InstanceHeader& header, const std::string& path,
+                   bool negate, bool pairwise, const std::vector<KeptFile>& kept);
+
 // Throws Failure kUsage "the penalty -2147483648 has no 32-bit negation" when
 // penalty has no negation in 32 bits: the values of a negated instance are read
 // back as 32-bit numbers, by the solvers and by this system's readers alike.

@@ -38,14 +38,5 @@ void WriteModelInstance(const SequenceModel& model, InstanceKind kind, const std
                         from_file ? model.source_path : "-", model.min_distance};
   header.reduction = reduction;
   header.reduce = reduce;
-  const std::vector<KeptFile> inputs = SourceFiles(model);
-  switch (kind) {
-    case InstanceKind::kLp:
-      return WriteLpInstance(model.q, header, path, inputs);
-    case InstanceKind::kMilp:
-      return WriteMilpInstance(model.q, header, path, inputs, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
-    case InstanceKind::kQubo:
-      break;
-  }
-  WriteQuboInstance(model.q, header, path, negate, inputs);
+  WriteInstance(kind, model.q, header, path, negate, pairwise, SourceFiles(model));
 }

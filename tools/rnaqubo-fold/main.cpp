@@ -132,10 +132,12 @@ void ProbeInstances(const FoldOptions& options, const InstanceHeader& header) {
 void WriteInstances(const FoldOptions& options, const QuadModel& model, const InstanceHeader& header) {
   const std::vector<KeptFile> inputs = InstanceInputs(options, header);
   InstallTerminationHandlers();
-  if (options.lp_path != nullptr) WriteLpInstance(model, header, options.lp_path, inputs);
-  if (options.milp_path != nullptr) WriteMilpInstance(model, header, options.milp_path, inputs,
-                      options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
-  if (options.qubo_path != nullptr) WriteQuboInstance(model, header, options.qubo_path, true, inputs);
+  // The .qubo is negated: its solvers minimise.
+  const std::pair<InstanceKind, const char*> files[] = {
+      {InstanceKind::kLp, options.lp_path}, {InstanceKind::kMilp, options.milp_path}, {InstanceKind::kQubo, options.qubo_path}};
+  for (const auto& [kind, path] : files) {
+    if (path != nullptr) WriteInstance(kind, model, header, path, true, options.milp_pairwise, inputs);
+  }
 }
 
 // The run of one command line; every failure is thrown (see RunTool).
