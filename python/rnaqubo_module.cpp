@@ -25,7 +25,7 @@
 #include "core/work_threads.h"
 #include "formats/q_file_reader.h"
 #include "formats/solution_text.h"
-#include "python/sequence_files.h"
+#include "sequences/sequence_files.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
