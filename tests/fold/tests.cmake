@@ -7,7 +7,6 @@ if(GTest_FOUND)
     ${fold_tests_dir}/brute_force_test.cpp
     ${fold_tests_dir}/large_model_test.cpp
     ${fold_tests_dir}/landscape_test.cpp
-    ${PROJECT_SOURCE_DIR}/python/model_entries.cpp
   )
   target_link_libraries(fold_tests PRIVATE rnaqubo_solve rnaqubo_formats GTest::gtest_main)
   target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
