@@ -56,14 +56,10 @@ void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound, FoldFigure
   // The negated bound, as "0" rather than "-0" for a model without couplings.
   char limit[16] = "0";
   if (bound != 0) std::snprintf(limit, sizeof limit, "-%d", bound);
-<<<<<<< HEAD
   figures->has_certificate = true;
-  figures->certified = int64_t{penalty} <= -int64_t{bound};
+  figures->certified = PenaltyCertifies(penalty, bound);
   figures->bound = bound;
   if (figures->certified) {
-=======
-  if (PenaltyCertifies(penalty, bound)) {
->>>>>>> rules
     std::fprintf(out, "certified: yes (penalty %d <= %s)\n", penalty, limit);
   } else {
     std::fprintf(out,
