@@ -233,7 +233,7 @@ int32_t InstanceBound(const QuadModel& model, const InstanceHeader& header) {
 }
 
 bool MilpUsesConflictConstraints(const QuadModel& model, const InstanceHeader& header) {
-  return model.penalty < 0 && int64_t{model.penalty} <= -int64_t{InstanceBound(model, header)};
+  return model.penalty < 0 && PenaltyCertifies(model.penalty, InstanceBound(model, header));
 }
 
 void ProbeInstanceFile(const std::string& path, InstanceKind kind, const std::vector<KeptFile>& kept) {
@@ -392,8 +392,13 @@ void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, con
   });
 }
 
+void CheckNegatedPenalty(int32_t penalty) {
+  if (penalty == INT32_MIN) throw Failure(FailureKind::kUsage, "the penalty -2147483648 has no 32-bit negation");
+}
+
 void WriteQuboInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path, bool negate,
                        const std::vector<KeptFile>& kept) {
+  if (negate) CheckNegatedPenalty(model.penalty);
   WithMemoryFailure([&] {
     InstanceWriter out(path, InstanceKind::kQubo, kept);
     const InstanceVariables variables = VariablesOf(model, header);
@@ -445,4 +450,17 @@ std::string RecordNameOfFile(const std::string& path) {
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
   return name;
+}
+
+void WriteInstance(InstanceKind kind, const QuadModel& model, const InstanceHeader& header, const std::string& path,
+                   bool negate, bool pairwise, const std::vector<KeptFile>& kept) {
+  switch (kind) {
+    case InstanceKind::kLp:
+      return WriteLpInstance(model, header, path, kept);
+    case InstanceKind::kMilp:
+      return WriteMilpInstance(model, header, path, kept, pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
+    case InstanceKind::kQubo:
+      break;
+  }
+  WriteQuboInstance(model, header, path, negate, kept);
 }

@@ -95,11 +95,22 @@ enum class MilpForm {
 void WriteMilpInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path,
                        const std::vector<KeptFile>& kept, MilpForm form = MilpForm::kPositions);
 
+// Writes the instance file of kind at path: WriteLpInstance, WriteMilpInstance
+// (MilpForm::kPairwise when pairwise, else kPositions) or WriteQuboInstance
+// (values negated when negate is set), with their failures.
+void WriteInstance(InstanceKind kind, const QuadModel& model, const InstanceHeader& header, const std::string& path,
+                   bool negate, bool pairwise, const std::vector<KeptFile>& kept);
+
+// Throws Failure kUsage "the penalty -2147483648 has no 32-bit negation" when
+// penalty has no negation in 32 bits: the values of a negated instance are read
+// back as 32-bit numbers, by the solvers and by this system's readers alike.
+void CheckNegatedPenalty(int32_t penalty);
+
 // Writes the .qubo file of model at path (the one .qubo writer, reduced
 // models' included): the comment lines, "p qubo 0 Q Q
 // <couplings>", the diagonal entries "k k value", then the couplings "l m value"
 // sorted by l then m, nodes from 0, values negated when negate is set ("qubo
-// file" in messages). The caller refuses negating a penalty of INT32_MIN when
-// its readers need 32-bit values.
+// file" in messages). Negating refuses a penalty of INT32_MIN before any
+// file is made (CheckNegatedPenalty).
 void WriteQuboInstance(const QuadModel& model, const InstanceHeader& header, const std::string& path, bool negate,
                        const std::vector<KeptFile>& kept);

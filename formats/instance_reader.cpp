@@ -7,6 +7,7 @@
 #include <map>
 
 #include "core/failure.h"
+#include "core/index_arrays.h"
 #include "core/shown_text.h"
 
 namespace {
@@ -111,4 +112,11 @@ InstanceSettings ReadInstanceSettings(const std::string& path) {
                        std::to_string(length));
   }
   return settings;
+}
+
+QuadModel BuildInstanceModel(const InstanceSettings& instance, int32_t* pair_count) {
+  const int32_t n = static_cast<int32_t>(instance.sequence.size());
+  char* buffer = AllocateSequenceBuffer(n);
+  std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
+  return BuildQuadModel(buffer, n, instance.min_distance, instance.add_quads, instance.penalty, pair_count);
 }

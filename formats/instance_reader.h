@@ -9,6 +9,7 @@
 
 #include "core/optimum_distance.h"
 #include "formats/instance_files.h"
+#include "model/quad_model.h"
 
 // What an instance file's comment lines record.
 struct InstanceSettings {
@@ -35,3 +36,9 @@ struct InstanceSettings {
 // "reduced:" do not come together, DELTA is not a distance, or "reduced: <Q'> of <Q>" is malformed or
 // its Q' differs from "variables:".
 InstanceSettings ReadInstanceSettings(const std::string& path);
+
+// The model an instance records (the whole model, also for a reduction): its
+// sequence in a buffer of AllocateSequenceBuffer (letters at 1..n, zero at 0
+// and n + 1) and BuildQuadModel over it with the recorded settings (*pair_count,
+// when given, set as BuildQuadModel sets it).
+QuadModel BuildInstanceModel(const InstanceSettings& instance, int32_t* pair_count = nullptr);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/work_threads.h"
 #include "model/quad_couplings.h"
 #include "model/row_entries.h"
 #include "formats/output_file.h"
@@ -112,13 +113,20 @@ struct BlockPlan {
 
 BlockPlan PlanBlocks(const QuadModel& model) {
   BlockPlan plan{{}, 0};
-  int64_t work = 0;
-  for (int32_t l = 1; l <= model.quad_count; ++l) {
-    if (work == 0) plan.starts.push_back(l);
-    work += LastCouplingRow(MatrixRow(model.quads, l), model.first_row) - l + 1;
-    if (work >= kBlockWork) work = 0;
-  }
-  plan.starts.push_back(model.quad_count + 1);
+  const auto work_of = [&model](int32_t l) {
+    return int64_t{LastCouplingRow(MatrixRow(model.quads, l), model.first_row)} - l + 1;
+  };
+  int64_t total = 0;
+  for (int32_t l = 1; l <= model.quad_count; ++l) total += work_of(l);
+  // The shares come in ascending order: one pass over the rows finds them all.
+  int32_t next = 1;
+  int64_t before = 0;  // the work of rows 1..next - 1
+  const std::vector<int64_t> starts =
+      SplitWork(1, int64_t{model.quad_count} + 1, total, (total + kBlockWork - 1) / kBlockWork, [&](int64_t share) {
+        while (next <= model.quad_count && before < share) before += work_of(next++);
+        return int64_t{next};
+      });
+  plan.starts.assign(starts.begin(), starts.end());
   for (size_t b = 0; b + 1 < plan.starts.size(); ++b) {
     plan.largest_text = std::max(plan.largest_text, RowsTextBound(model, plan.starts[b], plan.starts[b + 1] - 1));
   }

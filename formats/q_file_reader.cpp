@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <thread>
 #include <unordered_map>
 
 #include "core/failure.h"
 #include "core/shown_text.h"
+#include "core/work_threads.h"
 
 namespace {
 
@@ -285,47 +285,6 @@ int64_t QFileInput::CountLineEnds(const Part& part) const {
   return line_ends;
 }
 
-namespace {
-
-// Runs work(k) for k = 0..count - 1, all but the first on threads of their own
-// (on this one if a thread cannot start). Returns what each one threw, if anything.
-// Both lists are reserved before any thread starts, so that nothing can throw
-// while a thread is running unjoined.
-template <typename Work>
-std::vector<std::exception_ptr> RunEach(size_t count, Work work) {
-  std::vector<std::exception_ptr> failures(count);
-  auto guarded = [&work, &failures](size_t k) {
-    try {
-      work(k);
-    } catch (...) {
-      failures[k] = std::current_exception();
-    }
-  };
-  std::vector<std::thread> helpers;
-  std::vector<size_t> left_over;
-  helpers.reserve(count);
-  left_over.reserve(count);
-  for (size_t k = 1; k < count; ++k) {
-    try {
-      helpers.emplace_back(guarded, k);
-    } catch (const std::exception&) {
-      left_over.push_back(k);
-    }
-  }
-  if (count > 0) guarded(0);
-  for (size_t k : left_over) guarded(k);
-  for (std::thread& helper : helpers) helper.join();
-  return failures;
-}
-
-void RethrowFirst(const std::vector<std::exception_ptr>& failures) {
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
-}
-
-}  // namespace
-
 bool KeepsWriterOrder(const int32_t* rows, const int32_t* columns, int64_t begin, int64_t end) {
   WriterOrder order;
   if (begin > 0) order.row = rows[begin - 1];
@@ -367,13 +326,9 @@ int64_t QFileInput::Survey(int thread_count) {
 
   const int64_t part_count = std::clamp<int64_t>((size_ - body) / kSmallestPart, 1, std::max(thread_count, 1));
   parts_.clear();
-  for (int64_t k = 0, begin = body; k < part_count && begin < size_; ++k) {
-    const int64_t end = k + 1 == part_count ? size_ : NextLineStart(body + (size_ - body) * (k + 1) / part_count);
-    if (end > begin) {
-      parts_.push_back(Part{begin, end, 0, 0, 0, 0});
-      begin = end;
-    }
-  }
+  const std::vector<int64_t> starts =
+      SplitWork(body, size_, size_ - body, part_count, [this, body](int64_t share) { return NextLineStart(body + share); });
+  for (size_t k = 0; k + 1 < starts.size(); ++k) parts_.push_back(Part{starts[k], starts[k + 1], 0, 0, 0, 0});
   RethrowFirst(RunEach(parts_.size(), [this](size_t k) { parts_[k].lines = CountLineEnds(parts_[k]); }));
   // A last line without a line end counts as well (the final "-1" has none).
   if (!parts_.empty()) {

@@ -197,6 +197,7 @@ struct PrefixLock {
 
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs, int thread_count) {
+  CheckNegatedPenalty(model.penalty);  // the .qubo is negated
   const std::vector<std::string> names = {prefix + ".map", prefix + ".qubo", prefix + ".q"};
   // Held from the first check to the end of the commit: a second run writing
   // the prefix is refused, never interleaved with this one. A lock file that

@@ -34,7 +34,8 @@ constexpr const char* kReducedMapHeader = "variable\toriginal\ti\tj\n";
 // off; a run killed among them is finished by the next run into the prefix,
 // which also removes staged files that a killed run left. Throws
 // OutputFileFailure naming the file (its final name); a failure leaves the
-// earlier files of the prefix as they were.
+// earlier files of the prefix as they were. A penalty without a 32-bit
+// negation is refused before any file is touched (CheckNegatedPenalty).
 void WriteReducedModel(const std::string& prefix, const QuadModel& model, const InstanceHeader& header,
                        const std::vector<KeptFile>& inputs = {}, int thread_count = 0);
 

@@ -77,6 +77,28 @@ size_t ReadNumberingHeader(const char* text, size_t size, bool zero_based) {
 
 }  // namespace
 
+SelectionVerdict ReadSelectionArray(const int64_t* items, int64_t size, int32_t quad_count, bool mask,
+                                    bool zero_based, bool repeats, uint8_t* chosen) {
+  std::fill(chosen, chosen + quad_count + 1, 0);
+  if (mask) {
+    if (size != quad_count) return {SelectionFault::kLength, -1};
+    for (int64_t k = 0; k < size; ++k) {
+      if (items[k] != 0 && items[k] != 1) return {SelectionFault::kNotBit, k};
+      chosen[k + 1] = static_cast<uint8_t>(items[k]);
+    }
+    return {SelectionFault::kNone, -1};
+  }
+  const int64_t shift = zero_based ? 1 : 0;
+  for (int64_t k = 0; k < size; ++k) {
+    // Compared before the shift: no overflow at the int64 limits.
+    if (items[k] < 1 - shift || items[k] > int64_t{quad_count} - shift) return {SelectionFault::kOutOfRange, k};
+    const int64_t variable = items[k] + shift;
+    if (chosen[variable] != 0 && !repeats) return {SelectionFault::kRepeated, k};
+    chosen[variable] = 1;
+  }
+  return {SelectionFault::kNone, -1};
+}
+
 std::vector<uint8_t> ParseSelectionText(const char* text, size_t size, int32_t quad_count, bool zero_based) {
   std::vector<uint8_t> chosen(static_cast<size_t>(quad_count) + 1, 0);
   const size_t header = ReadNumberingHeader(text, size, zero_based);
@@ -86,7 +108,9 @@ std::vector<uint8_t> ParseSelectionText(const char* text, size_t size, int32_t q
   if (!zero_based && words.size() == 1 && IsBinaryWord(words[0])) {
     const std::string& bits = words[0];
     if (bits.size() == static_cast<size_t>(quad_count)) {
-      for (int32_t v = 1; v <= quad_count; ++v) chosen[v] = bits[v - 1] == '1';
+      std::vector<int64_t> items(bits.size());
+      for (size_t k = 0; k < bits.size(); ++k) items[k] = bits[k] == '1';
+      ReadSelectionArray(items.data(), quad_count, quad_count, true, false, true, chosen.data());
       return chosen;
     }
     // A lone word of 0 and 1 that is no variable number is a string of the
@@ -98,18 +122,20 @@ std::vector<uint8_t> ParseSelectionText(const char* text, size_t size, int32_t q
                std::to_string(quad_count) + " variables");
     }
   }
-  for (size_t k = 0; k < words.size(); ++k) {
+  // A word that is no number reads as -1, outside every numbering: the first
+  // item at fault is named for what it is.
+  std::vector<int64_t> numbers(words.size());
+  for (size_t k = 0; k < words.size(); ++k) numbers[k] = WordNumber(words[k]);
+  const SelectionVerdict verdict = ReadSelectionArray(numbers.data(), static_cast<int64_t>(numbers.size()),
+                                                      quad_count, false, zero_based, true, chosen.data());
+  if (verdict.fault != SelectionFault::kNone) {
+    const size_t k = static_cast<size_t>(verdict.item);
     const std::string item = "item " + std::to_string(k + 1) + " " + ShowQuoted(words[k], 40) + ": ";
-    const int64_t number = WordNumber(words[k]);
-    if (number < 0) FailItem(item + "not a variable number");
-    const int64_t variable = number + (zero_based ? 1 : 0);
-    if (variable < 1 || variable > quad_count) {
-      const bool looks_like_bits =
-          words.size() == 1 && IsBinaryWord(words[0]) && words[0].size() == static_cast<size_t>(quad_count);
-      FailItem(item + "out of range: " + RangeText(quad_count, zero_based) +
-               (zero_based && looks_like_bits ? " (a 0/1 string is read only without --zero-based)" : ""));
-    }
-    chosen[variable] = 1;
+    if (numbers[k] < 0) FailItem(item + "not a variable number");
+    const bool looks_like_bits =
+        words.size() == 1 && IsBinaryWord(words[0]) && words[0].size() == static_cast<size_t>(quad_count);
+    FailItem(item + "out of range: " + RangeText(quad_count, zero_based) +
+             (zero_based && looks_like_bits ? " (a 0/1 string is read only without --zero-based)" : ""));
   }
   return chosen;
 }

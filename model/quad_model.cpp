@@ -99,6 +99,14 @@ std::vector<QuadCouple> ListSelectionConflicts(const QuadModel& model, const uin
   return couples;
 }
 
+void MarkQuadPairs(const QuadModel& model, const int32_t* quads, size_t count, char* structure) {
+  for (size_t k = 0; k < count; ++k) {
+    const int32_t* quad = MatrixRow(model.quads, quads[k]);
+    structure[quad[0] - 1] = structure[quad[2] - 1] = '(';
+    structure[quad[1] - 1] = structure[quad[3] - 1] = ')';
+  }
+}
+
 int32_t QuadModelBound(const QuadModel& model) {
   // Every quad is the link partner of at most one quad and the chain partner of
   // at most one, so the column couplings are flags.
@@ -116,3 +124,5 @@ int32_t QuadModelBound(const QuadModel& model) {
   }
   return bound;
 }
+
+bool PenaltyCertifies(int32_t penalty, int32_t bound) { return int64_t{penalty} <= -int64_t{bound}; }

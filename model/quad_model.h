@@ -5,6 +5,7 @@
 // an allocation that fails throws Failure as the index arrays do.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -61,8 +62,18 @@ std::vector<QuadCouple> ListSelectionConflicts(const QuadModel& model, const uin
 void ListRowConflicts(const QuadModel& model, const uint8_t* chosen, int32_t l,
                       std::vector<int32_t>* columns);
 
+// The dot-bracket marks of quads (count rows, 1-based) in structure, which
+// holds positions 1..n at structure[0..n - 1]: '(' at the lower and ')' at the
+// higher position of each pair of each quad; other characters are left as they
+// are (a '.' structure marked by a conflict-free selection is its dot-bracket).
+void MarkQuadPairs(const QuadModel& model, const int32_t* quads, size_t count, char* structure);
+
 // The model's own bound B >= 0: the largest score of a quad plus all its positive
 // link and chain couplings (row or column). With penalty <= -B, dropping a quad
 // from a selection that holds a conflict never lowers its value, so the best
 // conflict-free selection is the maximum of the whole model.
 int32_t QuadModelBound(const QuadModel& model);
+
+// Whether penalty certifies a model whose bound (QuadModelBound or a sub-model's)
+// is bound: penalty <= -bound, compared without overflow at the int32 limits.
+bool PenaltyCertifies(int32_t penalty, int32_t bound);

@@ -17,6 +17,7 @@
 #include "solve/structure_selection.h"
 #include "model/kept_entries.h"
 #include "formats/reduced_model.h"
+#include "formats/solution_text.h"
 #include "python/model_entries.h"
 
 namespace py = pybind11;
@@ -58,11 +59,7 @@ void CheckTemperature(double temperature) {
 
 std::string StructureOf(const QuadModel& model, const std::vector<int32_t>& quads) {
   std::string structure(static_cast<size_t>(model.n), '.');
-  for (int32_t q : quads) {
-    const int32_t* quad = MatrixRow(model.quads, q);
-    structure[quad[0] - 1] = structure[quad[2] - 1] = '(';
-    structure[quad[1] - 1] = structure[quad[3] - 1] = ')';
-  }
+  MarkQuadPairs(model, quads.data(), quads.size(), structure.data());
   return structure;
 }
 
@@ -123,15 +120,21 @@ std::string PathOf(py::handle path) {
 
 // Writes an instance file of the reduced model r, without the interpreter's lock.
 void WriteReducedInstance(const ReducedModel& r, InstanceKind kind, py::handle path, bool negate, bool pairwise) {
-  if (negate && r.model->q.penalty == INT32_MIN) {
-    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
-  }
+  if (negate) RefuseNegatedMinimum(r.model->q.penalty);
   const std::string file = PathOf(path);
   py::gil_scoped_release unlocked;
   WriteModelInstance(*r.model, kind, file, negate, pairwise, &r.kept, r.delta_text);
 }
 
 }  // namespace
+
+void RefuseNegatedMinimum(int32_t penalty) {
+  try {
+    CheckNegatedPenalty(penalty);
+  } catch (const Failure&) {
+    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
+  }
+}
 
 // The temperatures of an annealing run: (hot, cold), spaced geometrically over
 // sweeps, or one temperature per sweep.
@@ -259,29 +262,29 @@ entries are a subset); the bound in the comment is the reduced model's own.)")
             const int64_t* number = numbers.data();
             bool mask = items.dtype().kind() == 'b' || (!zero_based && numbers.size() == size);
             for (py::ssize_t k = 0; mask && k < numbers.size(); ++k) mask = number[k] == 0 || number[k] == 1;
-            if (mask && numbers.size() != size) {
-              throw py::value_error("a 0/1 selection needs one element per variable: " +
-                                    std::to_string(numbers.size()) + " given for " + std::to_string(size) +
-                                    " variables");
+            std::vector<uint8_t> chosen(static_cast<size_t>(size) + 1, 0);
+            const SelectionVerdict verdict =
+                ReadSelectionArray(number, numbers.size(), static_cast<int32_t>(size), mask, zero_based, false,
+                                   chosen.data());
+            const std::string item = std::to_string(verdict.item + 1);
+            switch (verdict.fault) {
+              case SelectionFault::kNone:
+              case SelectionFault::kNotBit:  // a mask holds only 0 and 1 here
+                break;
+              case SelectionFault::kLength:
+                throw py::value_error("a 0/1 selection needs one element per variable: " +
+                                      std::to_string(numbers.size()) + " given for " + std::to_string(size) +
+                                      " variables");
+              case SelectionFault::kOutOfRange:
+                throw py::value_error("variable " + std::to_string(number[verdict.item]) + " (item " + item +
+                                      ") is outside the reduced model's " + std::to_string(size) + " variables");
+              case SelectionFault::kRepeated:
+                throw py::value_error("variable " + std::to_string(number[verdict.item]) + " is given twice (item " +
+                                      item + " of the selection)");
             }
             py::list original;
-            std::vector<uint8_t> seen(static_cast<size_t>(size) + 1, 0);
-            for (py::ssize_t k = 0; k < numbers.size(); ++k) {
-              if (mask) {
-                if (number[k] != 0) original.append(r.kept.original[static_cast<size_t>(k) + 1]);
-                continue;
-              }
-              const int64_t v = number[k] + (zero_based ? 1 : 0);
-              if (v < 1 || v > size) {
-                throw py::value_error("variable " + std::to_string(number[k]) + " (item " + std::to_string(k + 1) +
-                                      ") is outside the reduced model's " + std::to_string(size) + " variables");
-              }
-              if (seen[static_cast<size_t>(v)] != 0) {
-                throw py::value_error("variable " + std::to_string(number[k]) + " is given twice (item " +
-                                      std::to_string(k + 1) + " of the selection)");
-              }
-              seen[static_cast<size_t>(v)] = 1;
-              original.append(r.kept.original[static_cast<size_t>(v)]);
+            for (int64_t v = 1; v <= size; ++v) {
+              if (chosen[static_cast<size_t>(v)] != 0) original.append(r.kept.original[static_cast<size_t>(v)]);
             }
             return r.parent.attr("decode")(original);
           },

@@ -28,3 +28,7 @@ std::vector<double> AnnealTemperatures(pybind11::handle schedule, int64_t sweeps
 // unsigned; a set sorted first): throws TypeError for a string or another kind
 // of number, ValueError for another number of dimensions.
 pybind11::array SelectionArray(pybind11::handle selection);
+
+// Raises ValueError "the penalty -2147483648 has no negation in 32 bits: use
+// negate=False" when CheckNegatedPenalty refuses penalty.
+void RefuseNegatedMinimum(int32_t penalty);

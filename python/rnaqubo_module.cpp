@@ -18,12 +18,14 @@
 #include "formats/q_file.h"
 #include "python/model_drawing.h"
 #include "python/landscape_bindings.h"
+#include "formats/entry_arrays.h"
 #include "python/model_entries.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
 #include "core/work_threads.h"
 #include "formats/q_file_reader.h"
-#include "python/sequence_files.h"
+#include "formats/solution_text.h"
+#include "sequences/sequence_files.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -135,15 +137,8 @@ std::unique_ptr<SequenceModel> MakeModelFromFile(py::handle path, py::handle min
   return model;
 }
 
-// Negating the values of model would overflow 32 bits: refused.
-void RefuseNegatedMinimum(const SequenceModel& model) {
-  if (model.q.penalty == INT32_MIN) {
-    throw py::value_error("the penalty -2147483648 has no negation in 32 bits: use negate=False");
-  }
-}
-
 py::tuple Coo(const SequenceModel& model, bool zero_based, bool negate) {
-  if (negate) RefuseNegatedMinimum(model);
+  if (negate) RefuseNegatedMinimum(model.q.penalty);
   std::vector<int64_t> offsets;
   {
     py::gil_scoped_release unlocked;
@@ -220,56 +215,40 @@ std::vector<uint8_t> ReadSelection(const SequenceModel& model, py::handle select
   const py::ssize_t size = items.size();
   if (size == 0) return chosen;
   const char kind = items.dtype().kind();
+  // Unsigned values above 2^63 - 1 come out of the cast to int64 negative:
+  // out of range, and named as given.
   const auto numbers = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(items);
   const int64_t* number = numbers.data();
-  bool mask = kind == 'b' || (!zero_based && size == quad_count);
-  for (py::ssize_t k = 0; mask && kind != 'b' && k < size; ++k) mask = number[k] == 0 || number[k] == 1;
-  if (kind == 'b' && size != quad_count) {
-    throw py::value_error("a 0/1 selection needs one element per variable: " + std::to_string(size) +
-                          " given for " + std::to_string(quad_count) + " variables");
-  }
-  if (mask) {
-    for (py::ssize_t k = 0; k < size; ++k) chosen[static_cast<size_t>(k) + 1] = static_cast<uint8_t>(number[k] != 0);
-    return chosen;
-  }
-  // Variables count from 1 here, so integers holding a 0 were meant as one 0/1
-  // per variable: said as such, with the length or the first value wrong.
   bool has_zero = false, only_bits = true;
   for (py::ssize_t k = 0; k < size; ++k) {
     has_zero = has_zero || number[k] == 0;
     only_bits = only_bits && (number[k] == 0 || number[k] == 1);
   }
-  if (!zero_based && has_zero && size == quad_count) {
-    py::ssize_t bad = 0;
-    while (number[bad] == 0 || number[bad] == 1) ++bad;
-    const std::string given = kind == 'u' ? std::to_string(static_cast<uint64_t>(number[bad])) : std::to_string(number[bad]);
-    throw py::value_error("a 0/1 selection holds only 0 and 1: index " + std::to_string(bad) + " holds " + given);
-  }
-  if (!zero_based && has_zero && only_bits) {
-    throw py::value_error("a 0/1 selection needs one element per variable: " + std::to_string(size) + " given for " +
-                          std::to_string(quad_count) + " variables");
-  }
+  // Variables count from 1 here, so integers holding a 0 were meant as one 0/1
+  // per variable: read as such, to be refused with the length or the first
+  // value wrong.
+  const bool mask = kind == 'b' || (!zero_based && (size == quad_count ? only_bits || has_zero : has_zero && only_bits));
+  const SelectionVerdict verdict = ReadSelectionArray(number, size, quad_count, mask, zero_based, false, chosen.data());
+  const auto given = [&](int64_t k) {
+    return kind == 'u' ? std::to_string(static_cast<uint64_t>(number[k])) : std::to_string(number[k]);
+  };
   const int64_t first = zero_based ? 0 : 1;
-  const int64_t last = quad_count - 1 + first;
-  // Unsigned values above 2^63 - 1 come out of the cast to int64 negative:
-  // their range is checked, and they are named, as given.
-  py::array_t<uint64_t> unsigned_numbers;
-  if (kind == 'u') unsigned_numbers = py::array_t<uint64_t, py::array::c_style | py::array::forcecast>::ensure(items);
-  const uint64_t* unsigned_number = kind == 'u' ? unsigned_numbers.data() : nullptr;
-  for (py::ssize_t k = 0; k < size; ++k) {
-    const bool too_large = unsigned_number != nullptr && unsigned_number[k] > static_cast<uint64_t>(INT32_MAX);
-    if (too_large || number[k] < first || number[k] > last) {
-      const std::string given =
-          unsigned_number != nullptr ? std::to_string(unsigned_number[k]) : std::to_string(number[k]);
-      throw py::value_error("variable " + given + " (item " + std::to_string(k + 1) + " of the selection) is outside " +
-                            std::to_string(first) + ".." + std::to_string(last));
-    }
-    const int64_t variable = number[k] - first + 1;
-    if (chosen[variable] != 0) {
-      throw py::value_error("variable " + std::to_string(number[k]) + " is given twice (item " +
-                            std::to_string(k + 1) + " of the selection)");
-    }
-    chosen[variable] = 1;
+  switch (verdict.fault) {
+    case SelectionFault::kNone:
+      break;
+    case SelectionFault::kLength:
+      throw py::value_error("a 0/1 selection needs one element per variable: " + std::to_string(size) +
+                            " given for " + std::to_string(quad_count) + " variables");
+    case SelectionFault::kNotBit:
+      throw py::value_error("a 0/1 selection holds only 0 and 1: index " + std::to_string(verdict.item) + " holds " +
+                            given(verdict.item));
+    case SelectionFault::kOutOfRange:
+      throw py::value_error("variable " + given(verdict.item) + " (item " + std::to_string(verdict.item + 1) +
+                            " of the selection) is outside " + std::to_string(first) + ".." +
+                            std::to_string(quad_count - 1 + first));
+    case SelectionFault::kRepeated:
+      throw py::value_error("variable " + std::to_string(number[verdict.item]) + " is given twice (item " +
+                            std::to_string(verdict.item + 1) + " of the selection)");
   }
   return chosen;
 }
@@ -297,7 +276,7 @@ py::object Optimum(const SequenceModel& model) {
   {
     py::gil_scoped_release unlocked;
     value = FoldOptimum(model.q, chosen.data());
-    certified = int64_t{model.q.penalty} <= -int64_t{QuadModelBound(model.q)};
+    certified = PenaltyCertifies(model.q.penalty, QuadModelBound(model.q));
   }
   return py::module_::import("rnaqubo").attr("Optimum")(value, ChosenVariables(chosen), DotBracket(model, chosen),
                                                         certified);
@@ -485,7 +464,7 @@ for a penalty of -2147483648, which has no 32-bit negation.)")
       .def(
           "write_qubo",
           [](const SequenceModel& m, py::handle path, bool negate) {
-            if (negate) RefuseNegatedMinimum(m);  // the text could hold it; solvers' 32-bit readers could not
+            if (negate) RefuseNegatedMinimum(m.q.penalty);  // the text could hold it; solvers' 32-bit readers could not
             const std::string file = ToPath(path);
             py::gil_scoped_release unlocked;
             WriteModelInstance(m, InstanceKind::kQubo, file, negate, false);

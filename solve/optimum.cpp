@@ -173,11 +173,6 @@ void WriteDotBracket(const QuadModel& model, const uint8_t* chosen, char* out) {
   std::fill(out, out + model.n, '.');
   out[model.n] = '\0';
   for (int32_t q = 1; q <= model.quad_count; ++q) {
-    if (chosen[q] == 0) continue;
-    const int32_t* quad = MatrixRow(model.quads, q);
-    out[quad[0] - 1] = '(';
-    out[quad[2] - 1] = '(';
-    out[quad[1] - 1] = ')';
-    out[quad[3] - 1] = ')';
+    if (chosen[q] != 0) MarkQuadPairs(model, &q, 1, out);
   }
 }

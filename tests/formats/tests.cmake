@@ -4,7 +4,8 @@ if(GTest_FOUND)
   # The output file unit is built with its test hooks, so that the named
   # temporaries can be forced; this copy takes the library's place at link time.
   add_executable(formats_tests ${CMAKE_CURRENT_LIST_DIR}/output_file_test.cpp ${CMAKE_CURRENT_LIST_DIR}/q_file_test.cpp
-                 ${CMAKE_CURRENT_LIST_DIR}/q_file_reader_test.cpp ${PROJECT_SOURCE_DIR}/formats/output_file.cpp)
+                 ${CMAKE_CURRENT_LIST_DIR}/q_file_reader_test.cpp ${CMAKE_CURRENT_LIST_DIR}/selection_array_test.cpp
+                 ${PROJECT_SOURCE_DIR}/formats/output_file.cpp)
   target_compile_definitions(formats_tests PRIVATE RNAQUBO_TEST_HOOKS)
   target_link_libraries(formats_tests PRIVATE rnaqubo_formats GTest::gtest_main)
   gtest_discover_tests(formats_tests DISCOVERY_TIMEOUT 60)

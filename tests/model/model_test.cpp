@@ -7,6 +7,7 @@
 
 #include "core/index_arrays.h"
 #include "model/feasible_pairs.h"
+#include "model/quad_model.h"
 #include "model/quad_couplings.h"
 #include "model/stack_score.h"
 #include "model/stacked_quads.h"
@@ -230,3 +231,21 @@ TEST(FindQuad, ScansTheGivenRowsOnly) {
 }
 
 }  // namespace
+
+// penalty <= -bound over the whole int32 range, bound 0 included (a model
+// without quads is certified by any penalty that is not positive).
+TEST(PenaltyCertifies, AtZeroAndAtTheLimits) {
+  struct Case {
+    int32_t penalty, bound;
+    bool certified;
+  };
+  const Case cases[] = {
+      {0, 0, true},          {-1, 0, true},         {1, 0, false},
+      {-5, 5, true},         {-4, 5, false},        {-6, 5, true},
+      {INT32_MIN, 0, true},  {INT32_MAX, 0, false}, {INT32_MIN, INT32_MAX, true},
+      {-INT32_MAX, INT32_MAX, true}, {-INT32_MAX + 1, INT32_MAX, false}, {INT32_MAX, INT32_MAX, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PenaltyCertifies(c.penalty, c.bound), c.certified) << c.penalty << " against " << c.bound;
+  }
+}

@@ -17,7 +17,7 @@
 #include "model/quad_model.h"
 #include "model/row_entries.h"
 #include "formats/q_file.h"
-#include "python/model_entries.h"
+#include "formats/entry_arrays.h"
 #include "tests/solve/random_letters.h"
 
 namespace {

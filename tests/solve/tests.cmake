@@ -6,7 +6,6 @@ if(GTest_FOUND)
     ${CMAKE_CURRENT_LIST_DIR}/brute_force_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/large_model_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/landscape_test.cpp
-    ${PROJECT_SOURCE_DIR}/python/model_entries.cpp
   )
   target_link_libraries(fold_tests PRIVATE rnaqubo_solve rnaqubo_formats GTest::gtest_main)
   target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")

@@ -86,10 +86,7 @@ void RunAnneal(int argc, char** argv) {
     FailUsage("expected 2 arguments (INSTANCE ANSWER), got " + std::to_string(files.size()));
   }
   const InstanceSettings instance = ReadInstanceSettings(files[0]);
-  const int32_t n = static_cast<int32_t>(instance.sequence.size());
-  char* buffer = AllocateSequenceBuffer(n);
-  std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
-  const QuadModel model = BuildQuadModel(buffer, n, instance.min_distance, instance.add_quads, instance.penalty);
+  const QuadModel model = BuildInstanceModel(instance);
   // A reduced instance is annealed over its own variables, and answered in their numbers.
   std::optional<QuadMarginals> marginals;
   const KeptVariables kept_variables = RebuildInstanceVariables(files[0], instance, model, &marginals);

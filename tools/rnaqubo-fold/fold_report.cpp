@@ -57,7 +57,7 @@ void PrintCertificate(std::FILE* out, int32_t penalty, int32_t bound, FoldFigure
   char limit[16] = "0";
   if (bound != 0) std::snprintf(limit, sizeof limit, "-%d", bound);
   figures->has_certificate = true;
-  figures->certified = int64_t{penalty} <= -int64_t{bound};
+  figures->certified = PenaltyCertifies(penalty, bound);
   figures->bound = bound;
   if (figures->certified) {
     std::fprintf(out, "certified: yes (penalty %d <= %s)\n", penalty, limit);

@@ -89,11 +89,7 @@ void PrintSelections(std::FILE* out, const QuadModel& model, size_t count_of, Se
       used = 0;
       if (room > text.size()) text.resize(room);
     }
-    for (size_t c = 0; c < size; ++c) {
-      const int32_t* quad = MatrixRow(model.quads, quads[c]);
-      structure[quad[0] - 1] = structure[quad[2] - 1] = '(';
-      structure[quad[1] - 1] = structure[quad[3] - 1] = ')';
-    }
+    MarkQuadPairs(model, quads, size, structure.data());
     char* at = text.data() + used;
     std::memcpy(at, structure.data(), n);
     at += n;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/failure.h"
@@ -155,10 +156,12 @@ void ProbeInstances(const FoldOptions& options, const InstanceHeader& header) {
 void WriteInstances(const FoldOptions& options, const QuadModel& model, const InstanceHeader& header) {
   const std::vector<KeptFile> inputs = InstanceInputs(options, header);
   InstallTerminationHandlers();
-  if (options.lp_path != nullptr) WriteLpInstance(model, header, options.lp_path, inputs);
-  if (options.milp_path != nullptr) WriteMilpInstance(model, header, options.milp_path, inputs,
-                      options.milp_pairwise ? MilpForm::kPairwise : MilpForm::kPositions);
-  if (options.qubo_path != nullptr) WriteQuboInstance(model, header, options.qubo_path, true, inputs);
+  // The .qubo is negated: its solvers minimise.
+  const std::pair<InstanceKind, const char*> files[] = {
+      {InstanceKind::kLp, options.lp_path}, {InstanceKind::kMilp, options.milp_path}, {InstanceKind::kQubo, options.qubo_path}};
+  for (const auto& [kind, path] : files) {
+    if (path != nullptr) WriteInstance(kind, model, header, path, true, options.milp_pairwise, inputs);
+  }
 }
 
 // The run of one command line; every failure is thrown (see RunTool).
@@ -179,35 +182,41 @@ void RunFold(int argc, char** argv) {
                                            landscape.sample_count > 0);
     const bool json_to_output = options.json_path != nullptr && std::strcmp(options.json_path, "-") == 0;
     InstanceSettings instance{};
-    char* buffer = nullptr;
+    std::optional<QuadModel> instance_model;
+    int32_t pair_count = 0;
+    const char* buffer = nullptr;
     if (options.instance_path != nullptr) {
       instance = ReadInstanceSettings(options.instance_path);
       params = RunParameters{options.instance_path, static_cast<int32_t>(instance.sequence.size()),
                              instance.min_distance, instance.add_quads, instance.penalty};
-      buffer = AllocateSequenceBuffer(params.sequence_length);
-      std::memcpy(buffer + 1, instance.sequence.data(), instance.sequence.size());
+      instance_model = BuildInstanceModel(instance, &pair_count);
+      buffer = instance_model->buffer;
     } else {
-      buffer = AllocateSequenceBuffer(params.sequence_length);
+      char* letters = AllocateSequenceBuffer(params.sequence_length);
+      buffer = letters;
       // The sequence file's failures carry the reader's own messages.
-      ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, buffer);
+      ReadSequenceFile(params.input_RNA_sequence_filename, params.sequence_length, letters);
     }
     ReferenceStructure reference;
     if (options.reference_path != nullptr) {
       reference = ReadReferenceStructure(options.reference_path, buffer, params.sequence_length);
     }
-    int32_t pair_count = 0;
-    const QuadModel model = BuildQuadModel(buffer, params.sequence_length,
-                                           params.min_distance_allowed_between_positions,
-                                           params.add_quads, params.M_penalty, &pair_count);
+    const QuadModel model = instance_model ? std::move(*instance_model)
+                                           : BuildQuadModel(buffer, params.sequence_length,
+                                                            params.min_distance_allowed_between_positions,
+                                                            params.add_quads, params.M_penalty, &pair_count);
     FoldFigures figures;
     GatherModelFigures(model, params.min_distance_allowed_between_positions, pair_count, &figures);
     const bool reduced_instance = options.instance_path != nullptr && !instance.reduce.empty();
-    if (landscape.out_prefix != nullptr && model.penalty == INT32_MIN) {
-      throw Failure(FailureKind::kUsage, std::string("--reduce --out: the penalty -2147483648 has no 32-bit negation "
-                                                     "for ") + landscape.out_prefix + ".qubo");
-    }
-    if (options.qubo_path != nullptr && model.penalty == INT32_MIN) {
-      throw Failure(FailureKind::kUsage, "--write-qubo: the penalty -2147483648 has no 32-bit negation");
+    // The negated .qubo files are refused before any output is made.
+    try {
+      if (landscape.out_prefix != nullptr || options.qubo_path != nullptr) CheckNegatedPenalty(model.penalty);
+    } catch (const Failure& failure) {
+      if (landscape.out_prefix != nullptr) {
+        throw Failure(failure.kind(), std::string("--reduce --out: ") + failure.what() + " for " +
+                                          landscape.out_prefix + ".qubo");
+      }
+      throw Failure(failure.kind(), std::string("--write-qubo: ") + failure.what());
     }
     if (reduced_instance && options.map_path != nullptr) {
       throw Failure(FailureKind::kUsage, "Option --map cannot be given with a reduced --instance: the answer is "

@@ -1,5 +1,5 @@
-# rnaqubo-fold: its command line end to end, its manual page, the README's
-# landscape transcripts and --reduce --out's commit under signals.
+# rnaqubo-fold: its command line end to end, its manual page, the guide's
+# landscape transcripts, --json and --reduce --out's commit under signals.
 set(fold_tests_dir ${CMAKE_CURRENT_LIST_DIR})
 
 add_test(NAME fold.cli

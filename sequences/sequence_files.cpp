@@ -1,4 +1,4 @@
-#include "python/sequence_files.h"
+#include "sequences/sequence_files.h"
 
 #include "core/failure.h"
 #include "core/sequence_reader.h"

@@ -1,7 +1,7 @@
-// The letters of a sequence for the Python module: from a string by the letter
-// rules of rnaqubo-seq, or from a file in rnaqubo's own input format (a count,
-// then one word per base), in FASTA or FASTQ, or a Stockholm alignment (through
-// rnaqubo-seq's readers).
+// The letters of one sequence, as the Python module takes them: from a string
+// by the letter rules of rnaqubo-seq, or from a file told apart by its content:
+// rnaqubo's own input format (a count, then one word per base), FASTA or FASTQ,
+// or a Stockholm alignment (through rnaqubo-seq's readers).
 #pragma once
 
 #include <string>
