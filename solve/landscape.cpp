@@ -8,123 +8,13 @@
 #include <random>
 
 #include "core/failure.h"
-#include "model/feasible_pairs.h"
-#include "model/quad_couplings.h"
+#include "solve/interval_recursion.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// The decomposition. Items are the pieces a selection splits into:
-//   Exterior(a)     the selections within positions a..n;
-//   Interval(a, b)  the selections within a..b (b - a below the band);
-//   Free(q)         inside chosen quad q (i, k) when the quad one step inside
-//                   is not chosen: the selections within i + 2..k - 2 that do
-//                   not choose the quad two steps inside (that case carries
-//                   q's chain bonus and is an alternative of Closed);
-//   Closed(q, p)    q chosen with everything inside it; p = 1 when the quad one
-//                   step outside is chosen and its chain bonus goes to the quad
-//                   one step inside q.
-// Each item's selections are the disjoint union of its alternatives: a weight
-// (the model's entries the alternative adds) and up to two sub-items.
-
-enum class Part : uint8_t { kNone, kExterior, kInterval, kFree, kClosed };
-
-struct Item {
-  Part part;
-  int32_t x;  // a, or the quad q
-  int32_t y;  // b, or p
-};
-
-constexpr Item kNoItem{Part::kNone, 0, 0};
-
-inline int32_t OuterStart(const QuadModel& model, int32_t q) { return MatrixRow(model.quads, q)[0]; }
-inline int32_t OuterEnd(const QuadModel& model, int32_t q) { return MatrixRow(model.quads, q)[1]; }
-
-// Calls visit(weight, left, right) for every alternative of item (left and
-// right may be kNoItem: the empty selection). For Exterior, Interval and Free
-// the first alternative is the first position left unpaired (left the rest,
-// right kNoItem), or the empty selection of an empty interval.
-template <typename Visit>
-inline void ForEachAlternative(const QuadModel& model, Item item, Visit&& visit) {
-  switch (item.part) {
-    case Part::kNone:
-      return;
-    case Part::kExterior: {
-      const int32_t a = item.x;
-      if (a > model.n) {
-        visit(int64_t{0}, kNoItem, kNoItem);
-        return;
-      }
-      visit(int64_t{0}, Item{Part::kExterior, a + 1, 0}, kNoItem);
-      for (int32_t q = model.first_row[a]; q < model.first_row[a + 1]; ++q) {
-        visit(int64_t{0}, Item{Part::kClosed, q, 0}, Item{Part::kExterior, OuterEnd(model, q) + 1, 0});
-      }
-      return;
-    }
-    case Part::kInterval:
-    case Part::kFree: {
-      int32_t a = item.x, b = item.y;
-      bool spanning_allowed = true;
-      if (item.part == Part::kFree) {
-        const int32_t* quad = MatrixRow(model.quads, item.x);
-        a = quad[0] + 2;
-        b = quad[1] - 2;
-        spanning_allowed = false;
-      }
-      if (a > b) {
-        visit(int64_t{0}, kNoItem, kNoItem);
-        return;
-      }
-      visit(int64_t{0}, a + 1 > b ? kNoItem : Item{Part::kInterval, a + 1, b}, kNoItem);
-      for (int32_t q = model.first_row[a]; q < model.first_row[a + 1]; ++q) {
-        const int32_t k = OuterEnd(model, q);
-        if (k > b || (k == b && !spanning_allowed)) break;
-        visit(int64_t{0}, Item{Part::kClosed, q, 0}, k + 1 > b ? kNoItem : Item{Part::kInterval, k + 1, b});
-      }
-      return;
-    }
-    case Part::kClosed: {
-      const int32_t q = item.x;
-      const int64_t score = model.score[q];
-      const int32_t link = model.next[q];
-      const int32_t carries = model.chain[q] > 0 ? 1 : 0;
-      if (link > 0) {
-        visit(score + kStackLinkValue + item.y * kChainBonusValue, Item{Part::kClosed, link, carries}, kNoItem);
-        const int32_t two_inside = model.next[link];
-        if (two_inside > 0) visit(score + carries * kChainBonusValue, Item{Part::kClosed, two_inside, 0}, kNoItem);
-      }
-      visit(score, Item{Part::kFree, q, 0}, kNoItem);
-      return;
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Value algebras: Zero (no selection), One (the empty selection), Plus (either
-// of two disjoint sets), Times (one piece with another), Weight (the entries an
-// alternative adds).
-
-// Below every reachable value.
-constexpr int64_t kNoValue = INT64_MIN / 4;
-
-// The best value.
-struct BestValue {
-  using Value = int64_t;
-  Value Zero() const { return kNoValue; }
-  Value One() const { return 0; }
-  Value Plus(Value a, Value b) const { return std::max(a, b); }
-  Value Times(Value a, Value b) const { return (a <= kNoValue || b <= kNoValue) ? kNoValue : a + b; }
-  Value Weight(int64_t w) const { return w; }
-  bool IsZero(Value a) const { return a <= kNoValue; }
-  using Accumulator = Value;
-  void Add(Accumulator* total, Value term) const { *total = std::max(*total, term); }
-  Value Result(Accumulator total) const { return total; }
-  Value Sum(const Value* terms, size_t count) const {
-    Value best = Zero();
-    for (size_t k = 0; k < count; ++k) best = std::max(best, terms[k]);
-    return best;
-  }
-};
+// The landscape's value algebras over the interval recursion, beside its best
+// value (BestValue).
 
 constexpr SelectionCount kCountLimit = ~SelectionCount{0};
 
@@ -134,6 +24,7 @@ struct CountedBest {
     int64_t value;
     SelectionCount count;
   };
+  static constexpr bool kAnyOrder = true;  // exact, saturated sums
   Value Zero() const { return {kNoValue, 0}; }
   Value One() const { return {0, 1}; }
   Value Plus(Value a, Value b) const {
@@ -159,6 +50,7 @@ struct CountedBest {
 // ln of the sum of exp(value / T): the Boltzmann sum in log space.
 struct LogSum {
   using Value = double;
+  static constexpr bool kAnyOrder = false;  // rounding depends on the order
   double inverse_temperature;
   Value Zero() const { return -std::numeric_limits<double>::infinity(); }
   Value One() const { return 0; }
@@ -209,93 +101,6 @@ struct LogSum {
   Value Weight(int64_t w) const { return static_cast<double>(w) * inverse_temperature; }
   bool IsZero(Value a) const { return a == Zero(); }
 };
-
-// ---------------------------------------------------------------------------
-// The tables of one algebra: a value per item.
-
-template <typename Value>
-struct ItemTables {
-  int32_t band = 0;
-  std::vector<Value> exterior;  // a = 1..n + 1
-  std::vector<Value> interval;  // a * band + (b - a), a = 1..n, 0 <= b - a < band
-  std::vector<Value> free;      // q = 1..quad_count
-  std::vector<Value> closed;    // 2q + p
-
-  void Allocate(const QuadModel& model, Value fill) {
-    band = std::min(PairingWindowWidth(model.n), model.n) + 1;
-    exterior.assign(static_cast<size_t>(model.n) + 2, fill);
-    interval.assign((static_cast<size_t>(model.n) + 2) * band, fill);
-    free.assign(static_cast<size_t>(model.quad_count) + 1, fill);
-    closed.assign(2 * (static_cast<size_t>(model.quad_count) + 1), fill);
-  }
-  // The cell of item (not kNone).
-  Value& At(Item item) {
-    switch (item.part) {
-      case Part::kExterior:
-        return exterior[item.x];
-      case Part::kInterval:
-        return interval[static_cast<size_t>(item.x) * band + static_cast<size_t>(item.y - item.x)];
-      case Part::kFree:
-        return free[item.x];
-      default:
-        return closed[2 * static_cast<size_t>(item.x) + item.y];
-    }
-  }
-  const Value& At(Item item) const { return const_cast<ItemTables*>(this)->At(item); }
-};
-
-template <typename Algebra>
-using TablesOf = ItemTables<typename Algebra::Value>;
-
-// The inside value of item (One for kNoItem).
-template <typename Algebra>
-inline typename Algebra::Value Inside(const Algebra& algebra, const TablesOf<Algebra>& tables, Item item) {
-  return item.part == Part::kNone ? algebra.One() : tables.At(item);
-}
-
-// The inside value of item from its alternatives; terms is scratch space.
-template <typename Algebra>
-inline typename Algebra::Value Evaluate(const QuadModel& model, const Algebra& algebra,
-                                        const TablesOf<Algebra>& tables, Item item,
-                                        std::vector<typename Algebra::Value>* terms) {
-  terms->clear();
-  ForEachAlternative(model, item, [&](int64_t weight, Item left, Item right) {
-    terms->push_back(algebra.Times(algebra.Weight(weight),
-                                   algebra.Times(Inside(algebra, tables, left), Inside(algebra, tables, right))));
-  });
-  return algebra.Sum(terms->data(), terms->size());
-}
-
-// Calls step(item) for every item in an order where each item comes after all
-// its sub-items: positions from 3' to 5'; at each position the quads' Free,
-// then Closed, then the Interval row, then Exterior.
-template <typename Step>
-void ForEachItemInsideOut(const QuadModel& model, int32_t band, Step&& step) {
-  step(Item{Part::kExterior, model.n + 1, 0});
-  for (int32_t a = model.n; a >= 1; --a) {
-    const int32_t first = model.first_row[a];
-    const int32_t end = model.first_row[a + 1];
-    for (int32_t q = first; q < end; ++q) {
-      step(Item{Part::kFree, q, 0});
-      step(Item{Part::kClosed, q, 0});
-      step(Item{Part::kClosed, q, 1});
-    }
-    const int32_t reach = std::min(band - 1, model.n - a);
-    for (int32_t d = 0; d <= reach; ++d) step(Item{Part::kInterval, a, a + d});
-    step(Item{Part::kExterior, a, 0});
-  }
-}
-
-// The inside pass: every item's value over its selections.
-template <typename Algebra>
-TablesOf<Algebra> FillInside(const QuadModel& model, const Algebra& algebra) {
-  TablesOf<Algebra> tables;
-  tables.Allocate(model, algebra.Zero());
-  std::vector<typename Algebra::Value> terms;
-  ForEachItemInsideOut(model, tables.band,
-                       [&](Item item) { tables.At(item) = Evaluate(model, algebra, tables, item, &terms); });
-  return tables;
-}
 
 // Calls step(item) for every item in the reverse of ForEachItemInsideOut's order.
 template <typename Step>

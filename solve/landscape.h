@@ -1,8 +1,8 @@
 // The whole landscape of a quad model: every conflict-free selection at once,
-// through one interval recursion run over different value algebras (the best
-// value, the best value with its number of ties, the Boltzmann sum in log
-// space) with its outside counterpart. No I/O; nothing ends the process;
-// memory failures throw std::bad_alloc.
+// through the one interval recursion (interval_recursion.h) run over different
+// value algebras (the best value, the best value with its number of ties, the
+// Boltzmann sum in log space) with its outside counterpart. No I/O; nothing
+// ends the process; memory failures throw std::bad_alloc.
 //
 // The recursion splits the selections of an interval without overlap (every
 // conflict-free selection has exactly one derivation), so that counts and

@@ -4,8 +4,8 @@
 //
 // A conflict-free selection is a nested secondary structure, and its only
 // couplings run along one helix (the stack link one quad inside, the chain bonus
-// two quads inside), so the optimum follows from a recursion over intervals of
-// the sequence no wider than the pairing window.
+// two quads inside), so the optimum follows from the interval recursion of
+// interval_recursion.h in max-plus, traced back from the whole.
 //
 // Among equal optima the choice is fixed: the positions are decided from 5' to
 // 3'. A free position stays unpaired when the optimum can still be reached so;

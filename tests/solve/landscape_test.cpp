@@ -425,6 +425,85 @@ TEST(LandscapeSampling, SamplesFollowTheExactDistribution) {
   }
 }
 
+// The tie rule's key of a conflict-free selection: its decisions in the order
+// of the rule, positions from 5' to 3'. A free position is left unpaired (0)
+// or opens the chosen quad to partner k (k); a chosen quad is continued by the
+// next of its stack (0) or not (1, and its inside i + 2..k - 2 is decided as
+// free positions). Of equal optima, the rule chooses the one of least key.
+std::vector<int32_t> TieRuleKey(const QuadModel& model, const std::vector<int32_t>& quads) {
+  std::vector<int32_t> opening(static_cast<size_t>(model.n) + 2, 0);
+  std::vector<uint8_t> chosen(static_cast<size_t>(model.quad_count) + 1, 0);
+  for (int32_t q : quads) {
+    opening[MatrixRow(model.quads, q)[0]] = q;
+    chosen[q] = 1;
+  }
+  std::vector<int32_t> key;
+  std::vector<std::pair<int32_t, int32_t>> runs{{1, model.n}};  // free runs still to decide, depth first
+  while (!runs.empty()) {
+    auto& [a, b] = runs.back();
+    if (a > b) {
+      runs.pop_back();
+      continue;
+    }
+    int32_t q = opening[a];
+    if (q == 0) {
+      key.push_back(0);
+      ++a;
+      continue;
+    }
+    key.push_back(MatrixRow(model.quads, q)[1]);
+    a = MatrixRow(model.quads, q)[1] + 1;
+    for (; model.next[q] > 0 && chosen[model.next[q]]; q = model.next[q]) key.push_back(0);
+    key.push_back(1);
+    runs.emplace_back(MatrixRow(model.quads, q)[0] + 2, MatrixRow(model.quads, q)[1] - 2);
+  }
+  return key;
+}
+
+// The optimum's tie rule on random models with many equal optima (repeated
+// motifs, sequences of two or three letters): every optimum listed, FoldOptimum
+// returns the one of least key.
+TEST(FoldOptimum, ReturnsTheOptimumTheTieRuleChooses) {
+  std::mt19937 random(5150);
+  const char* alphabets[] = {"ACGU", "GC", "GCU", "AU", "GU"};
+  const int32_t penalties[] = {-200, -50, -16, 0};
+  int checked = 0, tied = 0, many = 0;
+  while (checked < EnvironmentCount("FOLD_TIE_CASES", 600)) {
+    const std::string alphabet = alphabets[random() % 5];
+    const int32_t n = checked % 4 == 3 ? 30 + static_cast<int32_t>(random() % 120) : 6 + static_cast<int32_t>(random() % 30);
+    // Half of them a short motif repeated: shifted copies of one helix tie.
+    std::string motif;
+    for (int32_t k = 2 + static_cast<int32_t>(random() % 5); k > 0; --k) motif += alphabet[random() % alphabet.size()];
+    const bool repeated = random() % 2 == 0;
+    std::string letters;
+    for (int32_t k = 0; k < n; ++k) {
+      letters += repeated ? motif[k % motif.size()] : alphabet[random() % alphabet.size()];
+    }
+    SmallCase c = MakeCase(letters, static_cast<int32_t>(random() % 6) - 1, static_cast<int32_t>(random() % 2),
+                           penalties[random() % 4]);
+    const SuboptListing optima = ListSuboptimal(c.model, OptimumDistance{0, 0, false}, 4000);
+    if (!optima.exact || optima.total > 4000) continue;
+    ++checked;
+    tied += optima.total > 1;
+    many += optima.total > 20;
+    SCOPED_TRACE(c.label);
+    std::vector<uint8_t> chosen(c.model.quad_count + 1, 7);
+    ASSERT_EQ(FoldOptimum(c.model, chosen.data()), optima.optimum);
+    std::vector<int32_t> returned;
+    for (int32_t q = 1; q <= c.model.quad_count; ++q) {
+      if (chosen[q]) returned.push_back(q);
+    }
+    std::vector<int32_t> least = optima.Selection(0).quads;
+    for (size_t k = 1; k < optima.Count(); ++k) {
+      const std::vector<int32_t> quads = optima.Selection(k).quads;
+      if (TieRuleKey(c.model, quads) < TieRuleKey(c.model, least)) least = quads;
+    }
+    ASSERT_EQ(returned, least) << FormatSelectionCount(optima.total) << " optima";
+  }
+  EXPECT_GT(tied, checked / 4) << "too few models with equal optima";
+  EXPECT_GT(many, checked / 50) << "too few models with many equal optima";
+}
+
 // Large random models: best_with equals the optimum found with the quad forced
 // in (its score raised above everything else the model holds), and the
 // probabilities of each position's pairs sum to at most 1.
