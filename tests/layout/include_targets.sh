@@ -6,7 +6,8 @@
 # Fails on a source outside the table's folders, on a folder whose
 # CMakeLists.txt defines no target or more than one or another than the table
 # names, on an include of a folder the table does not allow, and on a link to a
-# project library of such a folder.
+# project library of such a folder, and on tests in a folder of tests/ that
+# follows no folder of the table.
 #
 #   include_targets.sh SOURCE_ROOT
 set -u
@@ -80,6 +81,22 @@ while IFS=: read -r file included; do
     fail "$file includes $included: ${target_of[$from]} may not include $to/ (${target_of[$to]})"
 done < <(list_sources '*.cpp' '*.h' | tr '\n' '\0' |
            xargs -0 grep -H '^[[:space:]]*#[[:space:]]*include[[:space:]]*"')
+# Tests follow the folders: tests/<folder>/ tests the target of <folder>/;
+# beside them only the folders of what is no target (docs, bench, workflow,
+# the layout check and the fuzz targets), and tests/tools/ itself for what all
+# the tools share.
+test_homes=" docs bench workflow layout fuzz tools "
+while IFS= read -r file; do
+  rest=${file#tests/}
+  [[ $rest == */* ]] || continue
+  home=${rest%%/*}
+  if [[ $home == tools && ${rest#tools/} == */* ]]; then
+    home=${rest#tools/}
+    home=tools/${home%%/*}
+  fi
+  [[ -n ${target_of[$home]+x} || $test_homes == *" $home "* ]] ||
+    fail "$file: tests/$home/ follows no folder of docs/architecture.md"
+done < <(if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then git ls-files tests; else find tests -type f; fi)
 if (( checked == 0 )); then
   echo "FAIL: no include between folders was found: the scan is broken"
   exit 1

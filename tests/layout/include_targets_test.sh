@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The layout check itself: it passes on the tree as it is, and fails, naming
 # the fault, on a copy with an include the table forbids, a folder holding two
-# targets, a link across the table, and sources in a folder outside it.
+# targets, a link across the table, sources in a folder outside it, and tests
+# in a folder that follows no folder of the table.
 #
 #   include_targets_test.sh SOURCE_ROOT
 set -u
@@ -44,6 +45,10 @@ expect_fault "a link the table forbids" "formats/ links rnaqubo_solve" \
   "printf 'target_link_libraries(rnaqubo_formats PUBLIC rnaqubo_solve)\n' >> formats/CMakeLists.txt"
 expect_fault "sources outside the table" "extra/ holds sources" \
   "mkdir extra && printf 'int x;\n' > extra/x.cpp"
+expect_fault "tests of no folder" "tests/fold/ follows no folder" \
+  "mkdir -p tests/fold && printf 'true\n' > tests/fold/x.sh"
+expect_fault "tests of no program" "tests/tools/rnaqubo-draw/ follows no folder" \
+  "mkdir -p tests/tools/rnaqubo-draw && printf 'true\n' > tests/tools/rnaqubo-draw/x.sh"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -24,7 +24,7 @@
 #include "model/quad_model.h"
 #include "formats/q_file.h"
 #include "formats/reduced_model.h"
-#include "tests/fold/random_letters.h"
+#include "tests/solve/random_letters.h"
 
 namespace {
 

@@ -107,7 +107,7 @@ if command -v chromium > /dev/null; then
   HOME=$work chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1300,6000 \
     --screenshot="$work/report.png" "file://$work/results/benchmark/report.html" > chromium.log 2>&1 ||
     fail "chromium failed: $(tail -n 3 chromium.log)"
-  /usr/bin/python3 "$source_dir/tests/solvers/report_screenshot.py" "$work/report.png" results/benchmark/report.html \
+  /usr/bin/python3 "$source_dir/tests/workflow/report_screenshot.py" "$work/report.png" results/benchmark/report.html \
     "$source_dir/workflow/scripts" || fail "the report's screenshot"
 else
   echo "note: chromium is not installed: the report's screenshot is not checked"

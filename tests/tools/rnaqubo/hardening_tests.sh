@@ -9,14 +9,14 @@
 # HOOKS_BINARY is the test build that reads RNAQUBO_TEST_NAMED_TEMPORARY (force
 # named temporaries) and RNAQUBO_TEST_FAILING_BUFFER=k (refuse the k-th buffer).
 set -u
-source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/check_lib.sh"
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../../check_lib.sh"
 shopt -s extglob
 binary=$(realpath "$1")
 hooks=$(realpath "$2")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
-example=$(cd "$(dirname "$0")/../examples" && pwd)/srp_ecoli.txt
+example=$(cd "$(dirname "$0")/../../../examples" && pwd)/srp_ecoli.txt
 failures=0
 checks=0
 

@@ -7,7 +7,7 @@
 #
 #   failure_tests.sh BINARY
 set -u
-source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/check_lib.sh"
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../../check_lib.sh"
 binary=$1
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -39,7 +39,7 @@ for entry in "8 dot_paren.txt" "20 Q_nested_922_x.txt" "100 Q_922_x.txt"; do
   victim=$2
   dir=$scratch/limit_$limit
   mkdir -p "$dir"
-  cp "$(dirname "$0")/../examples/srp_ecoli.txt" "$dir/x.txt"
+  cp "$(dirname "$0")/../../../examples/srp_ecoli.txt" "$dir/x.txt"
   for name in dot_paren.txt Q_nested_922_x.txt Q_922_x.txt; do echo "earlier $name" >"$dir/$name"; done
   out=$( (cd "$dir" && ulimit -f "$limit" && "$binary" x.txt 113 4 1 -200) 2>"$dir/.stderr")
   status=$?

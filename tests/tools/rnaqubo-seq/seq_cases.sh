@@ -6,7 +6,7 @@
 #
 #   seq_cases.sh RNAQUBO_SEQ
 set -u
-source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../check_lib.sh"
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/../../check_lib.sh"
 exe=$(realpath "$1")
 enter_scratch
 failures=0 checks=0

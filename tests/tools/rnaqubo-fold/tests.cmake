@@ -1,23 +1,6 @@
-# rnaqubo-fold: the optimum against brute force over small models and as a
-# local optimum of large ones.
+# rnaqubo-fold: its command line end to end, its manual page, the guide's
+# landscape transcripts, --json and --reduce --out's commit under signals.
 set(fold_tests_dir ${CMAKE_CURRENT_LIST_DIR})
-
-if(GTest_FOUND)
-  add_executable(fold_tests
-    ${fold_tests_dir}/brute_force_test.cpp
-    ${fold_tests_dir}/large_model_test.cpp
-    ${fold_tests_dir}/landscape_test.cpp
-  )
-  target_link_libraries(fold_tests PRIVATE rnaqubo_solve rnaqubo_formats GTest::gtest_main)
-  target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
-  # Under the sanitizers everything runs several times slower: smaller default
-  # mixes (FOLD_BRUTE_CASES, FOLD_LARGE_MAX_LENGTH and FOLD_TEXT_MAX_CANDIDATES in
-  # the environment override either default).
-  if(RNAQUBO_SANITIZE)
-    target_compile_definitions(fold_tests PRIVATE FOLD_TESTS_SMALL_MIX=1)
-  endif()
-  gtest_discover_tests(fold_tests DISCOVERY_TIMEOUT 60 TEST_PREFIX fold.)
-endif()
 
 add_test(NAME fold.cli
          COMMAND bash ${fold_tests_dir}/fold_cli.sh $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo>
@@ -36,7 +19,7 @@ add_test(NAME fold.landscape_cli
 # The guide's landscape transcripts (docs/guide/landscape.md) and the front
 # page's annealer, replayed and compared.
 add_test(NAME fold.landscape_guide
-         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/sequences/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
                  ${PROJECT_BINARY_DIR} fold)
 
 # --reduce --out stopped by a signal at each step of its commit, and a second

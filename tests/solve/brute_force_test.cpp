@@ -18,7 +18,7 @@
 #include "model/row_entries.h"
 #include "formats/q_file.h"
 #include "formats/entry_arrays.h"
-#include "tests/fold/random_letters.h"
+#include "tests/solve/random_letters.h"
 
 namespace {
 

@@ -1,0 +1,47 @@
+# The collection workflow (on its own, on a Stockholm alignment, on a one-node
+# Slurm cluster) and the benchmark workflow with its summariser; the guide's
+# transcripts of both, replayed. Each is skipped (status 77) without what it needs.
+set(workflow_tests_dir ${CMAKE_CURRENT_LIST_DIR})
+
+add_test(NAME solvers.summary
+         COMMAND /usr/bin/python3 ${workflow_tests_dir}/summary_test.py ${PROJECT_SOURCE_DIR}/workflow/scripts)
+
+# Its refusals of settings that are not numbers it can use, from dry runs.
+add_test(NAME solvers.benchmark_settings
+         COMMAND bash ${workflow_tests_dir}/benchmark_settings_test.sh ${PROJECT_SOURCE_DIR})
+set_tests_properties(solvers.benchmark_settings PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+if(TARGET rnaqubo-seq)
+  add_test(NAME solvers.benchmark_workflow
+           COMMAND bash ${workflow_tests_dir}/benchmark_workflow_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
+  set_tests_properties(solvers.benchmark_workflow PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
+
+  # The guide's transcripts of instance files and of the worked benchmark
+  # (docs/guide/benchmarking.md), replayed.
+  add_test(NAME solvers.guide
+           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" solvers"
+                   ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
+
+  add_test(NAME workflow.collection
+           COMMAND bash ${workflow_tests_dir}/workflow_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
+
+  add_test(NAME workflow.guide
+           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" collection"
+                   ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+  # It needs root (skipped otherwise), slurm-wlm, munge and snakemake.
+  add_test(NAME workflow.slurm
+           COMMAND bash ${workflow_tests_dir}/slurm_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(workflow.slurm PROPERTIES LABELS "seq;slurm" TIMEOUT 600 SKIP_RETURN_CODE 77)
+
+  add_test(NAME workflow.stockholm
+           COMMAND bash ${workflow_tests_dir}/stockholm_flow.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(workflow.stockholm PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
