@@ -1,9 +1,19 @@
 #include "tools/rnaqubo-fold/json_report.h"
 
+// Set by the build: 1 when nlohmann-json was found.
+#ifndef RNAQUBO_WITH_JSON
+#define RNAQUBO_WITH_JSON 0
+#endif
+#if RNAQUBO_WITH_JSON
 #include <nlohmann/json.hpp>
+#endif
 
+#include "core/failure.h"
 #include "formats/text_output.h"
 
+bool JsonReportAvailable() { return RNAQUBO_WITH_JSON != 0; }
+
+#if RNAQUBO_WITH_JSON
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -23,6 +33,7 @@ Json ScoreObject(const PairScores& scores) {
 Json RatioValue(const RatioFigure& ratio) { return ratio.defined ? Json(ratio.value) : Json(nullptr); }
 
 }  // namespace
+#endif
 
 void GatherModelFigures(const QuadModel& model, int32_t min_distance, int32_t pair_count, FoldFigures* figures) {
   figures->sequence.assign(model.buffer + 1, static_cast<size_t>(model.n));
@@ -44,6 +55,7 @@ void GatherSelectionFigures(const QuadModel& model, const uint8_t* chosen, const
   }
 }
 
+#if RNAQUBO_WITH_JSON
 std::string FormatFoldJson(const FoldFigures& figures) {
   Json report;
   report["sequence"] = figures.sequence;
@@ -100,6 +112,9 @@ std::string FormatFoldJson(const FoldFigures& figures) {
   }
   return report.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
+#else
+std::string FormatFoldJson(const FoldFigures&) { throw Failure(FailureKind::kUsage, kJsonMissingReason); }
+#endif
 
 void WriteFoldJson(const char* path, const std::string& text, const std::vector<KeptFile>& inputs) {
   WriteTextFile(path, text, inputs);

@@ -1,6 +1,7 @@
 // rnaqubo-fold --json: the figures of one run, gathered where the text report
 // prints them, written as one JSON object (docs/rnaqubo-fold.1 gives its
-// schema). The object is built with nlohmann-json; this header is plain.
+// schema). The object is built with nlohmann-json when the build found it;
+// this header is plain.
 #pragma once
 
 #include <cstdint>
@@ -86,6 +87,13 @@ void GatherModelFigures(const QuadModel& model, int32_t min_distance, int32_t pa
 // dot-bracket text printed (empty for a selection with conflicts).
 void GatherSelectionFigures(const QuadModel& model, const uint8_t* chosen, const std::string& structure,
                             int64_t value, int64_t conflict_count, FoldFigures* figures);
+
+// Why --json is refused by a build without nlohmann-json.
+inline constexpr const char* kJsonMissingReason =
+    "--json: this rnaqubo-fold was built without nlohmann-json (Debian: nlohmann-json3-dev)";
+
+// Whether this build can write --json (it was built with nlohmann-json).
+bool JsonReportAvailable();
 
 // The JSON object of figures on one line, with a final line end.
 // Bytes of names that are not UTF-8 are replaced (U+FFFD).

@@ -175,6 +175,7 @@ void RunFold(int argc, char** argv) {
   } else {
     // No output may replace another of the same run.
     RefuseSharedOutputs(options);
+    if (options.json_path != nullptr && !JsonReportAvailable()) throw Failure(FailureKind::kUsage, kJsonMissingReason);
     RunParameters params = command.params;
     const PictureRequest picture = ReadPictureRequest(options);
     const LandscapeRequest landscape = CheckLandscapeOptions(options);
