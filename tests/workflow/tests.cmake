@@ -11,7 +11,10 @@ add_test(NAME solvers.benchmark_settings
          COMMAND bash ${workflow_tests_dir}/benchmark_settings_test.sh ${PROJECT_SOURCE_DIR})
 set_tests_properties(solvers.benchmark_settings PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
 
-if(TARGET rnaqubo-seq)
+# The workflows read rnaqubo-fold --json: without nlohmann-json they cannot run.
+if(NOT TARGET nlohmann_json::nlohmann_json)
+  message(STATUS "nlohmann-json not found: the workflow tests are skipped")
+elseif(TARGET rnaqubo-seq)
   add_test(NAME solvers.benchmark_workflow
            COMMAND bash ${workflow_tests_dir}/benchmark_workflow_test.sh ${PROJECT_SOURCE_DIR}
                    $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-anneal>)
