@@ -1,6 +1,7 @@
 #include "sequences/sequence_letters.h"
 
 #include <string>
+#include <vector>
 
 #include "core/dot_bracket.h"
 #include "core/shown_text.h"
@@ -26,12 +27,14 @@ LetterClass ClassifyLetter(char c) {
   }
 }
 
-// "X at 5, Y at 17, ..." for the first few (letter, position) items.
-constexpr int kShownPositions = 5;
-
-void AppendShown(std::string* text, char letter, int64_t position, int64_t shown) {
-  if (shown > 0) *text += ", ";
-  *text += ShowText(std::string_view(&letter, 1)) + " at " + std::to_string(position);
+// "X at 5, Y at 17, ..." for the shown letters of a kind, count in all.
+std::string ShownLetters(const std::vector<RefusedLetter>& shown, int64_t count) {
+  std::string text;
+  for (const RefusedLetter& letter : shown) {
+    if (!text.empty()) text += ", ";
+    text += ShowText(std::string_view(&letter.letter, 1)) + " at " + letter.place;
+  }
+  return text + (count > static_cast<int64_t>(shown.size()) ? ", ..." : "");
 }
 
 // The start of every message about the record called name.
@@ -59,13 +62,21 @@ bool IsAmbiguityCode(char letter) {
   }
 }
 
-void NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record) {
+void ConvertLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record,
+                    RefusedLetters* refused) {
+  *refused = RefusedLetters{};
   record->letters.clear();
   record->letters.reserve(raw.size());
   record->thymines_converted = record->gaps_removed = record->ambiguous_dropped = 0;
-  int64_t position = 0, ambiguous = 0, invalid = 0;
-  std::string ambiguous_shown, invalid_shown;
-  for (const char c : raw) {
+  int64_t position = 0;
+  auto refuse = [&](char c, size_t offset, int64_t* count, std::vector<RefusedLetter>* shown) {
+    if (*count < kShownRefusedLetters) {
+      shown->push_back(RefusedLetter{c, static_cast<int64_t>(offset), position, std::to_string(position)});
+    }
+    ++*count;
+  };
+  for (size_t offset = 0; offset < raw.size(); ++offset) {
+    const char c = raw[offset];
     const LetterClass letter_class = ClassifyLetter(c);
     if (letter_class == LetterClass::kSpace) continue;
     ++position;
@@ -81,33 +92,42 @@ void NormaliseLetters(std::string_view raw, const LetterPolicy& policy, Sequence
         ++record->gaps_removed;
         break;
       case LetterClass::kAmbiguous:
-        if (ambiguous < kShownPositions) AppendShown(&ambiguous_shown, c, position, ambiguous);
-        ++ambiguous;
+        if (policy.ambiguous == AmbiguousLetters::kDrop) {
+          ++record->ambiguous_dropped;
+        } else {
+          refuse(c, offset, &refused->ambiguous, &refused->ambiguous_shown);
+        }
         break;
       default:
-        if (invalid < kShownPositions) AppendShown(&invalid_shown, c, position, invalid);
-        ++invalid;
+        refuse(c, offset, &refused->invalid, &refused->invalid_shown);
         break;
     }
   }
+  if (refused->invalid > 0 || refused->ambiguous > 0 || !record->letters.empty()) return;
   const std::string prefix = RecordPrefix(record->name);
-  if (invalid > 0) {
+  FailLetters(SequenceFailureKind::kEmptyRecord,
+              position == 0 ? prefix + "the sequence is empty"
+                            : prefix + "no base is left after removing " + Plural(position, "letter", "letters"));
+}
+
+void FailRefusedLetters(const std::string& prefix, const std::string& name, const RefusedLetters& refused) {
+  if (refused.invalid > 0) {
     FailLetters(SequenceFailureKind::kInvalidLetters,
-                prefix + Plural(invalid, "letter that is", "letters that are") +
-                    " neither a base, a gap nor an ambiguity code (" + invalid_shown +
-                    (invalid > kShownPositions ? ", ..." : "") + ")");
+                prefix + RecordPrefix(name) + Plural(refused.invalid, "letter that is", "letters that are") +
+                    " neither a base, a gap nor an ambiguity code (" +
+                    ShownLetters(refused.invalid_shown, refused.invalid) + ")");
   }
-  if (ambiguous > 0 && policy.ambiguous == AmbiguousLetters::kRefuse) {
+  if (refused.ambiguous > 0) {
     FailLetters(SequenceFailureKind::kAmbiguous,
-                prefix + Plural(ambiguous, "ambiguous letter", "ambiguous letters") + " (" + ambiguous_shown +
-                    (ambiguous > kShownPositions ? ", ..." : "") + ")");
+                prefix + RecordPrefix(name) + Plural(refused.ambiguous, "ambiguous letter", "ambiguous letters") +
+                    " (" + ShownLetters(refused.ambiguous_shown, refused.ambiguous) + ")");
   }
-  record->ambiguous_dropped = ambiguous;
-  if (record->letters.empty()) {
-    FailLetters(SequenceFailureKind::kEmptyRecord,
-                position == 0 ? prefix + "the sequence is empty"
-                              : prefix + "no base is left after removing " + Plural(position, "letter", "letters"));
-  }
+}
+
+void NormaliseLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record) {
+  RefusedLetters refused;
+  ConvertLetters(raw, policy, record, &refused);
+  FailRefusedLetters("", record->name, refused);
 }
 
 std::string AlignStructure(std::string_view raw, std::string_view structure, const LetterPolicy& policy,

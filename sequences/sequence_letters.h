@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sequences/sequence_failure.h"
 
@@ -30,6 +31,36 @@ struct SequenceRecord {
 
 // True for an IUPAC ambiguity code (N, R, Y, K, M, S, W, B, D, H, V), either case.
 bool IsAmbiguityCode(char letter);
+
+// A letter the rules refuse, and where it is.
+struct RefusedLetter {
+  char letter = 0;
+  int64_t offset = 0;     // its index in raw (0-based)
+  int64_t position = 0;   // 1-based over the non-white characters of raw, gaps included
+  std::string place;      // what a message says after "<letter> at "; the position by default
+};
+
+// The letters of a record the rules refuse, by kind: how many, and the first
+// kShownRefusedLetters of each.
+constexpr int kShownRefusedLetters = 5;
+struct RefusedLetters {
+  int64_t invalid = 0;    // neither a base, a gap nor an ambiguity code
+  int64_t ambiguous = 0;  // ambiguity codes under AmbiguousLetters::kRefuse
+  std::vector<RefusedLetter> invalid_shown, ambiguous_shown;
+};
+
+// Converts raw as NormaliseLetters does, but counts the letters it refuses in
+// *refused (cleared first) instead of throwing, leaving them out of the
+// letters. Throws SequenceFailure kEmptyRecord ("record <name>: ...") when no
+// letter is refused and no base is left.
+void ConvertLetters(std::string_view raw, const LetterPolicy& policy, SequenceRecord* record,
+                    RefusedLetters* refused);
+
+// Returns when refused holds no letter; otherwise throws SequenceFailure
+// kInvalidLetters (before kAmbiguous) with the message prefix + "record <name>:
+// <count> <what> (<letter> at <place>, ...)", the shown letters of that kind
+// each at its place.
+void FailRefusedLetters(const std::string& prefix, const std::string& name, const RefusedLetters& refused);
 
 // Converts raw into record->letters and sets the three counts in record (its name
 // is left as it is). Upper or lower case; T/t becomes U; '-' and '.' are removed;

@@ -47,7 +47,7 @@ struct AlignmentReader {
   std::string shown_path;
   StockholmAlignment alignment;
   std::unordered_map<std::string, size_t> row_of;
-  std::vector<std::pair<std::string, StockholmStructureLine>> own;  // #=GR SS lines in file order
+  std::vector<std::pair<std::string, StockholmLine>> own;  // #=GR SS lines in file order
   std::unordered_map<std::string, size_t> own_of;
   std::unordered_map<std::string, int64_t> block_items;  // what this block has had, and where
   int64_t block_width = -1, block_line = 0;
@@ -56,6 +56,7 @@ struct AlignmentReader {
   int64_t block_column = -1;
   std::vector<std::tuple<int64_t, int64_t, std::string>> block_structures;
   int64_t line = 0;
+  int64_t indent = 0;  // where the line's text starts after its leading white space
 
   [[noreturn]] void Fail(const std::string& what) const {
     throw SequenceFailure(SequenceFailureKind::kBadStructure,
@@ -101,10 +102,10 @@ struct AlignmentReader {
     }
   }
 
-  static void Append(StockholmStructureLine* target, const Field& field, int64_t line) {
+  void Append(StockholmLine* target, const Field& field) const {
     target->piece_columns.push_back(static_cast<int64_t>(target->text.size()));
     target->piece_lines.push_back(line);
-    target->piece_offsets.push_back(static_cast<int64_t>(field.offset));
+    target->piece_offsets.push_back(indent + static_cast<int64_t>(field.offset));
     target->text.append(field.text);
   }
 
@@ -116,7 +117,7 @@ struct AlignmentReader {
       if (fields.size() != 3) Fail("#=GC SS_cons needs one word of structure");
       CheckPiece("#=GC SS_cons", "#=GC SS_cons", static_cast<int64_t>(fields[2].text.size()));
       block_structures.emplace_back(line, static_cast<int64_t>(alignment.consensus.text.size()), "#=GC SS_cons");
-      Append(&alignment.consensus, fields[2], line);
+      Append(&alignment.consensus, fields[2]);
     } else if (first == "#=GR") {
       if (fields.size() < 3 || fields[2].text != "SS") return;
       const std::string name(fields[1].text);
@@ -124,9 +125,9 @@ struct AlignmentReader {
       if (fields.size() != 4) Fail(what + " needs one word of structure");
       CheckPiece("#=GR " + name, what, static_cast<int64_t>(fields[3].text.size()));
       const auto [found, fresh] = own_of.emplace(name, own.size());
-      if (fresh) own.emplace_back(name, StockholmStructureLine{});
+      if (fresh) own.emplace_back(name, StockholmLine{});
       block_structures.emplace_back(line, static_cast<int64_t>(own[found->second].second.text.size()), what);
-      Append(&own[found->second].second, fields[3], line);
+      Append(&own[found->second].second, fields[3]);
     } else if (first[0] == '#') {
       // #=GF, #=GS and comments carry nothing rnaqubo uses.
     } else {
@@ -135,15 +136,15 @@ struct AlignmentReader {
       if (fields.size() != 2) Fail(what + " needs one word of aligned sequence after its name");
       CheckPiece(name, what, static_cast<int64_t>(fields[1].text.size()), true);
       const auto [found, fresh] = row_of.emplace(name, alignment.rows.size());
-      if (fresh) alignment.rows.push_back(StockholmRow{name, "", line, {}});
-      const int64_t start = static_cast<int64_t>(alignment.rows[found->second].columns.size());
+      if (fresh) alignment.rows.push_back(StockholmRow{name, {}, {}});
+      const int64_t start = static_cast<int64_t>(alignment.rows[found->second].aligned.text.size());
       if (block_column < 0) {
         block_column = start;
       } else if (start != block_column) {
         Fail(what + " starts at alignment column " + std::to_string(start + 1) + ", this block's first row at " +
              std::to_string(block_column + 1) + ": it is missing from an earlier block, or a new one");
       }
-      alignment.rows[found->second].columns.append(fields[1].text);
+      Append(&alignment.rows[found->second].aligned, fields[1]);
     }
   }
 
@@ -155,7 +156,7 @@ struct AlignmentReader {
     if (alignment.rows.empty()) Fail("the alignment that starts at line " + std::to_string(alignment.line) +
                                      " has no sequence");
     const StockholmRow& first = alignment.rows[0];
-    const int64_t width = static_cast<int64_t>(first.columns.size());
+    const int64_t width = static_cast<int64_t>(first.aligned.text.size());
     const std::string against = ", the alignment has " + std::to_string(width) + " (the row of " +
                                 ShowText(first.name) + ")";
     auto fail_at = [&](int64_t at, const std::string& what) {
@@ -163,11 +164,12 @@ struct AlignmentReader {
       Fail(what);
     };
     for (const StockholmRow& row : alignment.rows) {
-      if (static_cast<int64_t>(row.columns.size()) != width) {
-        fail_at(row.line, "the row of " + ShowText(row.name) + " covers " + Columns(row.columns.size()) + against);
+      if (static_cast<int64_t>(row.aligned.text.size()) != width) {
+        fail_at(row.aligned.piece_lines[0],
+                "the row of " + ShowText(row.name) + " covers " + Columns(row.aligned.text.size()) + against);
       }
     }
-    const StockholmStructureLine& consensus = alignment.consensus;
+    const StockholmLine& consensus = alignment.consensus;
     if (!consensus.text.empty() && static_cast<int64_t>(consensus.text.size()) != width) {
       fail_at(consensus.piece_lines[0],
               "#=GC SS_cons covers " + Columns(static_cast<int64_t>(consensus.text.size())) + against);
@@ -245,6 +247,14 @@ bool MatchWuss(const std::string& text, std::vector<BasePair>* pairs, bool* reve
   return false;
 }
 
+// Where column (0-based) of line is in the file: its line, and its column
+// there (1-based).
+std::pair<int64_t, int64_t> LocateColumn(const StockholmLine& line, int64_t column) {
+  size_t piece = 0;
+  while (piece + 1 < line.piece_columns.size() && line.piece_columns[piece + 1] <= column) ++piece;
+  return {line.piece_lines[piece], line.piece_offsets[piece] + column - line.piece_columns[piece] + 1};
+}
+
 bool IsStockholmGap(char c) { return c == '.' || c == '-' || c == '_' || c == '~'; }
 
 std::string Prefix(const char* path, int64_t line) { return ShowText(path) + ": line " + std::to_string(line) + ": "; }
@@ -305,6 +315,7 @@ std::vector<StockholmAlignment> ReadStockholmAlignments(const char* path) {
       continue;
     }
     reader->line = number;
+    reader->indent = text.empty() ? 0 : static_cast<int64_t>(text.data() - line.data());
     if (text.empty()) {
       reader->StartBlock();
     } else if (text == "//") {
@@ -333,34 +344,52 @@ StockholmProjection ProjectStockholmRow(const char* path, const StockholmAlignme
   const StockholmRow& row = alignment.rows[k];
   StockholmProjection projection;
   projection.record.name = row.name;
-  std::string raw = row.columns;
+  std::string raw = row.aligned.text;
   for (char& c : raw) {
     if (IsStockholmGap(c)) c = '-';
   }
+  const int64_t row_line = row.aligned.piece_lines[0];
+  RefusedLetters refused;
   try {
-    NormaliseLetters(raw, policy, &projection.record);
+    ConvertLetters(raw, policy, &projection.record, &refused);
   } catch (const SequenceFailure& failure) {
-    throw SequenceFailure(failure.sequence_kind(), Prefix(path, row.line) + failure.what());
+    throw SequenceFailure(failure.sequence_kind(), Prefix(path, row_line) + failure.what());
+  }
+  if (refused.invalid > 0 || refused.ambiguous > 0) {
+    // Each shown letter by its base in the ungapped row and its alignment
+    // column; the message starts where the first of them is in the file.
+    std::vector<RefusedLetter>& shown = refused.invalid > 0 ? refused.invalid_shown : refused.ambiguous_shown;
+    std::string where;
+    for (size_t k = 0; k < shown.size(); ++k) {
+      int64_t base = 0;
+      for (int64_t c = 0; c <= shown[k].offset; ++c) base += raw[static_cast<size_t>(c)] == '-' ? 0 : 1;
+      const auto [file_line, file_column] = LocateColumn(row.aligned, shown[k].offset);
+      shown[k].place = "base " + std::to_string(base) + " in alignment column " + std::to_string(shown[k].offset + 1);
+      if (k == 0) {
+        where = Prefix(path, file_line) + "column " + std::to_string(file_column) + ": ";
+      } else {
+        shown[k].place += " (line " + std::to_string(file_line) + ", column " + std::to_string(file_column) + ")";
+      }
+    }
+    FailRefusedLetters(where, row.name, refused);
   }
   const bool own = which == StockholmStructure::kOwn && !row.own.text.empty();
-  const StockholmStructureLine& line = own ? row.own : alignment.consensus;
+  const StockholmLine& line = own ? row.own : alignment.consensus;
   if (line.text.empty()) return projection;
   const std::string what = own ? "#=GR " + ShowText(row.name) + " SS" : std::string("#=GC SS_cons");
   std::vector<BasePair> columns;
   StructureFault fault;
   if (!MatchWuss(line.text, &columns, &projection.reversed, &fault)) {
-    size_t piece = 0;
-    while (piece + 1 < line.piece_columns.size() && line.piece_columns[piece + 1] <= fault.column) ++piece;
-    const int64_t column = line.piece_offsets[piece] + fault.column - line.piece_columns[piece] + 1;
+    const auto [file_line, file_column] = LocateColumn(line, fault.column);
     throw SequenceFailure(SequenceFailureKind::kBadStructure,
-                          Prefix(path, line.piece_lines[piece]) + "column " + std::to_string(column) + ": " + what +
+                          Prefix(path, file_line) + "column " + std::to_string(file_column) + ": " + what +
                               ": " + fault.reason + " (alignment column " + std::to_string(fault.column + 1) + ")");
   }
   // The position of each column's letter in the sequence, 0 for a removed one.
-  std::vector<int32_t> position(row.columns.size(), 0);
+  std::vector<int32_t> position(raw.size(), 0);
   int32_t kept = 0;
-  for (size_t c = 0; c < row.columns.size(); ++c) {
-    const char letter = row.columns[c];
+  for (size_t c = 0; c < raw.size(); ++c) {
+    const char letter = raw[c];
     const bool removed =
         IsStockholmGap(letter) || (IsAmbiguityCode(letter) && policy.ambiguous == AmbiguousLetters::kDrop);
     if (!removed) position[c] = ++kept;
@@ -373,7 +402,7 @@ StockholmProjection ProjectStockholmRow(const char* path, const StockholmAlignme
   try {
     projection.structure = FormatDotBracket(pairs, kept);
   } catch (const Failure& failure) {
-    throw SequenceFailure(SequenceFailureKind::kBadStructure, Prefix(path, row.line) + "record " +
+    throw SequenceFailure(SequenceFailureKind::kBadStructure, Prefix(path, row_line) + "record " +
                                                                   ShowText(row.name) + ": " + what + ": " +
                                                                   failure.what());
   }

@@ -12,9 +12,10 @@
 #include "sequences/sequence_letters.h"
 #include "sequences/sequence_records.h"
 
-// A secondary structure line of an alignment, gathered from its blocks.
-struct StockholmStructureLine {
-  std::string text;                   // one character per alignment column
+// A line of an alignment (a sequence row or a structure line), gathered from
+// its blocks.
+struct StockholmLine {
+  std::string text;                    // one character per alignment column
   std::vector<int64_t> piece_columns;  // the first column (0-based) of each block's piece
   std::vector<int64_t> piece_lines;    // the line of each piece (1-based)
   std::vector<int64_t> piece_offsets;  // where the piece starts in its line (0-based)
@@ -23,16 +24,15 @@ struct StockholmStructureLine {
 // One sequence of an alignment as written: its row gathered from every block.
 struct StockholmRow {
   std::string name;
-  std::string columns;         // the aligned letters, gaps included
-  int64_t line = 0;            // the line of its first piece
-  StockholmStructureLine own;  // its #=GR <name> SS line; text empty when it has none
+  StockholmLine aligned;  // the aligned letters, gaps included
+  StockholmLine own;      // its #=GR <name> SS line; text empty when it has none
 };
 
 // One alignment, from its "# STOCKHOLM 1.0" line to its "//".
 struct StockholmAlignment {
   int64_t line = 0;                 // the line of "# STOCKHOLM 1.0"
   std::vector<StockholmRow> rows;   // in the order of the first block
-  StockholmStructureLine consensus; // #=GC SS_cons; text empty when there is none
+  StockholmLine consensus;         // #=GC SS_cons; text empty when there is none
 };
 
 // Which structure line a sequence's reference comes from.
@@ -76,10 +76,14 @@ struct StockholmProjection {
 // lower case, every other character is unpaired. A pair is kept when both of its
 // columns hold a letter kept in the sequence. A line whose angle brackets
 // balance only with '>' as the 5' side is read that way (reversed is set).
-// Throws SequenceFailure: the letter rules' failures as "<path>: line <L>:
-// record <name>: ..." (positions are alignment columns), kBadStructure
-// "<path>: line <L>: column <C>: ..." for an unbalanced structure line (L and C
-// where the fault is, with its alignment column).
+// Throws SequenceFailure: refused letters as "<path>: line <L>: column <C>:
+// record <name>: <count> <what> (<letter> at base <B> in alignment column <A>,
+// <letter> at base <B> in alignment column <A> (line <L>, column <C>), ...)",
+// L and C where the first shown letter is in the file, B its position in the
+// ungapped row; a record left empty as "<path>: line <L>: record <name>: ..."
+// (L the row's first line); kBadStructure "<path>: line <L>: column <C>: ..."
+// for an unbalanced structure line (L and C where the fault is, with its
+// alignment column).
 StockholmProjection ProjectStockholmRow(const char* path, const StockholmAlignment& alignment, size_t k,
                                         StockholmStructure which, const LetterPolicy& policy);
 

@@ -107,13 +107,38 @@ split "five mutually crossing pairs" 1 "rnaqubo-seq: five.sto: line 2: record q:
 
 # An ambiguity code: refused, or dropped together with its pair.
 printf '# STOCKHOLM 1.0\nn GNAAAC\n#=GC SS_cons <<..>>\n//\n' > amb.sto
-split "ambiguity code refused" 1 "rnaqubo-seq: amb.sto: line 2: record n: 1 ambiguous letter (N at 2); --ambiguous drop removes them
+split "ambiguity code refused" 1 "rnaqubo-seq: amb.sto: line 2: column 4: record n: 1 ambiguous letter (N at base 2 in alignment column 2); --ambiguous drop removes them
 " - amb.sto
 split "ambiguity code dropped with its pair" 0 "$(note "record n: 1 ambiguous letter dropped, so later positions shift")
 " ">n
 GAAAC
 (...)
 " amb.sto --ambiguous drop
+
+# A refused letter is reported where it is in the file (its line, and its
+# column in that line), by its base in the ungapped row and its alignment
+# column; the letters after the first also with their line and column. r1's
+# pieces start at column 6 of line 8 and column 4 of line 12; the first block
+# holds 8 of its bases in 10 columns, the second 12 in 13. Lines 8 and 10 are
+# indented, which moves the columns with them. The same message comes when
+# the row is taken alone by name.
+refused() {
+  local name=$1 second=$2 third=$3 structure=$4 err=$5
+  printf '# STOCKHOLM 1.0\n#=GF ID pieces\n\nr1 GGAC..UAGC\nr2 GGAC--UAGC\n#=GC SS_cons <<<....>>>\n\n  r1 %s\nr2 AAAAGCAA-CCUA\n  #=GC SS_cons %s\n\nr1 %s\nr2 GGAU\n#=GC SS_cons ....\n//\n' \
+    "$second" "$structure" "$third" > pieces.sto
+  split "$name" 1 "rnaqubo-seq: pieces.sto: $err
+" - pieces.sto
+  check "$name, the row alone" cmp -s <("$exe" pieces.sto r1 2>&1 > /dev/null) <(printf 'rnaqubo-seq: pieces.sto: %s\n' "$err")
+}
+plain=............. drop="; --ambiguous drop removes them"
+refused "an N in the second block" AAANGCAA-CCUA GGAU $plain \
+  "line 8: column 9: record r1: 1 ambiguous letter (N at base 12 in alignment column 14)$drop"
+refused "a letter no base in the third block, over an N" AAANGCAA-CCUA GG*U $plain \
+  "line 12: column 6: record r1: 1 letter that is neither a base, a gap nor an ambiguity code (* at base 23 in alignment column 26)"
+refused "letters in two blocks, five shown" NAAAGCAA-CCRN NNGY $plain \
+  "line 8: column 6: record r1: 6 ambiguous letters (N at base 9 in alignment column 11, R at base 19 in alignment column 22 (line 8, column 17), N at base 20 in alignment column 23 (line 8, column 18), N at base 21 in alignment column 24 (line 12, column 4), N at base 22 in alignment column 25 (line 12, column 5), ...)$drop"
+refused "an indented structure line's fault" AAAAGCAA-CCUA GGAU .....\>....... \
+  "line 10: column 21: #=GC SS_cons: '>' closes no '<' (alignment column 16)"
 
 # Two alignments in one gzip file, the first with no structure line: its record
 # gets no .dbn; a record is chosen across alignments.

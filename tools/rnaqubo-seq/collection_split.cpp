@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -158,6 +159,7 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
   std::unordered_map<std::string, std::pair<int64_t, std::string>> owner_of;  // safe name -> record
   std::vector<bool> reference_used(references.size(), false);
   LetterTotals totals;
+  RepeatedNotes renamed;
   SequenceRecord record;
   std::string raw, structure;
   while (NextRecord(&source, &record.name, &raw)) {
@@ -172,8 +174,9 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
                    ") would both be written to " + ShowText(request.directory + "/" + safe + "/" + safe + ".txt"));
     }
     if (safe != record.name) {
-      summary->notes.push_back("record " + std::to_string(index) + " (" + ShowText(record.name) +
-                               ") is written as " + ShowText(safe));
+      AddRepeatedNote("record " + std::to_string(index) + " (" + ShowText(record.name) + ") is written as " +
+                          ShowText(safe),
+                      &renamed);
     }
     bool has_structure = false;
     if (alignments != nullptr) {
@@ -236,6 +239,8 @@ void StageRecords(const SplitRequest& request, const std::vector<DbnRecord>& ref
     }
   }
   if (staged->empty()) FailData(SequenceFailureKind::kNotSequences, shown_source + ": no record found");
+  FlushRepeatedNotes(renamed, "record is written under a safe name", "records are written under a safe name",
+                     &summary->notes);
   std::vector<std::string> unused;
   for (size_t k = 0; k < references.size(); ++k) {
     if (!reference_used[k]) unused.push_back(ShowText(references[k].name));
@@ -444,8 +449,9 @@ bool OwnerRuns(const std::string& staging) {
 // commit loses its staging directory, an incomplete one is undone from its
 // journal, and a run killed while staging only leaves files in staging, which
 // are removed. Staging directories of runs still going are left alone. Adds a
-// note per directory dealt with.
+// note per directory dealt with (the first few, then a count: see RepeatedNotes).
 void RecoverInterruptedSplits(const std::string& directory, SplitSummary* summary) {
+  RepeatedNotes notes;
   std::vector<std::string> found;
   if (DIR* listing = opendir(directory.c_str())) {
     while (const dirent* entry = readdir(listing)) {
@@ -454,6 +460,7 @@ void RecoverInterruptedSplits(const std::string& directory, SplitSummary* summar
     }
     closedir(listing);
   }
+  std::sort(found.begin(), found.end());  // the notes in an order that does not depend on the file system
   for (const std::string& name : found) {
     const std::string staging = directory + "/" + name;
     struct stat info;
@@ -461,17 +468,17 @@ void RecoverInterruptedSplits(const std::string& directory, SplitSummary* summar
     const std::string shown = ShowText(staging);
     if (Exists(staging + "/" + kCommittedName)) {
       RemoveStaging(staging);
-      summary->notes.push_back(shown + ": an earlier split was complete; its leftovers are removed");
+      AddRepeatedNote(shown + ": an earlier split was complete; its leftovers are removed", &notes);
       continue;
     }
     if (!Exists(staging + "/" + kJournalName)) {
       RemoveStaging(staging);
-      summary->notes.push_back(shown + ": an earlier split stopped before its commit; its staged files are removed");
+      AddRepeatedNote(shown + ": an earlier split stopped before its commit; its staged files are removed", &notes);
       continue;
     }
     Journal journal;
     if (!ParseJournal(ReadSmallText(staging + "/" + kJournalName), &journal)) {
-      summary->notes.push_back(shown + ": the journal of an earlier split cannot be read; left as it is");
+      AddRepeatedNote(shown + ": the journal of an earlier split cannot be read; left as it is", &notes);
       continue;
     }
     if (!UndoJournal(directory, staging, journal)) {
@@ -481,8 +488,10 @@ void RecoverInterruptedSplits(const std::string& directory, SplitSummary* summar
                             staging);
     }
     RemoveStaging(staging);
-    summary->notes.push_back(shown + ": an earlier split was stopped in its commit; the files before it are restored");
+    AddRepeatedNote(shown + ": an earlier split was stopped in its commit; the files before it are restored", &notes);
   }
+  FlushRepeatedNotes(notes, "leftover of an earlier split dealt with", "leftovers of earlier splits dealt with",
+                     &summary->notes);
 }
 
 // Refuses, before the commit starts, what would make a move fail or write through
@@ -601,6 +610,19 @@ struct CreatedDirectoryGuard {
 };
 
 }  // namespace
+
+void AddRepeatedNote(std::string note, RepeatedNotes* notes) {
+  if (notes->count++ < kShownRepeatedNotes) notes->shown.push_back(std::move(note));
+}
+
+void FlushRepeatedNotes(const RepeatedNotes& notes, const char* one, const char* many,
+                        std::vector<std::string>* lines) {
+  lines->insert(lines->end(), notes.shown.begin(), notes.shown.end());
+  const int64_t more = notes.count - static_cast<int64_t>(notes.shown.size());
+  if (more == 0) return;
+  lines->push_back("... and " + std::to_string(more) + " more " + (more == 1 ? one : many) + " (" +
+                   std::to_string(notes.count) + " in all)");
+}
 
 void AddLetterCounts(const SequenceRecord& record, LetterTotals* totals) {
   AddCount(record.thymines_converted, record.name, &totals->thymines, &totals->thymine_records,

@@ -25,6 +25,24 @@ void AddLetterCounts(const SequenceRecord& record, LetterTotals* totals);
 // or "120 T written as U in 4 records"; none when nothing was converted.
 std::vector<std::string> LetterNotes(const LetterTotals& totals);
 
+// Notes of one kind that can come once per record (or per leftover of an
+// earlier split): the first kShownRepeatedNotes are kept as they are, the rest
+// only counted, so that a large collection does not flood standard error.
+constexpr int64_t kShownRepeatedNotes = 3;
+struct RepeatedNotes {
+  std::vector<std::string> shown;
+  int64_t count = 0;  // every note added, shown or not
+};
+
+// Adds note to *notes.
+void AddRepeatedNote(std::string note, RepeatedNotes* notes);
+
+// Appends the shown notes of notes to *lines, then, when more were added, one
+// line "... and <more> more <what> (<count> in all)", what being one (for one
+// more) or many.
+void FlushRepeatedNotes(const RepeatedNotes& notes, const char* one, const char* many,
+                        std::vector<std::string>* lines);
+
 struct SplitRequest {
   std::string sequences_path;  // FASTA, FASTQ or Stockholm; empty: the sequences come from dbn_path
   std::string dbn_path;        // dot-bracket references; empty for none (and for Stockholm)

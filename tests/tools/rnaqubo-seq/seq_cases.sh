@@ -189,6 +189,29 @@ rnaqubo-seq: note: record 2 (-o) is written as _o
 " -- --split dashcoll dashes.fa
 check "no file name starts with '-'" test -z "$(find dashcoll -name '-*' -print -quit)"
 
+# A note that comes once per record, or once per leftover of an earlier split:
+# the first three as they are, then one line for the rest with the total.
+for count in 3 4 120; do
+  : > many.fa
+  for ((k = 1; k <= count; k++)); do printf '>n/%d\nGC\n' "$k" >> many.fa; done
+  more=$(case $count in
+    4) echo "rnaqubo-seq: note: ... and 1 more record is written under a safe name (4 in all)" ;;
+    120) echo "rnaqubo-seq: note: ... and 117 more records are written under a safe name (120 in all)" ;;
+  esac)
+  expect "$count renamed records" 0 "" "rnaqubo-seq: note: record 1 (n/1) is written as n_1
+rnaqubo-seq: note: record 2 (n/2) is written as n_2
+rnaqubo-seq: note: record 3 (n/3) is written as n_3
+${more:+$more
+}" -- --split "many$count" many.fa
+done
+mkdir -p left/.rnaqubo-seq-{d,b,c,a}
+expect "4 leftovers of earlier splits" 0 "" "rnaqubo-seq: note: left/.rnaqubo-seq-a: an earlier split stopped before its commit; its staged files are removed
+rnaqubo-seq: note: left/.rnaqubo-seq-b: an earlier split stopped before its commit; its staged files are removed
+rnaqubo-seq: note: left/.rnaqubo-seq-c: an earlier split stopped before its commit; its staged files are removed
+rnaqubo-seq: note: ... and 1 more leftover of an earlier split dealt with (4 in all)
+" -- --split left wrapped.fa
+check "every leftover removed" test -z "$(find left -name '.rnaqubo-seq-*' -print -quit)"
+
 # Every byte a name can hold (all but white space, which ends the name): only
 # [A-Za-z0-9._-] reaches a file name, unchanged; every other byte becomes '_'.
 /usr/bin/python3 -c "
