@@ -258,10 +258,25 @@ std::pair<double, double> AppendDrawingLegend(std::string* svg, const ArcDiagram
     std::snprintf(text, sizeof text, " | F1: %.4f | sensitivity: %.4f | PPV: %.4f", scores.f1,
                   scores.sensitivity, scores.ppv);
     value_text += text;
-    rows.push_back(named(kArcColourBoth, "in both: " + std::to_string(classes.both.size()) + " (of " +
+    // Each row counts the pairs of its set, as the scores count them (and as
+    // the reference's side of an arc diagram draws those in both); the pairs
+    // that conflict are drawn in the conflict colour instead on the
+    // structure's side, and each row says how many of its own those are.
+    const std::vector<BasePair> reference = SortedDistinctPairs(diagram.reference);
+    size_t red_in_both = 0;
+    for (const BasePair& pair : classes.conflicting) red_in_both += ContainsPair(reference, pair) ? 1 : 0;
+    const size_t red_only = classes.conflicting.size() - red_in_both;
+    auto drawn_red = [](size_t count) {
+      return count == 0 ? std::string()
+                        : "; " + std::to_string(count) + " of them drawn in " + kArcColourConflict.name +
+                              " as sharing a position or crossing";
+    };
+    rows.push_back(named(kArcColourBoth, "in both: " + std::to_string(classes.below_both.size()) + " (of " +
                                              std::to_string(classes.structure_pairs) + " in this structure, " +
-                                             std::to_string(classes.reference_pairs) + " in the reference)"));
-    rows.push_back(named(kArcColourExtra, "in this structure only: " + std::to_string(classes.extra.size())));
+                                             std::to_string(classes.reference_pairs) + " in the reference)" +
+                                             drawn_red(red_in_both)));
+    rows.push_back(named(kArcColourExtra, "in this structure only: " +
+                                              std::to_string(classes.extra.size() + red_only) + drawn_red(red_only)));
     rows.push_back(named(kArcColourMissed, "in the reference only: " + std::to_string(classes.missed.size())));
   } else {
     rows.push_back(named(kArcColourStructure, "base pairs: " + std::to_string(classes.both.size())));

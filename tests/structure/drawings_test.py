@@ -166,6 +166,36 @@ def check_2d(path, root, expected):
         check((len(rows[name]) >= 10) == (want[name] > 0), f"{path}: {len(rows[name])} {name} pixels")
 
 
+def check_legend_counts(path, legend, root, layout, expected):
+    """Each legend row counts its set of pairs (as the scores do), says how many
+    of them are drawn in the conflict colour instead, and the picture draws
+    exactly that many in each colour."""
+    def number(pattern):
+        found = re.search(pattern, legend)
+        return int(found.group(1)) if found else None
+    def red(row):
+        return number(row + r": \d+[^;|]*; (\d+) of them drawn in vermillion") or 0
+    reference, conflict = expected["below_both"] | expected["missed"], expected["conflict"]
+    shown = {"both": number(r"blue: in both: (\d+)"), "both red": red("blue: in both"),
+             "extra": number(r"orange: in this structure only: (\d+)"), "extra red": red("orange: in this structure only"),
+             "missed": number(r"reddish purple: in the reference only: (\d+)"),
+             "conflict": number(r"vermillion: sharing a position or crossing: (\d+)") or 0}
+    want = {"both": len(expected["below_both"]), "both red": len(conflict & reference),
+            "extra": len(expected["extra"]) + len(conflict - reference), "extra red": len(conflict - reference),
+            "missed": len(expected["missed"]), "conflict": len(conflict)}
+    check(shown == want, f"{path}: legend counts {shown}, want {want}")
+    if layout == "arc":
+        groups = {g.get("id"): len(list(g)) for g in root.iter(f"{SVG}g")}
+        drawn = {"both": groups.get("structure-both", 0), "extra": groups.get("structure-only", 0),
+                 "missed": groups.get("reference-only", 0), "conflict": groups.get("structure-conflicting", 0)}
+        check(groups.get("reference-both", 0) == shown["both"], f"{path}: reference-side blue arcs {groups}")
+    else:
+        drawn = varna_counts(root)
+    check(drawn == {"both": shown["both"] - shown["both red"], "extra": shown["extra"] - shown["extra red"],
+                    "missed": shown["missed"], "conflict": shown["conflict"]},
+          f"{path}: drawn per colour {drawn} against the legend {shown}")
+
+
 # The bundled tRNA, its reference under a name with markup characters, and
 # rnaqubo's listing of the quads.
 name = 'tRNA <Phe> & "yeast"'
@@ -208,6 +238,7 @@ for case, extra_args in (("optimum", []), ("selection", ["--solution", "selectio
                 for colour in ("blue: in both", "orange: in this structure only",
                                "reddish purple: in the reference only"):
                     check(colour in legend, f"{path}: legend lacks {colour!r}")
+                check_legend_counts(path, legend, svg_root, layout, expected)
                 if layout == "arc":
                     sides = [t.text for t in svg_root.find(f"{SVG}g[@id='sides']")]
                     check(sides == ["this structure", "reference"], f"{path}: sides {sides}")
