@@ -22,20 +22,15 @@ elseif(TARGET rnaqubo-seq)
 
   # The guide's transcripts of instance files and of the worked benchmark
   # (docs/guide/benchmarking.md), replayed.
-  add_test(NAME solvers.guide
-           COMMAND bash -c "command -v snakemake > /dev/null && command -v cbc > /dev/null || { echo 'SKIP: snakemake or cbc is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" solvers"
-                   ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
-  set_tests_properties(solvers.guide PROPERTIES LABELS solvers TIMEOUT 1200 SKIP_RETURN_CODE 77)
+  add_guide_test(solvers.guide solvers solvers 1200 snakemake cbc)
 
   add_test(NAME workflow.collection
            COMMAND bash ${workflow_tests_dir}/workflow_test.sh ${PROJECT_SOURCE_DIR}
                    $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
   set_tests_properties(workflow.collection PROPERTIES LABELS seq TIMEOUT 600 SKIP_RETURN_CODE 77)
 
-  add_test(NAME workflow.guide
-           COMMAND bash -c "command -v snakemake > /dev/null || { echo 'SKIP: snakemake is not installed'; exit 77; }; exec bash \"$0\" \"$1\" \"$2\" collection"
-                   ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
-  set_tests_properties(workflow.guide PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+  # The guide's collection transcripts (docs/guide/collections.md and the front page).
+  add_guide_test(workflow.guide collection seq 300 snakemake)
 
   # It needs root (skipped otherwise), slurm-wlm, munge and snakemake.
   add_test(NAME workflow.slurm

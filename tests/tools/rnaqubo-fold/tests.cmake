@@ -18,9 +18,7 @@ add_test(NAME fold.landscape_cli
 
 # The guide's landscape transcripts (docs/guide/landscape.md) and the front
 # page's annealer, replayed and compared.
-add_test(NAME fold.landscape_guide
-         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR}
-                 ${PROJECT_BINARY_DIR} fold)
+add_guide_test(fold.landscape_guide fold fold 300)
 
 # --reduce --out stopped by a signal at each step of its commit, and a second
 # run into the prefix while the first is stopped: the build with test hooks

@@ -13,10 +13,7 @@ if(TARGET rnaqubo-seq)
 
   # The guide's transcripts of rnaqubo-seq (docs/guide/sequences.md and the
   # front page), replayed and compared.
-  add_test(NAME seq.guide
-           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs/guide_transcripts.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
-                   sequences)
-  set_tests_properties(seq.guide PROPERTIES LABELS seq TIMEOUT 120)
+  add_guide_test(seq.guide sequences seq 120)
 
   # --split stopped by SIGTERM or SIGKILL at each of its steps: all old or all new.
   # The build with test hooks sends the signal at the step the test names.
