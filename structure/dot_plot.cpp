@@ -165,7 +165,8 @@ std::string DrawDotPlot(const DotPlot& plot) {
   svg += "</g>\n";
 
   // The lower triangle: pair (i, j) at row j, column i.
-  const double filled = 0.7 * cell;
+  // Small cells are filled whole, so that the optimum stays visible at a glance.
+  const double filled = cell < 4 ? cell : 0.7 * cell;
   AppendSvgText(&svg, "<g id=\"optimum\" fill=\"%s\">\n", kArcColourBoth.value);
   for (const BasePair& pair : optimum) {
     AppendSvgText(&svg,
