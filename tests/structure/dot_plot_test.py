@@ -12,8 +12,10 @@ import random
 import shutil
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from picture_checks import PictureChecks, bracket_pairs  # noqa: E402
 
 try:
     from PIL import Image
@@ -24,27 +26,8 @@ if not all(shutil.which(p) for p in ("rsvg-convert", "pdftoppm")):
 
 SVG = "{http://www.w3.org/2000/svg}"
 fold, examples = sys.argv[1:3]
-work = tempfile.mkdtemp()
-failures = []
-
-
-def check(condition, text):
-    if not condition:
-        failures.append(text)
-
-
-def run(args):
-    return subprocess.run([fold] + args, cwd=work, capture_output=True, text=True)
-
-
-def bracket_pairs(line):
-    stack, pairs = [], set()
-    for p, c in enumerate(line, 1):
-        if c == "(":
-            stack.append(p)
-        elif c == ")":
-            pairs.add((stack.pop(), p))
-    return pairs
+checks = PictureChecks(fold)
+work, check, run = checks.work, checks.check, checks.run
 
 
 def marks(root, kind):
@@ -186,7 +169,4 @@ check(out.returncode == 1, f"a temperature too low: exit {out.returncode}: {out.
 for left_over in ("same.svg", "plot.gif", "cold.svg"):
     check(not os.path.exists(os.path.join(work, left_over)), f"{left_over} written by a refused run")
 
-for failure in failures:
-    print("FAIL:", failure)
-shutil.rmtree(work)
-sys.exit(1 if failures else 0)
+checks.finish()

@@ -7,35 +7,16 @@ usage: landscape_plot_test.py RNAQUBO_FOLD EXAMPLES_DIR
 """
 import collections
 import os
-import shutil
-import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
+from picture_checks import PictureChecks, bracket_pairs  # noqa: E402
 
 SVG = "{http://www.w3.org/2000/svg}"
 fold, examples = sys.argv[1:3]
-work = tempfile.mkdtemp()
-failures = []
-
-
-def check(condition, text):
-    if not condition:
-        failures.append(text)
-
-
-def run(args):
-    return subprocess.run([fold] + args, cwd=work, capture_output=True, text=True)
-
-
-def bracket_pairs(line):
-    stack, pairs = [], set()
-    for p, c in enumerate(line, 1):
-        if c == "(":
-            stack.append(p)
-        elif c == ")":
-            pairs.add((stack.pop(), p))
-    return pairs
+checks = PictureChecks(fold)
+work, check, run = checks.work, checks.check, checks.run
 
 
 def elements(root, kind, *names):
@@ -105,7 +86,4 @@ out = run(ggggcccc + ["--subopt", "0", "--landscape-plot", "no/such/dir/plot.svg
 check(out.returncode == 2 and out.stdout == "", f"an unwritable picture: exit {out.returncode}, {out.stdout!r}")
 check(not any(os.path.exists(os.path.join(work, f)) for f in ("same.svg", "plot.jpg")), "a refused run wrote")
 
-for failure in failures:
-    print("FAIL:", failure)
-shutil.rmtree(work)
-sys.exit(1 if failures else 0)
+checks.finish()
