@@ -395,7 +395,7 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
   svg += "<title>" + EscapeXml(title) + "</title>\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
   svg += legend;
-  double x = kMargin + std::max(0.0, (width - 2 * kMargin - panels_width) / 2);
+  double x = kMargin;
   const char* names[] = {"structure", "reference"};
   for (size_t k = 0; k < panels.size(); ++k) {
     const Panel& panel = panels[k];
