@@ -83,10 +83,12 @@ std::vector<Point> ReadVarnaBases(const std::string& document, int32_t n) {
   return bases;
 }
 
-// VARNA's radiate layout of the nested pairs laid_out over letters: the centre
-// of each base, scaled so that the median distance between neighbouring bases
-// is kBaseStep. Throws Failure (kFile) when VARNA is missing or fails.
-std::vector<Point> LayOutBases(const std::string& letters, const std::vector<BasePair>& laid_out) {
+// VARNA's layout by algorithm ("radiate" or "naview") of the nested pairs
+// laid_out over letters: the centre of each base, scaled so that the median
+// distance between neighbouring bases is kBaseStep. Throws Failure (kFile)
+// when VARNA is missing or fails.
+std::vector<Point> RunVarnaLayout(const std::string& letters, const std::vector<BasePair>& laid_out,
+                                  const char* algorithm) {
   const int32_t n = static_cast<int32_t>(letters.size());
   std::string brackets(letters.size(), '.');
   for (const BasePair& pair : laid_out) {
@@ -95,10 +97,9 @@ std::vector<Point> LayOutBases(const std::string& letters, const std::vector<Bas
   }
   ScratchDirectory scratch;
   const std::string output = scratch.File("varna.svg");
-  // Radiate keeps every helix straight and apart, and the loops round.
   const std::vector<std::string> arguments = {
       FindProgram("java"), "-Djava.awt.headless=true", "-cp", VarnaJar(), kVarnaClass, "-sequenceDBN", letters,
-      "-structureDBN", brackets, "-o", output, "-algorithm", "radiate", "-periodNum", "0"};
+      "-structureDBN", brackets, "-o", output, "-algorithm", algorithm, "-periodNum", "0"};
   std::string messages;
   const int status = RunProgram(arguments, &messages, kDrawingTimeLimitSeconds);
   std::string document;
@@ -125,6 +126,34 @@ std::vector<Point> LayOutBases(const std::string& letters, const std::vector<Bas
   }
   for (Point& base : bases) base = {base.x * kBaseStep / step, base.y * kBaseStep / step};
   return bases;
+}
+
+// The number of couples of bases, not neighbours, closer than 0.8 kBaseStep:
+// letters on letters, where parts of a layout run into each other.
+size_t CountCrowdedBases(const std::vector<Point>& bases) {
+  size_t crowded = 0;
+  const double limit = 0.8 * kBaseStep;
+  for (size_t a = 0; a < bases.size(); ++a) {
+    for (size_t b = a + 2; b < bases.size(); ++b) {
+      crowded += std::fabs(bases[a].x - bases[b].x) < limit && std::fabs(bases[a].y - bases[b].y) < limit &&
+                         std::hypot(bases[a].x - bases[b].x, bases[a].y - bases[b].y) < limit
+                     ? 1
+                     : 0;
+    }
+  }
+  return crowded;
+}
+
+// The layout of a panel: VARNA's radiate, which keeps every helix a straight
+// ladder and the loops round and is the more compact; where its parts run into
+// each other (a large RNA: radiate does not move them apart), naview's when
+// that crowds fewer bases.
+std::vector<Point> LayOutBases(const std::string& letters, const std::vector<BasePair>& laid_out) {
+  std::vector<Point> bases = RunVarnaLayout(letters, laid_out, "radiate");
+  const size_t crowded = CountCrowdedBases(bases);
+  if (crowded == 0) return bases;
+  std::vector<Point> other = RunVarnaLayout(letters, laid_out, "naview");
+  return CountCrowdedBases(other) < crowded ? other : bases;
 }
 
 // The pairs of sorted (in PairBefore order, distinct) that VARNA can lay

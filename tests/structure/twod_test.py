@@ -1,4 +1,5 @@
-"""rnaqubo-fold --layout 2d on the bundled RNAs, read back from the SVG it writes:
+"""rnaqubo-fold --layout 2d on the bundled RNAs (the RNase P RNA's 401 bases
+crowd VARNA's radiate layout, which must then give way), read back from the SVG it writes:
 one table of cases, each checked for
   (a) the pairs of each panel, colour by colour, against the sets worked out
       here from the report, the quads' listing and the reference, and the
@@ -142,7 +143,7 @@ def legend_counts(root):
             "pairs": number(r"blue: base pairs: (\d+)")}
 
 
-for name in ("trna_phe_yeast.txt", "trna_phe_yeast.dbn", "srp_ecoli.txt", "vault1.txt"):
+for name in ("trna_phe_yeast.txt", "trna_phe_yeast.dbn", "srp_ecoli.txt", "vault1.txt", "rnasep_bsu.txt"):
     shutil.copy(os.path.join(examples, name), work)
 trna_reference = brackets_pairs(open(os.path.join(examples, "trna_phe_yeast.dbn")).read().split("\n")[2])
 open(os.path.join(work, "wrong.txt"), "w").write("1 2 3 8 16 50 51\n")
@@ -151,6 +152,7 @@ cases = [  # name, model, extra arguments, reference
     ("tRNA wrong", ["trna_phe_yeast.txt", "76", "4", "1", "-200"], ["--solution", "wrong.txt"], trna_reference),
     ("SRP optimum", ["srp_ecoli.txt", "113", "4", "1", "-200"], [], None),
     ("vault optimum", ["vault1.txt", "137", "3", "1", "-83"], [], None),
+    ("RNase P optimum", ["rnasep_bsu.txt", "401", "4", "1", "-200"], [], None),
 ]
 for case, model, extra, reference in cases:
     subprocess.run([rnaqubo] + model, cwd=work, check=True, capture_output=True)
