@@ -159,16 +159,12 @@ std::vector<Point> LayOutBases(const std::string& letters, const std::vector<Bas
 // The pairs of sorted (in PairBefore order, distinct) that VARNA can lay
 // out: taken helix by helix, the longest helices first (ties 5' first), each
 // pair unless it shares a position with, or crosses, one taken before it.
-std::vector<BasePair> NestedPairs(const std::vector<BasePair>& sorted) {
+std::vector<BasePair> SelectNestedPairs(const std::vector<BasePair>& sorted) {
   std::vector<std::pair<int32_t, size_t>> order;  // (-length of the pair's helix, index)
   for (size_t k = 0; k < sorted.size(); ++k) {
     int32_t length = 1;
-    for (BasePair next = {sorted[k].i + 1, sorted[k].j - 1}; ContainsPair(sorted, next); next = {next.i + 1, next.j - 1}) {
-      ++length;
-    }
-    for (BasePair next = {sorted[k].i - 1, sorted[k].j + 1}; ContainsPair(sorted, next); next = {next.i - 1, next.j + 1}) {
-      ++length;
-    }
+    for (int32_t d = 1; ContainsPair(sorted, {sorted[k].i + d, sorted[k].j - d}); ++d) ++length;
+    for (int32_t d = 1; ContainsPair(sorted, {sorted[k].i - d, sorted[k].j + d}); ++d) ++length;
     order.emplace_back(-length, k);
   }
   std::sort(order.begin(), order.end());
@@ -211,7 +207,7 @@ void Cover(Panel* panel, double x, double y, double half_width, double half_heig
 }
 
 // The distance from spot to the nearest of bases.
-double Clearance(const std::vector<Point>& bases, Point spot) {
+double MeasureClearance(const std::vector<Point>& bases, Point spot) {
   double nearest = 1e300;
   for (const Point& base : bases) nearest = std::min(nearest, std::hypot(base.x - spot.x, base.y - spot.y));
   return nearest;
@@ -219,11 +215,11 @@ double Clearance(const std::vector<Point>& bases, Point spot) {
 
 // Of the unit vectors +-(dx, dy) rotated a quarter turn, the one whose spot at
 // distance reach from from has more room.
-Point RoomierNormal(const std::vector<Point>& bases, Point from, double dx, double dy, double reach) {
+Point ChooseRoomierNormal(const std::vector<Point>& bases, Point from, double dx, double dy, double reach) {
   const double length = std::hypot(dx, dy);
   const Point normal = length > 0 ? Point{-dy / length, dx / length} : Point{0, -1};
-  const double plus = Clearance(bases, {from.x + reach * normal.x, from.y + reach * normal.y});
-  const double minus = Clearance(bases, {from.x - reach * normal.x, from.y - reach * normal.y});
+  const double plus = MeasureClearance(bases, {from.x + reach * normal.x, from.y + reach * normal.y});
+  const double minus = MeasureClearance(bases, {from.x - reach * normal.x, from.y - reach * normal.y});
   return plus >= minus ? normal : Point{-normal.x, -normal.y};
 }
 
@@ -281,12 +277,14 @@ Panel DrawPanel(const std::string& letters, const std::vector<BasePair>& laid_ou
     const Point base = bases[static_cast<size_t>(p - 1)];
     const Point before = bases[static_cast<size_t>(std::max(p - 2, 0))];
     const Point after = bases[static_cast<size_t>(std::min(p, n - 1))];
-    const Point out = RoomierNormal(bases, base, after.x - before.x, after.y - before.y, kBaseStep);
+    const Point out = ChooseRoomierNormal(bases, base, after.x - before.x, after.y - before.y, kBaseStep);
     const Point tick_from = {base.x + 0.45 * kBaseStep * out.x, base.y + 0.45 * kBaseStep * out.y};
     const Point tick_to = {base.x + 0.75 * kBaseStep * out.x, base.y + 0.75 * kBaseStep * out.y};
     AppendTrimmedLine(&panel.svg, tick_from, tick_to, 0, "class=\"tick\" stroke=\"#555555\" stroke-width=\"1\"", "");
     const std::string label = std::to_string(p);
-    const double reach = 0.75 * kBaseStep + 0.3 * kLetterSize * (1 + static_cast<double>(label.size()) * std::fabs(out.x));
+    // Past the tick by half the label's extent along out.
+    const double reach =
+        0.75 * kBaseStep + 0.3 * kLetterSize * (1 + static_cast<double>(label.size()) * std::fabs(out.x));
     const Point spot = {base.x + (reach + 2) * out.x, base.y + (reach + 2) * out.y};
     AppendCentredText(&panel, spot, "position", label, " fill=\"#555555\"");
     labels.push_back(spot);
@@ -307,7 +305,7 @@ Panel DrawPanel(const std::string& letters, const std::vector<BasePair>& laid_ou
       const double reach = 0.9 * kBaseStep;
       for (const Point spot : {Point{a.x - reach * along.x, a.y - reach * along.y},
                                Point{b.x + reach * along.x, b.y + reach * along.y}}) {
-        const double room = Clearance(taken, spot);
+        const double room = MeasureClearance(taken, spot);
         if (room > best_room) best_room = room, best = spot;
       }
     }
@@ -379,7 +377,7 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
   structure.insert(structure.end(), classes.extra.begin(), classes.extra.end());
   structure.insert(structure.end(), classes.conflicting.begin(), classes.conflicting.end());
   std::sort(structure.begin(), structure.end(), PairBefore);
-  const std::vector<BasePair> laid_out = NestedPairs(structure);
+  const std::vector<BasePair> laid_out = SelectNestedPairs(structure);
   std::vector<StyledPair> structure_pairs;
   const PairColour& both = diagram.has_reference ? kArcColourBoth : kArcColourStructure;
   for (const BasePair& pair : classes.both) structure_pairs.push_back({pair, &both});
@@ -393,7 +391,7 @@ std::string Draw2dStructure(const ArcDiagram& diagram) {
     std::vector<StyledPair> reference_pairs;
     for (const BasePair& pair : classes.below_both) reference_pairs.push_back({pair, &kArcColourBoth});
     for (const BasePair& pair : classes.missed) reference_pairs.push_back({pair, &kArcColourMissed});
-    panels.push_back(DrawPanel(letters, NestedPairs(reference), reference_pairs));
+    panels.push_back(DrawPanel(letters, SelectNestedPairs(reference), reference_pairs));
   }
 
   std::string legend;
