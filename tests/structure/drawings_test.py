@@ -15,7 +15,10 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-from pair_sets import brackets_pairs, classes, quad_pairs
+from pair_sets import classes, quad_pairs
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from picture_checks import bracket_pairs  # noqa: E402
 
 try:
     from PIL import Image
@@ -187,7 +190,7 @@ shutil.copy(os.path.join(examples, "trna_phe_yeast.txt"), work)
 open(os.path.join(work, "ref.dbn"), "w").write(f">{name}\n{letters}\n{structure}\n")
 subprocess.run([rnaqubo, "trna_phe_yeast.txt", "76", "4", "1", "-200"], cwd=work, check=True,
                capture_output=True)
-reference = brackets_pairs(structure)
+reference = bracket_pairs(structure)
 model = ["trna_phe_yeast.txt", "76", "4", "1", "-200", "--reference", "ref.dbn"]
 # The cloverleaf's quads and three quads of a hairpin that clashes with its arms.
 selection = [8, 16, 32, 41, 49, 70, 103, 112, 122, 246, 248, 251, 255, 343, 346, 351, 355, 124, 131, 135]
@@ -203,7 +206,7 @@ for case, extra_args in (("optimum", []), ("selection", ["--solution", "selectio
                 failures.append(f"{path}: status {result.returncode}: {result.stderr}")
                 continue
             if case == "optimum":
-                expected = classes(brackets_pairs(result.stdout.split("\n")[1].split()[0]), reference)
+                expected = classes(bracket_pairs(result.stdout.split("\n")[1].split()[0]), reference)
             else:
                 expected = classes(quad_pairs(os.path.join(work, "dot_paren.txt"), selection), reference)
                 check(len(expected["conflict"]) > 0, "the selection has no conflicts")

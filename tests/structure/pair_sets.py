@@ -1,17 +1,6 @@
 """The sets of pairs the drawing tests expect, worked out independently of
-rnaqubo-fold: from dot-bracket text, from rnaqubo's listing of the quads, and
-from all couples of pairs."""
-
-
-def brackets_pairs(line):
-    """The pairs of a dot-bracket line with round brackets."""
-    stack, pairs = [], set()
-    for p, c in enumerate(line, 1):
-        if c == "(":
-            stack.append(p)
-        elif c == ")":
-            pairs.add((stack.pop(), p))
-    return pairs
+rnaqubo-fold: from rnaqubo's listing of the quads, and from all couples of
+pairs."""
 
 
 def quad_pairs(listing, quads):

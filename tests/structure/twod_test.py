@@ -22,10 +22,12 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
 
-from pair_sets import brackets_pairs, classes, quad_pairs
+from pair_sets import classes, quad_pairs
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from picture_checks import PictureChecks, bracket_pairs  # noqa: E402
 
 JAR = os.environ.get("RNAQUBO_VARNA_JAR") or "/usr/share/java/varna.jar"
 if not shutil.which("java") or not os.path.exists(JAR):
@@ -34,13 +36,8 @@ if not shutil.which("java") or not os.path.exists(JAR):
 SVG = "{http://www.w3.org/2000/svg}"
 COLOUR = {"#0072B2": "blue", "#E69F00": "orange", "#CC79A7": "purple", "#D55E00": "vermillion"}
 fold, rnaqubo, examples = sys.argv[1:4]
-work = tempfile.mkdtemp()
-failures = []
-
-
-def check(condition, text):
-    if not condition:
-        failures.append(text)
+checks = PictureChecks(fold)
+work, check = checks.work, checks.check
 
 
 def expected_panels(pairs, reference):
@@ -145,7 +142,7 @@ def legend_counts(root):
 
 for name in ("trna_phe_yeast.txt", "trna_phe_yeast.dbn", "srp_ecoli.txt", "vault1.txt", "rnasep_bsu.txt"):
     shutil.copy(os.path.join(examples, name), work)
-trna_reference = brackets_pairs(open(os.path.join(examples, "trna_phe_yeast.dbn")).read().split("\n")[2])
+trna_reference = bracket_pairs(open(os.path.join(examples, "trna_phe_yeast.dbn")).read().split("\n")[2])
 open(os.path.join(work, "wrong.txt"), "w").write("1 2 3 8 16 50 51\n")
 cases = [  # name, model, extra arguments, reference
     ("tRNA optimum", ["trna_phe_yeast.txt", "76", "4", "1", "-200"], [], trna_reference),
@@ -158,16 +155,15 @@ for case, model, extra, reference in cases:
     subprocess.run([rnaqubo] + model, cwd=work, check=True, capture_output=True)
     path = os.path.join(work, case.replace(" ", "_") + ".svg")
     args = model + extra + (["--reference", "trna_phe_yeast.dbn"] if reference else [])
-    result = subprocess.run([fold] + args + ["--layout", "2d", "--draw", path], cwd=work, capture_output=True,
-                            text=True)
+    result = checks.run(args + ["--layout", "2d", "--draw", path])
     if result.returncode != 0:
-        failures.append(f"{case}: status {result.returncode}: {result.stderr}")
+        check(False, f"{case}: status {result.returncode}: {result.stderr}")
         continue
     if extra:
         quads = [int(q) for q in open(os.path.join(work, "wrong.txt")).read().split()]
         pairs = quad_pairs(os.path.join(work, "dot_paren.txt"), quads)
     else:
-        pairs = brackets_pairs(result.stdout.split("\n")[1].split()[0])
+        pairs = bracket_pairs(result.stdout.split("\n")[1].split()[0])
     root = ET.parse(path).getroot()
     want = expected_panels(pairs, reference)
     drawn = drawn_panels(root)
@@ -198,7 +194,4 @@ for case, model, extra, reference in cases:
     # (c) Texts of 8 pt at least.
     check_text_size(case, root)
 
-shutil.rmtree(work)
-for failure in failures:
-    print("FAIL:", failure)
-sys.exit(1 if failures else 0)
+checks.finish()
