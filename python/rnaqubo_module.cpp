@@ -539,9 +539,10 @@ in conflicts as (l, m), l < m.)")
 Draws the structure of selection (as for decode(); None for the optimum) into
 the file at path, as rnaqubo-fold --draw does: SVG, PNG or PDF by the
 extension (.svg, .png, .pdf; PNG and PDF need rsvg-convert), written whole or
-not at all. layout "arc" is the arc diagram, "2d" a drawing by VARNA (java on
-PATH and VARNA's jar, $RNAQUBO_VARNA_JAR or /usr/share/java/varna.jar;
-Debian: apt-get install varna default-jre-headless). reference is None, a
+not at all. layout "arc" is the arc diagram, "2d" a drawing laid out by VARNA,
+with a reference the structure and the reference side by side, sized for a
+170 mm page (java on PATH and VARNA's jar, $RNAQUBO_VARNA_JAR or
+/usr/share/java/varna.jar; Debian: apt-get install varna default-jre-headless). reference is None, a
 dot-bracket string of n characters, or the path of a reference file as for
 rnaqubo-fold --reference; its pairs are drawn and scored against. The title is
 the reference record's name, else the model's name; a selection is shown with

@@ -44,3 +44,12 @@ else()
 endif()
 # 77: rsvg-convert, pdftoppm or the imaging module is not installed.
 set_tests_properties(structure.dot_plot PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# rnaqubo-fold --layout 2d on the tRNA (beside its reference, and a wrong
+# selection), SRP and vault RNAs: pairs per colour and panel against the legend,
+# helices apart, texts of 8 pt at the stated width.
+add_test(NAME structure.twod_layout
+         COMMAND /usr/bin/python3 ${structure_tests_dir}/twod_test.py $<TARGET_FILE:rnaqubo-fold>
+                 $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}/examples)
+# 77: java or VARNA is not installed.
+set_tests_properties(structure.twod_layout PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
