@@ -2,8 +2,8 @@
 # The benchmark workflow end to end with snakemake -j 2: three instances (two
 # FASTA records, one with a reference, and a file in rnaqubo's own format),
 # the third reduced to its optima's variables, three real solvers (the
-# annealer, CBC on the MILP, deterministic, so run once, and rnaqubo-fold's
-# optimum), a fourth that answers on seed 1 (leaving a process behind, which
+# annealer, CBC and GLPK on the MILP, deterministic, so run once, and
+# rnaqubo-fold's optimum), a fourth that answers on seed 1 (leaving a process behind, which
 # must be ended with it), outlives the time limit on seed 2 and fails on seed
 # 3 in a pipeline whose last command succeeds, each run three times, and a
 # fifth, deterministic, that states CBC's "stopped on time" with an empty
@@ -18,6 +18,7 @@ set -u
 source_dir=$(realpath "$1") fold=$(realpath "$2") seq_exe=$(realpath "$3") anneal=$(realpath "$4")
 command -v snakemake > /dev/null || { echo "SKIP: snakemake is not installed"; exit 77; }
 command -v cbc > /dev/null || { echo "SKIP: cbc is not installed"; exit 77; }
+command -v glpsol > /dev/null || { echo "SKIP: glpsol is not installed"; exit 77; }
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -45,6 +46,9 @@ solvers:
   cbc:
     command: "bash $work/alone.sh bash $source_dir/workflow/solvers/cbc.sh {milp} {seconds} {answer}"
     deterministic: true
+  glpk:
+    command: "bash $work/alone.sh bash $source_dir/workflow/solvers/glpk.sh {milp} {seconds} {answer}"
+    deterministic: true
   exact:
     command: "{rnaqubo_fold} --instance {lp} | sed -n 's/^instance quads://p' > {answer}"
   stopped:
@@ -68,20 +72,21 @@ run || { fail "snakemake failed"; tail -n 30 snakemake.log; exit 1; }
 # (GGGGCCCC: quads 3 5 7 of 9, the only ones kept at 0, renumbered 1 2 3); all
 # certified. Every real solver reaches them on these small models; moody's
 # seed 2 is ended at 4 s and seed 3's failed pipeline is no answer.
-# CBC proves each optimum; stopped's empty answer is worth 0, its F1 0 where
+# CBC and GLPK prove each optimum; stopped's empty answer is worth 0, its F1 0 where
 # there is a reference.
 expected_runs=$'instance\tvariables\tsolver\tseed\tstatus\tvalue\toptimum\tratio\tcertified\tconflict_free\tf1'
 expected_runs+=$'\tcompute_seconds\tproven\tbound\tabove_target\n'
 for instance in "hairpin_gc 15 295 1.0000 0.0000" "alu 21 279 NA NA" "g4c4 3 131 NA NA"; do
   read -r name variables optimum f1 empty_f1 <<< "$instance"
-  for solver in anneal cbc exact stopped moody; do
+  for solver in anneal cbc glpk exact stopped moody; do
     for seed in 1 2 3; do
       line="$name	$variables	$solver	$seed	ok	$optimum	$optimum	1.0000	yes	yes	$f1	NA	NA	NA	no"
-      [ "$solver.$seed" = cbc.1 ] && line="$name	$variables	$solver	$seed	ok	$optimum	$optimum	1.0000	yes	yes	$f1	NA	yes	NA	no"
+      case $solver.$seed in cbc.1 | glpk.1)
+        line="$name	$variables	$solver	$seed	ok	$optimum	$optimum	1.0000	yes	yes	$f1	NA	yes	NA	no" ;; esac
       [ "$solver.$seed" = moody.2 ] && line="$name	$variables	$solver	$seed	timeout	NA	$optimum	NA	yes	NA	NA	NA	NA	NA	NA"
       [ "$solver.$seed" = moody.3 ] && line="$name	$variables	$solver	$seed	failed	NA	$optimum	NA	yes	NA	NA	NA	NA	NA	NA"
       [ "$solver.$seed" = stopped.1 ] && line="$name	$variables	$solver	$seed	ok	0	$optimum	0.0000	yes	yes	$empty_f1	0.5000	no	700.5	no"
-      case $solver.$seed in cbc.[23] | stopped.[23]) continue ;; esac
+      case $solver.$seed in cbc.[23] | glpk.[23] | stopped.[23]) continue ;; esac
       expected_runs+="$line"$'\n'
     done
   done
@@ -97,9 +102,9 @@ awk -F'\t' '$6 == "timeout" && ($5 < 4 || $5 > 5) { bad = 1 } END { exit bad }' 
 expected_summary=$'instance\tvariables\tsolver\truns\tconflict_free\tp_s\tp_gap1\tbest_ratio\tmean_ratio\tmean_f1\n'
 for instance in "hairpin_gc 15 1.0000 0.0000" "alu 21 NA NA" "g4c4 3 NA NA"; do
   read -r name variables f1 empty_f1 <<< "$instance"
-  for solver in anneal cbc exact; do
+  for solver in anneal cbc glpk exact; do
     runs=3
-    [ "$solver" = cbc ] && runs=1
+    [ "$solver" = cbc ] || [ "$solver" = glpk ] && runs=1
     expected_summary+="$name	$variables	$solver	$runs	1.0000	1.0000	1.0000	1.0000	1.0000	$f1"$'\n'
   done
   expected_summary+="$name	$variables	stopped	1	1.0000	0.0000	0.0000	0.0000	0.0000	$empty_f1"$'\n'

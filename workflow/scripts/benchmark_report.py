@@ -4,7 +4,7 @@ every figure of it also as a PDF, for a paper.
 It holds a header with the run's settings (time limit, repeats, seeds), the
 software's versions, the machine and its load; a table per instance and
 solver (size, target and whether it is certified, p_s and TTS99 with their
-95% intervals, times to target, best gap, proof); Dolan-More performance
+95% intervals, times to target, best gap, proof); Dolan–Moré performance
 profiles over the time to target; TTS99 against the sequence's length on the
 whole models, one marker per instance with its interval and never a line
 between instances, p_s = 0 drawn at the top as "inf"; the residual-gap curves
@@ -69,7 +69,7 @@ def save(figure, figures_dir, name):
 
 
 def performance_profile(summary, column, label, figures_dir, name):
-    """Dolan-More profiles: per solver, the share of instances on which its
+    """Dolan–Moré profiles: per solver, the share of instances on which its
     time to target is within a factor t of the best solver's."""
     instances = list(dict.fromkeys(row["instance"] for row in summary))
     solvers = list(dict.fromkeys(row["solver"] for row in summary))
@@ -81,7 +81,8 @@ def performance_profile(summary, column, label, figures_dir, name):
         for solver in solvers:
             t = times.get((instance, solver))
             ok = best is not None and t is not None and math.isfinite(t)
-            ratios[solver].append(t / best if ok and best > 0 else 1.0 if ok else math.inf)
+            # Against a best time of 0 only another 0 is within any factor.
+            ratios[solver].append(math.inf if not ok else t / best if best > 0 else 1.0 if t == 0 else math.inf)
     top = max([r for rs in ratios.values() for r in rs if math.isfinite(r)] + [1.0]) * 2
     figure, axes = plt.subplots(figsize=(6.4, 4))
     for k, solver in enumerate(solvers):
@@ -251,7 +252,7 @@ def interval(row, key):
 
 def table_html(summary, facts):
     columns = ["instance", "length", "variables", "target", "certified", "solver", "runs", "p_s [95%]",
-               "TTS99 s [95%]", "time basis", "to target s", "to 1% s", "to 5% s", "best gap", "above target", "proven"]
+               "TTS99 s [95%]", "time basis", "to target s", "to 1% s", "to 5% s", "best gap", "above target", "proven", "bound"]
     head = "".join(f"<th>{html.escape(c)}</th>" for c in columns)
     body = []
     for row in summary:
@@ -260,7 +261,7 @@ def table_html(summary, facts):
         cells = [row["instance"], str(length or "NA"), size, f"{row['target']} {row['optimum']}", row["certified"],
                  row["solver"], row["runs"], row["p_s"] + interval(row, "p_s"), row["tts99"] + interval(row, "tts99"),
                  row["time_basis"], row["ttt_opt"], row["ttt_gap1"], row["ttt_gap5"], row["best_gap"],
-                 row["above_target"], row["proven"]]
+                 row["above_target"], row["proven"], row["bound"]]
         body.append("<tr>" + "".join(f"<td>{html.escape(c)}</td>" for c in cells) + "</tr>\n")
     return f'<table id="summary"><thead><tr>{head}</tr></thead><tbody>\n{"".join(body)}</tbody></table>'
 
@@ -333,7 +334,7 @@ def make_report(runs_path, summary_path, instances_dir, runs_dir, fold, settings
         '<figure id="plot-profile-opt">'
         + performance_profile(summary, "ttt_opt", "time to target", figures_dir, "profile_target")
         + "<figcaption>Per solver, the share of instances whose time to the target is within a factor t of the "
-          "fastest solver's on that instance (Dolan-More). A solver that never reached the target on an "
+          "fastest solver's on that instance (Dolan–Moré). A solver that never reached the target on an "
           "instance never counts for it.</figcaption></figure>",
         '<figure id="plot-profile-gap1">'
         + performance_profile(summary, "ttt_gap1", "time to 1% gap", figures_dir, "profile_gap1")

@@ -45,6 +45,7 @@ Per instance and solver (summary.tsv), after the instance and its variables:
                    (negative above the target)
   above_target     the share of runs whose answer's value is above the target
   proven           the runs' proven status ("some" where they differ)
+  bound            the best bound its one run stated (NA for several runs)
 
 usage: benchmark_summary.py RUNS_TSV SUMMARY_TSV [DETERMINISTIC_SOLVER...]
 """
@@ -63,7 +64,7 @@ RUN_COLUMNS = ["instance", "variables", "solver", "seed", "seconds", "status", "
 SUMMARY_COLUMNS = ["instance", "variables", "solver", "runs", "conflict_free", "p_s", "p_gap1", "best_ratio", "mean_ratio",
                    "tau", "tts99", "mean_f1", "certified", "target", "deterministic", "p_s_low", "p_s_high",
                    "tts99_low", "tts99_high", "time_basis", "ttt_opt", "ttt_gap1", "ttt_gap5", "gap_mean",
-                   "gap_median", "gap_q90", "best_gap", "above_target", "proven"]
+                   "gap_median", "gap_q90", "best_gap", "above_target", "proven", "bound"]
 GAPS = (("ttt_opt", 0), ("ttt_gap1", 0.01), ("ttt_gap5", 0.05))
 
 # What CBC and GLPK (glpsol) print when they end: whether they proved their
@@ -210,6 +211,8 @@ def summarise(runs, deterministic=()):
             "gap_q90": number(figures["q90"]), "best_gap": number(figures["best"]),
             "above_target": number(sum(gap(run) is not None and gap(run) < 0 for run in group) / count),
             "proven": proofs.pop() if len(proofs) == 1 else "some",
+            # A solver's best bound where it ran once and stated one.
+            "bound": group[0]["bound"] if count == 1 else "NA",
         })
     return rows
 
