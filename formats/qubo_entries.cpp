@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 #include <string_view>
 
@@ -22,15 +23,23 @@ namespace {
   FailData(path, "line " + std::to_string(line) + ": " + what);
 }
 
-// The words of line, split at spaces and tabs.
-std::vector<std::string_view> SplitWords(std::string_view line) {
-  std::vector<std::string_view> words;
+// The words of a line, split at spaces and tabs: the first seven at most, and
+// how many there are.
+struct LineWords {
+  std::string_view word[7];
+  size_t count = 0;
+};
+LineWords SplitWords(std::string_view line) {
+  LineWords words;
   size_t at = 0;
   while (at < line.size()) {
     while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
     size_t end = at;
     while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
-    if (end > at) words.push_back(line.substr(at, end - at));
+    if (end > at) {
+      if (words.count < 7) words.word[words.count] = line.substr(at, end - at);
+      ++words.count;
+    }
     at = end;
   }
   return words;
@@ -73,6 +82,9 @@ int64_t FindRepeatedEntry(const int32_t* row, const int32_t* column, int64_t cou
 
 QuboEntries ReadQuboEntries(const std::string& path) {
   std::string text;
+  std::error_code unknown;
+  const uintmax_t size = std::filesystem::file_size(path, unknown);
+  if (!unknown) text.reserve(static_cast<size_t>(size));  // read in one piece, not regrown
   errno = 0;
   if (!ReadWholeFile(path.c_str(), &text)) {
     const int error = errno != 0 ? errno : EIO;
@@ -91,11 +103,12 @@ QuboEntries ReadQuboEntries(const std::string& path) {
     at = end + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!line.empty() && line[0] == 'c' && (line.size() == 1 || line[1] == ' ' || line[1] == '\t')) continue;
-    const std::vector<std::string_view> words = SplitWords(line);
-    if (words.empty()) continue;
+    const LineWords split = SplitWords(line);
+    const std::string_view* const words = split.word;
+    if (split.count == 0) continue;
     if (words[0] == "p") {
       if (problem) FailLine(path, number, "a second problem line");
-      if (words.size() != 6 || words[1] != "qubo") {
+      if (split.count != 6 || words[1] != "qubo") {
         FailLine(path, number, "expected \"p qubo <topology> <maxNodes> <nNodes> <nCouplers>\": " + ShowQuoted(line, 60));
       }
       const int64_t counts[3] = {WholeWord(words[3], INT32_MAX), WholeWord(words[4], INT32_MAX),
@@ -114,10 +127,16 @@ QuboEntries ReadQuboEntries(const std::string& path) {
       nodes_expected = counts[1];
       couplers_expected = counts[2];
       problem = true;
+      // An entry takes at least 6 bytes ("0 0 1\n"): room for all of them, and never more than the file holds.
+      const size_t room = static_cast<size_t>(std::min<int64_t>(counts[1] + counts[2], static_cast<int64_t>(text.size() / 6)));
+      entries.row.reserve(room);
+      entries.column.reserve(room);
+      entries.value.reserve(room);
+      lines.reserve(room);
       continue;
     }
     if (!problem) FailLine(path, number, "an entry before the problem line: " + ShowQuoted(line, 60));
-    if (words.size() != 3) FailLine(path, number, "expected \"i j value\": " + ShowQuoted(line, 60));
+    if (split.count != 3) FailLine(path, number, "expected \"i j value\": " + ShowQuoted(line, 60));
     const int64_t i = WholeWord(words[0], int64_t{entries.node_count} - 1);
     const int64_t j = WholeWord(words[1], int64_t{entries.node_count} - 1);
     if (i < 0 || j < 0) {
@@ -127,9 +146,15 @@ QuboEntries ReadQuboEntries(const std::string& path) {
     double value = 0;
     const std::string_view v = words[2];
     const char* begin = v.data() + (v.size() > 1 && v[0] == '+' ? 1 : 0);
-    const auto [stop, error] = std::from_chars(begin, v.data() + v.size(), value);
-    if (error != std::errc() || stop != v.data() + v.size() || !std::isfinite(value)) {
-      FailLine(path, number, "value: not a finite number: " + ShowQuoted(v, 40));
+    int32_t whole = 0;  // most values are whole: read as such first
+    const auto [whole_stop, whole_error] = std::from_chars(begin, v.data() + v.size(), whole);
+    if (whole_error == std::errc() && whole_stop == v.data() + v.size()) {
+      value = whole;
+    } else {
+      const auto [stop, error] = std::from_chars(begin, v.data() + v.size(), value);
+      if (error != std::errc() || stop != v.data() + v.size() || !std::isfinite(value)) {
+        FailLine(path, number, "value: not a finite number: " + ShowQuoted(v, 40));
+      }
     }
     if (!(std::fabs(value) <= INT32_MAX && value == std::trunc(value))) entries.whole = false;
     nodes_read += i == j;
