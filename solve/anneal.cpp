@@ -185,7 +185,7 @@ class Walker {
   }
 
   // The value of the current selection.
-  Total Value_() const { return value_; }
+  Total CurrentValue() const { return value_; }
 
   // The best selection seen, its value recomputed from the rows when the
   // running sums are not exact.
@@ -254,7 +254,7 @@ BestSelection<Total> Exchange(const SparseRows<Value>& rows, const std::vector<d
   for (int32_t round = 0; round < rounds; ++round) {
     for (size_t k = 0; k < count; ++k) walkers[at[k]].Sweep(rows, inverse[k], generator);
     for (size_t k = static_cast<size_t>(round % 2); k + 1 < count; k += 2) {
-      const double exponent = static_cast<double>(walkers[at[k + 1]].Value_() - walkers[at[k]].Value_()) *
+      const double exponent = static_cast<double>(walkers[at[k + 1]].CurrentValue() - walkers[at[k]].CurrentValue()) *
                               (inverse[k] - inverse[k + 1]);
       if (exponent < 0 && (exponent < kNeverTaken || generator.Uniform() >= std::exp(exponent))) continue;
       std::swap(at[k], at[k + 1]);
