@@ -81,6 +81,8 @@ InstanceSettings ReadInstanceSettings(const std::string& path) {
   settings.penalty = SettingNumber(path, "penalty", setting("penalty"));
   settings.quad_count = SettingNumber(path, "variables", setting("variables"));
   const int32_t length = SettingNumber(path, "length", setting("length"));
+  const auto stated = values.find("values");
+  settings.negated = stated != values.end() && stated->second.rfind("negated", 0) == 0;
   const bool reduce = values.count("reduce") != 0;
   if (reduce != (values.count("reduced") != 0)) FailData(path, reduce ? "no reduced line" : "no reduce line");
   if (reduce) {

@@ -24,6 +24,7 @@ struct InstanceSettings {
   std::string reduce;    // the reduction's DELTA as recorded, empty for the whole model
   OptimumDistance reduce_distance;  // that DELTA, parsed
   int32_t original_count = 0;  // for a reduction, the whole model's variables ("reduced: Q' of Q")
+  bool negated = false;  // the line "values: negated, ..." (the entries are minus the model's)
 };
 
 // Reads the comment lines at the top of the instance file at path (lines

@@ -1,5 +1,6 @@
 #include "python/landscape_bindings.h"
 
+#include <algorithm>
 #include <pybind11/numpy.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include "core/dot_bracket.h"
 #include "core/failure.h"
 #include "core/shown_text.h"
+#include "core/work_threads.h"
 #include "solve/anneal.h"
 #include "solve/landscape.h"
 #include "solve/optimum.h"
@@ -154,6 +156,40 @@ std::vector<double> AnnealTemperatures(py::handle schedule, int64_t sweeps) {
   return given;
 }
 
+AnnealPlan AnnealPlanOf(py::handle schedule, int64_t sweeps, uint64_t seed, int64_t restarts, int64_t replicas) {
+  if (restarts < 1 || restarts > INT32_MAX) throw Failure(FailureKind::kData, "anneal: restarts must be 1 to 2147483647");
+  if (replicas < 1 || replicas > INT32_MAX) throw Failure(FailureKind::kData, "anneal: replicas must be 1 to 2147483647");
+  AnnealPlan plan;
+  plan.seed = seed;
+  plan.restarts = restarts;
+  if (replicas == 1) {
+    plan.schedule = AnnealTemperatures(schedule, sweeps);
+    return plan;
+  }
+  if (sweeps < 0 || sweeps > INT32_MAX) throw Failure(FailureKind::kData, "anneal: sweeps must be 0 to 2147483647");
+  plan.rounds = static_cast<int32_t>(sweeps);
+  std::vector<double> given;
+  for (const py::handle t : py::iter(schedule)) given.push_back(t.cast<double>());
+  for (const double t : given) {
+    if (!(t > 0) || t > 1e300) throw Failure(FailureKind::kData, "anneal: temperatures must be positive numbers");
+  }
+  if (given.size() == 2 && replicas != 2) {
+    plan.ladder = GeometricLadder(given[1], given[0], static_cast<int32_t>(replicas));
+  } else if (static_cast<int64_t>(given.size()) == replicas && std::is_sorted(given.begin(), given.end())) {
+    plan.ladder = given;
+  } else {
+    throw Failure(FailureKind::kData, "anneal: schedule holds " + std::to_string(given.size()) +
+                                          " temperatures: give (hot, cold) or one per replica (" +
+                                          std::to_string(replicas) + "), ascending");
+  }
+  return plan;
+}
+
+int AnnealThreads(int64_t threads) {
+  if (threads < 0 || threads > 1024) throw Failure(FailureKind::kData, "anneal: threads must be 0 to 1024");
+  return threads == 0 ? CountWorkThreads() : static_cast<int>(threads);
+}
+
 pybind11::array SelectionArray(pybind11::handle selection) {
   namespace py = pybind11;
   py::object source = py::reinterpret_borrow<py::object>(selection);
@@ -294,12 +330,15 @@ reduced variable) and reports it as Model.decode does, in the original numbering
 
   module.def(
       "anneal",
-      [](const ReducedModel& r, int64_t sweeps, uint64_t seed, py::handle schedule) {
-        const std::vector<double> temperatures = AnnealTemperatures(schedule, sweeps);
+      [](const ReducedModel& r, int64_t sweeps, uint64_t seed, py::handle schedule, int64_t restarts,
+         int64_t threads, int64_t replicas) {
+        const AnnealPlan plan = AnnealPlanOf(schedule, sweeps, seed, restarts, replicas);
+        const int thread_count = AnnealThreads(threads);
         AnnealResult best;
         {
           py::gil_scoped_release unlocked;
-          best = AnnealModel(MakeKeptCouplingRows(r.model->q, r.kept), temperatures, seed);
+          std::vector<AnnealResult> results = AnnealRestarts(MakeKeptCouplingRows(r.model->q, r.kept), plan, thread_count);
+          best = std::move(results[BestRestart(results)]);
         }
         py::list original;
         for (size_t k = 1; k < best.chosen.size(); ++k) {
@@ -307,7 +346,8 @@ reduced variable) and reports it as Model.decode does, in the original numbering
         }
         return r.parent.attr("decode")(original);
       },
-      "model"_a, "sweeps"_a = 1000, "seed"_a = 1, "schedule"_a = py::make_tuple(200.0, 2.0), R"(
+      "model"_a, "sweeps"_a = 1000, "seed"_a = 1, "schedule"_a = py::make_tuple(200.0, 2.0), "restarts"_a = 1,
+      "threads"_a = 0, "replicas"_a = 1, R"(
 Simulated annealing of a Reduced model, as of a Model (below), over the reduced
 model's own variables, as rnaqubo-anneal anneals a reduced instance. The best
 selection is reported in the original numbering, as Reduced.decode reports it.)");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "python/model_entries.h"
+#include "solve/anneal.h"
 
 // Adds the landscape's methods to model_class and the type Reduced (and the
 // named tuples Marginals, Subopt, Ensemble, Encoded) to module.
@@ -23,6 +24,16 @@ void BindLandscape(pybind11::module_& module,
 // kData for a count outside 0..2^31 - 1, a temperature that is not a positive
 // number, or a schedule of another length.
 std::vector<double> AnnealTemperatures(pybind11::handle schedule, int64_t sweeps);
+
+// The plan of an annealing call: plain annealing over AnnealTemperatures(schedule,
+// sweeps) for replicas = 1; for more, replica exchange over sweeps rounds, the
+// ladder from schedule (hot, cold) as GeometricLadder(cold, hot, replicas)
+// spaces it, or one temperature per replica (ascending). Throws Failure kData as
+// AnnealTemperatures does, and for restarts or replicas outside 1..2^31 - 1.
+AnnealPlan AnnealPlanOf(pybind11::handle schedule, int64_t sweeps, uint64_t seed, int64_t restarts, int64_t replicas);
+
+// threads as the annealer's calls take it: 0 for one per core (CountWorkThreads).
+int AnnealThreads(int64_t threads);
 
 // selection as a one-dimensional numpy array of integers (bool, signed or
 // unsigned; a set sorted first): throws TypeError for a string or another kind

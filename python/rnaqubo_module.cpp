@@ -10,6 +10,8 @@
 
 #include "core/dot_bracket.h"
 #include "solve/anneal.h"
+#include <cmath>
+#include "formats/qubo_entries.h"
 #include "solve/optimum.h"
 #include "structure/reference_structure.h"
 #include "model/quad_model.h"
@@ -302,14 +304,81 @@ py::object Decode(const SequenceModel& model, py::handle selection, bool zero_ba
   return DecodeChosen(model, ReadSelection(model, selection, zero_based));
 }
 
-py::object Anneal(const SequenceModel& model, int64_t sweeps, uint64_t seed, py::handle schedule) {
-  const std::vector<double> temperatures = AnnealTemperatures(schedule, sweeps);
+py::object Anneal(const SequenceModel& model, int64_t sweeps, uint64_t seed, py::handle schedule, int64_t restarts,
+                  int64_t threads, int64_t replicas) {
+  const AnnealPlan plan = AnnealPlanOf(schedule, sweeps, seed, restarts, replicas);
+  const int thread_count = AnnealThreads(threads);
   AnnealResult best;
   {
     py::gil_scoped_release unlocked;
-    best = AnnealModel(MakeCouplingRows(model.q), temperatures, seed);
+    std::vector<AnnealResult> results = AnnealRestarts(MakeCouplingRows(model.q), plan, thread_count);
+    best = std::move(results[BestRestart(results)]);
   }
   return DecodeChosen(model, best.chosen);
+}
+
+// The entries of a QUBO given as a .qubo path or as (rows, columns, values),
+// nodes from 0, checked as the .qubo reader checks a file's.
+QuboEntries QuboEntriesOf(py::handle qubo) {
+  if (py::isinstance<py::str>(qubo) || py::hasattr(qubo, "__fspath__")) {
+    const std::string path = ToPath(qubo);
+    py::gil_scoped_release unlocked;
+    return ReadQuboEntries(path);
+  }
+  const py::tuple parts = py::cast<py::tuple>(qubo);
+  if (parts.size() != 3) throw py::value_error("anneal_qubo: give a .qubo path or (rows, columns, values)");
+  const auto rows = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(parts[0]);
+  const auto columns = py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(parts[1]);
+  const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(parts[2]);
+  if (!rows || !columns || !values || rows.ndim() != 1 || columns.ndim() != 1 || values.ndim() != 1 ||
+      rows.size() != columns.size() || rows.size() != values.size()) {
+    throw py::value_error("anneal_qubo: rows, columns and values must be one-dimensional, of one length");
+  }
+  QuboEntries entries;
+  for (py::ssize_t k = 0; k < rows.size(); ++k) {
+    const int64_t i = rows.at(k), j = columns.at(k);
+    const double v = values.at(k);
+    if (i < 0 || j < 0 || i >= INT32_MAX || j >= INT32_MAX) {
+      throw py::value_error("anneal_qubo: entry " + std::to_string(k) + ": a node outside 0 to 2147483646");
+    }
+    if (!std::isfinite(v)) throw py::value_error("anneal_qubo: entry " + std::to_string(k) + ": not a finite value");
+    entries.node_count = static_cast<int32_t>(std::max<int64_t>(entries.node_count, std::max(i, j) + 1));
+    entries.row.push_back(static_cast<int32_t>(std::min(i, j)));
+    entries.column.push_back(static_cast<int32_t>(std::max(i, j)));
+    entries.value.push_back(v);
+    if (!(std::fabs(v) <= INT32_MAX && v == std::trunc(v))) entries.whole = false;
+  }
+  const int64_t repeated = FindRepeatedEntry(entries.row.data(), entries.column.data(), rows.size());
+  if (repeated >= 0) throw py::value_error("anneal_qubo: entry " + std::to_string(repeated) + ": a couple given twice");
+  return entries;
+}
+
+// Anneals a QUBO's entries, minimised: (objective, nodes from 0) of the best restart.
+template <typename Rows>
+py::tuple AnnealQuboRows(const Rows& rows, const AnnealPlan& plan, int threads) {
+  std::vector<uint8_t> chosen;
+  double value = 0;
+  {
+    py::gil_scoped_release unlocked;
+    auto results = AnnealRestarts(rows, plan, threads);
+    const size_t best = BestRestart(results);
+    value = -static_cast<double>(results[best].value);
+    chosen = std::move(results[best].chosen);
+  }
+  py::list nodes;
+  for (size_t v = 1; v < chosen.size(); ++v) {
+    if (chosen[v] != 0) nodes.append(v - 1);
+  }
+  return py::make_tuple(value, nodes);
+}
+
+py::tuple AnnealQubo(py::handle qubo, int64_t sweeps, uint64_t seed, py::handle schedule, int64_t restarts,
+                     int64_t threads, int64_t replicas) {
+  const AnnealPlan plan = AnnealPlanOf(schedule, sweeps, seed, restarts, replicas);
+  const int thread_count = AnnealThreads(threads);
+  const QuboEntries entries = QuboEntriesOf(qubo);
+  if (entries.whole) return AnnealQuboRows(MakeEntryRows(entries, -1), plan, thread_count);
+  return AnnealQuboRows(MakeRealEntryRows(entries, -1.0), plan, thread_count);
 }
 
 void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
@@ -567,14 +636,29 @@ rsvg-convert is missing or the file cannot be written.)")
   BindLandscape(module, model_class);
 
   module.def("anneal", &Anneal, "model"_a, "sweeps"_a = 1000, "seed"_a = 1,
-             "schedule"_a = py::make_tuple(200.0, 2.0), R"(
+             "schedule"_a = py::make_tuple(200.0, 2.0), "restarts"_a = 1, "threads"_a = 0, "replicas"_a = 1, R"(
 Simulated annealing of model, compiled: from the empty selection, one flip at a
 time by the Metropolis rule over the model's sparse rows, every variable once
 per sweep in order 1..Q. schedule is (hot, cold), temperatures spaced
 geometrically over sweeps (in the model's value units), or a sequence of one
-temperature per sweep. The same seed gives the same answer. Returns
+temperature per sweep. restarts independent runs (run k seeded from seed and k,
+run 0 by seed itself) on threads threads (0: one per core), the best kept (the
+first of equals); the answer does not depend on threads. replicas > 1 runs
+replica exchange instead, as rnaqubo-anneal --replicas does: sweeps rounds over
+replicas temperatures from schedule (hot, cold), spaced geometrically, or given
+one per replica, ascending. The same seed gives the same answer. Returns
 Decoded(value, quads, structure, conflicts) of the best selection seen at any
 flip (the empty one when nothing beats it).)");
+
+  module.def("anneal_qubo", &AnnealQubo, "qubo"_a, "sweeps"_a = 1000, "seed"_a = 1,
+             "schedule"_a = py::make_tuple(200.0, 2.0), "restarts"_a = 1, "threads"_a = 0, "replicas"_a = 1, R"(
+Anneals any QUBO, minimising the sum of v * x_i * x_j over its entries, with the
+options of anneal (temperatures in the entries' units). qubo is the path of a
+.qubo file (read as rnaqubo-anneal reads one, comment lines or not, its entries
+taken as they stand) or (rows, columns, values): three arrays of one length,
+nodes from 0, each couple once (either way round). Returns (objective, nodes):
+the objective of the best selection seen and its chosen nodes, from 0. Raises
+ValueError on a malformed QUBO, OSError for a file that cannot be read.)");
 
   module.def(
       "score",

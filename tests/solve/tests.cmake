@@ -1,4 +1,4 @@
-# The searches: the optimum and the landscape against brute force over every
+# The searches: the optimum, the landscape and the annealer against brute force over every
 # selection of small models, and the optimum as a local optimum of large ones
 # (the tests keep the prefix fold., the tool they were first written for).
 if(GTest_FOUND)
@@ -6,6 +6,7 @@ if(GTest_FOUND)
     ${CMAKE_CURRENT_LIST_DIR}/brute_force_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/large_model_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/landscape_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/anneal_test.cpp
   )
   target_link_libraries(fold_tests PRIVATE rnaqubo_solve rnaqubo_formats GTest::gtest_main)
   target_compile_definitions(fold_tests PRIVATE RNAQUBO_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
