@@ -62,6 +62,9 @@
 # numbers the variables as the instance files do; for rnaqubo-fold's optimum
 # that is its line "instance quads:".
 #
+# A failing job's log (logs/benchmark/instances/<name>.log for an instance)
+# ends the run's output, so that -q shows it.
+#
 # Layout:
 #   runs/benchmark/sets/<set>/records/   each set's records, as rnaqubo-seq --split writes them
 #   runs/benchmark/instances/<name>/   the sequence, reference, instance files, optimum
@@ -388,3 +391,7 @@ rule report:
     shell:
         "/usr/bin/python3 {input.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
         "runs/benchmark/runs {RNAQUBO_FOLD:q} {output:q} {params.zero_based:q}"
+
+
+onerror:
+    workflow_settings.report_failed_jobs(workflow, sys.stderr)

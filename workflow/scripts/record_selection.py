@@ -32,7 +32,8 @@ class SelectionError(ValueError):
 
 
 def _whole(value, where, key):
-    if isinstance(value, bool) or not (isinstance(value, int) or (isinstance(value, str) and value.strip().isdigit())):
+    if isinstance(value, bool) or not (isinstance(value, int) or (isinstance(value, str) and value.strip().isdigit())) \
+            or int(value) < 0:
         raise SelectionError(f"{where}.{key}: must be a whole number of at least 0, not {value!r}")
     return int(value)
 
