@@ -62,8 +62,6 @@ def is_manifest(path):
 def manifest_split(rows, directory):
     """Writes the whole instances of a manifest as a split (manifest.tsv, and
     <record>/<record>.txt and .dbn) in directory; returns the rows by record."""
-    if os.path.isdir(directory):
-        shutil.rmtree(directory)
     os.makedirs(directory)
     by_record = {}
     with open(os.path.join(directory, "manifest.tsv"), "w") as out:
@@ -83,29 +81,59 @@ def manifest_split(rows, directory):
     return by_record
 
 
+def keep_split(directory, stamp, write):
+    """Makes directory with write(path) unless its stamp file already holds
+    stamp. Every job of a run reads the configuration again, some in processes
+    of their own, so the first writes it and the others find it: it is written
+    beside and renamed into place, and never rewritten while unchanged."""
+    stamp_path = directory + ".stamp"
+    try:
+        with open(stamp_path) as f:
+            if f.read() == stamp and os.path.isdir(directory):
+                return
+    except FileNotFoundError:
+        pass
+    os.makedirs(os.path.dirname(directory) or ".", exist_ok=True)
+    temporary = f"{directory}.{os.getpid()}.tmp"
+    if os.path.isdir(temporary):
+        shutil.rmtree(temporary)
+    try:
+        write(temporary)
+    except BaseException:
+        shutil.rmtree(temporary, ignore_errors=True)
+        raise
+    if os.path.isdir(directory):
+        shutil.rmtree(directory)
+    os.rename(temporary, directory)
+    with open(stamp_path + ".tmp", "w") as f:
+        f.write(stamp)
+    os.replace(stamp_path + ".tmp", stamp_path)
+
+
+def file_stamp(paths, **settings):
+    """What a split depends on: the files (path, size, time) and its settings."""
+    return json.dumps({"files": [[os.path.abspath(f), os.stat(f).st_size, os.stat(f).st_mtime_ns] for f in paths],
+                       **settings}, sort_keys=True)
+
+
 def split_file(path, entry, rnaqubo_seq, directory):
     """rnaqubo-seq --split of a collection into directory, redone only when
     the file, its references or the split's settings changed."""
     files = [path] + ([str(entry["dbn"])] if entry.get("dbn") else [])
-    stamp = json.dumps({"files": [[os.path.abspath(f), os.stat(f).st_size, os.stat(f).st_mtime_ns] for f in files],
-                        "own": bool(entry.get("own_structure")), "ambiguous": str(entry.get("ambiguous", "refuse")),
-                        "program": rnaqubo_seq})
-    stamp_path = directory + ".stamp"
-    if os.path.exists(stamp_path) and open(stamp_path).read() == stamp and os.path.isdir(directory):
-        return
-    if os.path.isdir(directory):
-        shutil.rmtree(directory)
-    os.makedirs(os.path.dirname(directory) or ".", exist_ok=True)
-    arguments = [rnaqubo_seq, "--split", directory, "--ambiguous", str(entry.get("ambiguous", "refuse"))]
-    if entry.get("dbn"):
-        arguments += ["--dbn", str(entry["dbn"])]
-    if entry.get("own_structure"):
-        arguments.append("--own-structure")
-    result = subprocess.run(arguments + ["--", path], capture_output=True, text=True)
-    if result.returncode != 0:
-        raise ValueError(f"{path}: its records cannot be split: {result.stderr.strip()}")
-    with open(stamp_path, "w") as f:
-        f.write(stamp)
+    ambiguous = str(entry.get("ambiguous", "refuse"))
+
+    def write(target):
+        arguments = [rnaqubo_seq, "--split", target, "--ambiguous", ambiguous]
+        if entry.get("dbn"):
+            arguments += ["--dbn", str(entry["dbn"])]
+        if entry.get("own_structure"):
+            arguments.append("--own-structure")
+        result = subprocess.run(arguments + ["--", path], capture_output=True, text=True)
+        if result.returncode != 0:
+            raise ValueError(f"{path}: its records cannot be split: {result.stderr.strip()}")
+
+    keep_split(directory, file_stamp(files, own=bool(entry.get("own_structure")), ambiguous=ambiguous,
+                                     program=rnaqubo_seq), write)
 
 
 def set_instances(sets, config_file, rnaqubo_seq, directory):
@@ -140,7 +168,8 @@ def set_instances(sets, config_file, rnaqubo_seq, directory):
         manifest = is_manifest(path)
         if manifest:
             rows = read_manifest(path)
-            by_record = manifest_split(rows, split_dir)
+            keep_split(split_dir, file_stamp([path]), lambda target: manifest_split(rows, target))
+            by_record = {row["instance"]: row for row in rows if row["kind"] == "whole"}
         else:
             for key in ("min_distance", "add_quads", "penalty"):
                 if not re.fullmatch(r"[+-]?[0-9]+", str(entry.get(key, ""))):
