@@ -12,7 +12,9 @@ The rule that chooses the records, fixed so that a rebuild gives the same librar
   * of these, in file order, those of MIN_LENGTH to MAX_LENGTH bases (20 and
     1500), through the one record selection (workflow/scripts/record_selection.py);
   * and of those the first PER_FAMILY (16) whose ungapped sequence no earlier
-    record of the library has.
+    record of the library has, of which at most LONG_PER_FAMILY (2) of more
+    than LONG (1,000) bases: the models of 1,500 bases take 1.7 GB of files
+    and half a minute each, and are kept to a few.
 Each record is folded at minimum distance 4, add_quads 1, penalty -200, and
 written whole and reduced at 5% and 10% (rnaqubo-fold --reduce keeps every
 conflict-free selection within DELTA of the optimum: it lists none, so no
@@ -48,6 +50,7 @@ SUITE = "/usr/share/doc/infernal/examples/testsuite"
 MODEL = ("4", "1", "-200")
 DELTAS = ("5%", "10%")
 MIN_LENGTH, MAX_LENGTH = 20, 1500
+LONG, LONG_PER_FAMILY = 1000, 2
 BASES = set("ACGTUacgtu")
 GAPS = set(".-_~")
 
@@ -83,7 +86,9 @@ def bases_only(block):
 
 
 def choose_records(suite, per_family, families, scratch, rnaqubo_seq):
-    """The library's records by the rule above: (family, split record) pairs."""
+    """The library's records by the rule above: (family, split record, letters)
+    triples, of the given families only when families is not empty (every
+    family is read, since a record is left out when an earlier family has it)."""
     chosen, seen = [], set()
     files = sorted(name for name in os.listdir(suite) if name.endswith(".sto"))
     for file_name in files:
@@ -91,8 +96,6 @@ def choose_records(suite, per_family, families, scratch, rnaqubo_seq):
         stem = file_name[:-len(".sto")]
         for k, block in enumerate(blocks, 1):
             family = stem if len(blocks) == 1 else f"{stem}-{k}"
-            if families and family not in families:
-                continue
             path = os.path.join(scratch, family + ".sto")
             with open(path, "w") as f:
                 f.writelines(bases_only(block))
@@ -108,15 +111,18 @@ def choose_records(suite, per_family, families, scratch, rnaqubo_seq):
                     {"min_length": MIN_LENGTH, "max_length": MAX_LENGTH}, f"family {family}", path)
             except record_selection.SelectionError:
                 continue
-            taken = 0
+            taken = long_taken = 0
             for record in records:
                 with open(record["sequence"]) as f:
                     letters = "".join(f.read().split()[1:])
-                if letters in seen or taken == per_family:
+                long = len(letters) > LONG
+                if letters in seen or taken == per_family or (long and long_taken == LONG_PER_FAMILY):
                     continue
                 seen.add(letters)
-                chosen.append((family, record, letters))
+                if not families or family in families:
+                    chosen.append((family, record, letters))
                 taken += 1
+                long_taken += long
     return chosen
 
 
@@ -222,7 +228,9 @@ def main():
     if not options.check:
         write_manifest(options.manifest, rows)
         return 0
-    frozen = {row["instance"]: row for row in instance_sets.read_manifest(options.manifest)}
+    # With --families, only those families' rows are rebuilt and compared.
+    frozen = {row["instance"]: row for row in instance_sets.read_manifest(options.manifest)
+              if not families or row["family"] in families}
     differences = 0
     for row in rows:
         old = frozen.pop(row["instance"], None)
