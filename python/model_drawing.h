@@ -1,5 +1,6 @@
 // Pictures of a model's structures for the module: the arc diagram or the 2D
-// drawing of rnaqubo-fold --draw, from a selection held in memory.
+// drawing of rnaqubo-fold --draw, from a selection held in memory, and the
+// dot plot of rnaqubo-fold --dot-plot.
 #pragma once
 
 #include <cstdint>
@@ -22,3 +23,13 @@ struct DrawingReference {
 // Throws Failure as DrawStructure and ReadReferenceStructure do.
 void DrawModelStructure(const SequenceModel& model, const uint8_t* chosen, const std::string& path,
                         const DrawingReference& reference, const std::string& layout);
+
+// Draws the dot plot of the model's ensemble at temperature into path, as
+// rnaqubo-fold --ensemble T --dot-plot does: the pair probabilities, the
+// optimum's pairs and the reference's when given, in the format path's
+// extension names, titled title when not empty, else by the reference record's
+// name, else the model's name. Throws Failure: kUsage for a temperature that is
+// not a finite number above 0, kData for one too low for the model, else as
+// DrawDotPlotFile and ReadReferenceStructure do.
+void DrawModelDotPlot(const SequenceModel& model, double temperature, const std::string& path,
+                      const DrawingReference& reference, const std::string& title);

@@ -325,22 +325,36 @@ void WriteQFileOf(const SequenceModel& model, py::handle path_object) {
   }
 }
 
+// The reference of a picture: None, a dot-bracket string, or a path.
+DrawingReference ReadDrawingReference(py::handle reference) {
+  if (py::isinstance<py::str>(reference) &&
+      reference.cast<std::string>().find_first_not_of(".()[]{}<>") == std::string::npos) {
+    return {DrawingReference::Kind::kDotBracket, reference.cast<std::string>()};
+  }
+  if (!reference.is_none()) return {DrawingReference::Kind::kFile, ToPath(reference)};
+  return {};
+}
+
 // Model.draw: the selection (None: the optimum) and the reference (None, a
 // dot-bracket string, or a path) read, then drawn by DrawModelStructure.
 void Draw(const SequenceModel& model, py::handle selection, py::handle path, py::handle reference,
           const std::string& layout) {
   std::vector<uint8_t> chosen;
   if (!selection.is_none()) chosen = ReadSelection(model, selection, false);
-  DrawingReference known;
-  if (py::isinstance<py::str>(reference) &&
-      reference.cast<std::string>().find_first_not_of(".()[]{}<>") == std::string::npos) {
-    known = {DrawingReference::Kind::kDotBracket, reference.cast<std::string>()};
-  } else if (!reference.is_none()) {
-    known = {DrawingReference::Kind::kFile, ToPath(reference)};
-  }
+  const DrawingReference known = ReadDrawingReference(reference);
   const std::string destination = ToPath(path);
   py::gil_scoped_release unlocked;
   DrawModelStructure(model, selection.is_none() ? nullptr : chosen.data(), destination, known, layout);
+}
+
+// Model.dot_plot: the reference read as for Model.draw, then drawn by DrawModelDotPlot.
+void DotPlotOf(const SequenceModel& model, py::handle path, double temperature, py::handle reference,
+               py::handle title) {
+  const DrawingReference known = ReadDrawingReference(reference);
+  const std::string destination = ToPath(path);
+  const std::string shown = title.is_none() ? std::string() : title.cast<std::string>();
+  py::gil_scoped_release unlocked;
+  DrawModelDotPlot(model, temperature, destination, known, shown);
 }
 
 // Failures of the libraries as Python exceptions, their messages as the tools
@@ -525,14 +539,25 @@ in conflicts as (l, m), l < m.)")
 Draws the structure of selection (as for decode(); None for the optimum) into
 the file at path, as rnaqubo-fold --draw does: SVG, PNG or PDF by the
 extension (.svg, .png, .pdf; PNG and PDF need rsvg-convert), written whole or
-not at all. layout "arc" is the arc diagram, "2d" a drawing by VARNA (java on
-PATH and VARNA's jar, $RNAQUBO_VARNA_JAR or /usr/share/java/varna.jar;
-Debian: apt-get install varna default-jre-headless). reference is None, a
+not at all. layout "arc" is the arc diagram, "2d" a drawing laid out by VARNA,
+with a reference the structure and the reference side by side, sized for a
+170 mm page (java on PATH and VARNA's jar, $RNAQUBO_VARNA_JAR or
+/usr/share/java/varna.jar; Debian: apt-get install varna default-jre-headless). reference is None, a
 dot-bracket string of n characters, or the path of a reference file as for
 rnaqubo-fold --reference; its pairs are drawn and scored against. The title is
 the reference record's name, else the model's name; a selection is shown with
 its ratio to the optimum. Raises OSError when a program is missing or the file
 cannot be written, ValueError for an unknown layout or extension.)")
+      .def("dot_plot", &DotPlotOf, "path"_a, "temperature"_a, "reference"_a = py::none(), "title"_a = py::none(),
+           R"(
+Draws the dot plot of the ensemble at temperature into the file at path, as
+rnaqubo-fold --ensemble T --dot-plot does: each pair's probability (from 1e-6)
+as the area of a square above the diagonal, the optimum's pairs filled and the
+reference's outlined below it; SVG, PNG or PDF by the extension, written whole
+or not at all. reference is as for draw(); title replaces the reference
+record's name, else the model's name. Raises ValueError for a temperature that
+is not a finite number above 0 or too low for the model, OSError when
+rsvg-convert is missing or the file cannot be written.)")
       .def("__repr__", [](const SequenceModel& m) {
         return "rnaqubo.Model(n=" + std::to_string(m.n) + ", min_distance=" + std::to_string(m.min_distance) +
                ", add_quads=" + std::to_string(m.q.add_quads) + ", penalty=" + std::to_string(m.q.penalty) +

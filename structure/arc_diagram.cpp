@@ -52,17 +52,6 @@ int32_t RangeMin(const RangeExtremes& table, int32_t first, int32_t last) {
 
 bool SamePair(const BasePair& a, const BasePair& b) { return a.i == b.i && a.j == b.j; }
 
-// Appends printf-formatted text to out.
-void Append(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Append(std::string* out, const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  const int size = std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  if (size > 0) out->append(text, std::min(static_cast<size_t>(size), sizeof text - 1));
-}
-
 // Length in bytes of the well-formed UTF-8 character at text[k], 0 if malformed.
 size_t Utf8Length(const std::string& text, size_t k) {
   const unsigned char lead = static_cast<unsigned char>(text[k]);
@@ -101,19 +90,45 @@ double PositionX(const Layout& layout, int32_t p) { return layout.left + (p - 0.
 void AppendArcs(std::string* svg, const Layout& layout, const std::vector<BasePair>& pairs,
                 bool above, const char* id, const PairColour& colour) {
   if (pairs.empty()) return;
-  Append(svg, "<g id=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"%.2f\">\n", id, colour.value,
+  AppendSvgText(svg, "<g id=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"%.2f\">\n", id, colour.value,
          layout.stroke);
   const double y = above ? layout.upper_axis : layout.lower_axis;
   for (const BasePair& pair : pairs) {
     const double x1 = PositionX(layout, pair.i), x2 = PositionX(layout, pair.j);
     const double span = pair.j - pair.i;
-    Append(svg, "<path d=\"M%.2f %.2fA%.2f %.2f 0 0 %d %.2f %.2f\"/>\n", x1, y,
+    AppendSvgText(svg, "<path d=\"M%.2f %.2fA%.2f %.2f 0 0 %d %.2f %.2f\"/>\n", x1, y,
            span * layout.step / 2, span * layout.arc_scale, above ? 1 : 0, x2, y);
   }
   svg->append("</g>\n");
 }
 
 }  // namespace
+
+void AppendSvgText(std::string* out, const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  const int size = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (size > 0) out->append(text, std::min(static_cast<size_t>(size), sizeof text - 1));
+}
+
+void AppendSvgStart(std::string* svg, double width, double height, const std::string& title) {
+  AppendSvgText(svg,
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\">\n",
+                width, height, width, height);
+  *svg += "<title>" + EscapeXml(title) + "</title>\n";
+  *svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+}
+
+int32_t PositionLabelInterval(double step, double gap) {
+  for (int32_t every : {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000, 200000, 500000}) {
+    if (every * step >= gap) return every;
+  }
+  return 1000000;
+}
 
 bool PairBefore(const BasePair& a, const BasePair& b) {
   return a.i != b.i ? a.i < b.i : a.j < b.j;
@@ -293,19 +308,19 @@ std::pair<double, double> AppendDrawingLegend(std::string* svg, const ArcDiagram
   // Widths estimated from character counts: about 0.6 em per character.
   double width = 9.5 * static_cast<double>(title.size());
   *svg += "<g id=\"legend\">\n";
-  Append(svg, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">", x);
+  AppendSvgText(svg, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">", x);
   *svg += EscapeXml(title) + "</text>\n";
   double y = 24;
   for (const std::string* line : {&diagram.settings, static_cast<const std::string*>(&value_text)}) {
     if (line->empty()) continue;
     y += row_height;
-    Append(svg, "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">", x, y);
+    AppendSvgText(svg, "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">", x, y);
     *svg += EscapeXml(*line) + "</text>\n";
     width = std::max(width, 7.0 * static_cast<double>(line->size()));
   }
   for (const LegendRow& row : rows) {
     y += row_height;
-    Append(svg,
+    AppendSvgText(svg,
            "<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"3\"/>"
            "<text x=\"%.0f\" y=\"%.0f\" font-size=\"12\">",
            x, y - 4, x + 24, y - 4, row.colour.value, x + 32, y);
@@ -327,11 +342,7 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
   layout.letters = layout.step >= 7;
   // Arcs thinner than the gap between neighbouring bases stay distinct.
   layout.stroke = std::clamp(layout.step * 0.35, 0.5, 2.0);
-  for (int32_t every : {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000,
-                        100000, 200000, 500000, 1000000}) {
-    layout.label_every = every;
-    if (every * layout.step >= 40) break;
-  }
+  layout.label_every = PositionLabelInterval(layout.step, 40);
   const double axis_width = n * layout.step;
 
   int32_t longest_above = 0, longest_below = 0;
@@ -361,7 +372,7 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
 
   std::string svg;
   svg.reserve(4096 + 64 * (diagram.pairs.size() + diagram.reference.size()) + 40 * static_cast<size_t>(n));
-  Append(&svg,
+  AppendSvgText(&svg,
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
          "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\">\n",
@@ -375,42 +386,42 @@ std::string DrawArcDiagram(const ArcDiagram& diagram) {
   // The axis (two when a reference hangs below), the words naming the sides,
   // letters or ticks, and position labels.
   const double axis_end = layout.left + axis_width;
-  Append(&svg, "<line id=\"upper-axis\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
+  AppendSvgText(&svg, "<line id=\"upper-axis\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
                "stroke=\"#888888\" stroke-width=\"1\"/>\n",
          layout.left, layout.upper_axis, axis_end, layout.upper_axis);
   svg += "<g id=\"sides\" font-size=\"12\" font-style=\"italic\" text-anchor=\"end\" fill=\"#333333\">\n";
-  Append(&svg, "<text x=\"%.0f\" y=\"%.2f\">this structure</text>\n", layout.left - 8, layout.upper_axis - 4);
+  AppendSvgText(&svg, "<text x=\"%.0f\" y=\"%.2f\">this structure</text>\n", layout.left - 8, layout.upper_axis - 4);
   if (diagram.has_reference) {
-    Append(&svg, "<text x=\"%.0f\" y=\"%.2f\">reference</text>\n", layout.left - 8, layout.lower_axis + 13);
+    AppendSvgText(&svg, "<text x=\"%.0f\" y=\"%.2f\">reference</text>\n", layout.left - 8, layout.lower_axis + 13);
   }
   svg += "</g>\n";
   if (diagram.has_reference) {
-    Append(&svg, "<line id=\"lower-axis\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
+    AppendSvgText(&svg, "<line id=\"lower-axis\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" "
                  "stroke=\"#888888\" stroke-width=\"1\"/>\n",
            layout.left, layout.lower_axis, axis_end, layout.lower_axis);
   }
   if (layout.letters) {
-    Append(&svg, "<g id=\"letters\" font-family=\"monospace\" font-size=\"%.0f\" "
+    AppendSvgText(&svg, "<g id=\"letters\" font-family=\"monospace\" font-size=\"%.0f\" "
                  "text-anchor=\"middle\">\n",
            std::min(12.0, layout.step));
     for (int32_t p = 1; p <= diagram.n; ++p) {
       const char letter = diagram.buffer[p];
       const bool plain = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
-      Append(&svg, "<text x=\"%.2f\" y=\"%.2f\">%c</text>\n", PositionX(layout, p), letters_y,
+      AppendSvgText(&svg, "<text x=\"%.2f\" y=\"%.2f\">%c</text>\n", PositionX(layout, p), letters_y,
              plain ? letter : '?');
     }
     svg += "</g>\n";
   } else {
     svg += "<g id=\"ticks\" stroke=\"#555555\" stroke-width=\"1\">\n";
     for (int32_t p = 1; p <= diagram.n; p = p == 1 ? layout.label_every : p + layout.label_every) {
-      Append(&svg, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", PositionX(layout, p),
+      AppendSvgText(&svg, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\"/>\n", PositionX(layout, p),
              layout.upper_axis, PositionX(layout, p), layout.upper_axis + 5);
     }
     svg += "</g>\n";
   }
   svg += "<g id=\"labels\" font-size=\"10\" text-anchor=\"middle\" fill=\"#555555\">\n";
   for (int32_t p = 1; p <= diagram.n; p = p == 1 ? layout.label_every : p + layout.label_every) {
-    Append(&svg, "<text x=\"%.2f\" y=\"%.2f\">%d</text>\n", PositionX(layout, p), labels_y, p);
+    AppendSvgText(&svg, "<text x=\"%.2f\" y=\"%.2f\">%d</text>\n", PositionX(layout, p), labels_y, p);
   }
   svg += "</g>\n";
 

@@ -107,6 +107,19 @@ bool FinishArcDiagramFile(OutputFile* file, const std::string& svg, std::string*
 // StartArcDiagramFile with no kept file, then FinishArcDiagramFile.
 bool WriteArcDiagram(const std::string& path, const std::string& svg, std::string* error);
 
+// Appends printf-formatted text (at most 511 bytes of it) to out: the one way
+// the pictures write their SVG elements.
+void AppendSvgText(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Appends the start of an SVG document of width x height units: the XML
+// declaration, the <svg> element, the <title> (title escaped) and a white
+// background.
+void AppendSvgStart(std::string* svg, double width, double height, const std::string& title);
+
+// The interval of the position labels along an axis whose positions are step
+// apart: 10, 20, 50, 100, ... the first at least gap apart.
+int32_t PositionLabelInterval(double step, double gap);
+
 // text with &, <, >, " and ' replaced by XML character references, and control
 // characters other than tab and line end (not allowed in XML) by '?'.
 std::string EscapeXml(const std::string& text);

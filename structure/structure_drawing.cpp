@@ -36,130 +36,285 @@ std::string LowerCase(std::string text) {
   return text;
 }
 
-// "(i,j):color=<colour>" for each pair, joined by ';' onto list.
-void AppendStyledPairs(std::string* list, const std::vector<BasePair>& pairs, const PairColour& colour) {
-  for (const BasePair& pair : pairs) {
-    if (!list->empty()) *list += ';';
-    list->append(1, '(').append(std::to_string(pair.i)).append(1, ',').append(std::to_string(pair.j));
-    list->append("):color=").append(colour.value);
-  }
-}
+// Panels are laid out in user units, neighbouring bases kBaseStep apart,
+// letters and every other text at least kLetterSize.
+constexpr double kBaseStep = 18;
+constexpr double kLetterSize = 12;
+constexpr double kMillimetresPerPoint = 25.4 / 72;
+constexpr double kPanelGap = 30;
+constexpr double kMargin = 20;
 
-// The extent of the drawing VARNA wrote: every coordinate attribute of its
-// elements, widened by circle radii and a margin for the letters.
-struct Extent {
-  double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
+struct Point {
+  double x, y;
 };
 
-Extent MeasureVarnaBody(const std::string& body) {
-  Extent extent;
-  for (const char* name : {" x=\"", " x1=\"", " x2=\"", " cx=\"", " y=\"", " y1=\"", " y2=\"", " cy=\""}) {
-    const bool horizontal = name[1] == 'x' || name[2] == 'x';
-    for (size_t at = body.find(name); at != std::string::npos; at = body.find(name, at + 1)) {
-      const double value = std::strtod(body.c_str() + at + std::strlen(name), nullptr);
-      if (!std::isfinite(value)) continue;
-      if (horizontal) {
-        extent.left = std::min(extent.left, value);
-        extent.right = std::max(extent.right, value);
-      } else {
-        extent.top = std::min(extent.top, value);
-        extent.bottom = std::max(extent.bottom, value);
-      }
-    }
-  }
-  return extent;
-}
-
-// The elements of VARNA's SVG document, between its <svg ...> tag and </svg>.
-// Throws Failure when the document is not whole.
-std::string VarnaBody(const std::string& document, const std::string& what) {
-  const size_t open = document.find("<svg");
-  const size_t body = open == std::string::npos ? open : document.find('>', open);
-  const size_t close = document.rfind("</svg>");
-  if (body == std::string::npos || close == std::string::npos || close < body) {
-    throw Failure(FailureKind::kFile, what + ": VARNA wrote no complete SVG document");
-  }
-  return document.substr(body + 1, close - body - 1);
-}
-
-// The number in attribute name (e.g. " x1=\"") of element, or NaN when it has none.
+// The number in attribute name (e.g. " x=\"") of element, or NaN when it has none.
 double Attribute(const std::string& element, const char* name) {
   const size_t at = element.find(name);
   if (at == std::string::npos) return std::nan("");
   return std::strtod(element.c_str() + at + std::strlen(name), nullptr);
 }
 
-// VARNA's drawing with every base-pair line recoloured by its class: each line
-// that is neither backbone nor a number tick joins two bases, found as the
-// letters nearest its ends (VARNA writes the n letters first, 5' to 3'). A pair
-// drawn twice (a laid-out pair restyled as an auxiliary one) keeps one line.
-// Throws Failure when the letters are not all there.
-std::string RecolourVarnaPairs(const std::string& body, int32_t n, const PairClasses& classes) {
-  std::vector<std::string> elements;
-  for (size_t start = 0; start < body.size();) {
-    size_t end = body.find('\n', start);
-    if (end == std::string::npos) end = body.size();
-    elements.push_back(body.substr(start, end - start));
-    start = end + 1;
-  }
-  std::vector<std::pair<double, double>> bases;
-  for (const std::string& element : elements) {
-    if (static_cast<int32_t>(bases.size()) == n) break;
+// The centres of the n bases in VARNA's SVG document, 5' to 3' (VARNA writes
+// the n letters first, each at its baseline, a third of the font size below the
+// centre). Throws Failure when they are not all there or one is not placed.
+std::vector<Point> ReadVarnaBases(const std::string& document, int32_t n) {
+  std::vector<Point> bases;
+  for (size_t start = document.find("<text"); start != std::string::npos && static_cast<int32_t>(bases.size()) < n;
+       start = document.find("<text", start + 1)) {
+    const size_t end = document.find('\n', start);
+    const std::string element = document.substr(start, end == std::string::npos ? end : end - start);
     const size_t close = element.rfind("</text>");
-    if (element.compare(0, 5, "<text") != 0 || close == std::string::npos || close < 2 ||
-        element[close - 2] != '>') {
-      continue;
-    }
-    // The letter's centre: its baseline less a third of the font size.
-    bases.emplace_back(Attribute(element, " x=\""),
-                       Attribute(element, " y=\"") - Attribute(element, " font-size=\"") / 3);
+    if (close == std::string::npos || close < 2 || element[close - 2] != '>') continue;
+    bases.push_back({Attribute(element, " x=\""),
+                     Attribute(element, " y=\"") - Attribute(element, " font-size=\"") / 3});
   }
   if (static_cast<int32_t>(bases.size()) != n) {
-    throw Failure(FailureKind::kFile, "VARNA failed: its picture has " + std::to_string(bases.size()) +
-                                          " of the " + std::to_string(n) + " bases");
+    throw Failure(FailureKind::kFile, "VARNA failed: its picture has " + std::to_string(bases.size()) + " of the " +
+                                          std::to_string(n) + " bases");
   }
-  auto nearest = [&bases](double x, double y) {
-    int32_t best = 0;
-    double best_distance = 1e300;
-    for (size_t k = 0; k < bases.size(); ++k) {
-      const double distance = std::hypot(bases[k].first - x, bases[k].second - y);
-      if (distance < best_distance) best_distance = distance, best = static_cast<int32_t>(k) + 1;
+  for (const Point& base : bases) {
+    // VARNA writes NaN for what it could not place (a lone base, for one).
+    if (!std::isfinite(base.x) || !std::isfinite(base.y)) {
+      throw Failure(FailureKind::kFile, "VARNA failed: it could not place every base of the " + std::to_string(n) +
+                                            "-base sequence");
     }
-    return best;
-  };
-  std::vector<BasePair> drawn;
-  std::string result;
-  for (const std::string& element : elements) {
-    const bool pair_line = element.compare(0, 5, "<line") == 0 &&
-                           element.find("stroke=\"rgb(35%, 35%, 35%)\"") == std::string::npos &&
-                           element.find("stroke=\"rgb(25%, 25%, 25%)\"") == std::string::npos;
-    if (!pair_line) {
-      result += element + '\n';
-      continue;
-    }
-    const double x1 = Attribute(element, " x1=\""), y1 = Attribute(element, " y1=\"");
-    const double x2 = Attribute(element, " x2=\""), y2 = Attribute(element, " y2=\"");
-    const int32_t a = nearest(x1, y1), b = nearest(x2, y2);
-    const BasePair pair{std::min(a, b), std::max(a, b)};
-    const PairColour* colour = ContainsPair(classes.conflicting, pair) ? &kArcColourConflict
-                               : ContainsPair(classes.extra, pair)     ? &kArcColourExtra
-                               : ContainsPair(classes.both, pair)      ? &kArcColourBoth
-                               : ContainsPair(classes.missed, pair)    ? &kArcColourMissed
-                                                                    : nullptr;
-    if (colour == nullptr) {
-      result += element + '\n';
-      continue;
-    }
-    if (ContainsPair(drawn, pair)) continue;
-    drawn.insert(std::upper_bound(drawn.begin(), drawn.end(), pair, PairBefore), pair);
-    char line[400];
-    std::snprintf(line, sizeof line,
-                  "<line class=\"pair\" x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\" "
-                  "stroke-width=\"1.5\"/>\n",
-                  x1, y1, x2, y2, colour->value);
-    result += line;
   }
-  return result;
+  return bases;
+}
+
+// VARNA's layout by algorithm ("radiate" or "naview") of the nested pairs
+// laid_out over letters: the centre of each base, scaled so that the median
+// distance between neighbouring bases is kBaseStep. Throws Failure (kFile)
+// when VARNA is missing or fails.
+std::vector<Point> RunVarnaLayout(const std::string& letters, const std::vector<BasePair>& laid_out,
+                                  const char* algorithm) {
+  const int32_t n = static_cast<int32_t>(letters.size());
+  std::string brackets(letters.size(), '.');
+  for (const BasePair& pair : laid_out) {
+    brackets[static_cast<size_t>(pair.i - 1)] = '(';
+    brackets[static_cast<size_t>(pair.j - 1)] = ')';
+  }
+  ScratchDirectory scratch;
+  const std::string output = scratch.File("varna.svg");
+  const std::vector<std::string> arguments = {
+      FindProgram("java"), "-Djava.awt.headless=true", "-cp", VarnaJar(), kVarnaClass, "-sequenceDBN", letters,
+      "-structureDBN", brackets, "-o", output, "-algorithm", algorithm, "-periodNum", "0"};
+  std::string messages;
+  const int status = RunProgram(arguments, &messages, kDrawingTimeLimitSeconds);
+  std::string document;
+  if (status != 0 || !ReadWholeFile(output.c_str(), &document)) {
+    const std::string reason = status < 0    ? messages
+                               : status != 0 ? "exit status " + std::to_string(status)
+                                             : "no picture written";
+    const std::string said = FirstLine(messages);
+    throw Failure(FailureKind::kFile, "VARNA failed: " + reason + (status > 0 && !said.empty() ? ": " + said : ""));
+  }
+  std::vector<Point> bases = ReadVarnaBases(document, n);
+  std::vector<double> steps;
+  for (size_t k = 1; k < bases.size(); ++k) {
+    steps.push_back(std::hypot(bases[k].x - bases[k - 1].x, bases[k].y - bases[k - 1].y));
+  }
+  double step = kBaseStep;
+  if (!steps.empty()) {
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    step = steps[steps.size() / 2];
+  }
+  if (!(step > 0)) {
+    throw Failure(FailureKind::kFile, "VARNA failed: it could not place every base of the " + std::to_string(n) +
+                                          "-base sequence");
+  }
+  for (Point& base : bases) base = {base.x * kBaseStep / step, base.y * kBaseStep / step};
+  return bases;
+}
+
+// The number of couples of bases, not neighbours, closer than 0.8 kBaseStep:
+// letters on letters, where parts of a layout run into each other.
+size_t CountCrowdedBases(const std::vector<Point>& bases) {
+  size_t crowded = 0;
+  const double limit = 0.8 * kBaseStep;
+  for (size_t a = 0; a < bases.size(); ++a) {
+    for (size_t b = a + 2; b < bases.size(); ++b) {
+      crowded += std::fabs(bases[a].x - bases[b].x) < limit && std::fabs(bases[a].y - bases[b].y) < limit &&
+                         std::hypot(bases[a].x - bases[b].x, bases[a].y - bases[b].y) < limit
+                     ? 1
+                     : 0;
+    }
+  }
+  return crowded;
+}
+
+// The layout of a panel: VARNA's radiate, which keeps every helix a straight
+// ladder and the loops round and is the more compact; where its parts run into
+// each other (a large RNA: radiate does not move them apart), naview's when
+// that crowds fewer bases.
+std::vector<Point> LayOutBases(const std::string& letters, const std::vector<BasePair>& laid_out) {
+  std::vector<Point> bases = RunVarnaLayout(letters, laid_out, "radiate");
+  const size_t crowded = CountCrowdedBases(bases);
+  if (crowded == 0) return bases;
+  std::vector<Point> other = RunVarnaLayout(letters, laid_out, "naview");
+  return CountCrowdedBases(other) < crowded ? other : bases;
+}
+
+// The pairs of sorted (in PairBefore order, distinct) that VARNA can lay
+// out: taken helix by helix, the longest helices first (ties 5' first), each
+// pair unless it shares a position with, or crosses, one taken before it.
+std::vector<BasePair> SelectNestedPairs(const std::vector<BasePair>& sorted) {
+  std::vector<std::pair<int32_t, size_t>> order;  // (-length of the pair's helix, index)
+  for (size_t k = 0; k < sorted.size(); ++k) {
+    int32_t length = 1;
+    for (int32_t d = 1; ContainsPair(sorted, {sorted[k].i + d, sorted[k].j - d}); ++d) ++length;
+    for (int32_t d = 1; ContainsPair(sorted, {sorted[k].i - d, sorted[k].j + d}); ++d) ++length;
+    order.emplace_back(-length, k);
+  }
+  std::sort(order.begin(), order.end());
+  std::vector<BasePair> nested;
+  for (const auto& [negated_length, k] : order) {
+    const BasePair& pair = sorted[k];
+    bool fits = true;
+    for (const BasePair& taken : nested) {
+      const bool shares = taken.i == pair.i || taken.i == pair.j || taken.j == pair.i || taken.j == pair.j;
+      const bool crosses = (taken.i < pair.i && pair.i < taken.j && taken.j < pair.j) ||
+                           (pair.i < taken.i && taken.i < pair.j && pair.j < taken.j);
+      if (shares || crosses) {
+        fits = false;
+        break;
+      }
+    }
+    if (fits) nested.push_back(pair);
+  }
+  std::sort(nested.begin(), nested.end(), PairBefore);
+  return nested;
+}
+
+// A pair as a panel draws it: in colour.
+struct StyledPair {
+  BasePair pair;
+  const PairColour* colour;
+};
+
+// One 2D panel: its SVG elements and the box they cover.
+struct Panel {
+  std::string svg;
+  double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
+};
+
+void Cover(Panel* panel, double x, double y, double half_width, double half_height) {
+  panel->left = std::min(panel->left, x - half_width);
+  panel->right = std::max(panel->right, x + half_width);
+  panel->top = std::min(panel->top, y - half_height);
+  panel->bottom = std::max(panel->bottom, y + half_height);
+}
+
+// The distance from spot to the nearest of bases.
+double MeasureClearance(const std::vector<Point>& bases, Point spot) {
+  double nearest = 1e300;
+  for (const Point& base : bases) nearest = std::min(nearest, std::hypot(base.x - spot.x, base.y - spot.y));
+  return nearest;
+}
+
+// Of the unit vectors +-(dx, dy) rotated a quarter turn, the one whose spot at
+// distance reach from from has more room.
+Point ChooseRoomierNormal(const std::vector<Point>& bases, Point from, double dx, double dy, double reach) {
+  const double length = std::hypot(dx, dy);
+  const Point normal = length > 0 ? Point{-dy / length, dx / length} : Point{0, -1};
+  const double plus = MeasureClearance(bases, {from.x + reach * normal.x, from.y + reach * normal.y});
+  const double minus = MeasureClearance(bases, {from.x - reach * normal.x, from.y - reach * normal.y});
+  return plus >= minus ? normal : Point{-normal.x, -normal.y};
+}
+
+// A line from a to b, shortened by trim at each end; nothing when it would vanish.
+void AppendTrimmedLine(std::string* svg, Point a, Point b, double trim, const std::string& attributes,
+                       const std::string& inside) {
+  const double length = std::hypot(b.x - a.x, b.y - a.y);
+  if (length <= 2 * trim) return;
+  const double ux = (b.x - a.x) / length, uy = (b.y - a.y) / length;
+  char text[200];
+  std::snprintf(text, sizeof text, "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" ", a.x + trim * ux,
+                a.y + trim * uy, b.x - trim * ux, b.y - trim * uy);
+  *svg += text + attributes + (inside.empty() ? "/>\n" : ">" + inside + "</line>\n");
+}
+
+// Appends a text of kLetterSize centred at spot.
+void AppendCentredText(Panel* panel, Point spot, const char* class_name, const std::string& text,
+                       const char* extra) {
+  char element[240];
+  std::snprintf(element, sizeof element,
+                "<text class=\"%s\" x=\"%.2f\" y=\"%.2f\" font-size=\"%.0f\" text-anchor=\"middle\"%s>", class_name,
+                spot.x, spot.y + kLetterSize / 3, kLetterSize, extra);
+  panel->svg += element + EscapeXml(text) + "</text>\n";
+  Cover(panel, spot.x, spot.y, 0.35 * kLetterSize * static_cast<double>(text.size()), 0.5 * kLetterSize);
+}
+
+// The panel of one structure over the letters, laid out by VARNA over its
+// nested pairs laid_out: the backbone, every pair of pairs as a line in its
+// colour (titled "i-j"), the letters, positions 1, every 10 and n, and the
+// helices of laid_out numbered from 5' to 3' beside them.
+Panel DrawPanel(const std::string& letters, const std::vector<BasePair>& laid_out,
+                const std::vector<StyledPair>& pairs) {
+  const std::vector<Point> bases = LayOutBases(letters, laid_out);
+  const int32_t n = static_cast<int32_t>(bases.size());
+  const double trim = 0.42 * kBaseStep;
+  Panel panel;
+  panel.svg += "<g class=\"backbone\" stroke=\"#999999\" stroke-width=\"1\">\n";
+  for (int32_t k = 1; k < n; ++k) {
+    AppendTrimmedLine(&panel.svg, bases[static_cast<size_t>(k - 1)], bases[static_cast<size_t>(k)], trim, "", "");
+  }
+  panel.svg += "</g>\n<g class=\"pairs\" stroke-width=\"2\">\n";
+  for (const StyledPair& styled : pairs) {
+    const Point a = bases[static_cast<size_t>(styled.pair.i - 1)], b = bases[static_cast<size_t>(styled.pair.j - 1)];
+    AppendTrimmedLine(&panel.svg, a, b, trim, std::string("class=\"pair\" stroke=\"") + styled.colour->value + "\"",
+                      "<title>" + std::to_string(styled.pair.i) + "-" + std::to_string(styled.pair.j) + "</title>");
+  }
+  panel.svg += "</g>\n";
+  for (int32_t k = 0; k < n; ++k) {
+    AppendCentredText(&panel, bases[static_cast<size_t>(k)], "base", std::string(1, letters[static_cast<size_t>(k)]),
+                      "");
+  }
+  std::vector<Point> labels;
+  for (int32_t p = 1; p <= n; ++p) {
+    if (p != 1 && p != n && p % 10 != 0) continue;
+    const Point base = bases[static_cast<size_t>(p - 1)];
+    const Point before = bases[static_cast<size_t>(std::max(p - 2, 0))];
+    const Point after = bases[static_cast<size_t>(std::min(p, n - 1))];
+    const Point out = ChooseRoomierNormal(bases, base, after.x - before.x, after.y - before.y, kBaseStep);
+    const Point tick_from = {base.x + 0.45 * kBaseStep * out.x, base.y + 0.45 * kBaseStep * out.y};
+    const Point tick_to = {base.x + 0.75 * kBaseStep * out.x, base.y + 0.75 * kBaseStep * out.y};
+    AppendTrimmedLine(&panel.svg, tick_from, tick_to, 0, "class=\"tick\" stroke=\"#555555\" stroke-width=\"1\"", "");
+    const std::string label = std::to_string(p);
+    // Past the tick by half the label's extent along out.
+    const double reach =
+        0.75 * kBaseStep + 0.3 * kLetterSize * (1 + static_cast<double>(label.size()) * std::fabs(out.x));
+    const Point spot = {base.x + (reach + 2) * out.x, base.y + (reach + 2) * out.y};
+    AppendCentredText(&panel, spot, "position", label, " fill=\"#555555\"");
+    labels.push_back(spot);
+  }
+  // Each helix's number beside it, on the side with more room from the
+  // bases and the labels placed before it.
+  std::vector<Point> taken = bases;
+  taken.insert(taken.end(), labels.begin(), labels.end());
+  const std::vector<BasePair> helices = ListHelices(laid_out);
+  for (size_t k = 0; k < helices.size(); ++k) {
+    Point best = {0, 0};
+    double best_room = -1;
+    for (BasePair rung = helices[k]; ContainsPair(laid_out, rung); rung = {rung.i + 1, rung.j - 1}) {
+      const Point a = bases[static_cast<size_t>(rung.i - 1)], b = bases[static_cast<size_t>(rung.j - 1)];
+      const double length = std::hypot(b.x - a.x, b.y - a.y);
+      if (!(length > 0)) continue;
+      const Point along = {(b.x - a.x) / length, (b.y - a.y) / length};
+      const double reach = 0.9 * kBaseStep;
+      for (const Point spot : {Point{a.x - reach * along.x, a.y - reach * along.y},
+                               Point{b.x + reach * along.x, b.y + reach * along.y}}) {
+        const double room = MeasureClearance(taken, spot);
+        if (room > best_room) best_room = room, best = spot;
+      }
+    }
+    if (best_room < 0) continue;
+    AppendCentredText(&panel, best, "helix", std::to_string(k + 1), " font-weight=\"bold\"");
+    taken.push_back(best);
+  }
+  for (const Point& base : bases) Cover(&panel, base.x, base.y, 0.5 * kLetterSize, 0.5 * kLetterSize);
+  return panel;
 }
 
 }  // namespace
@@ -207,84 +362,85 @@ std::vector<BasePair> ListHelices(const std::vector<BasePair>& pairs) {
 std::string Draw2dStructure(const ArcDiagram& diagram) {
   CheckDrawingPrograms(DrawingLayout::k2d, DrawingFormat::kSvg);
   const PairClasses classes = ClassifyPairs(diagram);
-  // VARNA lays out the conflict-free pairs; pairs in the reference keep the
-  // default colour, the others are restyled as auxiliary pairs.
-  std::vector<BasePair> laid_out = classes.both;
-  laid_out.insert(laid_out.end(), classes.extra.begin(), classes.extra.end());
-  std::sort(laid_out.begin(), laid_out.end(), PairBefore);
   const int32_t n = std::max<int32_t>(diagram.n, 1);
-  std::string sequence(static_cast<size_t>(n), 'N');
-  std::string brackets(static_cast<size_t>(n), '.');
+  std::string letters(static_cast<size_t>(n), 'N');
   for (int32_t p = 1; p <= diagram.n; ++p) {
     const char letter = diagram.buffer[p];
     const bool plain = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
-    sequence[static_cast<size_t>(p - 1)] = plain ? letter : 'N';
+    letters[static_cast<size_t>(p - 1)] = plain ? letter : 'N';
   }
-  for (const BasePair& pair : laid_out) {
-    brackets[static_cast<size_t>(pair.i - 1)] = '(';
-    brackets[static_cast<size_t>(pair.j - 1)] = ')';
-  }
-  std::string auxiliary;
-  AppendStyledPairs(&auxiliary, classes.extra, kArcColourExtra);
-  AppendStyledPairs(&auxiliary, classes.missed, kArcColourMissed);
-  AppendStyledPairs(&auxiliary, classes.conflicting, kArcColourConflict);
-  std::string annotations;
-  const std::vector<BasePair> helices = ListHelices(laid_out);
-  for (size_t k = 0; k < helices.size(); ++k) {
-    if (!annotations.empty()) annotations += ';';
-    annotations += std::to_string(k + 1) + ":type=H,anchor=" + std::to_string(helices[k].i) +
-                   ",size=12,color=#000000";
-  }
-
-  ScratchDirectory scratch;
-  const std::string output = scratch.File("varna.svg");
-  std::vector<std::string> arguments = {FindProgram("java"), "-Djava.awt.headless=true", "-cp", VarnaJar(),
-                                        kVarnaClass, "-sequenceDBN", sequence, "-structureDBN", brackets,
-                                        "-o", output, "-algorithm", "naview", "-bpStyle", "simple",
-                                        "-bp", kArcColourBoth.value, "-periodNum", "10"};
-  if (!auxiliary.empty()) arguments.insert(arguments.end(), {"-auxBPs", auxiliary});
-  if (!annotations.empty()) arguments.insert(arguments.end(), {"-annotations", annotations});
-  std::string messages;
-  const int status = RunProgram(arguments, &messages, kDrawingTimeLimitSeconds);
-  std::string document;
-  if (status != 0 || !ReadWholeFile(output.c_str(), &document)) {
-    const std::string reason = status < 0    ? messages
-                               : status != 0 ? "exit status " + std::to_string(status)
-                                             : "no picture written";
-    const std::string said = FirstLine(messages);
-    throw Failure(FailureKind::kFile, "VARNA failed: " + reason + (status > 0 && !said.empty() ? ": " + said : ""));
-  }
-  const std::string body = RecolourVarnaPairs(VarnaBody(document, "VARNA"), n, classes);
-  const Extent extent = MeasureVarnaBody(body);
-  // VARNA writes NaN for what it could not place (a lone base, for one).
-  if (body.find("\"NaN\"") != std::string::npos || extent.left > extent.right || extent.top > extent.bottom) {
-    throw Failure(FailureKind::kFile, "VARNA failed: it could not place every base of the " + std::to_string(n) +
-                                          "-base sequence");
+  // Each panel lays out as many of its structure's pairs as nest (VARNA
+  // draws no others) and draws the rest over them: the pairs in conflict of
+  // a selection that is no secondary structure, a pseudoknot of the
+  // reference. Each pair is coloured by whether the other structure has it.
+  std::vector<BasePair> structure = classes.both;
+  structure.insert(structure.end(), classes.extra.begin(), classes.extra.end());
+  structure.insert(structure.end(), classes.conflicting.begin(), classes.conflicting.end());
+  std::sort(structure.begin(), structure.end(), PairBefore);
+  const std::vector<BasePair> laid_out = SelectNestedPairs(structure);
+  std::vector<StyledPair> structure_pairs;
+  const PairColour& both = diagram.has_reference ? kArcColourBoth : kArcColourStructure;
+  for (const BasePair& pair : classes.both) structure_pairs.push_back({pair, &both});
+  for (const BasePair& pair : classes.extra) structure_pairs.push_back({pair, &kArcColourExtra});
+  for (const BasePair& pair : classes.conflicting) structure_pairs.push_back({pair, &kArcColourConflict});
+  std::vector<Panel> panels = {DrawPanel(letters, laid_out, structure_pairs)};
+  if (diagram.has_reference) {
+    std::vector<BasePair> reference = classes.below_both;
+    reference.insert(reference.end(), classes.missed.begin(), classes.missed.end());
+    std::sort(reference.begin(), reference.end(), PairBefore);
+    std::vector<StyledPair> reference_pairs;
+    for (const BasePair& pair : classes.below_both) reference_pairs.push_back({pair, &kArcColourBoth});
+    for (const BasePair& pair : classes.missed) reference_pairs.push_back({pair, &kArcColourMissed});
+    panels.push_back(DrawPanel(letters, SelectNestedPairs(reference), reference_pairs));
   }
 
   std::string legend;
-  const auto [legend_width, legend_height] = AppendDrawingLegend(&legend, diagram, classes, 20);
-  const double margin = 20;
-  const double drawing_width = extent.right - extent.left + 2 * margin;
-  const double width = std::ceil(std::max(drawing_width + 20, legend_width + 40));
-  const double height = std::ceil(legend_height + 10 + extent.bottom - extent.top + 2 * margin);
+  const auto [legend_width, legend_height] = AppendDrawingLegend(&legend, diagram, classes, kMargin);
+  const bool titled = panels.size() > 1;
+  const double panels_top = legend_height + (titled ? 40 : 14);
+  double panels_width = 0, panels_height = 0;
+  for (const Panel& panel : panels) {
+    panels_width += panel.right - panel.left + (panels_width > 0 ? kPanelGap : 0);
+    panels_height = std::max(panels_height, panel.bottom - panel.top);
+  }
+  const double width = std::ceil(std::max(panels_width, legend_width) + 2 * kMargin);
+  const double height = std::ceil(panels_top + panels_height + kMargin);
+  // The size for print: the page's width, or more when the letters would be
+  // smaller than kDrawingTextPoints there.
+  const double millimetres_per_unit =
+      std::max(kDrawingPageWidthMm / width, kDrawingTextPoints * kMillimetresPerPoint / kLetterSize);
   char text[512];
   std::snprintf(text, sizeof text,
                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.1fmm\" height=\"%.1fmm\" "
                 "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\">\n",
-                width, height, width, height);
+                std::ceil(10 * width * millimetres_per_unit) / 10, std::ceil(10 * height * millimetres_per_unit) / 10,
+                width, height);
   std::string svg = text;
   std::string title = diagram.title.empty() ? "structure" : diagram.title;
   if (!classes.conflicting.empty()) title += " (not a secondary structure)";
   svg += "<title>" + EscapeXml(title) + "</title>\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
   svg += legend;
-  std::snprintf(text, sizeof text, "<g id=\"varna\" transform=\"translate(%.2f %.2f)\">", 10 + margin - extent.left,
-                legend_height + 10 + margin - extent.top);
-  svg += text;
-  svg += body;
-  svg += "</g>\n</svg>\n";
+  double x = kMargin;
+  const char* names[] = {"structure", "reference"};
+  for (size_t k = 0; k < panels.size(); ++k) {
+    const Panel& panel = panels[k];
+    if (titled) {
+      std::snprintf(text, sizeof text,
+                    "<text class=\"panel-title\" x=\"%.2f\" y=\"%.2f\" font-size=\"14\" font-weight=\"bold\" "
+                    "text-anchor=\"middle\">%s</text>\n",
+                    x + (panel.right - panel.left) / 2, panels_top - 14, names[k]);
+      svg += text;
+    }
+    std::snprintf(text, sizeof text, "<g id=\"%s-panel\" transform=\"translate(%.2f %.2f)\">\n", names[k],
+                  x - panel.left, panels_top - panel.top);
+    svg += text;
+    svg += panel.svg;
+    svg += "</g>\n";
+    x += panel.right - panel.left + kPanelGap;
+  }
+  svg += "</svg>\n";
   return svg;
 }
 

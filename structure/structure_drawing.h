@@ -1,7 +1,9 @@
 // Pictures of a structure in the forms people publish: the arc diagram, or a 2D
 // drawing laid out by VARNA (run headless on Java), as SVG, PNG or PDF (PNG and
 // PDF converted from the SVG by rsvg-convert). Both layouts share the legend
-// and the colours of the arc diagram (structure/arc_diagram.h).
+// and the colours of the arc diagram (structure/arc_diagram.h). The 2D drawing
+// is sized for print: kDrawingPageWidthMm wide, its letters at least
+// kDrawingTextPoints there.
 #pragma once
 
 #include <string>
@@ -11,11 +13,16 @@
 // How the structure is laid out.
 enum class DrawingLayout {
   kArc,  // the arc diagram
-  k2d,   // VARNA's naview layout: stems as ladders, loops as circles
+  k2d,   // VARNA's radiate layout: stems as straight ladders, loops as circles
 };
 
 // The file format of a picture.
 enum class DrawingFormat { kSvg, kPng, kPdf };
+
+// The page width a 2D drawing is made for (a two-column figure), and the
+// smallest size of its texts there.
+constexpr double kDrawingPageWidthMm = 170;
+constexpr double kDrawingTextPoints = 8;
 
 // The VARNA jar used when the environment variable RNAQUBO_VARNA_JAR is unset.
 constexpr const char* kDefaultVarnaJar = "/usr/share/java/varna.jar";
@@ -40,12 +47,17 @@ void CheckDrawingPrograms(DrawingLayout layout, DrawingFormat format);
 // ascending order of i. pairs must be sorted by (i, j) and free of conflicts.
 std::vector<BasePair> ListHelices(const std::vector<BasePair>& pairs);
 
-// The SVG document of the 2D drawing: the legend of the arc diagram above
-// VARNA's drawing of the structure's conflict-free pairs, coloured as in the arc
-// diagram (pairs not in the reference, and conflicting pairs, as VARNA's
-// auxiliary pairs in their colour), the reference's missing pairs as auxiliary
-// pairs in kArcColourMissed, helices numbered. Runs VARNA in a scratch
-// directory; throws Failure (kFile) when it is missing or fails.
+// The SVG document of the 2D drawing: the legend of the arc diagram above a
+// panel "structure" and, with a reference, a panel "reference" beside it, each
+// laid out by VARNA (radiate) over as many of its own pairs as nest, its other
+// pairs drawn over them as straight lines. Pairs are coloured as in the arc
+// diagram: in the structure's panel kArcColourBoth, kArcColourExtra and
+// kArcColourConflict (kArcColourStructure without a reference), in the
+// reference's kArcColourBoth and kArcColourMissed; each line carries its "i-j"
+// as its title. Helices are numbered from 5' to 3' in each panel, positions 1,
+// every 10 and n. The width and height are in mm: kDrawingPageWidthMm, or more
+// when the texts would be smaller than kDrawingTextPoints there. Runs VARNA in
+// a scratch directory; throws Failure (kFile) when it is missing or fails.
 std::string Draw2dStructure(const ArcDiagram& diagram);
 
 // The picture's SVG in layout: DrawArcDiagram or Draw2dStructure.

@@ -2,9 +2,15 @@
 # and .qubo files with its certified optimum, each solver is run R times with
 # distinct seeds under a time limit, every answer is decoded and scored by
 # rnaqubo-fold, and the runs are summarised with the figures solver papers
-# report (p_s, P(gap < 1%), TTS99, F1).
+# report (p_s with its interval, TTS99 with its interval, times to target at
+# the optimum and at 1% and 5% gap, residual gaps, F1).
 #
-#   snakemake -s workflow/benchmark.smk --configfile workflow/benchmark.yaml -j 2
+#   snakemake -s workflow/benchmark.smk --configfile workflow/benchmark.yaml -j 2 --resources timed=1
+#
+# Timed runs never overlap: each holds the resource `timed`, of which there is
+# one unless --resources says otherwise, so that whatever -j says only the
+# untimed work (building instances, decoding, scoring, the report) runs in
+# parallel.
 #
 # Configuration (YAML; every path relative to the working directory):
 #   instances     a list; each entry is one record:
@@ -45,14 +51,21 @@
 #       command       a bash command template; {qubo}, {lp}, {milp} are the
 #                     instance files, {seed} the run's seed, {seconds} the time
 #                     limit and {answer} the file the solver writes its answer
-#                     to, in any form rnaqubo-fold --solution reads; a literal
-#                     brace is written twice; {workflow} is the directory of
+#                     to, in any form rnaqubo-fold --solution reads; {compute}
+#                     a file the solver may write its own compute time to, in
+#                     seconds (one number), which the statistics then use
+#                     instead of the wall time; {workflow} is the directory of
 #                     this file and {solvers} its solvers/, as absolute paths,
-#                     so a template runs from any directory. It runs with pipefail: a pipeline
+#                     so a template runs from any directory; a literal
+#                     brace is written twice. It runs with pipefail: a pipeline
 #                     fails when any of its commands fails. An empty answer
 #                     file counts as no answer                                   required
 #       zero_based    the answer numbers variables from 0                      default false
-#   repeats       R, runs per instance and solver                              default 3
+#       deterministic the solver gives the same answer on every seed: it runs
+#                     once (seed first_seed), and its output may state that it
+#                     proved its answer optimal or stopped at a limit (CBC's
+#                     and glpsol's own lines), which runs.tsv records      default false
+#   repeats       R, runs per instance and stochastic solver                   default 100
 #   first_seed    the seeds are first_seed .. first_seed + R - 1              default 1
 #   seconds       the time limit of one run, a finite number above 0; a run still going is sent
 #                 SIGTERM, then SIGKILL 2 s later, with every process it
@@ -71,10 +84,11 @@
 #                                      (with the line "reduced: Q' of Q variables; ..." for a reduction)
 #                                      and optimum.json, its figures (rnaqubo-fold --json)
 #   runs/benchmark/runs/<name>/<solver>/<seed>/   the answer, its decoding (decoded.txt, and
-#                                      decoded.json, which run.tsv is made from), run.tsv
-#   results/benchmark/runs.tsv, results/benchmark/summary.tsv, and
-#   results/benchmark/report.html, self-contained: the summary, p_s and TTS99
-#   against the number of variables, the ratios, the best answers' arc diagrams
+#                                      decoded.json, which run.tsv is made from), the
+#                                      solver's output (solver.log), compute.txt, run.tsv
+#   results/benchmark/runs.tsv, results/benchmark/summary.tsv (benchmark_summary.py
+#   describes their columns), and results/benchmark/report.html, self-contained, with
+#   every figure also as a PDF in results/benchmark/figures/
 import csv
 import json
 import os
@@ -109,11 +123,14 @@ RNAQUBO_ANNEAL = program("rnaqubo_anneal", "rnaqubo-anneal")
 PROGRAM_FILES = [path for path in (RNAQUBO_FOLD, RNAQUBO_SEQ, RNAQUBO_ANNEAL) if os.sep in path]
 SUMMARY_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_summary.py")
 REPORT_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_report.py")
-REPEATS = workflow_settings.whole_number(config.get("repeats", 3), "'repeats'", 1)
+STATISTICS_SCRIPT = os.path.join(workflow.basedir, "scripts", "benchmark_statistics.py")
+REPEATS = workflow_settings.whole_number(config.get("repeats", 100), "'repeats'", 1)
 FIRST_SEED = workflow_settings.whole_number(config.get("first_seed", 1), "'first_seed'")
 SECONDS = workflow_settings.positive_seconds(config.get("seconds", 60), "'seconds'")
 SEEDS = [FIRST_SEED + k for k in range(REPEATS)]
 GRACE = 2  # seconds between a run's SIGTERM at the time limit and its SIGKILL
+# One timed run at a time unless --resources says otherwise.
+workflow.global_resources.setdefault("timed", 1)
 
 INSTANCES = {}
 for entry in config.get("instances") or []:
@@ -141,12 +158,13 @@ except ValueError as failure:
     workflow_settings.tell_if_silenced(f"snakemake: {failure}")
     raise
 SOLVERS = config.get("solvers") or {}
-PLACEHOLDERS = ("qubo", "lp", "milp", "seed", "seconds", "answer", "rnaqubo_fold", "rnaqubo_anneal",
+PLACEHOLDERS = ("qubo", "lp", "milp", "seed", "seconds", "answer", "compute", "rnaqubo_fold", "rnaqubo_anneal",
                 "workflow", "solvers")
 for solver, entry in SOLVERS.items():
     if not re.fullmatch(r"[A-Za-z0-9_][A-Za-z0-9._-]*", str(solver)) or "command" not in entry:
         raise ValueError(f"solver {solver!r}: needs a plain name and a 'command'")
     workflow_settings.flag(entry.get("zero_based", False), f"solver {solver}: 'zero_based'")
+    workflow_settings.flag(entry.get("deterministic", False), f"solver {solver}: 'deterministic'")
     try:
         str(entry["command"]).format(**{key: "" for key in PLACEHOLDERS})
     except (KeyError, IndexError, ValueError) as failure:
@@ -155,6 +173,13 @@ for solver, entry in SOLVERS.items():
                          "({{ or }})") from None
 if not INSTANCES or not SOLVERS:
     raise ValueError("the configuration needs 'instances' or 'sets', and 'solvers'")
+DETERMINISTIC = [solver for solver, entry in SOLVERS.items()
+                 if workflow_settings.flag(entry.get("deterministic", False), f"solver {solver}: 'deterministic'")]
+
+
+def solver_seeds(solver):
+    """The seeds a solver runs with: the first alone for a deterministic one."""
+    return SEEDS[:1] if solver in DETERMINISTIC else SEEDS
 
 INSTANCE_DIR = "runs/benchmark/instances/{name}"
 RUN_DIR = "runs/benchmark/runs/{name}/{solver}/{seed}"
@@ -184,6 +209,9 @@ rule all:
         "results/benchmark/runs.tsv",
         "results/benchmark/summary.tsv",
         "results/benchmark/report.html",
+
+
+localrules: all, runs_table
 
 
 rule instance:
@@ -251,6 +279,18 @@ rule instance:
                 raise ValueError(f"instance {wildcards.name}: not the manifest's instance (see {log[0]})")
 
 
+def compute_seconds(path):
+    """The compute time a solver wrote to path, as 4 decimals, or "NA" where it
+    wrote none or not one finite number of at least 0."""
+    try:
+        with open(path) as f:
+            words = f.read().split()
+        value = float(words[0]) if len(words) == 1 else -1.0
+    except (OSError, ValueError):
+        return "NA"
+    return f"{value:.4f}" if 0 <= value < float("inf") else "NA"
+
+
 def decode(instance_dir, answer, zero_based, figures_path):
     """rnaqubo-fold's reading of an answer, from its --json object (written to
     figures_path): value, optimum, ratio, conflicts, F1; and its text report."""
@@ -292,14 +332,17 @@ rule run:
         zero_based=lambda w: workflow_settings.flag(SOLVERS[w.solver].get("zero_based", False),
                                                     f"solver {w.solver}: 'zero_based'"),
         seconds=SECONDS,
+    resources:
+        timed=1,
     run:
         directory = os.path.dirname(output[0])
         answer = os.path.abspath(os.path.join(directory, "answer.txt"))
+        compute = os.path.abspath(os.path.join(directory, "compute.txt"))
         # Nothing of an earlier run stays beside this one's.
-        for stale in ("answer.txt", "decoded.txt", "decoded.json", "answer.svg", "solver.log"):
+        for stale in ("answer.txt", "decoded.txt", "decoded.json", "answer.svg", "solver.log", "compute.txt"):
             if os.path.exists(os.path.join(directory, stale)):
                 os.remove(os.path.join(directory, stale))
-        values = {"qubo": input.qubo, "lp": input.lp, "milp": input.milp, "answer": answer}
+        values = {"qubo": input.qubo, "lp": input.lp, "milp": input.milp, "answer": answer, "compute": compute}
         values = {key: shlex.quote(os.path.abspath(path)) for key, path in values.items()}
         values.update(seed=wildcards.seed, seconds=f"{params.seconds:g}", rnaqubo_fold=shlex.quote(RNAQUBO_FOLD),
                       rnaqubo_anneal=shlex.quote(RNAQUBO_ANNEAL), workflow=shlex.quote(workflow.basedir),
@@ -333,10 +376,14 @@ rule run:
             figures = json.load(f)
         certified = "yes" if figures["certified"] else "no"
         optimum = str(figures["optimum"])
+        with open(os.path.join(directory, "solver.log"), errors="replace") as f:
+            proven, bound = benchmark_summary.solver_proof(f.read())
         row = {"instance": wildcards.name, "variables": benchmark_summary.instance_variables(input.qubo),
                "solver": wildcards.solver, "seed": wildcards.seed,
                "seconds": f"{seconds:.4f}", "status": status, "value": "NA", "optimum": optimum, "ratio": "NA",
-               "certified": certified, "conflict_free": "NA", "f1": "NA"}
+               "certified": certified, "conflict_free": "NA", "f1": "NA",
+               "compute_seconds": compute_seconds(compute) if status == "ok" else "NA",
+               "proven": proven, "bound": bound, "above_target": "NA"}
         # An empty file is no answer (an empty selection is a line of its own).
         if status == "ok" and (not os.path.exists(answer) or os.path.getsize(answer) == 0):
             row["status"] = "failed"
@@ -349,12 +396,14 @@ rule run:
                 row["status"] = "failed"
             else:
                 row.update(decoded)
+                row["above_target"] = "yes" if int(row["value"]) > int(optimum) else "no"
         benchmark_summary.write_table(output[0], benchmark_summary.RUN_COLUMNS, [row])
 
 
 rule runs_table:
     input:
-        expand(RUN_DIR + "/run.tsv", name=list(INSTANCES), solver=list(SOLVERS), seed=SEEDS),
+        [RUN_DIR.format(name=name, solver=solver, seed=seed) + "/run.tsv"
+         for name in INSTANCES for solver in SOLVERS for seed in solver_seeds(solver)],
     output:
         "results/benchmark/runs.tsv",
     run:
@@ -369,28 +418,69 @@ rule runs_table:
 rule summary:
     input:
         runs="results/benchmark/runs.tsv",
-        script=SUMMARY_SCRIPT,
+        scripts=[SUMMARY_SCRIPT, STATISTICS_SCRIPT],
     output:
         "results/benchmark/summary.tsv",
     run:
-        rows = benchmark_summary.summarise(benchmark_summary.read_runs(input.runs))
+        rows = benchmark_summary.summarise(benchmark_summary.read_runs(input.runs), set(DETERMINISTIC))
         benchmark_summary.write_table(output[0], benchmark_summary.SUMMARY_COLUMNS, rows)
+
+
+def version_line(arguments):
+    """The first line a program prints about its version, or "not installed"."""
+    try:
+        result = subprocess.run(arguments, capture_output=True, text=True, timeout=30, stdin=subprocess.DEVNULL)
+    except (OSError, subprocess.TimeoutExpired):
+        return "not installed"
+    for line in (result.stdout + result.stderr).splitlines():
+        if re.search(r"[0-9]+\.[0-9]+", line):
+            return line.strip()
+    return "unknown"
+
+
+LOAD_FILE = "runs/benchmark/load_start.json"
+
+
+onstart:
+    # The machine's load when the runs start, for the report's header.
+    os.makedirs(os.path.dirname(LOAD_FILE), exist_ok=True)
+    with open(LOAD_FILE, "w") as f:
+        json.dump([round(x, 2) for x in os.getloadavg()], f)
 
 
 rule report:
     input:
         runs="results/benchmark/runs.tsv",
         summary="results/benchmark/summary.tsv",
-        script=REPORT_SCRIPT,
+        scripts=[REPORT_SCRIPT, STATISTICS_SCRIPT],
         programs=PROGRAM_FILES,
     output:
-        "results/benchmark/report.html",
+        report="results/benchmark/report.html",
+        figures=directory("results/benchmark/figures"),
     params:
         zero_based=[solver for solver, entry in SOLVERS.items()
                     if workflow_settings.flag(entry.get("zero_based", False), f"solver {solver}: 'zero_based'")],
-    shell:
-        "/usr/bin/python3 {input.script:q} {input.runs:q} {input.summary:q} runs/benchmark/instances "
-        "runs/benchmark/runs {RNAQUBO_FOLD:q} {output:q} {params.zero_based:q}"
+    run:
+        try:
+            with open(LOAD_FILE) as f:
+                load_start = json.load(f)
+        except (OSError, ValueError):
+            load_start = None
+        versions = {
+            "rnaqubo-fold": version_line([RNAQUBO_FOLD, "--version"]),
+            "cbc": version_line(["cbc", "-quit"]),
+            "glpsol": version_line(["glpsol", "--version"]),
+            "snakemake": version_line(["snakemake", "--version"]),
+            "python": version_line(["/usr/bin/python3", "--version"]),
+        }
+        settings = {"seconds": SECONDS, "repeats": REPEATS, "first_seed": FIRST_SEED, "deterministic": DETERMINISTIC,
+                    "versions": versions, "load_start": load_start}
+        settings_path = os.path.join(os.path.dirname(output.report), "settings.json")
+        with open(settings_path, "w") as f:
+            json.dump(settings, f, indent=1)
+        subprocess.run(["/usr/bin/python3", REPORT_SCRIPT, input.runs, input.summary, "runs/benchmark/instances",
+                        "runs/benchmark/runs", RNAQUBO_FOLD, output.report, settings_path, output.figures]
+                       + params.zero_based, check=True)
 
 
 onerror:

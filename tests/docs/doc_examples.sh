@@ -36,6 +36,19 @@ if [ -n "$fold" ]; then
     echo "FAIL: docs/trna_phe_yeast.svg is not the picture rnaqubo-fold draws now"
     failures=$((failures + 1))
   fi
+  # The guide's dot plot and landscape picture of the tRNA.
+  for picture in "dot_plot --ensemble 10 --dot-plot" \
+                 "landscape --subopt 5% --max-selections 20 --reduce 10% --out trna10 --landscape-plot"; do
+    name=${picture%% *}
+    mkdir -p "$work/trna_$name" && cp "$trna.dbn" "$work/trna_$name/" || exit 1
+    # shellcheck disable=SC2086
+    exe=$fold run_tool "$work" "trna_$name" "$trna.txt" 76 4 1 -200 --reference trna_phe_yeast.dbn \
+      ${picture#* } "trna_phe_yeast_$name.svg" || exit 1
+    if ! cmp -s "$source/docs/trna_phe_yeast_$name.svg" "$work/trna_$name/trna_phe_yeast_$name.svg"; then
+      echo "FAIL: docs/trna_phe_yeast_$name.svg is not the picture rnaqubo-fold draws now"
+      failures=$((failures + 1))
+    fi
+  done
   # The same optimum in 2D, when VARNA is there to draw it.
   if command -v java > /dev/null && [ -f "${RNAQUBO_VARNA_JAR:-/usr/share/java/varna.jar}" ]; then
     mkdir -p "$work/trna_2d" && cp "$trna.dbn" "$work/trna_2d/" || exit 1

@@ -19,7 +19,7 @@ set -u
 source_dir=$(realpath "$1") build_dir=$(realpath "$2")
 group=${3:?usage: guide_transcripts.sh SOURCE_DIR BUILD_DIR GROUP}
 groups='sequences: getting_sequences_in split stockholm stockholm_letter front_seq
-fold: landscape_subopt landscape_reduce landscape_encode landscape_ensemble front_anneal
+fold: landscape_subopt landscape_reduce landscape_encode landscape_ensemble landscape_dot_plot landscape_picture front_anneal
 python: stockholm_python landscape_python front_python
 collection: folding_a_collection front_workflow
 solvers: instance_files benchmarking_a_solver'

@@ -22,7 +22,7 @@ def without_settings(svg):
     """The picture without the settings line and the canvas size, whose width
     follows the longest legend line."""
     svg = re.sub(r"<text[^>]*>[^<]*min\. distance[^<]*</text>\n", "", svg)
-    return re.sub(r'width="\d+" height="\d+" viewBox="[^"]*"', "", svg, count=1)
+    return re.sub(r'width="[\d.]+(mm)?" height="[\d.]+(mm)?" viewBox="[^"]*"', "", svg, count=1)
 
 
 @pytest.mark.parametrize("layout", ["arc", pytest.param("2d", marks=pytest.mark.skipif(

@@ -28,3 +28,28 @@ add_test(NAME structure.drawings
                  $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}/examples)
 # 77: rsvg-convert, pdftoppm, the imaging module, java or VARNA is not installed.
 set_tests_properties(structure.drawings PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# rnaqubo-fold --dot-plot: every listed pair probability drawn with its area,
+# the optimum and the reference below the diagonal, SVG, PNG and PDF rendered
+# by rsvg-convert and pdftoppm; Model.dot_plot drawing the same grid.
+if(RNAQUBO_PYTHON AND NOT RNAQUBO_SANITIZE)
+  add_test(NAME structure.dot_plot
+           COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=$<TARGET_FILE_DIR:rnaqubo_python>
+                   /usr/bin/python3 ${structure_tests_dir}/dot_plot_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/examples)
+else()
+  add_test(NAME structure.dot_plot
+           COMMAND /usr/bin/python3 ${structure_tests_dir}/dot_plot_test.py $<TARGET_FILE:rnaqubo-fold>
+                   ${PROJECT_SOURCE_DIR}/examples)
+endif()
+# 77: rsvg-convert, pdftoppm or the imaging module is not installed.
+set_tests_properties(structure.dot_plot PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# rnaqubo-fold --layout 2d on the tRNA (beside its reference, and a wrong
+# selection), SRP and vault RNAs: pairs per colour and panel against the legend,
+# helices apart, texts of 8 pt at the stated width.
+add_test(NAME structure.twod_layout
+         COMMAND /usr/bin/python3 ${structure_tests_dir}/twod_test.py $<TARGET_FILE:rnaqubo-fold>
+                 $<TARGET_FILE:rnaqubo> ${PROJECT_SOURCE_DIR}/examples)
+# 77: java or VARNA is not installed.
+set_tests_properties(structure.twod_layout PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

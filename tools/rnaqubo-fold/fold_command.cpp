@@ -48,6 +48,8 @@ constexpr FoldOptionRow kFoldOptions[] = {
     {{"--pair-probabilities", true}, &FoldOptions::pair_probabilities_path, nullptr},
     {{"--sample", true}, &FoldOptions::sample_text, nullptr},
     {{"--seed", true}, &FoldOptions::seed_text, nullptr},
+    {{"--dot-plot", true}, &FoldOptions::dot_plot_path, nullptr},
+    {{"--landscape-plot", true}, &FoldOptions::landscape_plot_path, nullptr},
     {{"--json", true}, &FoldOptions::json_path, nullptr},
     {{"--help", false}, nullptr, &FoldOptions::help},
     {{"-h", false}, nullptr, &FoldOptions::help},
@@ -82,11 +84,14 @@ constexpr const char* kHelpBody =
     "                    the reference record's name, else the sequence file's\n"
     "                    base name\n"
     "  --layout LAYOUT   arc (default): an arc diagram, this structure above the\n"
-    "                    axis and the reference below; 2d: a 2D drawing by\n"
-    "                    VARNA, needing java on PATH and VARNA's jar\n"
-    "                    ($RNAQUBO_VARNA_JAR, else /usr/share/java/varna.jar;\n"
-    "                    Debian: apt-get install varna default-jre-headless)\n"
-    "  --title TEXT      the picture's title instead of the record's name\n"
+    "                    axis and the reference below; 2d: a 2D drawing laid\n"
+    "                    out by VARNA, with --reference this structure and the\n"
+    "                    reference side by side, each in its own layout, sized\n"
+    "                    for a 170 mm page with letters of 8 pt or more; needs\n"
+    "                    java on PATH and VARNA's jar ($RNAQUBO_VARNA_JAR, else\n"
+    "                    /usr/share/java/varna.jar; Debian: apt-get install\n"
+    "                    varna default-jre-headless)\n"
+    "  --title TEXT      the title of the pictures instead of the record's name\n"
     "  --svg FILE        --draw FILE, always as SVG\n"
     "  --write-lp FILE   write the model as an LP file with a quadratic\n"
     "                    objective (CPLEX, Gurobi, SCIP): x<k> is variable k\n"
@@ -128,6 +133,15 @@ constexpr const char* kHelpBody =
     "  --sample N        print N exact samples of the ensemble, as --subopt\n"
     "                    prints selections\n"
     "  --seed S          their seed (default 1): the same seed, the same samples\n"
+    "  --dot-plot FILE   draw the ensemble's dot plot into FILE (SVG, PNG or\n"
+    "                    PDF, as --draw): each pair's probability as the area of\n"
+    "                    a square above the diagonal, the optimum's pairs\n"
+    "                    (filled) and the reference's (outlined) below it\n"
+    "  --landscape-plot FILE  draw the landscape into FILE (as --draw): with\n"
+    "                    --subopt, the listed selections' values against the\n"
+    "                    optimum and DELTA, and how often they pair each\n"
+    "                    position, and with whom; with --reduce, the kept\n"
+    "                    variables as arcs over the sequence\n"
     "  --json FILE       write every figure of the report (and of the landscape\n"
     "                    options given) to FILE as one JSON object; - writes it\n"
     "                    to standard output instead of the text report\n"
@@ -201,11 +215,13 @@ FoldCommand ParseFoldCommand(int argc, char** argv) {
   if (command.options.svg_path != nullptr && command.options.draw_path != nullptr) {
     FailUsage("Options --svg and --draw cannot be given together");
   }
-  for (const auto& [given, name] : {std::pair{command.options.layout_name, "--layout"},
-                                     std::pair{command.options.title, "--title"}}) {
-    if (given != nullptr && command.options.svg_path == nullptr && command.options.draw_path == nullptr) {
-      FailUsage("Option " + std::string(name) + " needs --draw or --svg");
-    }
+  const FoldOptions& given = command.options;
+  if (given.layout_name != nullptr && given.svg_path == nullptr && given.draw_path == nullptr) {
+    FailUsage("Option --layout needs --draw or --svg");
+  }
+  if (given.title != nullptr && given.svg_path == nullptr && given.draw_path == nullptr &&
+      given.dot_plot_path == nullptr && given.landscape_plot_path == nullptr) {
+    FailUsage("Option --title needs --draw, --svg, --dot-plot or --landscape-plot");
   }
   // Every number is checked before any file is read.
   if (command.options.instance_path == nullptr) command.params = ParseModelArguments(words.arguments.data());
@@ -224,6 +240,8 @@ std::vector<std::pair<const char*, std::string>> ListOutputFiles(const FoldOptio
                                    std::pair{options.marginals_path, "--marginals"},
                                    std::pair{options.probabilities_path, "--probabilities"},
                                    std::pair{options.pair_probabilities_path, "--pair-probabilities"},
+                                   std::pair{options.dot_plot_path, "--dot-plot"},
+                                   std::pair{options.landscape_plot_path, "--landscape-plot"},
                                    std::pair{options.json_path, "--json"}}) {
     if (path != nullptr && !(path == options.json_path && std::strcmp(path, "-") == 0)) {
       outputs.emplace_back(name, path);

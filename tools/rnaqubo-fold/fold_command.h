@@ -35,6 +35,8 @@ struct FoldOptions {
   const char* pair_probabilities_path = nullptr; // --pair-probabilities FILE: each pair's probability
   const char* sample_text = nullptr;             // --sample N: exact samples
   const char* seed_text = nullptr;               // --seed S: their seed
+  const char* dot_plot_path = nullptr;           // --dot-plot FILE: the ensemble's dot plot (.svg, .png, .pdf)
+  const char* landscape_plot_path = nullptr;     // --landscape-plot FILE: the picture of --subopt and --reduce
   const char* json_path = nullptr;      // --json FILE: every figure of the report as JSON (- for standard output)
   bool help = false;                    // --help, -h
   bool version = false;                 // --version
@@ -57,7 +59,8 @@ FoldCommand ParseFoldCommand(int argc, char** argv);
 
 // Refuses a run whose output options name one file (NameOneOutputFile):
 // --svg, --draw, --write-lp, --write-milp, --write-qubo, --marginals,
-// --probabilities, --pair-probabilities, --json (unless -) and the three files
+// --probabilities, --pair-probabilities, --dot-plot, --landscape-plot, --json
+// (unless -) and the three files
 // of --out PREFIX. Throws Failure kUsage "Options <first> and <second> would
 // both write <name>".
 void RefuseSharedOutputs(const FoldOptions& options);

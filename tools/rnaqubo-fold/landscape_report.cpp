@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/command_line.h"
@@ -17,6 +18,7 @@
 #include "core/whole_file.h"
 #include "core/work_threads.h"
 #include "solve/landscape.h"
+#include "structure/dot_plot.h"
 #include "structure/reference_structure.h"
 #include "formats/solution_text.h"
 #include "formats/reduced_model.h"
@@ -135,7 +137,7 @@ void WriteProbabilities(const LandscapeRequest& request, const QuadModel& model,
   if (request.pair_probabilities_path != nullptr) {
     std::string text = "i\tj\tprobability\n";
     for (const PairProbability& pair : ensemble.pairs) {
-      if (pair.probability < 1e-6) continue;
+      if (pair.probability < kSmallestDrawnProbability) continue;
       text += std::to_string(pair.i) + '\t' + std::to_string(pair.j) + '\t' + Exact(pair.probability) + '\n';
     }
     WriteTextFile(request.pair_probabilities_path, text, inputs);
@@ -145,7 +147,7 @@ void WriteProbabilities(const LandscapeRequest& request, const QuadModel& model,
 // The lines and files after the suboptimal listing.
 void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
                 const std::vector<KeptFile>& inputs, const InstanceHeader& record, const QuadMarginals* known,
-                FoldFigures* figures) {
+                FoldFigures* figures, LandscapeFindings* findings) {
   if (request.marginals_path != nullptr || request.reduce_text != nullptr) {
     const QuadMarginals marginals = known != nullptr ? *known : FindBestWith(model);
     if (request.marginals_path != nullptr) WriteMarginals(request.marginals_path, model, marginals, inputs);
@@ -165,6 +167,11 @@ void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel
       figures->reduce_delta = request.reduce_text;
       figures->reduce_optimum = marginals.optimum;
       figures->reduced_count = static_cast<int64_t>(kept.original.size() - 1);
+      if (findings != nullptr) {
+        findings->has_kept = true;
+        findings->kept = kept;
+        findings->kept_optimum = marginals.optimum;
+      }
     }
   }
   if (request.ensemble_text != nullptr) {
@@ -175,6 +182,7 @@ void ReportRest(std::FILE* out, const LandscapeRequest& request, const QuadModel
     figures->log_z = ensemble.log_z;
     figures->sample_count = request.sample_count;
     WriteProbabilities(request, model, ensemble, inputs);
+    if (findings != nullptr) findings->pairs = ensemble.pairs;
     if (request.sample_count > 0) {
       // Streamed in batches: any number of samples in bounded memory.
       std::vector<ListedSelection> batch;
@@ -224,6 +232,9 @@ LandscapeRequest CheckLandscapeOptions(const FoldOptions& options) {
     FailUsage("Options --encode and --solution cannot be given together");
   }
   const bool ensemble = options.ensemble_text != nullptr;
+  Require(options.dot_plot_path != nullptr && !ensemble, "--dot-plot", "--ensemble");
+  Require(options.landscape_plot_path != nullptr && options.subopt_text == nullptr && options.reduce_text == nullptr,
+          "--landscape-plot", "--subopt or --reduce");
   Require(options.probabilities_path != nullptr && !ensemble, "--probabilities", "--ensemble");
   Require(options.pair_probabilities_path != nullptr && !ensemble, "--pair-probabilities", "--ensemble");
   Require(options.sample_text != nullptr && !ensemble, "--sample", "--ensemble");
@@ -272,9 +283,9 @@ std::vector<KeptFile> RunInputs(const FoldOptions& options, const RunParameters&
 
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
                      const std::vector<KeptFile>& inputs, const InstanceHeader& record,
-                     const QuadMarginals* marginals, FoldFigures* figures) {
+                     const QuadMarginals* marginals, FoldFigures* figures, LandscapeFindings* findings) {
   if (request.subopt_text != nullptr) {
-    const SuboptListing listing = ListSuboptimal(model, request.subopt_delta, request.max_selections);
+    SuboptListing listing = ListSuboptimal(model, request.subopt_delta, request.max_selections);
     const OptimaCount& optima = listing.optima;
     if (optima.saturated) {
       std::fprintf(out, "optima: at least %s (the count stops at 2^128 - 1)\n",
@@ -305,8 +316,13 @@ void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const Quad
       *quads = listing.quads.data() + listing.starts[s];
       *size = listing.starts[s + 1] - listing.starts[s];
     });
+    if (findings != nullptr) {
+      findings->has_listing = true;
+      findings->listed_total = (listing.exact ? "" : "at least ") + FormatSelectionCount(listing.total);
+      findings->listing = std::move(listing);
+    }
   }
-  ReportRest(out, request, model, inputs, record, marginals, figures);
+  ReportRest(out, request, model, inputs, record, marginals, figures, findings);
 }
 
 std::vector<uint8_t> LoadMappedSelection(const FoldOptions& options, const QuadModel& model) {

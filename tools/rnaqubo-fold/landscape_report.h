@@ -13,6 +13,7 @@
 #include "core/model_arguments.h"
 #include "tools/rnaqubo-fold/fold_command.h"
 #include "tools/rnaqubo-fold/json_report.h"
+#include "solve/landscape.h"
 #include "solve/reduction.h"
 #include "solve/structure_selection.h"
 #include "formats/output_file.h"
@@ -40,20 +41,33 @@ struct LandscapeRequest {
 // whole numbers of at most 18 digits, S a seed, T a temperature: see
 // core/command_line.h)
 // and every combination (--max-selections needs --subopt, --reduce needs --out
-// or an instance file to write, --out needs --reduce, --probabilities, --pair-probabilities and --sample need
-// --ensemble, --seed needs --sample, --map needs --solution, --encode excludes
+// or an instance file to write, --out needs --reduce, --probabilities, --pair-probabilities, --dot-plot and
+// --sample need --ensemble, --landscape-plot needs --subopt or --reduce, --seed
+// needs --sample, --map needs --solution, --encode excludes
 // --solution). Throws Failure kUsage naming the option.
 LandscapeRequest CheckLandscapeOptions(const FoldOptions& options);
+
+// What the run's pictures draw of the landscape, kept as ReportLandscape finds it.
+struct LandscapeFindings {
+  bool has_listing = false;            // --subopt ran
+  SuboptListing listing;               // its selections
+  std::string listed_total;            // "K" or "at least K", as the "subopt:" line says
+  bool has_kept = false;               // --reduce ran
+  KeptVariables kept;                  // its variables
+  int64_t kept_optimum = 0;            // the optimum it was measured from
+  std::vector<PairProbability> pairs;  // with --ensemble, each pair's probability
+};
 
 // Runs the request on model after the usual block: prints on out the lines
 // "optima:", "subopt:" and the listing, "reduced:", "ensemble:" and the
 // samples, as asked, and writes the files asked for, none of which may
 // replace a file in inputs; record names the record in the reduced model's
 // .qubo (its reduction is set here). marginals, when not nullptr, are model's,
-// already found. The figures printed are kept in figures.
+// already found. The figures printed are kept in figures, and what the
+// pictures need in findings when it is not nullptr.
 void ReportLandscape(std::FILE* out, const LandscapeRequest& request, const QuadModel& model,
                      const std::vector<KeptFile>& inputs, const InstanceHeader& record,
-                     const QuadMarginals* marginals, FoldFigures* figures);
+                     const QuadMarginals* marginals, FoldFigures* figures, LandscapeFindings* findings);
 
 // Starts and discards each file the request will write, and the --json file
 // json_path when not nullptr, so that a destination that cannot be written (or

@@ -27,6 +27,8 @@
 #include "solve/landscape.h"
 #include "solve/optimum.h"
 #include "solve/reduction.h"
+#include "structure/dot_plot.h"
+#include "structure/landscape_plot.h"
 #include "structure/reference_structure.h"
 #include "formats/solution_text.h"
 #include "structure/structure_drawing.h"
@@ -120,6 +122,51 @@ void StartDiagram(const FoldOptions& options, const RunParameters& params, const
   if (!StartArcDiagramFile(picture.path, inputs, file, &error)) throw Failure(FailureKind::kFile, error);
 }
 
+// A picture of the landscape (--dot-plot, --landscape-plot) while it is made:
+// its file, format and option.
+struct LandscapePicture {
+  const char* path = nullptr;  // nullptr: not asked for
+  const char* option = nullptr;
+  DrawingFormat format = DrawingFormat::kSvg;
+  DiagramFileGuard guard;
+};
+
+// The format of the picture at path for option, refused (kUsage) before any work
+// when its name has no known extension.
+void ReadLandscapePicture(const char* path, const char* option, LandscapePicture* picture) {
+  if (path == nullptr) return;
+  picture->path = path;
+  picture->option = option;
+  picture->format = DrawingFormatOf(path);
+}
+
+// Starts the picture's file before the search, as StartDiagram does, so that a
+// missing program or an unwritable destination is reported at once.
+void StartLandscapePicture(const std::vector<KeptFile>& inputs, LandscapePicture* picture) {
+  if (picture->path == nullptr) return;
+  try {
+    CheckDrawingPrograms(DrawingLayout::kArc, picture->format);
+  } catch (const Failure& failure) {
+    throw Failure(failure.kind(), std::string(picture->path) + ": " + failure.what());
+  }
+  InstallTerminationHandlers();
+  std::string error;
+  if (!StartArcDiagramFile(picture->path, inputs, &picture->guard.file, &error)) {
+    throw Failure(FailureKind::kFile, error);
+  }
+}
+
+// Converts svg to the picture's format and commits its file.
+void FinishLandscapePicture(const std::string& svg, LandscapePicture* picture) {
+  std::string bytes, error;
+  try {
+    bytes = ConvertDrawing(svg, picture->format);
+  } catch (const Failure& failure) {
+    throw Failure(failure.kind(), std::string(picture->path) + ": " + failure.what());
+  }
+  if (!FinishArcDiagramFile(&picture->guard.file, bytes, &error)) throw Failure(FailureKind::kFile, error);
+}
+
 // The record's name for instance files: the reference's, else the sequence
 // file's name without its directory and extension.
 std::string RecordName(const ReferenceStructure& reference, const char* sequence_path) {
@@ -179,6 +226,9 @@ void RunFold(int argc, char** argv) {
     RunParameters params = command.params;
     const PictureRequest picture = ReadPictureRequest(options);
     const LandscapeRequest landscape = CheckLandscapeOptions(options);
+    LandscapePicture dot_plot, landscape_plot;
+    ReadLandscapePicture(options.dot_plot_path, "--dot-plot", &dot_plot);
+    ReadLandscapePicture(options.landscape_plot_path, "--landscape-plot", &landscape_plot);
     RefuseStandardOutputClash(options, (landscape.subopt_text != nullptr && landscape.max_selections > 0) ||
                                            landscape.sample_count > 0);
     const bool json_to_output = options.json_path != nullptr && std::strcmp(options.json_path, "-") == 0;
@@ -259,6 +309,8 @@ void RunFold(int argc, char** argv) {
     if (picture.path != nullptr) {
       StartDiagram(options, params, picture, &diagram.file);
     }
+    StartLandscapePicture(RunInputs(options, params), &dot_plot);
+    StartLandscapePicture(RunInputs(options, params), &landscape_plot);
     std::vector<uint8_t> best(static_cast<size_t>(model.quad_count) + 1);
     const int64_t optimum = FoldOptimum(model, best.data());
     // A temperature too low for this model is refused before anything is printed or written.
@@ -319,14 +371,67 @@ void RunFold(int argc, char** argv) {
       PrintReferenceValue(out, model, params.min_distance_allowed_between_positions, reference.pairs, optimum,
                           &figures);
     }
+    LandscapeFindings findings;
     ReportLandscape(out, landscape, model, RunInputs(options, params), record, marginals ? &*marginals : nullptr,
-                    &figures);
+                    &figures, &findings);
     if (json_to_output) std::fputs(FormatFoldJson(figures).c_str(), stdout);
     // The JSON file and the picture are committed only once the report has
     // reached standard output.
     FlushStandardOutput();
     if (options.json_path != nullptr && !json_to_output) {
       WriteFoldJson(options.json_path, FormatFoldJson(figures), RunInputs(options, params));
+    }
+    const std::string title = options.title != nullptr ? options.title
+                                                       : DrawingTitle(reference.name, params.input_RNA_sequence_filename);
+    const std::string settings = FormatModelSettings(
+        DrawingTitle("", params.input_RNA_sequence_filename), params.sequence_length,
+        params.min_distance_allowed_between_positions, params.add_quads, params.M_penalty);
+    if (dot_plot.path != nullptr) {
+      DotPlot plot;
+      plot.buffer = buffer;
+      plot.n = params.sequence_length;
+      for (const PairProbability& pair : findings.pairs) plot.shares.push_back({pair.i, pair.j, pair.probability});
+      plot.optimum = SelectionPairs(model, best.data());
+      plot.has_reference = options.reference_path != nullptr;
+      plot.reference = reference.pairs;
+      plot.title = title;
+      plot.settings = FormatEnsembleSettings(settings, landscape.ensemble_text);
+      FinishLandscapePicture(DrawDotPlot(plot), &dot_plot);
+    }
+    if (landscape_plot.path != nullptr) {
+      LandscapePlot plot;
+      plot.buffer = buffer;
+      plot.n = params.sequence_length;
+      plot.title = title;
+      plot.settings = settings;
+      if (findings.has_listing) {
+        const SuboptListing& listing = findings.listing;
+        plot.has_selections = true;
+        plot.optimum = listing.optimum;
+        plot.delta = listing.delta;
+        plot.delta_text = landscape.subopt_text;
+        plot.total_text = findings.listed_total;
+        std::vector<uint8_t> chosen(static_cast<size_t>(model.quad_count) + 1, 0);
+        for (size_t k = 0; k < listing.Count(); ++k) {
+          const size_t s = listing.order[k];
+          plot.values.push_back(listing.values[s]);
+          for (size_t q = listing.starts[s]; q < listing.starts[s + 1]; ++q) chosen[listing.quads[q]] = 1;
+          plot.selections.push_back(SelectionPairs(model, chosen.data()));
+          for (size_t q = listing.starts[s]; q < listing.starts[s + 1]; ++q) chosen[listing.quads[q]] = 0;
+        }
+      }
+      if (findings.has_kept) {
+        plot.has_kept = true;
+        plot.kept_optimum = findings.kept_optimum;
+        plot.kept_delta_text = landscape.reduce_text;
+        plot.quad_count = model.quad_count;
+        for (size_t k = 1; k < findings.kept.original.size(); ++k) {
+          const int32_t v = findings.kept.original[k];
+          const int32_t* quad = MatrixRow(model.quads, v);
+          plot.kept.push_back({v, quad[0], quad[1]});
+        }
+      }
+      FinishLandscapePicture(DrawLandscapePlot(plot), &landscape_plot);
     }
     if (picture.path != nullptr) {
       ArcDiagram drawing{};
@@ -335,11 +440,8 @@ void RunFold(int argc, char** argv) {
       drawing.pairs = pairs;
       drawing.has_reference = options.reference_path != nullptr;
       drawing.reference = reference.pairs;
-      drawing.title = options.title != nullptr ? options.title
-                                               : DrawingTitle(reference.name, params.input_RNA_sequence_filename);
-      drawing.settings = FormatModelSettings(DrawingTitle("", params.input_RNA_sequence_filename),
-                                             params.sequence_length, params.min_distance_allowed_between_positions,
-                                             params.add_quads, params.M_penalty);
+      drawing.title = title;
+      drawing.settings = settings;
       drawing.value = shown_value;
       drawing.has_optimum = options.solution_path != nullptr;
       drawing.optimum = optimum;

@@ -3,7 +3,8 @@
 # variables (x<k> at 1, one-based) to ANSWER, for rnaqubo-fold --solution.
 # The answer is written only when CBC reports a solution: proven optimal, or
 # the best found when its own time limit stopped it. The first line of CBC's
-# solution file goes to standard output.
+# solution file and CBC's closing statement (proven optimal or stopped at the
+# limit, with its best bound) go to standard output.
 # usage: cbc.sh MILP SECONDS ANSWER [CBC]
 set -u
 milp=$1 seconds=$2 answer=$3 cbc=${4:-cbc}
@@ -25,6 +26,9 @@ if [ "$status" -ne 0 ] || [ ! -s "$work/solution.txt" ]; then
   exit 1
 fi
 head -n 1 "$work/solution.txt"
+# CBC's own statement of how it ended ("Result - Optimal solution found" or
+# "Result - Stopped on time") and its objective and best bound.
+grep -E '^(Result - |Objective value:|Lower bound:|Upper bound:|Gap:)' "$work/log.txt"
 # A stop before any integer solution leaves only the relaxation: no answer.
 case $(head -n 1 "$work/solution.txt") in
   *"no integer solution"*) echo "cbc.sh: $milp: stopped before any integer solution" >&2; exit 1 ;;

@@ -57,3 +57,10 @@ else()
                    ${PROJECT_SOURCE_DIR}/examples)
 endif()
 set_tests_properties(fold.json PROPERTIES LABELS fold TIMEOUT 600)
+
+# --landscape-plot: the counts read back from the picture equal the selections
+# --subopt lists and the variables --reduce keeps; its refusals.
+add_test(NAME fold.landscape_plot
+         COMMAND /usr/bin/python3 ${fold_tests_dir}/landscape_plot_test.py $<TARGET_FILE:rnaqubo-fold>
+                 ${PROJECT_SOURCE_DIR}/examples)
+set_tests_properties(fold.landscape_plot PROPERTIES LABELS fold TIMEOUT 300)
