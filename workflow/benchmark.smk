@@ -25,6 +25,28 @@
 #                     instance is the model reduced to the variables of the
 #                     selections within DELTA of the optimum, numbered from 1
 #                     as rnaqubo-fold --reduce numbers them                    optional
+#   sets          a list of instance sets, beside the instances or instead of them
+#                 (workflow/scripts/record_selection.py chooses the records); each is
+#       file          FASTA, FASTQ or Stockholm (plain, gzip or bgzip), or an
+#                     instance library's manifest.tsv (bench/instances)           required
+#       name          the prefix of its instances' names, <name>.<record> and
+#                     <name>.<record>.<DELTA> (5% as 5pct)    default the file's name up to its first '.'
+#       select        which records (default every one): names (a list), count
+#                     (the first N the other keys leave, in file order),
+#                     min_length and max_length (bases), min_pairs (pairs of the
+#                     record's reference)                                       optional
+#       reduce        a list of DELTAs: each record is an instance whole and one
+#                     reduced at each                                           default none
+#       whole         false leaves out the whole models, keeping the reduced   default true
+#       dbn           FASTA, FASTQ: reference structures matched by name        optional
+#       own_structure Stockholm: a row's own #=GR SS line over SS_cons          default false
+#       ambiguous     refuse or drop ambiguity codes such as N                  default refuse
+#       min_distance, add_quads, penalty   the model's numbers; a manifest
+#                     gives its own                                required but for a manifest
+#                 A Stockholm row's reference is its structure projected from the
+#                 alignment, as in the collection workflow; a manifest's
+#                 instances are rebuilt from the sequences it records, and each
+#                 instance file must have the manifest's sha256
 #   solvers       a mapping from a solver's name to
 #       command       a bash command template; {qubo}, {lp}, {milp} are the
 #                     instance files, {seed} the run's seed, {seconds} the time
@@ -32,7 +54,9 @@
 #                     to, in any form rnaqubo-fold --solution reads; {compute}
 #                     a file the solver may write its own compute time to, in
 #                     seconds (one number), which the statistics then use
-#                     instead of the wall time; a literal
+#                     instead of the wall time; {workflow} is the directory of
+#                     this file and {solvers} its solvers/, as absolute paths,
+#                     so a template runs from any directory; a literal
 #                     brace is written twice. It runs with pipefail: a pipeline
 #                     fails when any of its commands fails. An empty answer
 #                     file counts as no answer                                   required
@@ -51,7 +75,11 @@
 # numbers the variables as the instance files do; for rnaqubo-fold's optimum
 # that is its line "instance quads:".
 #
+# A failing job's log (logs/benchmark/instances/<name>.log for an instance)
+# ends the run's output, so that -q shows it.
+#
 # Layout:
+#   runs/benchmark/sets/<set>/records/   each set's records, as rnaqubo-seq --split writes them
 #   runs/benchmark/instances/<name>/   the sequence, reference, instance files, optimum
 #                                      (with the line "reduced: Q' of Q variables; ..." for a reduction)
 #                                      and optimum.json, its figures (rnaqubo-fold --json)
@@ -74,7 +102,10 @@ import time
 
 sys.path.insert(0, os.path.join(workflow.basedir, "scripts"))
 import benchmark_summary
+import instance_sets
 import workflow_settings
+
+workflow_settings.quiet_job_process(workflow)
 
 
 def program(key, default):
@@ -116,8 +147,19 @@ for entry in config.get("instances") or []:
         raise ValueError(f"instance {name}: 'reduce' must be an integer or a percentage such as 10%, "
                          f"not {entry['reduce']!r}")
     INSTANCES[name] = entry
+CONFIG_FILE = ", ".join(workflow.overwrite_configfiles or []) or "--config"
+try:
+    for entry in instance_sets.set_instances(config.get("sets") or [], CONFIG_FILE, RNAQUBO_SEQ,
+                                             "runs/benchmark/sets"):
+        if entry["name"] in INSTANCES:
+            raise ValueError(f"{CONFIG_FILE}: sets: instance {entry['name']} is named twice")
+        INSTANCES[entry["name"]] = entry
+except ValueError as failure:
+    workflow_settings.tell_if_silenced(f"snakemake: {failure}")
+    raise
 SOLVERS = config.get("solvers") or {}
-PLACEHOLDERS = ("qubo", "lp", "milp", "seed", "seconds", "answer", "compute", "rnaqubo_fold", "rnaqubo_anneal")
+PLACEHOLDERS = ("qubo", "lp", "milp", "seed", "seconds", "answer", "compute", "rnaqubo_fold", "rnaqubo_anneal",
+                "workflow", "solvers")
 for solver, entry in SOLVERS.items():
     if not re.fullmatch(r"[A-Za-z0-9_][A-Za-z0-9._-]*", str(solver)) or "command" not in entry:
         raise ValueError(f"solver {solver!r}: needs a plain name and a 'command'")
@@ -130,7 +172,7 @@ for solver, entry in SOLVERS.items():
                          f"{', '.join('{' + key + '}' for key in PLACEHOLDERS)}; write a literal brace twice "
                          "({{ or }})") from None
 if not INSTANCES or not SOLVERS:
-    raise ValueError("the configuration needs 'instances' and 'solvers'")
+    raise ValueError("the configuration needs 'instances' or 'sets', and 'solvers'")
 DETERMINISTIC = [solver for solver, entry in SOLVERS.items()
                  if workflow_settings.flag(entry.get("deterministic", False), f"solver {solver}: 'deterministic'")]
 
@@ -174,7 +216,9 @@ localrules: all, runs_table
 
 rule instance:
     # The record in rnaqubo's format as <name>.txt (so that the instance files
-    # carry its name), its reference, the three instance files and the optimum.
+    # carry its name; an instance of a library's manifest is named as there, so
+    # that its files are the library's, byte for byte), its reference, the three
+    # instance files and the optimum.
     input:
         lambda w: [INSTANCES[w.name]["file"]] + ([INSTANCES[w.name]["dbn"]] if INSTANCES[w.name].get("dbn") else [])
         + PROGRAM_FILES,
@@ -186,40 +230,53 @@ rule instance:
         figures=INSTANCE_DIR + "/optimum.json",
     params:
         entry=lambda w: {key: str(value) for key, value in INSTANCES[w.name].items()},
+    log:
+        "logs/benchmark/instances/{name}.log",
     run:
         entry = params.entry
         directory = os.path.dirname(output.qubo)
-        sequence = os.path.join(directory, f"{wildcards.name}.txt")
+        for stale in os.listdir(directory):
+            if stale.endswith(".txt") and stale != "optimum.txt":
+                os.remove(os.path.join(directory, stale))
+        stem = entry.get("source_name") or wildcards.name
+        sequence = os.path.join(directory, f"{stem}.txt")
         # A reference of an earlier configuration must not score this one's answers.
         reference_path = os.path.join(directory, "reference.dbn")
         if os.path.exists(reference_path):
             os.remove(reference_path)
-        if sequence_format(entry["file"]) == "rnaqubo":
-            shutil.copyfile(entry["file"], sequence)
-        else:
-            record = [entry["record"]] if entry.get("record") else []
-            subprocess.run([RNAQUBO_SEQ, "-o", sequence, entry["file"]] + record, check=True)
-        with open(sequence) as f:
-            length = f.read().split()[0]
-        reference = []
-        if entry.get("dbn"):
-            name = entry.get("record") or wildcards.name
-            text = reference_record(entry["dbn"], name)
-            if text is None:
-                print(f"benchmark: instance {wildcards.name}: {entry['dbn']} has no record {name}: "
-                      "its answers are not scored against a reference", file=sys.stderr)
+        with open(log[0], "w") as messages:
+            if sequence_format(entry["file"]) == "rnaqubo":
+                shutil.copyfile(entry["file"], sequence)
             else:
-                with open(reference_path, "w") as f:
-                    f.write(text)
-                reference = ["--reference", reference_path]
-        arguments = [RNAQUBO_FOLD, sequence, length, entry["min_distance"], entry["add_quads"], entry["penalty"],
-                     "--write-qubo", output.qubo, "--write-lp", output.lp, "--write-milp", output.milp,
-                     "--json", output.figures] + reference
-        if entry.get("reduce"):
-            arguments += ["--reduce", entry["reduce"]]
-        with open(output.optimum + ".tmp", "w") as out:
-            subprocess.run(arguments, stdout=out, check=True)
-        os.replace(output.optimum + ".tmp", output.optimum)
+                record = [entry["record"]] if entry.get("record") else []
+                subprocess.run([RNAQUBO_SEQ, "-o", sequence, entry["file"]] + record, check=True, stderr=messages)
+            with open(sequence) as f:
+                length = f.read().split()[0]
+            reference = []
+            if entry.get("dbn"):
+                name = entry.get("record") or wildcards.name
+                text = reference_record(entry["dbn"], name)
+                if text is None:
+                    print(f"benchmark: instance {wildcards.name}: {entry['dbn']} has no record {name}: "
+                          "its answers are not scored against a reference", file=sys.stderr)
+                else:
+                    with open(reference_path, "w") as f:
+                        f.write(text)
+                    reference = ["--reference", "reference.dbn"]
+            # Run in the instance's directory, so that the files record the
+            # sequence's bare name and nothing of where the run was made.
+            arguments = [RNAQUBO_FOLD, f"{stem}.txt", length, entry["min_distance"], entry["add_quads"],
+                         entry["penalty"], "--write-qubo", "model.qubo", "--write-lp", "model.lp",
+                         "--write-milp", "model.milp.lp", "--json", "optimum.json"] + reference
+            if entry.get("reduce"):
+                arguments += ["--reduce", entry["reduce"]]
+            with open(output.optimum + ".tmp", "w") as out:
+                subprocess.run(arguments, stdout=out, stderr=messages, check=True, cwd=directory)
+            os.replace(output.optimum + ".tmp", output.optimum)
+            if entry.get("qubo_sha256") and instance_sets.sha256(output.qubo) != entry["qubo_sha256"]:
+                print(f"{output.qubo}: its sha256 is not the manifest's {entry['qubo_sha256']}: this build "
+                      "of rnaqubo-fold does not rebuild the library's instance", file=messages)
+                raise ValueError(f"instance {wildcards.name}: not the manifest's instance (see {log[0]})")
 
 
 def compute_seconds(path):
@@ -288,7 +345,8 @@ rule run:
         values = {"qubo": input.qubo, "lp": input.lp, "milp": input.milp, "answer": answer, "compute": compute}
         values = {key: shlex.quote(os.path.abspath(path)) for key, path in values.items()}
         values.update(seed=wildcards.seed, seconds=f"{params.seconds:g}", rnaqubo_fold=shlex.quote(RNAQUBO_FOLD),
-                      rnaqubo_anneal=shlex.quote(RNAQUBO_ANNEAL))
+                      rnaqubo_anneal=shlex.quote(RNAQUBO_ANNEAL), workflow=shlex.quote(workflow.basedir),
+                      solvers=shlex.quote(os.path.join(workflow.basedir, "solvers")))
         command = params.command.format(**values)
         # The command runs in a process group of its own under timeout(1), which
         # holds the limit even if this harness is ended first: at the limit the
@@ -423,3 +481,7 @@ rule report:
         subprocess.run(["/usr/bin/python3", REPORT_SCRIPT, input.runs, input.summary, "runs/benchmark/instances",
                         "runs/benchmark/runs", RNAQUBO_FOLD, output.report, settings_path, output.figures]
                        + params.zero_based, check=True)
+
+
+onerror:
+    workflow_settings.report_failed_jobs(workflow, sys.stderr)

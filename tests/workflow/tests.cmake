@@ -39,6 +39,19 @@ elseif(TARGET rnaqubo-seq)
                    $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
   set_tests_properties(workflow.slurm PROPERTIES LABELS "seq;slurm" TIMEOUT 600 SKIP_RETURN_CODE 77)
 
+  # Record selection (a table of cases, a workflow run, a benchmark dry run)
+  # and the messages of failing -q runs.
+  add_test(NAME workflow.selection
+           COMMAND bash ${workflow_tests_dir}/selection_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)
+  set_tests_properties(workflow.selection PROPERTIES LABELS seq TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+  # The instance library on a slice: its manifest reproduced, checked and read by the benchmark.
+  add_test(NAME workflow.instance_library
+           COMMAND bash ${workflow_tests_dir}/library_test.sh ${PROJECT_SOURCE_DIR}
+                   $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold> $<TARGET_FILE:rnaqubo-anneal>)
+  set_tests_properties(workflow.instance_library PROPERTIES LABELS solvers TIMEOUT 300 SKIP_RETURN_CODE 77)
+
   add_test(NAME workflow.stockholm
            COMMAND bash ${workflow_tests_dir}/stockholm_flow.sh ${PROJECT_SOURCE_DIR}
                    $<TARGET_FILE:rnaqubo> $<TARGET_FILE:rnaqubo-seq> $<TARGET_FILE:rnaqubo-fold>)

@@ -1,5 +1,6 @@
 """Reading the workflows' configuration values."""
 import math
+import sys
 import re
 
 
@@ -43,3 +44,44 @@ def whole_number(value, what, minimum=None):
         least = "" if minimum is None else f" of at least {minimum}"
         raise ValueError(f"{what} must be a whole number{least}, not {value!r}")
     return number
+
+
+def report_failed_jobs(workflow, stream, lines=20):
+    """Writes to stream, for each job of the run that failed, its rule and the
+    last lines of each of its log files: what Snakemake's -q leaves out. A run
+    that failed before any job ran (no scheduler yet) writes nothing."""
+    scheduler = getattr(workflow, "scheduler", None)
+    for job in sorted(getattr(scheduler, "failed", ()), key=str):
+        logs = [str(path) for path in job.log]
+        if not logs:
+            print(f"rule {job.rule.name} failed: {job}", file=stream)
+        for path in logs:
+            try:
+                with open(path, errors="replace") as log:
+                    tail = log.read().splitlines()[-lines:]
+            except OSError as failure:
+                tail = [f"(cannot read it: {failure.strerror})"]
+            print(f"rule {job.rule.name} failed; the end of its log {path}:", file=stream)
+            for line in tail:
+                print(f"  {line}", file=stream)
+
+
+def quiet_job_process(workflow):
+    """In the process Snakemake starts for one job of a run: directive (it
+    always passes --quiet), drops the start-up lines ("Building DAG of jobs",
+    "Provided cores") that would otherwise interleave with the run's own
+    output, even under -q; warnings and errors still pass."""
+    import logging
+    from snakemake.common import Mode
+    from snakemake.logging import logger
+    if workflow.mode == Mode.subprocess:
+        logger.logger.addFilter(lambda record: record.levelno != logging.WARNING)
+
+
+def tell_if_silenced(message):
+    """Writes message to standard error when Snakemake prints nothing at all
+    (-q all, as `-q all` reads when "all" follows -q): a configuration error
+    raised while the jobs are planned is otherwise lost."""
+    from snakemake.logging import logger
+    if logger.is_quiet_about("all"):
+        print(message, file=sys.stderr)
